@@ -1,0 +1,63 @@
+// RTU frames, CRC, trace lines and the verdict of one transaction.
+// Plain functions over byte buffers so that the worker, the tests and the
+// fuzzers all run exactly the same code.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace modbus {
+
+enum class Kind { ReadRegisters, ReadFileRecord, WriteRegisters };
+
+struct KindParams {
+    uint8_t function;
+    size_t expectedLength; // E: length of a good reply
+    uint8_t exceptionFunction; // X: function code of an exception reply
+};
+
+const KindParams& Params(Kind kind);
+
+constexpr size_t kTxBufferSize = 264;
+constexpr size_t kRxBufferSize = 512;
+constexpr size_t kWriteDataOffset = 256; // write data sit in RxBuffer from here
+constexpr size_t kMaxWriteRegisters = 127; // 9 + 2 * 127 fits TxBuffer
+constexpr size_t kExceptionLength = 5;
+
+// Result texts by which the rest of the program recognises success.
+inline constexpr std::string_view kReadSuccess = "Odczyt danych zakończony sukcesem";
+inline constexpr std::string_view kWriteSuccess = "Zapis danych zakończony sukcesem";
+inline constexpr std::string_view kArchiveSuccess = "Odczyt danych z archiwum zakończony sukcesem";
+
+uint16_t Crc16(const uint8_t* data, size_t n);
+// CRC over buf[0..n-1] stored at buf[n] (low) and buf[n+1] (high).
+void AppendCrc(uint8_t* buf, size_t n);
+// True when buf[n], buf[n+1] hold the CRC of buf[0..n-1].
+bool CheckCrc(const uint8_t* buf, size_t n);
+
+// Each builder fills tx from byte 0 including the CRC and returns the frame length.
+size_t BuildReadRequest(uint8_t* tx, uint8_t address, uint8_t reg, uint8_t count);
+size_t BuildFileRecordRequest(uint8_t* tx, uint8_t address, uint8_t file, int32_t record);
+// data: the 2 * count register bytes (the worker passes RxBuffer + 256);
+// count is limited to kMaxWriteRegisters so the frame always fits TxBuffer.
+size_t BuildWriteRequest(uint8_t* tx, uint8_t address, uint8_t reg, uint8_t count, const uint8_t* data);
+
+// "[XX]" per byte, upper-case hex, appended to line.
+void AppendTraceGroups(std::string& line, const uint8_t* bytes, size_t n);
+std::string TraceLine(std::string_view prefix, const uint8_t* bytes, size_t n);
+inline constexpr std::string_view kTxPrefix = "TX : ";
+inline constexpr std::string_view kRxPrefix = "RX : ";
+
+// A complete exception reply of this kind: 5 bytes, byte 1 = X, CRC good.
+bool IsCompleteException(Kind kind, const uint8_t* rx, size_t n);
+
+// The text for an exception code of this kind.
+std::string_view ExceptionText(Kind kind, uint8_t code);
+
+// The ordered checks. nullopt: leave ResultText as it is (nothing read, no time-out).
+std::optional<std::string_view> Verdict(Kind kind, size_t bytesRead, bool timedOut, const uint8_t* rx);
+
+} // namespace modbus

@@ -1,0 +1,105 @@
+// One MODBUS transaction on a thread of its own.
+//
+// Life of a worker: Create() (suspended) -> the caller fills the parameter
+// fields -> Start() -> the worker runs exactly one transaction, sets
+// TransactionDone and waits for Release() -> it ends and frees itself.
+// The caller holds a shared_ptr until it releases the worker and then drops
+// it; the running thread holds its own reference, so the object lives until
+// both are gone and a dropped pointer never dangles.
+#pragma once
+
+#include "Frames.h"
+#include "SerialPort.h"
+
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+
+namespace modbus {
+
+class ModbusRead : public std::enable_shared_from_this<ModbusRead> {
+public:
+    static std::shared_ptr<ModbusRead> Create();
+    ~ModbusRead();
+    ModbusRead(const ModbusRead&) = delete;
+    ModbusRead& operator=(const ModbusRead&) = delete;
+
+    // Parameters: written by the caller before Start() only.
+    void SetPortSettings(std::string portName, uint32_t baudRate, uint8_t dataBits, uint8_t stopBits,
+                         uint8_t parity);
+    uint8_t DeviceAddress = 0;
+    uint8_t WriteRegister = 0;
+    uint8_t WriteCount = 0;
+    int32_t WriteRequested = 0;
+    int32_t ArchiveRequested = 0;
+    uint8_t ArchiveFile = 0;
+    int32_t ArchiveRecord = 0;
+    // Bytes 256.. carry write data (caller, before Start); bytes 0.. the reply
+    // (worker; read by the caller only after TransactionDone).
+    uint8_t RxBuffer[kRxBufferSize] = {};
+
+    // Starts the thread; call once.
+    void Start();
+
+    // Ends the wait for the reply (value -1 by convention).
+    void SignalTimeout(int32_t value);
+    // Lets the worker end; the caller must not touch the object afterwards.
+    void Release();
+
+    // -1 once ResultText, TxLine, RxLine and RxBuffer are final (acquire load).
+    int32_t TransactionDoneFlag() const { return TransactionDone.load(std::memory_order_acquire); }
+    void ClearTransactionDone() { TransactionDone.store(0, std::memory_order_release); }
+
+    // Valid only after TransactionDone has been seen set.
+    const std::string& Result() const { return ResultText; }
+    size_t BytesReadCount() const { return BytesRead; }
+
+    // Consistent copies of the two trace lines; safe while the worker runs.
+    struct Trace {
+        std::string tx;
+        std::string rx;
+    };
+    Trace TraceLines() const;
+
+    // Workers whose object still exists (running, or done and not yet freed).
+    static int LiveWorkers();
+    // Blocks until no worker object exists or the time has passed; true when none is left.
+    static bool WaitForAllWorkers(std::chrono::milliseconds limit);
+
+private:
+    ModbusRead();
+    void RunTransaction();
+    void Exchange(Kind kind);
+    void WaitForReply(Kind kind);
+    void WaitForRelease();
+    void Wake();
+    void SetTx(std::string line);
+    void SetRx(std::string line);
+    void AppendRx(const uint8_t* bytes, size_t n);
+
+    SerialPort Port;
+    uint8_t TxBuffer[kTxBufferSize] = {};
+    std::atomic<int32_t> TimedOut{0};
+    mutable std::mutex TraceMutex; // TxLine and RxLine are copied by the caller at a time-out
+    std::string TxLine;
+    std::string RxLine;
+    std::string ResultText;
+    std::atomic<int32_t> Released{0};
+    std::atomic<int32_t> TransactionDone{0};
+    size_t BytesRead = 0;
+
+    uint32_t BaudRate = 0;
+    uint8_t DataBits = 0;
+    uint8_t StopBits = 0;
+    uint8_t Parity = 0;
+    std::string PortName;
+
+    int WakeFd = -1; // eventfd: SignalTimeout and Release wake the blocked worker
+    std::shared_ptr<ModbusRead> Self; // the running thread's own reference
+    bool Started = false;
+};
+
+} // namespace modbus

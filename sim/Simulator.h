@@ -1,0 +1,95 @@
+// A simulated VQT540 flowmeter: a MODBUS RTU slave on a pseudo-terminal or a
+// serial device. Its framing code is its own on purpose: it shares nothing
+// with modbus/, so a fault in one side cannot hide the same fault in the other.
+#pragma once
+
+#include <array>
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace vqtsim {
+
+enum class Fault {
+    None,
+    Silence,       // never answer
+    Late,          // answer after FaultDelayMs
+    BadCrc,        // answer with the last CRC byte flipped
+    Exception,     // answer every request with exception code FaultCode
+    Split,         // pause FaultDelayMs after the 5th byte of the answer
+    TrailingNoise, // append FaultCode extra bytes (0x55) to the answer
+};
+
+struct Options {
+    uint8_t address = 1;
+    uint32_t baudRate = 9600;  // for wire-time emulation (11 bits per character)
+    bool wireTiming = true;    // delay each answer by its wire time
+    std::string device;        // open this serial device instead of a pty
+    std::string linkDir;       // with a pty: create linkDir/linkName -> pty slave
+    std::string linkName = "COM1";
+    int archiveRecords = 100;  // dated records before the all-zero end record
+    bool archiveWrapped = false; // ring buffer: newest records first in reading order
+    uint32_t seed = 1;         // for the drop probability and the live values
+};
+
+// One archive record as the meter stores it (22 bytes, see BuildRecord).
+using Record = std::array<uint8_t, 22>;
+
+class Simulator {
+public:
+    explicit Simulator(Options options);
+    ~Simulator(); // stops the serving thread and removes the link
+    Simulator(const Simulator&) = delete;
+    Simulator& operator=(const Simulator&) = delete;
+
+    // Opens the pty (or device), creates the link, starts serving on a thread.
+    // False with Error() set when that fails.
+    bool Start();
+    void Stop();
+    const std::string& Error() const;
+
+    const std::string& DevicePath() const; // e.g. /dev/pts/7
+    const std::string& LinkPath() const;   // linkDir/linkName, empty without a link
+
+    // Fault injection; safe to change while serving.
+    void SetFault(Fault fault, int code = 0, int delayMs = 0);
+    void SetDropProbability(double p); // 0..1: share of requests left unanswered
+    void SetWireTiming(bool on);
+
+    // The 27 registers (index 0 = register 1), as the next read returns them.
+    std::array<uint16_t, 27> Registers() const;
+    void SetRegister(int number, uint16_t value); // 1-based
+    // Freeze the live values (flow, totalisers) so tests see fixed data.
+    void SetLive(bool on);
+
+    // Archive contents in reading order for file f (1..4), record index i (0..3224).
+    Record ArchiveRecord(int file, int index) const;
+
+    // Counters (thread-safe).
+    uint64_t RequestsSeen() const;   // complete frames addressed to us
+    uint64_t RepliesSent() const;
+    uint64_t WritesApplied() const;
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> impl_;
+};
+
+// Frame handling, exposed for the simulator's own tests.
+uint16_t SimCrc(const uint8_t* data, size_t n);
+// Answer for one complete request frame (CRC already checked), as the meter
+// would send it; empty when it would stay silent. Applies writes to regs.
+std::vector<uint8_t> Answer(const std::vector<uint8_t>& request, uint8_t address,
+                            std::array<uint16_t, 27>& regs, const std::vector<Record>& archive);
+// Length of a complete request at the start of buf, 0 if more bytes are needed,
+// -1 if the bytes cannot start a request this slave understands.
+int RequestLength(const uint8_t* buf, size_t n);
+
+// A dated archive record: year, month, day, hour, minute, second, flow (m3/h),
+// totalisers in tenths, flags byte (bit 0 litres, bits 2..7 events).
+Record BuildRecord(int year, int month, int day, int hour, int minute, int second, float flow,
+                   int32_t forward, int32_t reverse, uint8_t flags);
+
+} // namespace vqtsim
