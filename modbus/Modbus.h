@@ -79,6 +79,7 @@ private:
     void SetTx(std::string line);
     void SetRx(std::string line);
     void AppendRx(const uint8_t* bytes, size_t n);
+    void ReadWaiting(bool pollSaidReadable);
 
     SerialPort Port;
     uint8_t TxBuffer[kTxBufferSize] = {};
@@ -98,7 +99,6 @@ private:
     std::string PortName;
 
     int WakeFd = -1; // eventfd: SignalTimeout and Release wake the blocked worker
-    std::shared_ptr<ModbusRead> Self; // the running thread's own reference
     bool Started = false;
 };
 

@@ -8,8 +8,8 @@
 namespace modbus {
 
 // Parity codes: 0 none, 1 odd, 2 even. Stop-bit codes: 0 one, 2 two.
-enum : uint8_t { kNoParity = 0, kOddParity = 1, kEvenParity = 2 };
-enum : uint8_t { kOneStopBit = 0, kTwoStopBits = 2 };
+inline constexpr uint8_t kNoParity = 0, kOddParity = 1, kEvenParity = 2;
+inline constexpr uint8_t kOneStopBit = 0, kTwoStopBits = 2;
 
 // "COM1" .. "COM12": a link of that name in the working directory when it
 // exists, else /dev/ttyS0 .. /dev/ttyS11. Any other name gives "".
@@ -39,9 +39,6 @@ public:
     size_t InputCount() const;
     // Reads up to n bytes that are already waiting; never blocks.
     size_t Read(uint8_t* data, size_t n);
-    // True when the other side hung up (the port cannot deliver more data).
-    bool HungUp() const;
-
     void Close();
 
 private:

@@ -1,0 +1,212 @@
+#include "Modbus.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <condition_variable>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <thread>
+#include <unistd.h>
+
+namespace modbus {
+
+namespace {
+// Never destroyed: a worker may still be leaving its destructor while the
+// program's static objects are torn down.
+struct LiveCount {
+    std::mutex mutex;
+    std::condition_variable changed;
+    int count = 0;
+};
+LiveCount& Live() {
+    static auto* live = new LiveCount;
+    return *live;
+}
+
+void DrainEvent(int fd) {
+    uint64_t value = 0;
+    while (::read(fd, &value, sizeof value) < 0 && errno == EINTR) {
+    }
+}
+
+int PollForever(pollfd* fds, nfds_t n) {
+    int rc;
+    do {
+        rc = ::poll(fds, n, -1);
+    } while (rc < 0 && errno == EINTR);
+    return rc;
+}
+} // namespace
+
+std::shared_ptr<ModbusRead> ModbusRead::Create() { return std::shared_ptr<ModbusRead>(new ModbusRead()); }
+
+ModbusRead::ModbusRead() {
+    WakeFd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    LiveCount& live = Live();
+    std::lock_guard lock(live.mutex);
+    ++live.count;
+}
+
+ModbusRead::~ModbusRead() {
+    Port.Close();
+    if (WakeFd >= 0) ::close(WakeFd);
+    LiveCount& live = Live();
+    std::lock_guard lock(live.mutex);
+    --live.count;
+    live.changed.notify_all();
+}
+
+int ModbusRead::LiveWorkers() {
+    LiveCount& live = Live();
+    std::lock_guard lock(live.mutex);
+    return live.count;
+}
+
+bool ModbusRead::WaitForAllWorkers(std::chrono::milliseconds limit) {
+    LiveCount& live = Live();
+    std::unique_lock lock(live.mutex);
+    return live.changed.wait_for(lock, limit, [&] { return live.count == 0; });
+}
+
+void ModbusRead::SetPortSettings(std::string portName, uint32_t baudRate, uint8_t dataBits, uint8_t stopBits,
+                                 uint8_t parity) {
+    PortName = std::move(portName);
+    BaudRate = baudRate;
+    DataBits = dataBits;
+    StopBits = stopBits;
+    Parity = parity;
+}
+
+void ModbusRead::Start() {
+    if (Started) return;
+    Started = true;
+    // The thread's own reference keeps the object alive until the
+    // transaction is over and the worker has been released.
+    std::thread([self = shared_from_this()] { self->RunTransaction(); }).detach();
+}
+
+void ModbusRead::Wake() {
+    const uint64_t one = 1;
+    // Cannot fail short of a closed descriptor; the flag itself is already set.
+    if (WakeFd >= 0 && ::write(WakeFd, &one, sizeof one) < 0) return;
+}
+
+void ModbusRead::SignalTimeout(int32_t value) {
+    TimedOut.store(value, std::memory_order_release);
+    Wake();
+}
+
+void ModbusRead::Release() {
+    Released.store(-1, std::memory_order_release);
+    Wake();
+}
+
+ModbusRead::Trace ModbusRead::TraceLines() const {
+    std::lock_guard lock(TraceMutex);
+    return Trace{TxLine, RxLine};
+}
+
+void ModbusRead::SetTx(std::string line) {
+    std::lock_guard lock(TraceMutex);
+    TxLine = std::move(line);
+}
+
+void ModbusRead::SetRx(std::string line) {
+    std::lock_guard lock(TraceMutex);
+    RxLine = std::move(line);
+}
+
+void ModbusRead::AppendRx(const uint8_t* bytes, size_t n) {
+    std::lock_guard lock(TraceMutex);
+    AppendTraceGroups(RxLine, bytes, n);
+}
+
+void ModbusRead::RunTransaction() {
+    Kind kind = Kind::ReadRegisters;
+    if (WriteRequested != 0) {
+        WriteRequested = 0;
+        kind = Kind::WriteRegisters;
+    } else if (ArchiveRequested != 0) {
+        ArchiveRequested = 0;
+        kind = Kind::ReadFileRecord;
+    }
+    Exchange(kind);
+    WaitForRelease();
+}
+
+void ModbusRead::Exchange(Kind kind) {
+    // An unusable port leaves every later step without effect: the wait then
+    // ends only by TimedOut and the verdict is the time-out text.
+    Port.Open(PortName);
+    TransactionDone.store(0, std::memory_order_release);
+    const uint8_t stopBits = kind == Kind::WriteRegisters ? StopBits : kTwoStopBits;
+    Port.Configure(BaudRate, DataBits, Parity, stopBits);
+
+    size_t length = 0;
+    switch (kind) {
+    case Kind::ReadRegisters: length = BuildReadRequest(TxBuffer, DeviceAddress, 1, 27); break;
+    case Kind::ReadFileRecord:
+        length = BuildFileRecordRequest(TxBuffer, DeviceAddress, ArchiveFile, ArchiveRecord);
+        break;
+    case Kind::WriteRegisters:
+        length = BuildWriteRequest(TxBuffer, DeviceAddress, WriteRegister, WriteCount, RxBuffer + kWriteDataOffset);
+        break;
+    }
+    SetTx(TraceLine(kTxPrefix, TxBuffer, length));
+    Port.Write(TxBuffer, length);
+
+    BytesRead = 0;
+    SetRx(std::string(kRxPrefix));
+    WaitForReply(kind);
+
+    if (auto text = Verdict(kind, BytesRead, TimedOut.load(std::memory_order_acquire) != 0, RxBuffer))
+        ResultText = *text;
+    Port.Close();
+    TransactionDone.store(-1, std::memory_order_release);
+}
+
+void ModbusRead::ReadWaiting(bool pollSaidReadable) {
+    while (BytesRead < kRxBufferSize) {
+        const size_t room = kRxBufferSize - BytesRead;
+        const size_t waiting = Port.InputCount();
+        // Some drivers report readiness before the count catches up: then try a read anyway.
+        const size_t want = waiting > 0 ? std::min(waiting, room) : (pollSaidReadable ? room : 0);
+        if (want == 0) return;
+        const size_t got = Port.Read(RxBuffer + BytesRead, want);
+        if (got == 0) return;
+        AppendRx(RxBuffer + BytesRead, got);
+        BytesRead += got;
+        pollSaidReadable = false;
+    }
+}
+
+void ModbusRead::WaitForReply(Kind kind) {
+    const size_t expected = Params(kind).expectedLength;
+    bool watchPort = Port.IsOpen();
+    bool readable = watchPort;
+    for (;;) {
+        if (watchPort) ReadWaiting(readable);
+        if (BytesRead >= expected) return;
+        if (TimedOut.load(std::memory_order_acquire) != 0) return;
+        // Only a whole exception reply ends the wait early; a longer reply
+        // seen at its fifth byte (slow line, bursty adapter) is waited for.
+        if (IsCompleteException(kind, RxBuffer, BytesRead)) return;
+
+        pollfd fds[2] = {{WakeFd, POLLIN, 0}, {Port.Handle(), POLLIN, 0}};
+        PollForever(fds, watchPort ? 2 : 1);
+        if (fds[0].revents != 0) DrainEvent(WakeFd);
+        readable = watchPort && (fds[1].revents & POLLIN) != 0;
+        // A hung-up line stays "ready" forever: stop watching it and wait for TimedOut.
+        if (watchPort && !readable && (fds[1].revents & (POLLHUP | POLLERR | POLLNVAL)) != 0) watchPort = false;
+    }
+}
+
+void ModbusRead::WaitForRelease() {
+    while (Released.load(std::memory_order_acquire) == 0) {
+        pollfd fd{WakeFd, POLLIN, 0};
+        PollForever(&fd, 1);
+        DrainEvent(WakeFd);
+    }
+}
+
+} // namespace modbus

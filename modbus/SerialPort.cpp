@@ -1,0 +1,130 @@
+#include "SerialPort.h"
+
+#include <cerrno>
+#include <charconv>
+#include <fcntl.h>
+#include <filesystem>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <termios.h>
+#include <unistd.h>
+
+namespace modbus {
+
+std::string ResolvePortName(const std::string& name) {
+    if (name.size() < 4 || name.compare(0, 3, "COM") != 0) return {};
+    int number = 0;
+    const char* first = name.data() + 3;
+    const char* last = name.data() + name.size();
+    auto [end, ec] = std::from_chars(first, last, number);
+    if (ec != std::errc{} || end != last || *first == '0' || number < 1 || number > 12) return {};
+    std::error_code error;
+    const auto status = std::filesystem::symlink_status(name, error);
+    // A dangling link is still taken: a stopped simulator must look like a dead
+    // port, not silently fall through to a real one.
+    if (!error && std::filesystem::exists(status)) return "./" + name;
+    return "/dev/ttyS" + std::to_string(number - 1);
+}
+
+SerialPort::~SerialPort() { Close(); }
+
+bool SerialPort::Open(const std::string& portName) {
+    Close();
+    const std::string path = ResolvePortName(portName);
+    if (path.empty()) return false;
+    int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return false;
+    // flock first: it also works against programs of the same user and root,
+    // which TIOCEXCL does not stop.
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0 || !::isatty(fd)) {
+        ::close(fd);
+        return false;
+    }
+    Exclusive = ::ioctl(fd, TIOCEXCL) == 0;
+    Fd = fd;
+    return true;
+}
+
+namespace {
+speed_t SpeedCode(uint32_t baud) {
+    switch (baud) {
+    case 1200: return B1200;
+    case 2400: return B2400;
+    case 4800: return B4800;
+    case 9600: return B9600;
+    case 19200: return B19200;
+    case 38400: return B38400;
+    case 57600: return B57600;
+    case 115200: return B115200;
+    default: return B0;
+    }
+}
+
+tcflag_t SizeFlag(uint8_t dataBits) {
+    switch (dataBits) {
+    case 5: return CS5;
+    case 6: return CS6;
+    case 7: return CS7;
+    default: return CS8;
+    }
+}
+} // namespace
+
+bool SerialPort::Configure(uint32_t baudRate, uint8_t dataBits, uint8_t parity, uint8_t stopBits) {
+    if (Fd < 0) return false;
+    termios t{};
+    const speed_t speed = SpeedCode(baudRate);
+    if (speed == B0 || ::tcgetattr(Fd, &t) != 0) return false;
+    ::cfmakeraw(&t);
+    t.c_iflag &= static_cast<tcflag_t>(~(INPCK | IXON | IXOFF | IXANY | IGNPAR | PARMRK));
+    t.c_cflag &= static_cast<tcflag_t>(~(CSIZE | PARENB | PARODD | CSTOPB | CRTSCTS));
+    t.c_cflag |= SizeFlag(dataBits) | CLOCAL | CREAD;
+    if (parity == kOddParity) t.c_cflag |= PARENB | PARODD;
+    if (parity == kEvenParity) t.c_cflag |= PARENB;
+    if (stopBits == kTwoStopBits) t.c_cflag |= CSTOPB;
+    // Readiness at the first byte; the wait decides itself when a reply is whole.
+    t.c_cc[VMIN] = 1;
+    t.c_cc[VTIME] = 0;
+    ::cfsetispeed(&t, speed);
+    ::cfsetospeed(&t, speed);
+    if (::tcsetattr(Fd, TCSANOW, &t) != 0) return false;
+    // Bytes left from an earlier exchange (a reply that came after its
+    // worker gave up) must not be taken for this one's reply.
+    ::tcflush(Fd, TCIFLUSH);
+    int lines = TIOCM_DTR | TIOCM_RTS;
+    ::ioctl(Fd, TIOCMBIC, &lines); // a pseudo-terminal has no modem lines; that is fine
+    return true;
+}
+
+size_t SerialPort::Write(const uint8_t* data, size_t n) {
+    if (Fd < 0) return 0;
+    const ssize_t written = ::write(Fd, data, n);
+    return written > 0 ? static_cast<size_t>(written) : 0;
+}
+
+size_t SerialPort::InputCount() const {
+    if (Fd < 0) return 0;
+    int count = 0;
+    if (::ioctl(Fd, FIONREAD, &count) != 0 || count < 0) return 0;
+    return static_cast<size_t>(count);
+}
+
+size_t SerialPort::Read(uint8_t* data, size_t n) {
+    if (Fd < 0 || n == 0) return 0;
+    ssize_t got;
+    do {
+        got = ::read(Fd, data, n);
+    } while (got < 0 && errno == EINTR);
+    return got > 0 ? static_cast<size_t>(got) : 0;
+}
+
+void SerialPort::Close() {
+    if (Fd < 0) return;
+    // TIOCEXCL outlives this descriptor while anyone else holds the tty.
+    if (Exclusive) ::ioctl(Fd, TIOCNXCL);
+    ::close(Fd);
+    Fd = -1;
+    Exclusive = false;
+}
+
+} // namespace modbus
