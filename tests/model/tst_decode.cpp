@@ -1,0 +1,296 @@
+// The decode of a good read into the device page, rule by rule, and a sweep
+// over random blocks.
+#include "Decode.h"
+#include "Tables.h"
+
+#include <QLocale>
+#include <QStringList>
+#include <QTest>
+
+#include <random>
+
+using namespace model;
+
+namespace {
+// The example reply from slave 1 as received, CRC included.
+const std::vector<uint8_t> kExampleReply = {
+    0x01, 0x03, 0x36, 0x00, 0x0D, 0x00, 0x09, 0x00, 0xC0, 0x00, 0x19, 0x00, 0x03, 0x00, 0x01,
+    0xD4, 0xC0, 0x00, 0x01, 0x86, 0xA0, 0x00, 0x00, 0x27, 0x10, 0x3F, 0x80, 0x00, 0x00, 0x00,
+    0x00, 0x00, 0x00, 0x41, 0x48, 0x00, 0x00, 0x00, 0x01, 0xE2, 0x40, 0x00, 0x00, 0x00, 0x00,
+    0x00, 0x04, 0x56, 0x31, 0x2E, 0x30, 0x32, 0x00, 0x00, 0x00, 0x00, 0x00, 0xA8, 0x63};
+
+ParameterBlock Example() {
+    ParameterBlock b{};
+    std::copy(kExampleReply.begin(), kExampleReply.end(), b.begin());
+    return b;
+}
+
+void Put32(ParameterBlock& b, size_t at, uint32_t v) {
+    for (size_t i = 0; i < 4; ++i) b[at + i] = static_cast<uint8_t>(v >> (24 - 8 * i));
+}
+
+QString Q(const std::string& s) {
+    return QString::fromStdString(s);
+}
+QString Q(const std::optional<std::string>& s) {
+    return s ? Q(*s) : QString("<left alone>");
+}
+QStringList Q(const std::vector<std::string>& lines) {
+    QStringList out;
+    for (const auto& l : lines) out << Q(l);
+    return out;
+}
+} // namespace
+
+class TestDecode : public QObject {
+    Q_OBJECT
+    std::string sep;
+
+    DeviceView Decode(const ParameterBlock& b, std::string_view edit2 = "3", EditingFlags e = {},
+                      CachedIndexes c = {}) {
+        return DecodeParameterBlock(b, edit2, e, c, sep);
+    }
+
+private slots:
+    void initTestCase() {
+        QLocale::setDefault(QLocale(QLocale::Polish, QLocale::Poland));
+        sep = QLocale().decimalPoint().toStdString();
+        QCOMPARE(Q(sep), QString(","));
+    }
+
+    void exampleReply() {
+        const DeviceView v = Decode(Example(), "3");
+        QCOMPARE(Q(v.Edit2), QString("100"));
+        QVERIFY(v.ComboBox2Items.has_value());
+        QCOMPARE(Q(*v.ComboBox2Items), Q(RangeList(13)));
+        QCOMPARE(Q(v.ComboBox10Text), QString("10"));
+        QCOMPARE(Q(v.ComboBox4Text), QString("[m3]"));
+        QCOMPARE(Q(v.ComboBox5Text), QString("[m3]"));
+        QCOMPARE(v.ComboBox11Index, 0);
+        QCOMPARE(Q(v.ComboBox3Text), QString("[m3/h]"));
+        QCOMPARE(v.ComboBox6Index, 1);
+        QCOMPARE(v.ComboBox7Index, 1);
+        QCOMPARE(Q(v.ListBox1Lines), (QStringList{"Przepływ w tył", "Przekroczenie zakresu"}));
+        QCOMPARE(Q(v.Edit8), QString("2,5"));
+        QCOMPARE(Q(v.ComboBox9Text), QString("2,0"));
+        QCOMPARE(Q(v.ComboBox2Text), QString("120,000"));
+        QCOMPARE(Q(v.MaskEdit4), QString("100,000"));
+        QCOMPARE(Q(v.MaskEdit5), QString("10,000"));
+        QCOMPARE(Q(v.Edit3), QString("12,500"));
+        QCOMPARE(Q(v.MaskEdit2), QString("1,0000"));
+        QCOMPARE(Q(v.MaskEdit3), QString("0,0000"));
+        QCOMPARE(Q(v.Edit4), QString("12345,6"));
+        QCOMPARE(Q(v.Edit5), QString("0,0"));
+        QCOMPARE(Q(v.ComboBox8Text), QString("15 min"));
+        QCOMPARE(Q(v.Edit1), QString("V1.02"));
+
+        CachedIndexes want;
+        want.FlowUnitIndex = 1, want.TotaliserUnitIndex = 0, want.ReverseTotaliserUnitIndex = 0;
+        want.PulseWeightIndex = 1, want.TimeConstantIndex = 3, want.ArchivePeriodIndex = 4;
+        QVERIFY(v.Indexes == want);
+    }
+
+    // The range list is rebuilt only when the DN text changes: not on the
+    // first read of DN 0 (Edit2 starts as "3"), once on a change from DN 15 to
+    // 20, and not on the reads after it.
+    void rangeListOnlyOnDnChange() {
+        ParameterBlock b = Example();
+        b[4] = 0;
+        DeviceView v = Decode(b, "3");
+        QVERIFY(!v.Edit2.has_value());
+        QVERIFY(!v.ComboBox2Items.has_value());
+        QCOMPARE(Q(v.ComboBox2Text), QString("120,000")); // the text is still set
+
+        b[4] = 5;
+        v = Decode(b, "3");
+        QCOMPARE(Q(v.Edit2), QString("15"));
+        b[4] = 6;
+        v = Decode(b, *v.Edit2);
+        QCOMPARE(Q(v.Edit2), QString("20"));
+        QCOMPARE(Q(*v.ComboBox2Items), Q(RangeList(6)));
+        v = Decode(b, *v.Edit2);
+        QVERIFY(!v.Edit2.has_value());
+        QVERIFY(!v.ComboBox2Items.has_value());
+    }
+
+    void thresholdsAndFlowByUnit_data() {
+        QTest::addColumn<int>("unit");
+        QTest::addColumn<uint32_t>("alarm");
+        QTest::addColumn<QString>("alarmText");
+        QTest::addColumn<QString>("flowText");
+        QTest::newRow("-1 l/h in [l/h]") << 0 << 0xFFFFFFFFu << "-1"
+                                         << "12500,0";
+        QTest::newRow("-1 l/h in [m3/h]") << 1 << 0xFFFFFFFFu << "-0,001"
+                                          << "12,500";
+        QTest::newRow("-1 l/h in [l/min]") << 2 << 0xFFFFFFFFu << "0,0"
+                                           << "208,3";
+        QTest::newRow("3600 in [l/h]") << 0 << 0x00000E10u << "3600"
+                                       << "12500,0";
+        QTest::newRow("3600 in [m3/h]") << 1 << 0x00000E10u << "3,600"
+                                        << "12,500";
+        QTest::newRow("3600 in [l/min]") << 2 << 0x00000E10u << "60,0"
+                                         << "208,3";
+        QTest::newRow("9 l/h, an exact half, in [l/min]") << 2 << 9u << "0,2"
+                                                          << "208,3";
+        QTest::newRow("most negative in [l/h]") << 0 << 0x80000000u << "-2147483648"
+                                                << "12500,0";
+    }
+    void thresholdsAndFlowByUnit() {
+        QFETCH(int, unit);
+        QFETCH(uint32_t, alarm);
+        QFETCH(QString, alarmText);
+        QFETCH(QString, flowText);
+        ParameterBlock b = Example();
+        b[6] = static_cast<uint8_t>(unit);
+        Put32(b, 17, alarm);
+        Put32(b, 21, alarm);
+        const DeviceView v = Decode(b);
+        QCOMPARE(v.ComboBox6Index, unit);
+        QCOMPARE(v.ComboBox7Index, unit);
+        QCOMPARE(Q(v.MaskEdit4), alarmText);
+        QCOMPARE(Q(v.MaskEdit5), alarmText);
+        QCOMPARE(Q(v.Edit3), flowText);
+    }
+
+    void rangeCutoffAndVersion() {
+        ParameterBlock b = Example();
+        Put32(b, 13, 240);
+        QCOMPARE(Q(Decode(b).ComboBox2Text), QString("0,240"));
+        Put32(b, 13, 24000);
+        QCOMPARE(Q(Decode(b).ComboBox2Text), QString("24,000"));
+        Put32(b, 13, 0xFFFFFC18u); // -1000
+        QCOMPARE(Q(Decode(b).ComboBox2Text), QString("-1,000"));
+
+        b[10] = 0x7B;
+        QCOMPARE(Q(Decode(b).Edit8), QString("12,3"));
+        b[10] = 0xFF;
+        QCOMPARE(Q(Decode(b).Edit8), QString("25,5"));
+
+        const uint8_t v205[10] = {0x32, 0x2E, 0x30, 0x35, 0, 0, 0, 0, 0, 0};
+        std::copy(v205, v205 + 10, b.begin() + 47);
+        QCOMPARE(Q(Decode(b).Edit1), QString("2.05"));
+        // All ten bytes used, a Polish letter among them; byte 57 is not read.
+        const uint8_t full[11] = {'W', 'e', 'r', 's', 0xB3, 'a', '-', '1', '2', '3', 'Z'};
+        std::copy(full, full + 11, b.begin() + 47);
+        QCOMPARE(Q(Decode(b).Edit1), QString("Wersła-123"));
+        b[47] = 0;
+        QCOMPARE(Q(Decode(b).Edit1), QString());
+
+        // The totaliser unit does not change the scaling; negative counts.
+        b[6] = 0x04;
+        Put32(b, 37, 0xFFFFFFF6u);
+        const DeviceView v = Decode(b);
+        QCOMPARE(Q(v.Edit4), QString("-1,0"));
+        QCOMPARE(Q(v.ComboBox4Text), QString("[l]"));
+        QCOMPARE(v.ComboBox11Index, 1);
+        QCOMPARE(int(v.Indexes.ReverseTotaliserUnitIndex), 1);
+    }
+
+    void editingFieldsAreLeftAlone() {
+        const ParameterBlock b = Example();
+        DeviceView v = Decode(b, "100", {true, false, false});
+        QVERIFY(!v.Edit8.has_value());
+        QCOMPARE(Q(v.MaskEdit4), QString("100,000"));
+        QCOMPARE(Q(v.MaskEdit5), QString("10,000"));
+        v = Decode(b, "100", {false, true, false});
+        QCOMPARE(Q(v.Edit8), QString("2,5"));
+        QVERIFY(!v.MaskEdit4.has_value());
+        QCOMPARE(Q(v.MaskEdit5), QString("10,000"));
+        v = Decode(b, "100", {false, false, true});
+        QVERIFY(!v.MaskEdit5.has_value());
+        QCOMPARE(Q(v.MaskEdit4), QString("100,000"));
+        // The range box has no such protection.
+        QCOMPARE(Q(v.ComboBox2Text), QString("120,000"));
+    }
+
+    // Codes past a table: an empty text, and the cached index stays.
+    void codesPastTheTables() {
+        CachedIndexes c;
+        c.FlowUnitIndex = 2, c.TimeConstantIndex = 7, c.ArchivePeriodIndex = 9, c.PulseWeightIndex = 3;
+        ParameterBlock b = Example();
+        b[4] = 23;
+        b[6] = 0x0B; // flow code 3, totaliser 0, pulse 1
+        b[12] = 15;
+        b[46] = 11;
+        Put32(b, 17, 3600);
+        DeviceView v = Decode(b, "100", {}, c);
+        QCOMPARE(Q(v.Edit2), QString(""));
+        QVERIFY(v.ComboBox2Items.has_value());
+        QVERIFY(v.ComboBox2Items->empty());
+        QCOMPARE(Q(v.ComboBox3Text), QString(""));
+        QCOMPARE(int(v.Indexes.FlowUnitIndex), 2);
+        // The values follow the unit that the alarm lists keep showing.
+        QCOMPARE(v.ComboBox6Index, 2);
+        QCOMPARE(v.ComboBox7Index, 2);
+        QCOMPARE(Q(v.MaskEdit4), QString("60,0"));
+        QCOMPARE(Q(v.Edit3), QString("208,3"));
+        QCOMPARE(Q(v.ComboBox9Text), QString(""));
+        QCOMPARE(int(v.Indexes.TimeConstantIndex), 7);
+        QCOMPARE(Q(v.ComboBox8Text), QString(""));
+        QCOMPARE(int(v.Indexes.ArchivePeriodIndex), 9);
+        // The fields that are in range still come from the block.
+        QCOMPARE(int(v.Indexes.PulseWeightIndex), 1);
+        QCOMPARE(Q(v.ComboBox10Text), QString("10"));
+
+        // An unknown DN already shown as "": nothing to rebuild.
+        v = Decode(b, "", {}, v.Indexes);
+        QVERIFY(!v.Edit2.has_value());
+        QVERIFY(!v.ComboBox2Items.has_value());
+        b[4] = 255;
+        QVERIFY(!Decode(b, "").Edit2.has_value());
+        // Back to a known DN.
+        b[4] = 22, b[12] = 14, b[46] = 10;
+        v = Decode(b, "", {}, v.Indexes);
+        QCOMPARE(Q(v.Edit2), QString("600"));
+        QCOMPARE(v.ComboBox2Items->size(), kRangeSlots);
+        QCOMPARE(Q(v.ComboBox9Text), QString("30,0"));
+        QCOMPARE(Q(v.ComboBox8Text), QString("24 godz"));
+        QCOMPARE(int(v.Indexes.TimeConstantIndex), 14);
+        QCOMPARE(int(v.Indexes.ArchivePeriodIndex), 10);
+    }
+
+    void otherSeparator() {
+        const DeviceView v = DecodeParameterBlock(Example(), "3", {}, {}, ".");
+        QCOMPARE(Q(v.Edit4), QString("12345.6"));
+        QCOMPARE(Q(v.Edit3), QString("12.500"));
+        QCOMPARE(Q(v.ComboBox9Text), QString("2,0")); // fixed texts stay as they are
+    }
+
+    // Random blocks (run under the sanitizers as well): every index stays
+    // inside its table, every list has 0 or 14 items, no text is malformed.
+    void randomBlocks() {
+        std::mt19937 rng(7);
+        std::uniform_int_distribution<int> byte(0, 255);
+        CachedIndexes c;
+        std::string edit2 = "3";
+        for (int i = 0; i < 20000; ++i) {
+            ParameterBlock b;
+            for (auto& x : b) x = static_cast<uint8_t>(byte(rng));
+            if (i % 4 == 0) b[4] = static_cast<uint8_t>(i % 30);
+            const EditingFlags e{(i & 1) != 0, (i & 2) != 0, (i & 4) != 0};
+            const DeviceView v = DecodeParameterBlock(b, edit2, e, c, sep);
+            QVERIFY(v.Indexes.FlowUnitIndex < FlowUnitTexts.size());
+            QVERIFY(v.Indexes.TotaliserUnitIndex < TotaliserUnitTexts.size());
+            QVERIFY(v.Indexes.PulseWeightIndex < PulseWeightTexts.size());
+            QVERIFY(v.Indexes.TimeConstantIndex < TimeConstantTexts.size());
+            QVERIFY(v.Indexes.ArchivePeriodIndex < ArchivePeriodTexts.size());
+            QCOMPARE(v.ComboBox6Index, int(v.Indexes.FlowUnitIndex));
+            QCOMPARE(v.Edit2.has_value(), v.ComboBox2Items.has_value());
+            if (v.ComboBox2Items) {
+                QVERIFY(v.ComboBox2Items->size() == kRangeSlots || v.ComboBox2Items->empty());
+                QCOMPARE(v.ComboBox2Items->empty(), b[4] >= kDnCount);
+                edit2 = *v.Edit2;
+            }
+            QCOMPARE(v.Edit8.has_value(), !e.CutoffEditing);
+            QCOMPARE(v.MaskEdit4.has_value(), !e.Alarm1Editing);
+            QCOMPARE(v.MaskEdit5.has_value(), !e.Alarm2Editing);
+            QVERIFY(v.Edit1.size() <= 30);
+            QVERIFY(QString::fromUtf8(v.Edit1.data(), qsizetype(v.Edit1.size())).toUtf8().toStdString() ==
+                    v.Edit1);
+            c = v.Indexes;
+        }
+    }
+};
+
+QTEST_GUILESS_MAIN(TestDecode)
+#include "tst_decode.moc"
