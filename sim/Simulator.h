@@ -5,7 +5,10 @@
 
 #include <array>
 #include <atomic>
+#include <chrono>
 #include <cstdint>
+#include <ctime>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -24,14 +27,24 @@ enum class Fault {
 
 struct Options {
     uint8_t address = 1;
-    uint32_t baudRate = 9600;  // for wire-time emulation (11 bits per character)
-    bool wireTiming = true;    // delay each answer by its wire time
-    std::string device;        // open this serial device instead of a pty
-    std::string linkDir;       // with a pty: create linkDir/linkName -> pty slave
+    uint32_t baudRate = 9600; // for wire-time emulation (11 bits per character)
+    bool wireTiming = true;   // delay each answer by its wire time
+    std::string device;       // open this serial device instead of a pty
+    std::string linkDir;      // with a pty: create linkDir/linkName -> pty slave
     std::string linkName = "COM1";
-    int archiveRecords = 100;  // dated records before the all-zero end record
+    int archiveRecords = 100;    // dated records before the all-zero end record
     bool archiveWrapped = false; // ring buffer: newest records first in reading order
-    uint32_t seed = 1;         // for the drop probability and the live values
+    uint32_t seed = 1;           // for the drop probability and the live values
+    int parity = 0;              // serial device only: 0 none, 1 odd, 2 even
+};
+
+// One entry of the traffic log: a frame taken off the line and the answer sent
+// (empty when the simulator stayed silent), with a note saying why it was silent
+// or that the bytes were discarded as noise.
+struct TrafficEvent {
+    std::vector<uint8_t> request;
+    std::vector<uint8_t> answer;
+    std::string note;
 };
 
 // One archive record as the meter stores it (22 bytes, see BuildRecord).
@@ -68,9 +81,15 @@ public:
     Record ArchiveRecord(int file, int index) const;
 
     // Counters (thread-safe).
-    uint64_t RequestsSeen() const;   // complete frames addressed to us
+    uint64_t RequestsSeen() const; // complete frames addressed to us
     uint64_t RepliesSent() const;
     uint64_t WritesApplied() const;
+
+    // Called on the serving thread for every frame and every run of discarded
+    // bytes. Set it before Start().
+    void SetTrafficLog(std::function<void(const TrafficEvent&)> log);
+    // CPU time used so far by the serving thread (zero when not serving).
+    std::chrono::nanoseconds ServingCpuTime() const;
 
 private:
     struct Impl;
@@ -91,5 +110,22 @@ int RequestLength(const uint8_t* buf, size_t n);
 // totalisers in tenths, flags byte (bit 0 litres, bits 2..7 events).
 Record BuildRecord(int year, int month, int day, int hour, int minute, int second, float flow,
                    int32_t forward, int32_t reverse, uint8_t flags);
+
+constexpr int kArchiveFiles = 4;
+constexpr int kRecordsPerFile = 3225;
+constexpr int kArchiveSlots = kArchiveFiles * kRecordsPerFile;
+
+// The whole archive in reading order (kArchiveSlots records): `records` dated
+// records a quarter of an hour apart, the newest at the last quarter hour
+// before `now`, then all-zero records. `wrapped` rotates the dated records so
+// that the newest tenth comes first, as in a ring buffer that went round.
+std::vector<Record> MakeArchive(int records, bool wrapped, uint32_t seed, std::time_t now);
+
+// Registers as a fresh meter reports them.
+std::array<uint16_t, 27> DefaultRegisters();
+
+// Range value in thousandths of m3/h for a range position of a DN index;
+// 0 when the DN has no range at that position.
+int32_t RangeValue(int dnIndex, int position);
 
 } // namespace vqtsim

@@ -1,0 +1,693 @@
+// The serving side of the simulator: the line (pty or serial device), the
+// serving thread, wire timing, fault injection and the live measurement.
+#include "Simulator.h"
+
+#include <algorithm>
+#include <bit>
+#include <cerrno>
+#include <cmath>
+#include <cstring>
+#include <fcntl.h>
+#include <filesystem>
+#include <mutex>
+#include <numbers>
+#include <poll.h>
+#include <pthread.h>
+#include <random>
+#include <sys/eventfd.h>
+#include <sys/inotify.h>
+#include <sys/stat.h>
+#include <termios.h>
+#include <thread>
+#include <unistd.h>
+
+namespace vqtsim {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+constexpr int kMaxFrame = 256;
+constexpr int kReopenMs = 1000;        // pause before reopening a lost serial device
+constexpr int kPtyHangupPauseMs = 100; // a hung-up pty must not make the thread spin
+constexpr int kWriteStallMs = 200;     // give up an answer nobody reads
+
+std::string SysError(const std::string& what) {
+    return what + ": " + std::strerror(errno);
+}
+
+speed_t SpeedCode(uint32_t baud) {
+    switch (baud) {
+    case 300:
+        return B300;
+    case 600:
+        return B600;
+    case 1200:
+        return B1200;
+    case 2400:
+        return B2400;
+    case 4800:
+        return B4800;
+    case 9600:
+        return B9600;
+    case 19200:
+        return B19200;
+    case 38400:
+        return B38400;
+    case 57600:
+        return B57600;
+    case 115200:
+        return B115200;
+    case 230400:
+        return B230400;
+    default:
+        return B0;
+    }
+}
+
+// Time on the line for n characters of 11 bits (start, 8 data, parity or
+// second stop, stop), rounded up to whole milliseconds.
+int WireMs(size_t chars, uint32_t baud) {
+    return static_cast<int>(std::ceil(static_cast<double>(chars) * 11.0 * 1000.0 / baud));
+}
+
+int MsUntil(Clock::time_point t) {
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(t - Clock::now()).count();
+    return static_cast<int>(std::clamp<long long>(left, 0, 1000000));
+}
+
+uint32_t Get32(const std::array<uint16_t, 27>& regs, int index) {
+    return (static_cast<uint32_t>(regs[index]) << 16) | regs[index + 1];
+}
+
+void Put32(std::array<uint16_t, 27>& regs, int index, uint32_t v) {
+    regs[index] = static_cast<uint16_t>(v >> 16);
+    regs[index + 1] = static_cast<uint16_t>(v & 0xFFFF);
+}
+
+bool CrcOk(const std::vector<uint8_t>& buf, size_t n) {
+    if (n < 4) return false;
+    const uint16_t crc = SimCrc(buf.data(), n - 2);
+    return buf[n - 2] == (crc & 0xFF) && buf[n - 1] == (crc >> 8);
+}
+
+// Register indexes (0-based) of the fields the live measurement moves.
+constexpr int kAlarmReg = 2;
+constexpr int kRangeReg = 5;
+constexpr int kAlarm1Reg = 7;
+constexpr int kAlarm2Reg = 9;
+constexpr int kFlowReg = 15;
+constexpr int kForwardReg = 17;
+constexpr int kReverseReg = 19;
+
+} // namespace
+
+struct Simulator::Impl {
+    explicit Impl(Options o)
+        : options(std::move(o)), archive(MakeArchive(options.archiveRecords, options.archiveWrapped,
+                                                     options.seed, std::time(nullptr))),
+          regs(DefaultRegisters()), liveSince(Clock::now()), dropRng(options.seed),
+          wireTiming(options.wireTiming) {
+        std::mt19937 rng(options.seed);
+        wavePhase1 = static_cast<double>(rng()) / 4294967296.0 * 2.0 * std::numbers::pi;
+        wavePhase2 = static_cast<double>(rng()) / 4294967296.0 * 2.0 * std::numbers::pi;
+    }
+
+    const Options options;
+    const std::vector<Record> archive;
+    std::function<void(const TrafficEvent&)> log;
+
+    // The meter's state, shared by the API and the serving thread.
+    mutable std::mutex stateMutex;
+    std::array<uint16_t, 27> regs;
+    bool live = true;
+    Clock::time_point liveSince; // time of the last live update
+    double livePhase = 0;        // seconds of live time since the flow wave started
+    double liveBase = 12.5;      // flow the wave swings around
+    double wavePhase1 = 0, wavePhase2 = 0;
+    double forwardRest = 0, reverseRest = 0; // fractions of a tenth not counted yet
+
+    // Fault injection, changed from any thread.
+    mutable std::mutex faultMutex;
+    Fault fault = Fault::None;
+    int faultCode = 0;
+    int faultDelayMs = 0;
+    double dropProbability = 0;
+    std::mt19937 dropRng;
+    bool wireTiming;
+
+    std::atomic<uint64_t> requestsSeen{0};
+    std::atomic<uint64_t> repliesSent{0};
+    std::atomic<uint64_t> writesApplied{0};
+
+    // The line. Set up by Start(), used only by the serving thread while it
+    // runs, torn down by Stop() after the thread has ended.
+    std::thread server;
+    int io = -1;    // pty master or serial device
+    int slave = -1; // our own pty slave descriptor: keeps the pty up between the master's opens
+    int wake = -1;  // eventfd written by Stop()
+    int watch = -1; // inotify on the pty slave: tells when nobody else has it open
+    bool openersKnown = false;
+    int openers = 0;
+    bool ioPaused = false;
+    Clock::time_point resumeAt;
+    std::string devicePath, linkPath, error;
+    std::vector<uint8_t> pending;   // bytes received, not yet framed
+    std::vector<uint8_t> discarded; // bytes dropped as noise, not yet logged
+    bool discardedBadCrc = false;
+    Clock::time_point lastByte;
+
+    // --- live measurement (callers hold stateMutex) ---
+
+    double RegisterFlow() const {
+        const float f = std::bit_cast<float>(Get32(regs, kFlowReg));
+        return std::isfinite(f) ? f : 0.0;
+    }
+
+    double FlowAt(double t) const {
+        const double a1 = 0.2 * std::fabs(liveBase) + 0.3;
+        const double a2 = 0.08 * std::fabs(liveBase) + 0.1;
+        const double w = 2.0 * std::numbers::pi;
+        return liveBase + a1 * (std::sin(w * t / 97.0 + wavePhase1) - std::sin(wavePhase1)) +
+               a2 * (std::sin(w * t / 23.0 + wavePhase2) - std::sin(wavePhase2));
+    }
+
+    void AddTenths(int index, double& rest) {
+        const double whole = std::floor(rest);
+        rest -= whole;
+        int64_t v = static_cast<int32_t>(Get32(regs, index)) + static_cast<int64_t>(whole);
+        if (v > INT32_MAX) v %= int64_t{1} << 31; // the meter's counter rolls over
+        Put32(regs, index, static_cast<uint32_t>(v));
+    }
+
+    void UpdateLive(Clock::time_point now) {
+        if (!live) return;
+        double dt = std::chrono::duration<double>(now - liveSince).count();
+        liveSince = now;
+        if (dt <= 0) return;
+        const double tenthsPerM3 = (regs[1] & 0x04) ? 10000.0 : 10.0;
+        const double step = std::max(0.25, dt / 10000.0);
+        double flow = FlowAt(livePhase);
+        while (dt > 0) {
+            const double h = std::min(step, dt);
+            dt -= h;
+            livePhase += h;
+            flow = FlowAt(livePhase);
+            const double volume = std::fabs(flow) * h / 3600.0 * tenthsPerM3;
+            (flow >= 0 ? forwardRest : reverseRest) += volume;
+        }
+        AddTenths(kForwardReg, forwardRest);
+        AddTenths(kReverseReg, reverseRest);
+        Put32(regs, kFlowReg, std::bit_cast<uint32_t>(static_cast<float>(flow)));
+
+        // Alarm bits that follow the flow; the others keep what was set.
+        const double lph = std::fabs(flow) * 1000.0;
+        const auto range = static_cast<int32_t>(Get32(regs, kRangeReg));
+        const auto alarm1 = static_cast<int32_t>(Get32(regs, kAlarm1Reg));
+        const auto alarm2 = static_cast<int32_t>(Get32(regs, kAlarm2Reg));
+        uint16_t alarms = regs[kAlarmReg] & 0xFF33;
+        if (flow < 0) alarms |= 0x80;
+        if (range > 0 && lph > range) alarms |= 0x40;
+        if (alarm1 > 0 && lph > alarm1) alarms |= 0x08;
+        if (lph < alarm2) alarms |= 0x04;
+        regs[kAlarmReg] = alarms;
+    }
+
+    // --- the line ---
+
+    bool OpenPty() {
+        io = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+        if (io < 0) return error = SysError("cannot open a pseudo-terminal"), false;
+        char name[128];
+        if (grantpt(io) != 0 || unlockpt(io) != 0 || ptsname_r(io, name, sizeof name) != 0)
+            return error = SysError("cannot set up the pseudo-terminal"), false;
+        fcntl(io, F_SETFL, fcntl(io, F_GETFL) | O_NONBLOCK);
+        // Holding the slave open ourselves means the master's close between
+        // transactions never hangs the pty up.
+        slave = open(name, O_RDWR | O_NOCTTY | O_CLOEXEC);
+        if (slave < 0) return error = SysError(std::string("cannot open ") + name), false;
+        // Raw at once, so nothing the master sends is echoed back to it.
+        termios t{};
+        if (tcgetattr(slave, &t) != 0) return error = SysError("cannot read the pty settings"), false;
+        cfmakeraw(&t);
+        t.c_cflag |= CLOCAL | CREAD;
+        if (const speed_t s = SpeedCode(options.baudRate); s != B0) cfsetspeed(&t, s);
+        if (tcsetattr(slave, TCSANOW, &t) != 0) return error = SysError("cannot make the pty raw"), false;
+        devicePath = name;
+
+        watch = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+        if (watch >= 0 && inotify_add_watch(watch, name, IN_OPEN | IN_CLOSE) >= 0) {
+            openersKnown = true;
+            openers = 0;
+        } else if (watch >= 0) {
+            close(watch);
+            watch = -1;
+        }
+        return true;
+    }
+
+    bool OpenDevice() {
+        const speed_t speed = SpeedCode(options.baudRate);
+        if (speed == B0) return error = "unsupported speed " + std::to_string(options.baudRate), false;
+        io = open(options.device.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+        if (io < 0) return error = SysError("cannot open " + options.device), false;
+        termios t{};
+        if (tcgetattr(io, &t) != 0)
+            return error = SysError(options.device + " is not a serial device"), false;
+        cfmakeraw(&t);
+        t.c_cflag |= CLOCAL | CREAD;
+        t.c_cflag &= ~static_cast<tcflag_t>(PARENB | PARODD | CSTOPB | CRTSCTS);
+        if (options.parity == 1) t.c_cflag |= PARENB | PARODD;
+        if (options.parity == 2) t.c_cflag |= PARENB;
+        cfsetspeed(&t, speed);
+        if (tcsetattr(io, TCSANOW, &t) != 0)
+            return error = SysError("cannot configure " + options.device), false;
+        tcflush(io, TCIOFLUSH);
+        devicePath = options.device;
+        return true;
+    }
+
+    bool CreateLink() {
+        namespace fs = std::filesystem;
+        if (options.linkName.empty() || options.linkName.find('/') != std::string::npos)
+            return error = "bad link name \"" + options.linkName + "\"", false;
+        std::error_code ec;
+        fs::create_directories(options.linkDir, ec);
+        if (ec) return error = "cannot create " + options.linkDir + ": " + ec.message(), false;
+        const std::string path = (fs::path(options.linkDir) / options.linkName).string();
+        struct stat st {};
+        if (lstat(path.c_str(), &st) == 0) {
+            // Replace a link left behind by an earlier run, never anything else.
+            if (!S_ISLNK(st.st_mode)) return error = path + " exists and is not a symbolic link", false;
+            if (unlink(path.c_str()) != 0)
+                return error = SysError("cannot remove the old link " + path), false;
+        }
+        if (symlink(devicePath.c_str(), path.c_str()) != 0)
+            return error = SysError("cannot create the link " + path), false;
+        linkPath = path;
+        return true;
+    }
+
+    void RemoveLink() {
+        if (linkPath.empty()) return;
+        char target[256];
+        const ssize_t n = readlink(linkPath.c_str(), target, sizeof target - 1);
+        if (n > 0 && std::string(target, static_cast<size_t>(n)) == devicePath) unlink(linkPath.c_str());
+    }
+
+    void CloseAll() {
+        for (int* fd : {&io, &slave, &wake, &watch}) {
+            if (*fd >= 0) close(*fd);
+            *fd = -1;
+        }
+        openersKnown = false;
+        openers = 0;
+        ioPaused = false;
+        pending.clear();
+        discarded.clear();
+    }
+
+    // --- serving ---
+
+    void Log(std::vector<uint8_t> request, std::vector<uint8_t> answer, std::string note) {
+        if (log) log(TrafficEvent{std::move(request), std::move(answer), std::move(note)});
+    }
+
+    // Waits ms or until Stop(); true when stopping.
+    bool WaitForStop(int ms) const {
+        const auto until = Clock::now() + std::chrono::milliseconds(ms);
+        for (;;) {
+            pollfd p{wake, POLLIN, 0};
+            const int r = poll(&p, 1, MsUntil(until));
+            if (r > 0) return true;
+            if (r == 0) return false;
+            if (errno != EINTR) return true;
+        }
+    }
+
+    // Follows the opens and closes of the pty slave by others. When the last
+    // one closes, what we sent and nobody read is thrown away, as a closed
+    // serial port loses what arrives while it is closed.
+    void TrackOpeners() {
+        if (watch < 0) return;
+        alignas(inotify_event) char buf[4096];
+        for (;;) {
+            const ssize_t n = read(watch, buf, sizeof buf);
+            if (n <= 0) return;
+            for (ssize_t at = 0; at < n;) {
+                inotify_event ev{};
+                std::memcpy(&ev, buf + at, sizeof ev);
+                at += static_cast<ssize_t>(sizeof ev + ev.len);
+                if (ev.mask & (IN_Q_OVERFLOW | IN_IGNORED)) openersKnown = false;
+                if (ev.mask & IN_OPEN) ++openers;
+                if (ev.mask & IN_CLOSE) {
+                    if (--openers <= 0) {
+                        openers = 0;
+                        if (openersKnown) tcflush(slave, TCIFLUSH);
+                    }
+                }
+            }
+        }
+    }
+
+    bool Listening() const { return !openersKnown || openers > 0; }
+
+    bool WriteAll(const uint8_t* data, size_t n) {
+        while (n > 0) {
+            const ssize_t w = write(io, data, n);
+            if (w > 0) {
+                data += w;
+                n -= static_cast<size_t>(w);
+                continue;
+            }
+            if (w < 0 && errno == EINTR) continue;
+            if (w < 0 && errno != EAGAIN) return false;
+            pollfd p[2] = {{io, POLLOUT, 0}, {wake, POLLIN, 0}};
+            if (poll(p, 2, kWriteStallMs) <= 0 || p[1].revents || !(p[0].revents & POLLOUT)) return false;
+        }
+        return true;
+    }
+
+    void Handle(const std::vector<uint8_t>& frame) {
+        if (frame[0] != options.address) return Log(frame, {}, "other address");
+        ++requestsSeen;
+
+        Fault f;
+        int code, delayMs;
+        bool timing, drop;
+        {
+            std::lock_guard lock(faultMutex);
+            f = fault;
+            code = faultCode;
+            delayMs = std::max(0, faultDelayMs);
+            timing = wireTiming;
+            drop = dropProbability > 0 && static_cast<double>(dropRng()) / 4294967296.0 < dropProbability;
+        }
+        if (drop) return Log(frame, {}, "dropped");
+        if (f == Fault::Silence) return Log(frame, {}, "silence");
+
+        std::vector<uint8_t> answer;
+        if (f == Fault::Exception) {
+            answer = {frame[0], static_cast<uint8_t>(frame[1] | 0x80), static_cast<uint8_t>(code)};
+            const uint16_t crc = SimCrc(answer.data(), answer.size());
+            answer.push_back(static_cast<uint8_t>(crc & 0xFF));
+            answer.push_back(static_cast<uint8_t>(crc >> 8));
+        } else {
+            std::lock_guard lock(stateMutex);
+            UpdateLive(Clock::now());
+            answer = Answer(frame, options.address, regs, archive);
+            if (answer.size() == 8 && answer[1] == 0x10) {
+                ++writesApplied;
+                const int reg = ((frame[2] << 8) | frame[3]) + 1;
+                if (reg == kForwardReg + 1) forwardRest = 0;
+                if (reg == kReverseReg + 1) reverseRest = 0;
+            }
+        }
+        if (answer.empty()) return Log(frame, {}, "not a request");
+        if (f == Fault::BadCrc) answer.back() ^= 0xFF;
+        if (f == Fault::TrailingNoise)
+            answer.insert(answer.end(), static_cast<size_t>(std::clamp(code, 0, kMaxFrame)), 0x55);
+
+        int wait = timing ? WireMs(frame.size() + answer.size(), options.baudRate) : 0;
+        if (f == Fault::Late) wait += delayMs;
+        if (WaitForStop(wait)) return;
+
+        TrackOpeners();
+        if (!Listening()) {
+            ++repliesSent;
+            return Log(frame, answer, "port closed, answer lost");
+        }
+        bool ok = true;
+        if (f == Fault::Split && answer.size() > 5) {
+            ok = WriteAll(answer.data(), 5);
+            if (ok && WaitForStop(delayMs)) return;
+            TrackOpeners();
+            if (ok && Listening()) ok = WriteAll(answer.data() + 5, answer.size() - 5);
+        } else {
+            ok = WriteAll(answer.data(), answer.size());
+        }
+        ++repliesSent;
+        Log(frame, answer, ok ? "" : "answer not taken by the line");
+    }
+
+    void DropFirst() {
+        discarded.push_back(pending.front());
+        pending.erase(pending.begin());
+    }
+
+    void FlushDiscarded() {
+        if (discarded.empty()) return;
+        Log(std::move(discarded), {}, discardedBadCrc ? "discarded (bad CRC)" : "discarded");
+        discarded.clear();
+        discardedBadCrc = false;
+    }
+
+    // A frame for us with a function we do not know: its length is unknown,
+    // so only the silence after it can end it.
+    bool UnknownFunctionStart() const {
+        if (pending.size() < 2 || pending.size() > kMaxFrame || pending[0] != options.address) return false;
+        const uint8_t fn = pending[1];
+        return fn >= 1 && fn < 0x80 && fn != 0x03 && fn != 0x10 && fn != 0x14;
+    }
+
+    // Frames by length; bytes that cannot start one, and frames with a bad
+    // CRC, are dropped one byte at a time so that a real frame behind them is
+    // still found.
+    void ProcessPending() {
+        while (!pending.empty()) {
+            const int len = RequestLength(pending.data(), pending.size());
+            if (len == 0) return;
+            if (len < 0) {
+                if (UnknownFunctionStart()) return;
+                DropFirst();
+                continue;
+            }
+            if (!CrcOk(pending, static_cast<size_t>(len))) {
+                discardedBadCrc = true;
+                DropFirst();
+                continue;
+            }
+            std::vector<uint8_t> frame(pending.begin(), pending.begin() + len);
+            pending.erase(pending.begin(), pending.begin() + len);
+            FlushDiscarded();
+            Handle(frame);
+        }
+        FlushDiscarded();
+    }
+
+    // The line has been quiet for the inter-frame gap with bytes still pending.
+    void EndOfSilence() {
+        while (!pending.empty()) {
+            if (UnknownFunctionStart() && CrcOk(pending, pending.size())) {
+                const std::vector<uint8_t> frame = std::move(pending);
+                pending.clear();
+                FlushDiscarded();
+                Handle(frame);
+                break;
+            }
+            DropFirst();
+            ProcessPending();
+        }
+        FlushDiscarded();
+    }
+
+    void LineLost() {
+        pending.clear();
+        FlushDiscarded();
+        ioPaused = true;
+        if (!options.device.empty()) {
+            close(io);
+            io = -1;
+            Log({}, {}, "device lost, reopening");
+            resumeAt = Clock::now() + std::chrono::milliseconds(kReopenMs);
+        } else {
+            resumeAt = Clock::now() + std::chrono::milliseconds(kPtyHangupPauseMs);
+        }
+    }
+
+    void Resume() {
+        if (!options.device.empty()) {
+            if (!OpenDevice()) {
+                resumeAt = Clock::now() + std::chrono::milliseconds(kReopenMs);
+                return;
+            }
+            Log({}, {}, "device reopened");
+        }
+        ioPaused = false;
+    }
+
+    void Serve() {
+        const auto gap = std::chrono::microseconds(static_cast<int64_t>(3.5 * 11.0 * 1e6 / options.baudRate) +
+                                                   10000); // 3.5 characters + 10 ms
+        uint8_t chunk[512];
+        for (;;) {
+            pollfd fds[3];
+            nfds_t count = 0;
+            fds[count++] = {wake, POLLIN, 0};
+            const int watchSlot = watch >= 0 ? static_cast<int>(count++) : -1;
+            if (watchSlot >= 0) fds[watchSlot] = {watch, POLLIN, 0};
+            const int ioSlot = ioPaused ? -1 : static_cast<int>(count++);
+            if (ioSlot >= 0) fds[ioSlot] = {io, POLLIN, 0};
+
+            int timeout = -1;
+            if (ioPaused)
+                timeout = MsUntil(resumeAt);
+            else if (!pending.empty())
+                timeout = MsUntil(lastByte + gap);
+
+            const int r = poll(fds, count, timeout);
+            if (r < 0) {
+                if (errno == EINTR) continue;
+                Log({}, {}, SysError("poll failed, serving stopped"));
+                return;
+            }
+            if (fds[0].revents) return;
+            if (watchSlot >= 0 && fds[watchSlot].revents) TrackOpeners();
+
+            if (ioPaused) {
+                if (Clock::now() >= resumeAt) Resume();
+                continue;
+            }
+            const short ev = fds[ioSlot].revents;
+            if (ev & POLLIN) {
+                const ssize_t n = read(io, chunk, sizeof chunk);
+                if (n > 0) {
+                    pending.insert(pending.end(), chunk, chunk + n);
+                    lastByte = Clock::now();
+                    ProcessPending();
+                } else if (n == 0 || (errno != EAGAIN && errno != EINTR)) {
+                    LineLost();
+                }
+            } else if (ev & (POLLHUP | POLLERR | POLLNVAL)) {
+                LineLost();
+            } else if (r == 0 && !pending.empty()) {
+                EndOfSilence();
+            }
+        }
+    }
+};
+
+Simulator::Simulator(Options options) : impl_(std::make_unique<Impl>(std::move(options))) {}
+
+Simulator::~Simulator() {
+    Stop();
+}
+
+bool Simulator::Start() {
+    Impl& d = *impl_;
+    if (d.server.joinable()) return true;
+    d.error.clear();
+    if (d.options.address < 1 || d.options.address > 247)
+        return d.error = "slave address must be 1..247", false;
+    if (d.options.baudRate == 0) return d.error = "speed must be above 0", false;
+    d.wake = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    if (d.wake < 0) return d.error = SysError("cannot create an eventfd"), false;
+    const bool usePty = d.options.device.empty();
+    if (!(usePty ? d.OpenPty() : d.OpenDevice()) ||
+        (usePty && !d.options.linkDir.empty() && !d.CreateLink())) {
+        d.CloseAll();
+        return false;
+    }
+    d.server = std::thread([&d] { d.Serve(); });
+    return true;
+}
+
+void Simulator::Stop() {
+    Impl& d = *impl_;
+    if (!d.server.joinable()) return;
+    const uint64_t one = 1;
+    if (write(d.wake, &one, sizeof one) < 0) {
+        // An eventfd write fails only when its counter would overflow; it is readable then anyway.
+    }
+    d.server.join();
+    d.RemoveLink();
+    d.CloseAll();
+}
+
+const std::string& Simulator::Error() const {
+    return impl_->error;
+}
+const std::string& Simulator::DevicePath() const {
+    return impl_->devicePath;
+}
+const std::string& Simulator::LinkPath() const {
+    return impl_->linkPath;
+}
+
+void Simulator::SetFault(Fault fault, int code, int delayMs) {
+    std::lock_guard lock(impl_->faultMutex);
+    impl_->fault = fault;
+    impl_->faultCode = code;
+    impl_->faultDelayMs = delayMs;
+}
+
+void Simulator::SetDropProbability(double p) {
+    std::lock_guard lock(impl_->faultMutex);
+    impl_->dropProbability = std::isfinite(p) ? std::clamp(p, 0.0, 1.0) : 0.0;
+}
+
+void Simulator::SetWireTiming(bool on) {
+    std::lock_guard lock(impl_->faultMutex);
+    impl_->wireTiming = on;
+}
+
+std::array<uint16_t, 27> Simulator::Registers() const {
+    std::lock_guard lock(impl_->stateMutex);
+    impl_->UpdateLive(Clock::now());
+    return impl_->regs;
+}
+
+void Simulator::SetRegister(int number, uint16_t value) {
+    if (number < 1 || number > 27) return;
+    Impl& d = *impl_;
+    std::lock_guard lock(d.stateMutex);
+    d.UpdateLive(Clock::now());
+    d.regs[number - 1] = value;
+    if (number == kFlowReg + 1 || number == kFlowReg + 2) {
+        // The live flow swings around what was set from now on.
+        d.liveBase = d.RegisterFlow();
+        d.livePhase = 0;
+    }
+}
+
+void Simulator::SetLive(bool on) {
+    Impl& d = *impl_;
+    std::lock_guard lock(d.stateMutex);
+    if (on && !d.live) {
+        d.liveSince = Clock::now();
+        d.liveBase = d.RegisterFlow();
+        d.livePhase = 0;
+    }
+    // Freezing keeps the values of the last update, so a simulator frozen
+    // before its first read reports exactly the defaults.
+    d.live = on;
+}
+
+Record Simulator::ArchiveRecord(int file, int index) const {
+    if (file < 1 || file > kArchiveFiles || index < 0 || index >= kRecordsPerFile) return Record{};
+    return impl_->archive[static_cast<size_t>(file - 1) * kRecordsPerFile + static_cast<size_t>(index)];
+}
+
+uint64_t Simulator::RequestsSeen() const {
+    return impl_->requestsSeen;
+}
+uint64_t Simulator::RepliesSent() const {
+    return impl_->repliesSent;
+}
+uint64_t Simulator::WritesApplied() const {
+    return impl_->writesApplied;
+}
+
+void Simulator::SetTrafficLog(std::function<void(const TrafficEvent&)> log) {
+    impl_->log = std::move(log);
+}
+
+std::chrono::nanoseconds Simulator::ServingCpuTime() const {
+    if (!impl_->server.joinable()) return std::chrono::nanoseconds{0};
+    clockid_t id{};
+    timespec ts{};
+    if (pthread_getcpuclockid(impl_->server.native_handle(), &id) != 0 || clock_gettime(id, &ts) != 0)
+        return std::chrono::nanoseconds{0};
+    return std::chrono::seconds(ts.tv_sec) + std::chrono::nanoseconds(ts.tv_nsec);
+}
+
+} // namespace vqtsim
