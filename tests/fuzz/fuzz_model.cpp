@@ -1,0 +1,109 @@
+// libFuzzer target over everything that reads meter bytes: the parameter
+// decode, the archive line, the field formatters at any offset, the number
+// format and the code page conversion. Built with the sanitizers, so any read
+// outside a table or a buffer ends the run.
+#include "Cp1250.h"
+#include "Decode.h"
+#include "NumberFormat.h"
+#include "ParameterBlock.h"
+#include "Tables.h"
+
+#include <RecordLine.h>
+
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <string_view>
+
+namespace {
+
+// Takes bytes off the front of the input; zeros once it runs out.
+struct Input {
+    const uint8_t* data;
+    size_t size;
+    uint8_t Byte() {
+        if (size == 0) return 0;
+        --size;
+        return *data++;
+    }
+    template <typename T> T Take() {
+        uint8_t buf[sizeof(T)] = {};
+        for (auto& b : buf) b = Byte();
+        T v;
+        std::memcpy(&v, buf, sizeof v);
+        return v;
+    }
+    std::string_view Rest() const { return {reinterpret_cast<const char*>(data), size}; }
+};
+
+void Check(bool ok) {
+    if (!ok) std::abort();
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    Input in{data, size};
+
+    model::ParameterBlock block{};
+    for (auto& b : block) b = in.Byte();
+    archive::ArchiveRecord record{};
+    for (auto& b : record) b = in.Byte();
+
+    const uint8_t flags = in.Byte();
+    const model::EditingFlags editing{(flags & 1) != 0, (flags & 2) != 0, (flags & 4) != 0};
+    model::CachedIndexes cached;
+    cached.FlowUnitIndex = in.Byte();
+    cached.TotaliserUnitIndex = in.Byte();
+    cached.PulseWeightIndex = in.Byte();
+    cached.TimeConstantIndex = in.Byte();
+    cached.ArchivePeriodIndex = in.Byte();
+    const std::string_view sep = (flags & 8) ? "." : ",";
+
+    const model::DeviceView v =
+        model::DecodeParameterBlock(block, in.Rest().substr(0, 4), editing, cached, sep);
+    Check(v.Edit2.has_value() == v.ComboBox2Items.has_value());
+    Check(!v.ComboBox2Items || v.ComboBox2Items->empty() || v.ComboBox2Items->size() == model::kRangeSlots);
+    Check(v.Indexes.FlowUnitIndex < model::FlowUnitTexts.size() ||
+          v.Indexes.FlowUnitIndex == cached.FlowUnitIndex);
+    Check(v.Indexes.TimeConstantIndex < model::TimeConstantTexts.size() ||
+          v.Indexes.TimeConstantIndex == cached.TimeConstantIndex);
+
+    const size_t at = in.Byte();
+    (void)model::byteToInteger(block, at);
+    (void)model::byteToSingle(block, at * 3);
+    (void)model::setFlagBytePrzeplyw(cached, in.Take<int8_t>());
+    (void)model::setFlagByteLicznik(cached, in.Take<int8_t>());
+    (void)model::setFlagByteWaga(cached, in.Take<int8_t>());
+    Check(model::RangeList(at).size() == (at < model::kDnCount ? model::kRangeSlots : 0));
+
+    const std::string line = archive::BuildRecordLine(record, sep);
+    size_t fields = 0;
+    for (const char c : line) fields += c == ';';
+    Check(fields == 5);
+    const size_t offset = in.Byte() % 32;
+    (void)archive::FormatRecordYear(record, offset);
+    (void)archive::FormatTwoDigits(record, offset);
+    (void)archive::FormatRecordFlow(record, offset, sep);
+    (void)archive::FormatRecordTotaliser(record, offset, sep);
+    (void)archive::TestBit(record[offset % archive::kRecordSize], in.Byte());
+    (void)archive::RecordTimeField(in.Rest());
+
+    const int decimals = in.Byte() % 6;
+    const int precision = 1 + in.Byte() % 12;
+    const auto value = in.Take<double>();
+    const std::string text = model::FormatNumber(value, decimals, precision, sep);
+    Check(!text.empty() && text.size() < 64);
+    const auto num = in.Take<int64_t>();
+    const auto den = in.Take<int64_t>();
+    Check(!model::FormatRatio(num, den, decimals, precision, sep).empty());
+
+    // Every byte that has a character comes back unchanged.
+    const std::string_view rest = in.Rest();
+    const std::string back = model::Utf8ToCp1250(model::Cp1250ToUtf8(rest));
+    Check(back.size() == rest.size());
+    for (size_t i = 0; i < rest.size(); ++i) Check(back[i] == rest[i] || back[i] == '?');
+    (void)model::Utf8ToCp1250(rest);
+    return 0;
+}
