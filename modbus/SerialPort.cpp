@@ -70,11 +70,9 @@ tcflag_t SizeFlag(uint8_t dataBits) {
 }
 } // namespace
 
-bool SerialPort::Configure(uint32_t baudRate, uint8_t dataBits, uint8_t parity, uint8_t stopBits) {
-    if (Fd < 0) return false;
-    termios t{};
+bool MakeLineSettings(termios& t, uint32_t baudRate, uint8_t dataBits, uint8_t parity, uint8_t stopBits) {
     const speed_t speed = SpeedCode(baudRate);
-    if (speed == B0 || ::tcgetattr(Fd, &t) != 0) return false;
+    if (speed == B0) return false;
     ::cfmakeraw(&t);
     t.c_iflag &= static_cast<tcflag_t>(~(INPCK | IXON | IXOFF | IXANY | IGNPAR | PARMRK));
     t.c_cflag &= static_cast<tcflag_t>(~(CSIZE | PARENB | PARODD | CSTOPB | CRTSCTS));
@@ -87,6 +85,13 @@ bool SerialPort::Configure(uint32_t baudRate, uint8_t dataBits, uint8_t parity, 
     t.c_cc[VTIME] = 0;
     ::cfsetispeed(&t, speed);
     ::cfsetospeed(&t, speed);
+    return true;
+}
+
+bool SerialPort::Configure(uint32_t baudRate, uint8_t dataBits, uint8_t parity, uint8_t stopBits) {
+    if (Fd < 0) return false;
+    termios t{};
+    if (::tcgetattr(Fd, &t) != 0 || !MakeLineSettings(t, baudRate, dataBits, parity, stopBits)) return false;
     if (::tcsetattr(Fd, TCSANOW, &t) != 0) return false;
     // Bytes left from an earlier exchange (a reply that came after its
     // worker gave up) must not be taken for this one's reply.

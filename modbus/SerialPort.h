@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <termios.h>
 
 namespace modbus {
 
@@ -14,6 +15,10 @@ inline constexpr uint8_t kOneStopBit = 0, kTwoStopBits = 2;
 // "COM1" .. "COM12": a link of that name in the working directory when it
 // exists, else /dev/ttyS0 .. /dev/ttyS11. Any other name gives "".
 std::string ResolvePortName(const std::string& name);
+
+// The line settings applied by SerialPort::Configure, starting from the
+// port's current ones. False for a speed the port list does not offer.
+bool MakeLineSettings(termios& t, uint32_t baudRate, uint8_t dataBits, uint8_t parity, uint8_t stopBits);
 
 class SerialPort {
 public:

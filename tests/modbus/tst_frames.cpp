@@ -1,0 +1,197 @@
+// Frames, CRC, trace lines and the verdict, against known wire bytes.
+#include "Frames.h"
+
+#include <QTest>
+#include <vector>
+
+using namespace modbus;
+using Bytes = std::vector<uint8_t>;
+
+Q_DECLARE_METATYPE(modbus::Kind)
+
+namespace {
+Bytes WithCrc(Bytes frame) {
+    frame.resize(frame.size() + 2);
+    AppendCrc(frame.data(), frame.size() - 2);
+    return frame;
+}
+QString Hex(const uint8_t* b, size_t n) { return QString::fromStdString(TraceLine("", b, n)); }
+
+// The example reply from slave 1 as received, CRC included.
+const Bytes kExampleReply = {0x01, 0x03, 0x36, 0x00, 0x0D, 0x00, 0x09, 0x00, 0xC0, 0x00, 0x19, 0x00, 0x03, 0x00, 0x01,
+                             0xD4, 0xC0, 0x00, 0x01, 0x86, 0xA0, 0x00, 0x00, 0x27, 0x10, 0x3F, 0x80, 0x00, 0x00, 0x00,
+                             0x00, 0x00, 0x00, 0x41, 0x48, 0x00, 0x00, 0x00, 0x01, 0xE2, 0x40, 0x00, 0x00, 0x00, 0x00,
+                             0x00, 0x04, 0x56, 0x31, 0x2E, 0x30, 0x32, 0x00, 0x00, 0x00, 0x00, 0x00, 0xA8, 0x63};
+} // namespace
+
+class TestFrames : public QObject {
+    Q_OBJECT
+private slots:
+    void crcKnownFrames() {
+        QCOMPARE(kExampleReply.size(), size_t{59});
+        QVERIFY(CheckCrc(kExampleReply.data(), 57));
+        QCOMPARE(Crc16(kExampleReply.data(), 57), uint16_t{0x63A8});
+        Bytes broken = kExampleReply;
+        broken[20] ^= 0x01;
+        QVERIFY(!CheckCrc(broken.data(), 57));
+    }
+
+    void readRequestAndTrace() {
+        uint8_t tx[kTxBufferSize] = {};
+        QCOMPARE(BuildReadRequest(tx, 1, 1, 27), size_t{8});
+        QCOMPARE(Hex(tx, 8), QString("[01][03][00][00][00][1B][05][C1]"));
+        const std::string line = TraceLine(kTxPrefix, tx, 8);
+        QCOMPARE(QString::fromStdString(line), QString("TX : [01][03][00][00][00][1B][05][C1]"));
+        QCOMPARE(line.size(), size_t{37});
+        // Register r goes out as r - 1, low byte modulo 256.
+        BuildReadRequest(tx, 0xF7, 0, 2);
+        QCOMPARE(tx[0], uint8_t{0xF7});
+        QCOMPARE(tx[3], uint8_t{0xFF});
+        QCOMPARE(QString::fromStdString(TraceLine(kRxPrefix, tx, 0)), QString("RX : "));
+    }
+
+    void fileRecordRequest() {
+        uint8_t tx[kTxBufferSize] = {};
+        QCOMPARE(BuildFileRecordRequest(tx, 1, 1, 300), size_t{12});
+        QCOMPARE(Hex(tx, 10), QString("[01][14][07][06][00][01][01][2C][00][0B]"));
+        QVERIFY(CheckCrc(tx, 10));
+        BuildFileRecordRequest(tx, 1, 4, 65536);
+        QCOMPARE(tx[5], uint8_t{4});
+        QCOMPARE(tx[6], uint8_t{0});
+        QCOMPARE(tx[7], uint8_t{0});
+        BuildFileRecordRequest(tx, 1, 2, 35464);
+        QCOMPARE(tx[6], uint8_t{0x8A});
+        QCOMPARE(tx[7], uint8_t{0x88});
+    }
+
+    void writeRequests() {
+        uint8_t tx[kTxBufferSize] = {};
+        uint8_t rx[kRxBufferSize] = {};
+        rx[256] = 0x00;
+        rx[257] = 0x03;
+        QCOMPARE(BuildWriteRequest(tx, 1, 5, 1, rx + 256), size_t{11});
+        QCOMPARE(Hex(tx, 9), QString("[01][10][00][04][00][01][02][00][03]"));
+        QVERIFY(CheckCrc(tx, 9));
+
+        const uint8_t value1000[4] = {0x00, 0x00, 0x03, 0xE8};
+        QCOMPARE(BuildWriteRequest(tx, 1, 8, 2, value1000), size_t{13});
+        QCOMPARE(Hex(tx, 11), QString("[01][10][00][07][00][02][04][00][00][03][E8]"));
+        QVERIFY(CheckCrc(tx, 11));
+
+        // A register count the buffer cannot hold is cut to what fits.
+        QCOMPARE(BuildWriteRequest(tx, 1, 1, 200, rx + 256), size_t{9 + 2 * 127});
+        QCOMPARE(tx[5], uint8_t{127});
+        QCOMPARE(tx[6], uint8_t{254});
+    }
+
+    void exceptionDetection() {
+        const Bytes ex = WithCrc({0x01, 0x83, 0x02});
+        QVERIFY(IsCompleteException(Kind::ReadRegisters, ex.data(), ex.size()));
+        QVERIFY(!IsCompleteException(Kind::WriteRegisters, ex.data(), ex.size()));
+        Bytes bad = ex;
+        bad[4] ^= 0xFF;
+        QVERIFY(!IsCompleteException(Kind::ReadRegisters, bad.data(), bad.size()));
+        // The first five bytes of a good reply are not an exception.
+        QVERIFY(!IsCompleteException(Kind::ReadRegisters, kExampleReply.data(), 5));
+    }
+
+    void verdict_data() {
+        QTest::addColumn<Kind>("kind");
+        QTest::addColumn<bool>("timedOut");
+        QTest::addColumn<QByteArray>("reply");
+        QTest::addColumn<QString>("expected"); // "<keep>": ResultText left as it was
+
+        auto raw = [](const Bytes& b) { return QByteArray(reinterpret_cast<const char*>(b.data()), qsizetype(b.size())); };
+        auto good = [&](Kind k) {
+            Bytes b(Params(k).expectedLength - 2, 0x11);
+            b[0] = 0x01;
+            b[1] = Params(k).function;
+            return WithCrc(b);
+        };
+        struct K {
+            Kind kind;
+            const char* name;
+            const char* timeout;
+            const char* badReply;
+            const char* success;
+            const char* unsupported;
+        };
+        const K kinds[] = {
+            {Kind::ReadRegisters, "read", "Timeout przy odczycie danych", "Błędna odpowiedź przy odczycie danych",
+             "Odczyt danych zakończony sukcesem", "Funkcaja 03 Modbus nie jest obsługiwana przez urządzenie"},
+            {Kind::ReadFileRecord, "file", "Timeout przy odczycie danych z archiwum.",
+             "Błędna odpowiedź przy odczycie danych z archiwum", "Odczyt danych z archiwum zakończony sukcesem",
+             "Funkcaja 0x14 Modbus nie jest obsługiwana przez urządzenie"},
+            {Kind::WriteRegisters, "write", "Timeout przy odczycie danych", "Błędna odpowiedź przy zapisie danych",
+             "Zapis danych zakończony sukcesem", "Funkcaja 16 Modbus nie jest obsługiwana przez urządzenie"},
+        };
+        for (const K& k : kinds) {
+            const uint8_t x = Params(k.kind).exceptionFunction;
+            const Bytes ok = good(k.kind);
+            Bytes corrupt = ok;
+            corrupt[3] ^= 0x40;
+            Bytes longer = ok;
+            longer.pop_back();
+            longer.pop_back();
+            longer.push_back(0x22);
+            longer = WithCrc(longer); // one byte too many, CRC good
+            auto row = [&](const char* what, bool to, const Bytes& reply, const char* text) {
+                QTest::newRow((std::string(k.name) + ": " + what).c_str())
+                    << k.kind << to << raw(reply) << QString::fromUtf8(text);
+            };
+            row("1 timed out, nothing read", true, {}, k.timeout);
+            row("2 timed out, 10 bytes", true, Bytes(10, 0x01), k.badReply);
+            row("2 timed out, E-1 bytes", true, Bytes(ok.begin(), ok.end() - 1), k.badReply);
+            row("3 nothing read, not timed out", false, {}, "<keep>");
+            row("4 four bytes", false, Bytes{0x01, x, 0x02, 0x00}, "Odpowiedź urządzenia zbyt krótka");
+            row("5 bad CRC", false, corrupt, "Błąd sumy kontrolnej w odpowiedzi urządzenia");
+            row("6 exception 1", false, WithCrc({0x01, x, 0x01}), k.unsupported);
+            row("6 exception 2", false, WithCrc({0x01, x, 0x02}), "Błędny adres danych w zapytaniu Modbus");
+            row("6 exception 3", false, WithCrc({0x01, x, 0x03}), "Zła wartosc rejestru");
+            row("6 exception 4", false, WithCrc({0x01, x, 0x04}), "Błąd urządzenia");
+            row("6 exception 5", false, WithCrc({0x01, x, 0x05}), "Urządzenie nie może odpowiedziec w tym momencie");
+            row("6 exception 6", false, WithCrc({0x01, x, 0x06}), "Urządzenie jest zajęte");
+            row("6 exception 7", false, WithCrc({0x01, x, 0x07}), "Błąd urządzenia przy odczycie pamięci");
+            row("6 exception 8", false, WithCrc({0x01, x, 0x08}), "Błąd parzystosci pamięci urządzenia");
+            row("6 exception 0", false, WithCrc({0x01, x, 0x00}), "Nieznany błąd opowiedzi urządzenia");
+            row("6 exception 9", false, WithCrc({0x01, x, 0x09}), "Nieznany błąd opowiedzi urządzenia");
+            row("6 exception 255", false, WithCrc({0x01, x, 0xFF}), "Nieznany błąd opowiedzi urządzenia");
+            row("6 timed out exception", true, WithCrc({0x01, x, 0x02}), "Błędny adres danych w zapytaniu Modbus");
+            row("7 five bytes, plain function", false, WithCrc({0x01, Params(k.kind).function, 0x02}),
+                "Błędna ilosc bytow w odpowiedzi");
+            row("7 one byte too many", false, longer, "Błędna ilosc bytow w odpowiedzi");
+            row("8 good", false, ok, k.success);
+            row("8 good after time-out", true, ok, k.success);
+            Bytes foreign = ok;
+            foreign[0] = 0x09; // address and counts are not checked
+            foreign[2] = 0x00;
+            row("8 other address", false, WithCrc(Bytes(foreign.begin(), foreign.end() - 2)), k.success);
+        }
+        // The other kinds' exception code under a read is only a length error.
+        QTest::newRow("read: 0x90 exception") << Kind::ReadRegisters << false << raw(WithCrc({0x01, 0x90, 0x01}))
+                                              << QString("Błędna ilosc bytow w odpowiedzi");
+        // Exactly 60 bytes with a CRC that happens to hold over all of them.
+        Bytes sixty(58, 0x05);
+        QTest::newRow("read: 60 bytes, CRC good") << Kind::ReadRegisters << false << raw(WithCrc(sixty))
+                                                  << QString("Błędna ilosc bytow w odpowiedzi");
+    }
+
+    void verdict() {
+        QFETCH(Kind, kind);
+        QFETCH(bool, timedOut);
+        QFETCH(QByteArray, reply);
+        QFETCH(QString, expected);
+        uint8_t rx[kRxBufferSize] = {};
+        std::copy(reply.begin(), reply.end(), rx);
+        const auto text = Verdict(kind, size_t(reply.size()), timedOut, rx);
+        if (expected == "<keep>") {
+            QVERIFY(!text.has_value());
+        } else {
+            QVERIFY(text.has_value());
+            QCOMPARE(QString::fromUtf8(text->data(), qsizetype(text->size())), expected);
+        }
+    }
+};
+
+QTEST_APPLESS_MAIN(TestFrames)
+#include "tst_frames.moc"

@@ -1,0 +1,158 @@
+// Port naming, exclusivity (also against a non-root process) and configuration.
+#include "PtyPair.h"
+#include "SerialPort.h"
+
+#include <QDir>
+#include <QTemporaryDir>
+#include <QTest>
+#include <sys/stat.h>
+#include <sys/wait.h>
+
+using namespace modbus;
+
+namespace {
+// Runs fn in a child process, as user nobody when we are root; returns its exit code.
+template <class Fn> int InChild(Fn fn) {
+    const pid_t pid = fork();
+    if (pid == 0) {
+        if (geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0)) _exit(90);
+        _exit(fn());
+    }
+    int status = 0;
+    waitpid(pid, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 99;
+}
+} // namespace
+
+class TestSerialPort : public QObject {
+    Q_OBJECT
+    QTemporaryDir dir;
+    QString oldCwd;
+private slots:
+    void initTestCase() {
+        QVERIFY(dir.isValid());
+        chmod(dir.path().toLocal8Bit().constData(), 0755); // the non-root child must find the link
+        oldCwd = QDir::currentPath();
+        QVERIFY(QDir::setCurrent(dir.path()));
+    }
+    void cleanupTestCase() { QDir::setCurrent(oldCwd); }
+
+    void portNames() {
+        QCOMPARE(ResolvePortName("COM1"), std::string("/dev/ttyS0"));
+        QCOMPARE(ResolvePortName("COM12"), std::string("/dev/ttyS11"));
+        QCOMPARE(ResolvePortName("COM13"), std::string());
+        QCOMPARE(ResolvePortName("COM0"), std::string());
+        QCOMPARE(ResolvePortName("COM01"), std::string());
+        QCOMPARE(ResolvePortName("COM1x"), std::string());
+        QCOMPARE(ResolvePortName(""), std::string());
+        QCOMPARE(ResolvePortName("/dev/ttyS0"), std::string());
+        QVERIFY(symlink("/nonexistent/pts", "COM3") == 0);
+        QCOMPARE(ResolvePortName("COM3"), std::string("./COM3")); // a dead link stays a dead port
+        SerialPort port;
+        QVERIFY(!port.Open("COM3"));
+        QVERIFY(!port.IsOpen());
+        unlink("COM3");
+        // A plain file under a port name is no port.
+        QFile file(dir.filePath("COM4"));
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.close();
+        QVERIFY(!port.Open("COM4"));
+        QFile::remove(dir.filePath("COM4"));
+    }
+
+    void exclusiveOpen() {
+        PtyPair pty;
+        QVERIFY(pty.ok());
+        chmod(pty.slavePath.c_str(), 0666);
+        QVERIFY(symlink(pty.slavePath.c_str(), "COM2") == 0);
+
+        SerialPort first;
+        QVERIFY(first.Open("COM2"));
+        SerialPort second;
+        QVERIFY(!second.Open("COM2")); // same process: flock
+        QCOMPARE(InChild([] {
+                     SerialPort other;
+                     return other.Open("COM2") ? 1 : 0;
+                 }),
+                 0);
+        first.Close();
+        // The exclusive flag must not outlive our close while the simulator's
+        // descriptor keeps the terminal alive: a non-root program opens it now.
+        QCOMPARE(InChild([] {
+                     SerialPort other;
+                     return other.Open("COM2") ? 0 : 1;
+                 }),
+                 0);
+        QVERIFY(second.Open("COM2"));
+        second.Close();
+        unlink("COM2");
+    }
+
+    void lineSettings() {
+        termios t{};
+        t.c_iflag = IXON | IXOFF | INPCK | ICRNL;
+        t.c_lflag = ICANON | ECHO;
+        t.c_cflag = CRTSCTS | CS7 | PARODD;
+        QVERIFY(MakeLineSettings(t, 115200, 8, kEvenParity, kOneStopBit));
+        QCOMPARE(cfgetispeed(&t), speed_t(B115200));
+        QCOMPARE(t.c_cflag & CSIZE, tcflag_t(CS8));
+        QVERIFY((t.c_cflag & PARENB) && !(t.c_cflag & PARODD) && !(t.c_cflag & CSTOPB));
+        QVERIFY(!(t.c_cflag & CRTSCTS) && (t.c_cflag & CLOCAL) && (t.c_cflag & CREAD));
+        QVERIFY(!(t.c_iflag & (IXON | IXOFF | INPCK | ICRNL)));
+        QVERIFY(!(t.c_lflag & (ICANON | ECHO)));
+        QVERIFY(MakeLineSettings(t, 1200, 8, kOddParity, kTwoStopBits));
+        QVERIFY((t.c_cflag & PARENB) && (t.c_cflag & PARODD) && (t.c_cflag & CSTOPB));
+        QVERIFY(MakeLineSettings(t, 2400, 8, kNoParity, kOneStopBit));
+        QVERIFY(!(t.c_cflag & (PARENB | PARODD | CSTOPB)));
+        for (uint32_t baud : {4800u, 9600u, 19200u, 38400u, 57600u}) QVERIFY(MakeLineSettings(t, baud, 8, 0, 0));
+        QVERIFY(!MakeLineSettings(t, 0, 8, 0, 0));
+        QVERIFY(!MakeLineSettings(t, 230400, 8, 0, 0));
+    }
+
+    void configureAndExchange() {
+        PtyPair pty;
+        QVERIFY(pty.ok());
+        QVERIFY(symlink(pty.slavePath.c_str(), "COM5") == 0);
+        SerialPort port;
+        QVERIFY(port.Open("COM5"));
+        QVERIFY(!port.Configure(12345, 8, kNoParity, kOneStopBit)); // unsupported speed refused
+        QVERIFY(port.Configure(19200, 8, kEvenParity, kTwoStopBits));
+        termios t{};
+        QCOMPARE(tcgetattr(port.Handle(), &t), 0);
+        QCOMPARE(cfgetospeed(&t), speed_t(B19200));
+        QCOMPARE(t.c_cflag & CSIZE, tcflag_t(CS8));
+        QVERIFY(t.c_cflag & CSTOPB); // a pseudo-terminal drops parity itself, so that is checked below
+        QVERIFY(t.c_cflag & CLOCAL);
+        QVERIFY(!(t.c_cflag & CRTSCTS));
+        QVERIFY(!(t.c_iflag & (IXON | IXOFF | INPCK)));
+        QVERIFY(!(t.c_lflag & (ICANON | ECHO)));
+        QVERIFY(port.Configure(9600, 8, kOddParity, kOneStopBit));
+        QCOMPARE(tcgetattr(port.Handle(), &t), 0);
+        QVERIFY(!(t.c_cflag & CSTOPB));
+
+        // Stale bytes from before the exchange are dropped by Configure.
+        const uint8_t stale[3] = {1, 2, 3};
+        QCOMPARE(write(pty.master, stale, 3), ssize_t(3));
+        QTRY_COMPARE(port.InputCount(), size_t{3});
+        QVERIFY(port.Configure(9600, 8, kNoParity, kOneStopBit));
+        QCOMPARE(port.InputCount(), size_t{0});
+
+        const uint8_t request[4] = {0xDE, 0xAD, 0xBE, 0xEF};
+        QCOMPARE(port.Write(request, 4), size_t{4});
+        uint8_t got[8] = {};
+        fcntl(pty.master, F_SETFL, O_NONBLOCK);
+        ssize_t n = -1;
+        QTRY_VERIFY((n = read(pty.master, got, sizeof got)) > 0); // the read consumes: compare its result once
+        QCOMPARE(n, ssize_t(4));
+        QCOMPARE(got[3], uint8_t{0xEF});
+        uint8_t buf[8] = {};
+        QCOMPARE(port.Read(buf, sizeof buf), size_t{0}); // nothing waiting: returns at once
+        port.Close();
+        QCOMPARE(port.InputCount(), size_t{0});
+        QCOMPARE(port.Write(request, 4), size_t{0});
+        unlink("COM5");
+    }
+};
+
+QTEST_GUILESS_MAIN(TestSerialPort)
+#include "tst_serialport.moc"
