@@ -16,19 +16,21 @@ struct KindTexts {
     std::string_view unsupported;
 };
 
-
 const KindTexts& Texts(Kind kind) {
-    static const KindTexts read{"Timeout przy odczycie danych", "Błędna odpowiedź przy odczycie danych", kReadSuccess,
-                                "Funkcaja 03 Modbus nie jest obsługiwana przez urządzenie"};
+    static const KindTexts read{"Timeout przy odczycie danych", "Błędna odpowiedź przy odczycie danych",
+                                kReadSuccess, "Funkcaja 03 Modbus nie jest obsługiwana przez urządzenie"};
     static const KindTexts file{"Timeout przy odczycie danych z archiwum.",
                                 "Błędna odpowiedź przy odczycie danych z archiwum", kArchiveSuccess,
                                 "Funkcaja 0x14 Modbus nie jest obsługiwana przez urządzenie"};
-    static const KindTexts write{"Timeout przy odczycie danych", "Błędna odpowiedź przy zapisie danych", kWriteSuccess,
-                                 "Funkcaja 16 Modbus nie jest obsługiwana przez urządzenie"};
+    static const KindTexts write{"Timeout przy odczycie danych", "Błędna odpowiedź przy zapisie danych",
+                                 kWriteSuccess, "Funkcaja 16 Modbus nie jest obsługiwana przez urządzenie"};
     switch (kind) {
-    case Kind::ReadRegisters: return read;
-    case Kind::ReadFileRecord: return file;
-    case Kind::WriteRegisters: break;
+    case Kind::ReadRegisters:
+        return read;
+    case Kind::ReadFileRecord:
+        return file;
+    case Kind::WriteRegisters:
+        break;
     }
     return write;
 }
@@ -36,9 +38,12 @@ const KindTexts& Texts(Kind kind) {
 
 const KindParams& Params(Kind kind) {
     switch (kind) {
-    case Kind::ReadRegisters: return kRead;
-    case Kind::ReadFileRecord: return kFile;
-    case Kind::WriteRegisters: break;
+    case Kind::ReadRegisters:
+        return kRead;
+    case Kind::ReadFileRecord:
+        return kFile;
+    case Kind::WriteRegisters:
+        break;
     }
     return kWrite;
 }
@@ -131,15 +136,24 @@ bool IsCompleteException(Kind kind, const uint8_t* rx, size_t n) {
 
 std::string_view ExceptionText(Kind kind, uint8_t code) {
     switch (code) {
-    case 1: return Texts(kind).unsupported;
-    case 2: return "Błędny adres danych w zapytaniu Modbus";
-    case 3: return "Zła wartosc rejestru";
-    case 4: return "Błąd urządzenia";
-    case 5: return "Urządzenie nie może odpowiedziec w tym momencie";
-    case 6: return "Urządzenie jest zajęte";
-    case 7: return "Błąd urządzenia przy odczycie pamięci";
-    case 8: return "Błąd parzystosci pamięci urządzenia";
-    default: return "Nieznany błąd opowiedzi urządzenia";
+    case 1:
+        return Texts(kind).unsupported;
+    case 2:
+        return "Błędny adres danych w zapytaniu Modbus";
+    case 3:
+        return "Zła wartosc rejestru";
+    case 4:
+        return "Błąd urządzenia";
+    case 5:
+        return "Urządzenie nie może odpowiedziec w tym momencie";
+    case 6:
+        return "Urządzenie jest zajęte";
+    case 7:
+        return "Błąd urządzenia przy odczycie pamięci";
+    case 8:
+        return "Błąd parzystosci pamięci urządzenia";
+    default:
+        return "Nieznany błąd opowiedzi urządzenia";
     }
 }
 

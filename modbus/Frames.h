@@ -15,7 +15,7 @@ enum class Kind { ReadRegisters, ReadFileRecord, WriteRegisters };
 
 struct KindParams {
     uint8_t function;
-    size_t expectedLength; // E: length of a good reply
+    size_t expectedLength;     // E: length of a good reply
     uint8_t exceptionFunction; // X: function code of an exception reply
 };
 
@@ -23,7 +23,7 @@ const KindParams& Params(Kind kind);
 
 constexpr size_t kTxBufferSize = 264;
 constexpr size_t kRxBufferSize = 512;
-constexpr size_t kWriteDataOffset = 256; // write data sit in RxBuffer from here
+constexpr size_t kWriteDataOffset = 256;   // write data sit in RxBuffer from here
 constexpr size_t kMaxWriteRegisters = 127; // 9 + 2 * 127 fits TxBuffer
 constexpr size_t kExceptionLength = 5;
 

@@ -38,7 +38,9 @@ int PollForever(pollfd* fds, nfds_t n) {
 }
 } // namespace
 
-std::shared_ptr<ModbusRead> ModbusRead::Create() { return std::shared_ptr<ModbusRead>(new ModbusRead()); }
+std::shared_ptr<ModbusRead> ModbusRead::Create() {
+    return std::shared_ptr<ModbusRead>(new ModbusRead());
+}
 
 ModbusRead::ModbusRead() {
     WakeFd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
@@ -144,12 +146,15 @@ void ModbusRead::Exchange(Kind kind) {
 
     size_t length = 0;
     switch (kind) {
-    case Kind::ReadRegisters: length = BuildReadRequest(TxBuffer, DeviceAddress, 1, 27); break;
+    case Kind::ReadRegisters:
+        length = BuildReadRequest(TxBuffer, DeviceAddress, 1, 27);
+        break;
     case Kind::ReadFileRecord:
         length = BuildFileRecordRequest(TxBuffer, DeviceAddress, ArchiveFile, ArchiveRecord);
         break;
     case Kind::WriteRegisters:
-        length = BuildWriteRequest(TxBuffer, DeviceAddress, WriteRegister, WriteCount, RxBuffer + kWriteDataOffset);
+        length = BuildWriteRequest(TxBuffer, DeviceAddress, WriteRegister, WriteCount,
+                                   RxBuffer + kWriteDataOffset);
         break;
     }
     SetTx(TraceLine(kTxPrefix, TxBuffer, length));
@@ -197,7 +202,8 @@ void ModbusRead::WaitForReply(Kind kind) {
         if (fds[0].revents != 0) DrainEvent(WakeFd);
         readable = watchPort && (fds[1].revents & POLLIN) != 0;
         // A hung-up line stays "ready" forever: stop watching it and wait for TimedOut.
-        if (watchPort && !readable && (fds[1].revents & (POLLHUP | POLLERR | POLLNVAL)) != 0) watchPort = false;
+        if (watchPort && !readable && (fds[1].revents & (POLLHUP | POLLERR | POLLNVAL)) != 0)
+            watchPort = false;
     }
 }
 

@@ -15,13 +15,16 @@ Bytes WithCrc(Bytes frame) {
     AppendCrc(frame.data(), frame.size() - 2);
     return frame;
 }
-QString Hex(const uint8_t* b, size_t n) { return QString::fromStdString(TraceLine("", b, n)); }
+QString Hex(const uint8_t* b, size_t n) {
+    return QString::fromStdString(TraceLine("", b, n));
+}
 
 // The example reply from slave 1 as received, CRC included.
-const Bytes kExampleReply = {0x01, 0x03, 0x36, 0x00, 0x0D, 0x00, 0x09, 0x00, 0xC0, 0x00, 0x19, 0x00, 0x03, 0x00, 0x01,
-                             0xD4, 0xC0, 0x00, 0x01, 0x86, 0xA0, 0x00, 0x00, 0x27, 0x10, 0x3F, 0x80, 0x00, 0x00, 0x00,
-                             0x00, 0x00, 0x00, 0x41, 0x48, 0x00, 0x00, 0x00, 0x01, 0xE2, 0x40, 0x00, 0x00, 0x00, 0x00,
-                             0x00, 0x04, 0x56, 0x31, 0x2E, 0x30, 0x32, 0x00, 0x00, 0x00, 0x00, 0x00, 0xA8, 0x63};
+const Bytes kExampleReply = {0x01, 0x03, 0x36, 0x00, 0x0D, 0x00, 0x09, 0x00, 0xC0, 0x00, 0x19, 0x00,
+                             0x03, 0x00, 0x01, 0xD4, 0xC0, 0x00, 0x01, 0x86, 0xA0, 0x00, 0x00, 0x27,
+                             0x10, 0x3F, 0x80, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x41, 0x48, 0x00,
+                             0x00, 0x00, 0x01, 0xE2, 0x40, 0x00, 0x00, 0x00, 0x00, 0x00, 0x04, 0x56,
+                             0x31, 0x2E, 0x30, 0x32, 0x00, 0x00, 0x00, 0x00, 0x00, 0xA8, 0x63};
 } // namespace
 
 class TestFrames : public QObject {
@@ -101,7 +104,9 @@ private slots:
         QTest::addColumn<QByteArray>("reply");
         QTest::addColumn<QString>("expected"); // "<keep>": ResultText left as it was
 
-        auto raw = [](const Bytes& b) { return QByteArray(reinterpret_cast<const char*>(b.data()), qsizetype(b.size())); };
+        auto raw = [](const Bytes& b) {
+            return QByteArray(reinterpret_cast<const char*>(b.data()), qsizetype(b.size()));
+        };
         auto good = [&](Kind k) {
             Bytes b(Params(k).expectedLength - 2, 0x11);
             b[0] = 0x01;
@@ -117,13 +122,16 @@ private slots:
             const char* unsupported;
         };
         const K kinds[] = {
-            {Kind::ReadRegisters, "read", "Timeout przy odczycie danych", "Błędna odpowiedź przy odczycie danych",
-             "Odczyt danych zakończony sukcesem", "Funkcaja 03 Modbus nie jest obsługiwana przez urządzenie"},
+            {Kind::ReadRegisters, "read", "Timeout przy odczycie danych",
+             "Błędna odpowiedź przy odczycie danych", "Odczyt danych zakończony sukcesem",
+             "Funkcaja 03 Modbus nie jest obsługiwana przez urządzenie"},
             {Kind::ReadFileRecord, "file", "Timeout przy odczycie danych z archiwum.",
-             "Błędna odpowiedź przy odczycie danych z archiwum", "Odczyt danych z archiwum zakończony sukcesem",
+             "Błędna odpowiedź przy odczycie danych z archiwum",
+             "Odczyt danych z archiwum zakończony sukcesem",
              "Funkcaja 0x14 Modbus nie jest obsługiwana przez urządzenie"},
-            {Kind::WriteRegisters, "write", "Timeout przy odczycie danych", "Błędna odpowiedź przy zapisie danych",
-             "Zapis danych zakończony sukcesem", "Funkcaja 16 Modbus nie jest obsługiwana przez urządzenie"},
+            {Kind::WriteRegisters, "write", "Timeout przy odczycie danych",
+             "Błędna odpowiedź przy zapisie danych", "Zapis danych zakończony sukcesem",
+             "Funkcaja 16 Modbus nie jest obsługiwana przez urządzenie"},
         };
         for (const K& k : kinds) {
             const uint8_t x = Params(k.kind).exceptionFunction;
@@ -149,14 +157,16 @@ private slots:
             row("6 exception 2", false, WithCrc({0x01, x, 0x02}), "Błędny adres danych w zapytaniu Modbus");
             row("6 exception 3", false, WithCrc({0x01, x, 0x03}), "Zła wartosc rejestru");
             row("6 exception 4", false, WithCrc({0x01, x, 0x04}), "Błąd urządzenia");
-            row("6 exception 5", false, WithCrc({0x01, x, 0x05}), "Urządzenie nie może odpowiedziec w tym momencie");
+            row("6 exception 5", false, WithCrc({0x01, x, 0x05}),
+                "Urządzenie nie może odpowiedziec w tym momencie");
             row("6 exception 6", false, WithCrc({0x01, x, 0x06}), "Urządzenie jest zajęte");
             row("6 exception 7", false, WithCrc({0x01, x, 0x07}), "Błąd urządzenia przy odczycie pamięci");
             row("6 exception 8", false, WithCrc({0x01, x, 0x08}), "Błąd parzystosci pamięci urządzenia");
             row("6 exception 0", false, WithCrc({0x01, x, 0x00}), "Nieznany błąd opowiedzi urządzenia");
             row("6 exception 9", false, WithCrc({0x01, x, 0x09}), "Nieznany błąd opowiedzi urządzenia");
             row("6 exception 255", false, WithCrc({0x01, x, 0xFF}), "Nieznany błąd opowiedzi urządzenia");
-            row("6 timed out exception", true, WithCrc({0x01, x, 0x02}), "Błędny adres danych w zapytaniu Modbus");
+            row("6 timed out exception", true, WithCrc({0x01, x, 0x02}),
+                "Błędny adres danych w zapytaniu Modbus");
             row("7 five bytes, plain function", false, WithCrc({0x01, Params(k.kind).function, 0x02}),
                 "Błędna ilosc bytow w odpowiedzi");
             row("7 one byte too many", false, longer, "Błędna ilosc bytow w odpowiedzi");
@@ -168,8 +178,9 @@ private slots:
             row("8 other address", false, WithCrc(Bytes(foreign.begin(), foreign.end() - 2)), k.success);
         }
         // The other kinds' exception code under a read is only a length error.
-        QTest::newRow("read: 0x90 exception") << Kind::ReadRegisters << false << raw(WithCrc({0x01, 0x90, 0x01}))
-                                              << QString("Błędna ilosc bytow w odpowiedzi");
+        QTest::newRow("read: 0x90 exception")
+            << Kind::ReadRegisters << false << raw(WithCrc({0x01, 0x90, 0x01}))
+            << QString("Błędna ilosc bytow w odpowiedzi");
         // Exactly 60 bytes with a CRC that happens to hold over all of them.
         Bytes sixty(58, 0x05);
         QTest::newRow("read: 60 bytes, CRC good") << Kind::ReadRegisters << false << raw(WithCrc(sixty))

@@ -104,7 +104,8 @@ private slots:
         QVERIFY((t.c_cflag & PARENB) && (t.c_cflag & PARODD) && (t.c_cflag & CSTOPB));
         QVERIFY(MakeLineSettings(t, 2400, 8, kNoParity, kOneStopBit));
         QVERIFY(!(t.c_cflag & (PARENB | PARODD | CSTOPB)));
-        for (uint32_t baud : {4800u, 9600u, 19200u, 38400u, 57600u}) QVERIFY(MakeLineSettings(t, baud, 8, 0, 0));
+        for (uint32_t baud : {4800u, 9600u, 19200u, 38400u, 57600u})
+            QVERIFY(MakeLineSettings(t, baud, 8, 0, 0));
         QVERIFY(!MakeLineSettings(t, 0, 8, 0, 0));
         QVERIFY(!MakeLineSettings(t, 230400, 8, 0, 0));
     }

@@ -1,0 +1,161 @@
+// The worker against the simulated meter over a real pseudo-terminal.
+#include "Modbus.h"
+#include "Simulator.h"
+
+#include <QDir>
+#include <QTemporaryDir>
+#include <QTest>
+#include <ctime>
+
+using namespace modbus;
+
+namespace {
+std::shared_ptr<ModbusRead> NewWorker(uint8_t address = 1) {
+    auto w = ModbusRead::Create();
+    w->SetPortSettings("COM1", 115200, 8, kOneStopBit, kNoParity);
+    w->DeviceAddress = address;
+    return w;
+}
+bool WaitDone(const std::shared_ptr<ModbusRead>& w, int ms = 3000) {
+    for (int i = 0; i < ms / 5; ++i) {
+        if (w->TransactionDoneFlag() != 0) return true;
+        QTest::qWait(5);
+    }
+    return false;
+}
+QString Result(const std::shared_ptr<ModbusRead>& w) {
+    return QString::fromStdString(w->Result());
+}
+double CpuSeconds() {
+    timespec t{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
+    return double(t.tv_sec) + double(t.tv_nsec) / 1e9;
+}
+} // namespace
+
+class TestWorker : public QObject {
+    Q_OBJECT
+    QTemporaryDir dir;
+    QString oldCwd;
+    std::unique_ptr<vqtsim::Simulator> sim;
+
+private slots:
+    void initTestCase() {
+        oldCwd = QDir::currentPath();
+        QVERIFY(QDir::setCurrent(dir.path()));
+        vqtsim::Options o;
+        o.linkDir = dir.path().toStdString();
+        o.wireTiming = false;
+        sim = std::make_unique<vqtsim::Simulator>(o);
+        QVERIFY2(sim->Start(), sim->Error().c_str());
+        sim->SetLive(false);
+    }
+    void cleanupTestCase() {
+        QVERIFY(ModbusRead::WaitForAllWorkers(std::chrono::seconds(5)));
+        sim.reset();
+        QDir::setCurrent(oldCwd);
+    }
+    void init() { sim->SetFault(vqtsim::Fault::None); }
+
+    void readRegisters() {
+        auto w = NewWorker();
+        w->Start();
+        QVERIFY(WaitDone(w));
+        QCOMPARE(Result(w), QString("Odczyt danych zakończony sukcesem"));
+        QCOMPARE(w->BytesReadCount(), size_t{59});
+        QCOMPARE(w->RxBuffer[4], uint8_t{13}); // DN index of the default meter
+        const auto trace = w->TraceLines();
+        QCOMPARE(QString::fromStdString(trace.tx), QString("TX : [01][03][00][00][00][1B][05][C1]"));
+        QCOMPARE(trace.rx.size(), size_t{5 + 59 * 4});
+        w->Release();
+    }
+
+    void writeTakesPrecedence() {
+        auto w = NewWorker();
+        w->RxBuffer[256] = 0;
+        w->RxBuffer[257] = 7; // time constant index 7
+        w->WriteRegister = 5;
+        w->WriteCount = 1;
+        w->WriteRequested = -1;
+        w->ArchiveRequested = -1;
+        w->Start();
+        QVERIFY(WaitDone(w));
+        QCOMPARE(Result(w), QString("Zapis danych zakończony sukcesem"));
+        QCOMPARE(w->BytesReadCount(), size_t{8});
+        w->Release();
+        QCOMPARE(sim->Registers()[4], uint16_t{7});
+    }
+
+    void archiveRecord() {
+        auto w = NewWorker();
+        w->ArchiveFile = 1;
+        w->ArchiveRecord = 11;
+        w->ArchiveRequested = -1;
+        w->Start();
+        QVERIFY(WaitDone(w));
+        QCOMPARE(Result(w), QString("Odczyt danych z archiwum zakończony sukcesem"));
+        const auto rec = sim->ArchiveRecord(1, 1);
+        QVERIFY(std::equal(rec.begin(), rec.end(), w->RxBuffer + 5));
+        w->Release();
+    }
+
+    void exceptionReply() {
+        sim->SetFault(vqtsim::Fault::Exception, 2);
+        auto w = NewWorker();
+        w->Start();
+        QVERIFY(WaitDone(w));
+        QCOMPARE(Result(w), QString("Błędny adres danych w zapytaniu Modbus"));
+        w->Release();
+    }
+
+    void splitReplyIsWaitedFor() {
+        sim->SetFault(vqtsim::Fault::Split, 0, 100);
+        auto w = NewWorker();
+        w->Start();
+        QVERIFY(WaitDone(w));
+        QCOMPARE(Result(w), QString("Odczyt danych zakończony sukcesem"));
+        w->Release();
+    }
+
+    void silentMeterTimesOutWithoutSpinning() {
+        sim->SetFault(vqtsim::Fault::Silence);
+        auto w = NewWorker();
+        w->Start();
+        const double before = CpuSeconds();
+        QTest::qWait(1000);
+        const double used = CpuSeconds() - before;
+        QVERIFY2(used < 0.05, qPrintable(QString("CPU %1 s in 1 s of waiting").arg(used)));
+        QCOMPARE(w->TransactionDoneFlag(), 0);
+        w->SignalTimeout(-1);
+        QVERIFY(WaitDone(w));
+        QCOMPARE(Result(w), QString("Timeout przy odczycie danych"));
+        QCOMPARE(QString::fromStdString(w->TraceLines().rx), QString("RX : "));
+        w->Release();
+    }
+
+    void signalledAndReleasedBeforeStart() {
+        sim->SetFault(vqtsim::Fault::Silence);
+        auto w = NewWorker();
+        w->ArchiveRequested = -1;
+        w->SignalTimeout(-1);
+        w->Release();
+        w->Start();
+        w.reset();
+        QVERIFY(ModbusRead::WaitForAllWorkers(std::chrono::seconds(3)));
+    }
+
+    void manyTransactionsLeaveNoThread() {
+        for (int i = 0; i < 50; ++i) {
+            auto w = NewWorker();
+            w->Start();
+            QVERIFY(WaitDone(w));
+            QCOMPARE(Result(w), QString("Odczyt danych zakończony sukcesem"));
+            w->Release();
+        }
+        QVERIFY(ModbusRead::WaitForAllWorkers(std::chrono::seconds(3)));
+        QCOMPARE(ModbusRead::LiveWorkers(), 0);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestWorker)
+#include "tst_worker.moc"
