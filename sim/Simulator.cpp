@@ -149,6 +149,7 @@ struct Simulator::Impl {
     bool openersKnown = false;
     int openers = 0;
     bool ioPaused = false;
+    bool hungUp = false; // logged once until data flows again
     Clock::time_point resumeAt;
     std::string devicePath, linkPath, error;
     std::vector<uint8_t> pending;   // bytes received, not yet framed
@@ -500,6 +501,8 @@ struct Simulator::Impl {
             Log({}, {}, "device lost, reopening");
             resumeAt = Clock::now() + std::chrono::milliseconds(kReopenMs);
         } else {
+            if (!hungUp) Log({}, {}, "pty hung up");
+            hungUp = true;
             resumeAt = Clock::now() + std::chrono::milliseconds(kPtyHangupPauseMs);
         }
     }
@@ -551,6 +554,7 @@ struct Simulator::Impl {
             if (ev & POLLIN) {
                 const ssize_t n = read(io, chunk, sizeof chunk);
                 if (n > 0) {
+                    hungUp = false;
                     pending.insert(pending.end(), chunk, chunk + n);
                     lastByte = Clock::now();
                     ProcessPending();

@@ -1,0 +1,104 @@
+// The vqt540-sim program: its options, its output and its shutdown.
+#include "Simulator.h"
+
+#include <QFileInfo>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <unistd.h>
+
+class TestSimProgram : public QObject {
+    Q_OBJECT
+
+    static QString Program() { return QStringLiteral(VQT_SIM_PROGRAM); }
+
+private slots:
+    void help() {
+        QProcess p;
+        p.start(Program(), {"--help"});
+        QVERIFY(p.waitForFinished(5000));
+        QCOMPARE(p.exitCode(), 0);
+        const QString out = QString::fromUtf8(p.readAllStandardOutput());
+        for (const char* opt :
+             {"--link-dir", "--link ",  "--device", "--address",  "--baud", "--no-wire-time", "--records",
+              "--wrapped",  "--static", "--fault",  "--drop",     "--seed", "--quiet",        "--help",
+              "silence",    "late:",    "badcrc",   "exception:", "split:", "noise:"})
+            QVERIFY2(out.contains(QLatin1String(opt)), opt);
+    }
+
+    void badOptions_data() {
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<QString>("mentions");
+        QTest::newRow("unknown") << QStringList{"--colour"} << "--colour";
+        QTest::newRow("missing value") << QStringList{"--link"} << "--link";
+        QTest::newRow("address 0") << QStringList{"--address", "0"} << "--address";
+        QTest::newRow("address 248") << QStringList{"--address", "248"} << "--address";
+        QTest::newRow("baud text") << QStringList{"--baud", "fast"} << "--baud";
+        QTest::newRow("records") << QStringList{"--records", "12901"} << "--records";
+        QTest::newRow("fault") << QStringList{"--fault", "late"} << "--fault";
+        QTest::newRow("fault code") << QStringList{"--fault", "exception:300"} << "--fault";
+        QTest::newRow("drop") << QStringList{"--drop", "1.5"} << "--drop";
+        QTest::newRow("link with slash") << QStringList{"--link", "a/b"} << "--link";
+        QTest::newRow("no device") << QStringList{"--device", "/nonexistent/ttyS9"} << "/nonexistent/ttyS9";
+    }
+    void badOptions() {
+        QFETCH(QStringList, args);
+        QFETCH(QString, mentions);
+        QTemporaryDir dir;
+        QProcess p;
+        p.setWorkingDirectory(dir.path());
+        p.start(Program(), args);
+        QVERIFY(p.waitForFinished(5000));
+        QVERIFY(p.exitCode() != 0);
+        QVERIFY(QString::fromUtf8(p.readAllStandardError()).contains(mentions));
+        QVERIFY(!QFileInfo::exists(dir.filePath("COM1")));
+    }
+
+    void servesUntilTerminated() {
+        QTemporaryDir dir;
+        const QString linkDir = dir.filePath("simcheck");
+        QProcess p;
+        p.start(Program(), {"--link-dir", linkDir, "--link", "COM3", "--no-wire-time", "--static"});
+        QVERIFY(p.waitForStarted(5000));
+        QString out;
+        while (!out.contains("Link:") && p.waitForReadyRead(5000))
+            out += QString::fromUtf8(p.readAllStandardOutput());
+        QVERIFY2(out.contains("Device: /dev/pts/"), qPrintable(out));
+        const QString link = linkDir + "/COM3";
+        QVERIFY2(out.contains("Link: " + link + " -> /dev/pts/"), qPrintable(out));
+
+        const int fd = open(link.toLocal8Bit().constData(), O_RDWR | O_NOCTTY);
+        QVERIFY(fd >= 0);
+        const uint8_t request[] = {0x01, 0x03, 0x00, 0x00, 0x00, 0x01, 0x84, 0x0A};
+        QCOMPARE(write(fd, request, sizeof request), ssize_t(sizeof request));
+        uint8_t reply[16] = {};
+        size_t got = 0;
+        pollfd pfd{fd, POLLIN, 0};
+        while (got < 7 && poll(&pfd, 1, 2000) > 0) {
+            const ssize_t n = read(fd, reply + got, sizeof reply - got);
+            if (n <= 0) break;
+            got += static_cast<size_t>(n);
+        }
+        close(fd);
+        QCOMPARE(got, size_t(7));
+        QCOMPARE(QByteArray(reinterpret_cast<char*>(reply), 7).toHex(' '),
+                 QByteArray("01 03 02 00 0d 79 81"));
+
+        while (!out.contains("answer:") && p.waitForReadyRead(5000))
+            out += QString::fromUtf8(p.readAllStandardOutput());
+        QVERIFY2(out.contains("request: 01 03 00 00 00 01 84 0A  answer: 01 03 02 00 0D 79 81"),
+                 qPrintable(out));
+
+        p.terminate(); // SIGTERM
+        QVERIFY(p.waitForFinished(5000));
+        QCOMPARE(p.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(p.exitCode(), 0);
+        QVERIFY(!QFileInfo(link).isSymLink());
+    }
+};
+
+QTEST_GUILESS_MAIN(TestSimProgram)
+#include "tst_simprogram.moc"
