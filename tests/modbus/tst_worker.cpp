@@ -117,6 +117,57 @@ private slots:
         w->Release();
     }
 
+    void damagedReplies() {
+        sim->SetFault(vqtsim::Fault::BadCrc);
+        auto w = NewWorker();
+        w->Start();
+        QVERIFY(WaitDone(w));
+        QCOMPARE(Result(w), QString("Błąd sumy kontrolnej w odpowiedzi urządzenia"));
+        w->Release();
+
+        // Noise behind a whole reply: read with it and rejected.
+        sim->SetFault(vqtsim::Fault::TrailingNoise, 3);
+        auto n = NewWorker();
+        n->Start();
+        QTest::qWait(200);
+        QVERIFY(WaitDone(n));
+        QVERIFY(Result(n) != QString("Odczyt danych zakończony sukcesem"));
+        n->Release();
+    }
+
+    void replyAfterGiveUp() {
+        sim->SetFault(vqtsim::Fault::Late, 0, 300);
+        auto w = NewWorker();
+        w->Start();
+        QTest::qWait(50);
+        w->SignalTimeout(-1);
+        QVERIFY(WaitDone(w));
+        QCOMPARE(Result(w), QString("Timeout przy odczycie danych"));
+        w->Release();
+        w.reset();
+        QTest::qWait(400); // the late reply lands while nobody holds the port
+        sim->SetFault(vqtsim::Fault::None);
+        auto next = NewWorker();
+        next->Start();
+        QVERIFY(WaitDone(next));
+        QCOMPARE(Result(next), QString("Odczyt danych zakończony sukcesem")); // stale bytes were dropped
+        next->Release();
+    }
+
+    void portHeldElsewhere() {
+        SerialPort holder;
+        QVERIFY(holder.Open("COM1"));
+        auto w = NewWorker();
+        w->Start();
+        QTest::qWait(100);
+        QCOMPARE(w->TransactionDoneFlag(), 0);
+        w->SignalTimeout(-1);
+        QVERIFY(WaitDone(w));
+        QCOMPARE(Result(w), QString("Timeout przy odczycie danych"));
+        QCOMPARE(QString::fromStdString(w->TraceLines().rx), QString("RX : "));
+        w->Release();
+    }
+
     void silentMeterTimesOutWithoutSpinning() {
         sim->SetFault(vqtsim::Fault::Silence);
         auto w = NewWorker();
