@@ -6,3 +6,7 @@ bash tools/setup.sh
 cmake --preset ci
 cmake --build --preset ci -j2
 ctest --preset ci -j2
+# The worker and the simulator once more under ThreadSanitizer.
+cmake --preset tsan
+cmake --build --preset tsan -j2 --target tst_worker
+ctest --preset tsan -L worker
