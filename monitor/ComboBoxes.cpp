@@ -1,0 +1,87 @@
+#include "ComboBoxes.h"
+
+#include <QKeyEvent>
+
+#include <algorithm>
+
+namespace monitor {
+
+DropDownBox::DropDownBox(Kind kind, QWidget* parent) : QComboBox(parent) {
+    // Typed text stays text: it never becomes a new item.
+    setInsertPolicy(QComboBox::NoInsert);
+    setMaxVisibleItems(16);
+    connect(this, &QComboBox::activated, this, &DropDownBox::userChanged);
+    setKind(kind);
+}
+
+void DropDownBox::setKind(Kind kind) {
+    if (kind == this->kind()) return;
+    if (kind == Kind::PickOnly) {
+        // A pick-only list shows an item: typed text that is none goes.
+        const int index = itemIndex();
+        setEditable(false);
+        setCurrentIndex(index);
+        return;
+    }
+    const QString shown = currentText();
+    setEditable(true);
+    setCompleter(nullptr); // the user's text stays as typed
+    // The text part is a new line edit after each switch.
+    connect(lineEdit(), &QLineEdit::textEdited, this, &DropDownBox::userChanged);
+    lineEdit()->setText(shown);
+}
+
+int DropDownBox::itemIndex() const {
+    if (!isEditable()) return currentIndex();
+    const int index = currentIndex();
+    if (index >= 0 && itemText(index) == currentText()) return index;
+    return findText(currentText(), Qt::MatchExactly | Qt::MatchCaseSensitive);
+}
+
+void DropDownBox::setItemIndex(int index) {
+    if (index < 0 || index >= count()) index = -1;
+    setCurrentIndex(index);
+    if (isEditable() && index >= 0) setEditText(itemText(index));
+}
+
+void DropDownBox::setText(const QString& text) {
+    if (isEditable()) {
+        const int index = findText(text, Qt::MatchExactly | Qt::MatchCaseSensitive);
+        if (index >= 0) setCurrentIndex(index);
+        setEditText(text);
+    } else {
+        setCurrentIndex(findText(text, Qt::MatchExactly | Qt::MatchCaseSensitive));
+    }
+}
+
+SimpleComboBox::SimpleComboBox(QWidget* parent) : QLineEdit(parent) {
+    connect(this, &QLineEdit::textEdited, this, &SimpleComboBox::userChanged);
+}
+
+void SimpleComboBox::addItems(const QStringList& items) {
+    Items += items;
+}
+
+void SimpleComboBox::clearItems() {
+    Items.clear();
+}
+
+void SimpleComboBox::keyPressEvent(QKeyEvent* event) {
+    const bool up = event->key() == Qt::Key_Up;
+    const bool down = event->key() == Qt::Key_Down;
+    if ((!up && !down) || (event->modifiers() & ~Qt::KeypadModifier)) {
+        QLineEdit::keyPressEvent(event);
+        return;
+    }
+    event->accept();
+    if (Items.isEmpty() || isReadOnly()) return;
+    const int index = itemIndex();
+    int next = 0;
+    if (index >= 0) next = up ? std::max(index - 1, 0) : std::min(index + 1, count() - 1);
+    if (next == index) return;
+    setText(Items[next]);
+    selectAll();
+    emit userChanged();
+}
+
+} // namespace monitor

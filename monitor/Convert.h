@@ -1,0 +1,35 @@
+// Text-to-number conversions of the window's handlers.
+//
+// A text that is not a number throws ConvertError with a Polish message; the
+// handler stops there and the application's error handler shows the message.
+#pragma once
+
+#include <QLocale>
+#include <QString>
+
+#include <cstdint>
+#include <stdexcept>
+
+namespace monitor {
+
+class ConvertError : public std::runtime_error {
+public:
+    explicit ConvertError(const QString& message);
+};
+
+// Whole number: leading blanks, an optional sign, decimal digits, nothing
+// else ("  1" is 1; "1 ", "1,0", "" and "0x10" are errors). Must fit 32 bits.
+int32_t StrToInt(const QString& text);
+
+// Decimal number with the locale's decimal separator and no group separators;
+// blanks around it, a sign and an exponent ("1,5E3") are allowed.
+double StrToFloat(const QString& text, const QLocale& locale = QLocale());
+
+// Nearest integer, halves to the even neighbour; throws when out of 32 bits.
+int32_t RoundToInt32(double value);
+
+// Tick of the polling timer for a reply time-out of t ms: t / 20 rounded
+// (halves to even) while that is above 1, else 1 ms.
+int TickInterval(int32_t timeoutMs);
+
+} // namespace monitor

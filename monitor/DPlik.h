@@ -1,0 +1,10 @@
+// Question before an existing export file is replaced.
+#pragma once
+
+#include "OKBottomDlg.h"
+
+class TOKBottomDlg1 : public TOKBottomDlg {
+    Q_OBJECT
+public:
+    explicit TOKBottomDlg1(QWidget* parent = nullptr);
+};

@@ -1,0 +1,10 @@
+// Questions while an archive download is being stopped.
+#pragma once
+
+#include "OKBottomDlg.h"
+
+class TOKBottomDlg2 : public TOKBottomDlg {
+    Q_OBJECT
+public:
+    explicit TOKBottomDlg2(QWidget* parent = nullptr);
+};

@@ -1,0 +1,73 @@
+#include "Messages.h"
+
+#include <QApplication>
+#include <QMessageBox>
+
+#include <cstdio>
+#include <exception>
+
+namespace monitor {
+
+namespace {
+
+MessageFunction& informationFunction() {
+    static MessageFunction function;
+    return function;
+}
+
+MessageFunction& errorFunction() {
+    static MessageFunction function;
+    return function;
+}
+
+void showBox(QMessageBox::Icon icon, const QString& text) {
+    QMessageBox box(icon, QCoreApplication::applicationName(), text, QMessageBox::Ok,
+                    QApplication::activeWindow());
+    box.setWindowModality(Qt::ApplicationModal);
+    box.exec();
+}
+
+} // namespace
+
+void ShowInformation(const QString& text) {
+    if (informationFunction())
+        informationFunction()(text);
+    else
+        showBox(QMessageBox::Information, text);
+}
+
+void ShowError(const QString& text) {
+    if (errorFunction())
+        errorFunction()(text);
+    else
+        showBox(QMessageBox::Critical, text);
+}
+
+MessageFunction SetInformationFunction(MessageFunction function) {
+    return std::exchange(informationFunction(), std::move(function));
+}
+
+MessageFunction SetErrorFunction(MessageFunction function) {
+    return std::exchange(errorFunction(), std::move(function));
+}
+
+QString CurrentExceptionText() {
+    try {
+        throw;
+    } catch (const std::exception& e) {
+        return QString::fromUtf8(e.what());
+    } catch (...) {
+        return QStringLiteral("Nieznany błąd.");
+    }
+}
+
+void ReportCurrentException() noexcept {
+    try {
+        ShowError(CurrentExceptionText());
+    } catch (...) {
+        // The box itself failed (out of memory): nothing more can be shown.
+        std::fputs("VQT540: an error could not be shown\n", stderr);
+    }
+}
+
+} // namespace monitor

@@ -1,0 +1,42 @@
+// The program's message boxes and its general error handler.
+//
+// Handlers let their errors go: the window runs each handler through
+// Guarded(), which shows the error's text and lets the program go on. The
+// boxes are reached through replaceable functions so that tests can record
+// the texts instead of answering a modal box.
+#pragma once
+
+#include <QString>
+
+#include <functional>
+#include <utility>
+
+namespace monitor {
+
+using MessageFunction = std::function<void(const QString& text)>;
+
+// The system's own information box: modal, one OK button.
+void ShowInformation(const QString& text);
+// The error box of the general error handler: modal, the error's text, OK.
+void ShowError(const QString& text);
+
+// Replace a box; an empty function restores the real one. Returns the previous.
+MessageFunction SetInformationFunction(MessageFunction function);
+MessageFunction SetErrorFunction(MessageFunction function);
+
+// The text of the exception being handled; call only inside a catch block.
+QString CurrentExceptionText();
+// Shows the exception being handled through ShowError; call inside a catch block.
+void ReportCurrentException() noexcept;
+
+// Runs a handler; an exception leaving it is shown and the caller goes on.
+// What the handler did before the error stays done.
+template <class F> void Guarded(F&& handler) noexcept {
+    try {
+        std::forward<F>(handler)();
+    } catch (...) {
+        ReportCurrentException();
+    }
+}
+
+} // namespace monitor

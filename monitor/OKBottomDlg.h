@@ -1,0 +1,26 @@
+// The yes/no question dialog that the two confirmation dialogs share.
+#pragma once
+
+#include <QDialog>
+
+class QLabel;
+class QPushButton;
+
+enum class ModalResult { Ok, Cancel };
+
+class TOKBottomDlg : public QDialog {
+    Q_OBJECT
+public:
+    explicit TOKBottomDlg(const QString& question, QWidget* parent = nullptr);
+
+    // Shows the dialog modally: Ok for "TAK"; Cancel for "NIE", Esc and the
+    // title bar's close button.
+    ModalResult ShowModal();
+
+    QLabel* Label1;
+    QPushButton* OKBtn;
+    QPushButton* CancelBtn;
+
+protected:
+    void showEvent(QShowEvent* event) override;
+};

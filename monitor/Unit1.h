@@ -1,0 +1,208 @@
+// The main window: the communication page, the device page, the frame trace.
+//
+// Every control is a public member under its own name (also its objectName):
+// the polling cycle, the editing and the archive download read and set them
+// directly. Handlers are connected to user actions only, never to changes
+// that the program makes, and each runs under the general error handler.
+#pragma once
+
+#include "ComboBoxes.h"
+
+#include <QMainWindow>
+#include <QString>
+
+#include <memory>
+
+class QFrame;
+class QGroupBox;
+class QKeyEvent;
+class QLabel;
+class QLineEdit;
+class QListWidget;
+class QPlainTextEdit;
+class QPushButton;
+class QStatusBar;
+class QTabWidget;
+class QTimer;
+class TOKBottomDlg1;
+class TOKBottomDlg2;
+
+namespace modbus {
+class ModbusRead;
+}
+
+class TForm1 : public QMainWindow {
+    Q_OBJECT
+public:
+    using DropDownBox = monitor::DropDownBox;
+    using SimpleComboBox = monitor::SimpleComboBox;
+
+    explicit TForm1(QWidget* parent = nullptr);
+    ~TForm1() override;
+
+    // Lines kept in the trace log; older lines go first.
+    static constexpr int kDiagnosticsLineLimit = 20000;
+    // Name of the settings file in the working directory.
+    static constexpr const char* kConfigFileName = "VQT540.cfg";
+
+    // --- frame ---
+    QTabWidget* PageControl1;
+    QWidget* TabSheet2; // "Parametry komunikacji"
+    QWidget* TabSheet3; // "Parametry VQT540"
+    QWidget* TabSheet1; // "Diagnostyka"
+    QStatusBar* StatusBar1;
+    QTimer* Timer1; // tick of the polling cycle
+    QTimer* Timer2; // pause between polls
+    QTimer* Timer3; // tick of the archive cycle
+    QTimer* Timer4; // pacing between archive requests
+
+    // --- "Parametry komunikacji" ---
+    QLabel* Image1;
+    QLabel* Panel4;
+    QGroupBox* GroupBox4;
+    QLabel* Panel2;
+    QLabel* Panel3;
+    QGroupBox* GroupBox1;
+    QGroupBox* GroupBox2;
+    QLabel* StaticText1;
+    QLabel* StaticText2;
+    QLabel* Label1;
+    QLabel* Label2;
+    QLabel* StaticText3;
+    QLabel* Label18;
+    QLabel* StaticText4;
+    QLabel* StaticText5;
+    DropDownBox* PortNr;
+    DropDownBox* Speed;
+    DropDownBox* Parity;
+    DropDownBox* StopBits;
+    DropDownBox* ComboBox1;
+    QLineEdit* MaskEdit6; // device address
+    QLineEdit* Period;    // scan period [ms]
+    QLineEdit* MaskEdit1; // reply time-out [ms]
+
+    // --- "Parametry VQT540" ---
+    QFrame* Bevel1;
+    QLabel* Label3;
+    QLabel* Label4;
+    QLabel* Label5;
+    QLabel* Label6;
+    QLabel* Label7;
+    QLabel* Label8;
+    QLabel* Label9;
+    QLabel* Label11;
+    QLabel* Label12;
+    QLabel* Label13;
+    QLabel* Label14;
+    QLabel* Label16;
+    QLabel* Label17;
+    QLabel* Label19;
+    QLineEdit* Edit1;
+    QLineEdit* Edit2;
+    QLineEdit* Edit3;
+    QLineEdit* Edit4;
+    QLineEdit* Edit5;
+    QLineEdit* Edit8;
+    QLineEdit* MaskEdit2;
+    QLineEdit* MaskEdit3;
+    QLineEdit* MaskEdit4;
+    QLineEdit* MaskEdit5;
+    DropDownBox* ComboBox2;
+    DropDownBox* ComboBox3;
+    DropDownBox* ComboBox4;
+    DropDownBox* ComboBox5;
+    DropDownBox* ComboBox8;
+    DropDownBox* ComboBox9;
+    DropDownBox* ComboBox10;
+    SimpleComboBox* ComboBox6;
+    SimpleComboBox* ComboBox7;
+    SimpleComboBox* ComboBox11;
+    QPushButton* Button1;
+    QPushButton* Button2;
+    QGroupBox* GroupBox3;
+    QListWidget* ListBox1;
+    QFrame* Panel1;
+    QPushButton* Button4;
+    QPushButton* Button5;
+
+    // --- "Diagnostyka" ---
+    QPlainTextEdit* RichEdit1;
+    QPushButton* Button3;
+    QPushButton* Button7;
+    QPushButton* Button6;
+
+    // --- state ---
+    QString ConfigPath;         // formed when the window is first shown
+    bool Connected = false;     // the user has connected
+    bool DiagnosticsOn = false; // transactions are traced
+    // The current or last worker; dropped as soon as it has been released.
+    std::shared_ptr<modbus::ModbusRead> ActiveRead;
+    // The confirmation dialogs, created by the program at start-up.
+    TOKBottomDlg1* OKBottomDlg1 = nullptr;
+    TOKBottomDlg2* OKBottomDlg2 = nullptr;
+
+    // The one text of the status bar.
+    void setStatusText(const QString& text);
+    QString statusText() const;
+    // Adds one line at the end of the trace log and keeps it in view.
+    void appendDiagnostics(const QString& line);
+    void appendDiagnostics(const std::string& line);
+    // Lets the running or finished worker go: it stops waiting and ends.
+    void releaseActiveRead();
+
+    // --- start-up and settings ---
+    void FormShow();
+    void TabSheet2Exit();
+    void MaskEdit6Exit();
+    void MaskEdit1Exit();
+
+    // --- trace ---
+    void Button3Click();
+    void Button6Click();
+    void Button7Click();
+
+    // --- polling, editing and archive: filled in by their own work ---
+    void Timer1Timer();
+    void Timer2Timer();
+    void Timer3Timer();
+    void Timer4Timer();
+    void Button4Click();
+    void Button5Click();
+    void Button1Click();
+    void Button2Click();
+    void ComboBox2Change();
+    void ComboBox3Change();
+    void ComboBox4Change();
+    void ComboBox5Change();
+    void ComboBox6Change();
+    void ComboBox7Change();
+    void ComboBox8Change();
+    void ComboBox9Change();
+    void ComboBox10Change();
+    void Edit8Enter();
+    void Edit8Exit();
+    void Edit8KeyPress(QKeyEvent* key);
+    void MaskEdit4Enter();
+    void MaskEdit4Exit();
+    void MaskEdit4KeyPress(QKeyEvent* key);
+    void MaskEdit5Enter();
+    void MaskEdit5Exit();
+    void MaskEdit5KeyPress(QKeyEvent* key);
+
+protected:
+    void showEvent(QShowEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void buildCommunicationPage();
+    void buildDevicePage();
+    void buildDiagnosticsPage();
+    void connectHandlers();
+    void onFocusChanged(QWidget* old, QWidget* now);
+    void loadSettings();
+    void saveSettings();
+
+    QLabel* StatusText = nullptr;
+    bool Shown = false;
+};
