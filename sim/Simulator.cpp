@@ -417,6 +417,7 @@ struct Simulator::Impl {
             ++repliesSent;
             return Log(frame, answer, "port closed, answer lost");
         }
+        ++repliesSent; // before the bytes go out, so whoever reads them sees the count
         bool ok = true;
         if (f == Fault::Split && answer.size() > 5) {
             ok = WriteAll(answer.data(), 5);
@@ -426,7 +427,6 @@ struct Simulator::Impl {
         } else {
             ok = WriteAll(answer.data(), answer.size());
         }
-        ++repliesSent;
         Log(frame, answer, ok ? "" : "answer not taken by the line");
     }
 
