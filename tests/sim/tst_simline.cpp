@@ -316,6 +316,31 @@ private slots:
         close(fd);
     }
 
+    // --device: any terminal device; a pty slave stands in for a serial port.
+    // Losing the far end (POLLHUP) must not make the thread spin.
+    void serialDevice() {
+        const int master = posix_openpt(O_RDWR | O_NOCTTY);
+        QVERIFY(master >= 0);
+        QVERIFY(grantpt(master) == 0 && unlockpt(master) == 0);
+        Options o = Fast();
+        o.device = ptsname(master);
+        o.parity = 2;
+        Simulator sim(o);
+        sim.SetLive(false);
+        QVERIFY2(sim.Start(), sim.Error().c_str());
+        QCOMPARE(sim.DevicePath(), o.device);
+        QVERIFY(sim.LinkPath().empty());
+        Send(master, kRead);
+        QCOMPARE(Receive(master, 59, 1000), DefaultReply());
+
+        close(master); // the "cable" is gone
+        QThread::msleep(100);
+        const auto before = sim.ServingCpuTime();
+        QThread::msleep(500);
+        QVERIFY(sim.ServingCpuTime() - before < 10ms);
+        sim.Stop();
+    }
+
     // A reply sent after the master closed the port is lost, as on a real
     // port, and does not wait for the next transaction.
     void lateReplyToClosedPortIsLost() {
