@@ -186,6 +186,7 @@ private slots:
 
     void signalledAndReleasedBeforeStart() {
         sim->SetFault(vqtsim::Fault::Silence);
+        const uint64_t seen = sim->RequestsSeen();
         auto w = NewWorker();
         w->ArchiveRequested = -1;
         w->SignalTimeout(-1);
@@ -193,6 +194,10 @@ private slots:
         w->Start();
         w.reset();
         QVERIFY(ModbusRead::WaitForAllWorkers(std::chrono::seconds(3)));
+        // The meter must have judged the request while still silent, or its
+        // answer would land in the next test's exchange.
+        QTRY_VERIFY(sim->RequestsSeen() > seen);
+        QTest::qWait(50);
     }
 
     void manyTransactionsLeaveNoThread() {
