@@ -1,0 +1,209 @@
+// The yes/no dialogs, the real message boxes, and the general error handler.
+#include "Application.h"
+#include "DPlik.h"
+#include "DZakoncz.h"
+#include "Messages.h"
+
+#include <QLabel>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTest>
+#include <QTimer>
+
+#include <functional>
+#include <stdexcept>
+
+namespace {
+
+// Runs `answer` on the modal widget once it is up (from inside its loop).
+void whenModal(std::function<void(QWidget*)> answer) {
+    auto* poll = new QTimer;
+    poll->setInterval(10);
+    QObject::connect(poll, &QTimer::timeout, poll, [poll, answer] {
+        if (QWidget* modal = QApplication::activeModalWidget(); modal && modal->isVisible()) {
+            poll->stop();
+            poll->deleteLater();
+            answer(modal);
+        }
+    });
+    poll->start();
+}
+
+// Throws from its own event handler, as a faulty handler would.
+class Thrower : public QObject {
+public:
+    int Handled = 0;
+    bool event(QEvent* event) override {
+        if (event->type() == QEvent::User) throw std::runtime_error("Błąd w obsłudze zdarzenia");
+        if (event->type() == QEvent::Type(QEvent::User + 1)) throw 42;
+        if (event->type() == QEvent::Type(QEvent::User + 2)) {
+            ++Handled;
+            return true;
+        }
+        return QObject::event(event);
+    }
+};
+
+} // namespace
+
+class TestMonitorDialogs : public QObject {
+    Q_OBJECT
+private slots:
+    void cleanup();
+    void dialogTexts();
+    void dialogResults_data();
+    void dialogResults();
+    void labelCanBeSetBeforeShowing();
+    void errorLeavingAnEventHandlerIsShownAndTheProgramGoesOn();
+    void guardedHandlerKeepsWhatItDid();
+    void realBoxesShowTheirTexts();
+};
+
+void TestMonitorDialogs::cleanup() {
+    monitor::SetErrorFunction({});
+    monitor::SetInformationFunction({});
+}
+
+void TestMonitorDialogs::dialogTexts() {
+    TOKBottomDlg1 first;
+    TOKBottomDlg2 second;
+    QCOMPARE(first.windowTitle(), QStringLiteral("VQT540"));
+    QCOMPARE(second.windowTitle(), QStringLiteral("VQT540"));
+    QCOMPARE(first.Label1->text(), QStringLiteral("Plik istnieje. Zastąpić nowym ?"));
+    QCOMPARE(second.Label1->text(), QStringLiteral("Zakończyć odczyt danych z archiwum ?"));
+    for (TOKBottomDlg* dialog : {static_cast<TOKBottomDlg*>(&first), static_cast<TOKBottomDlg*>(&second)}) {
+        QCOMPARE(dialog->OKBtn->text(), QStringLiteral("TAK"));
+        QCOMPARE(dialog->CancelBtn->text(), QStringLiteral("NIE"));
+        QVERIFY(dialog->OKBtn->isDefault());
+        QVERIFY(!dialog->CancelBtn->isDefault());
+        QCOMPARE(dialog->findChild<QLabel*>(QStringLiteral("Label1")), dialog->Label1);
+        QVERIFY(!dialog->isVisible()); // created hidden
+    }
+}
+
+void TestMonitorDialogs::dialogResults_data() {
+    QTest::addColumn<int>("dialogNumber");
+    QTest::addColumn<QString>("action");
+    QTest::addColumn<bool>("ok");
+    for (int number : {1, 2}) {
+        const QByteArray prefix = QByteArray::number(number) + ' ';
+        QTest::newRow(prefix + "TAK") << number << "TAK" << true;
+        QTest::newRow(prefix + "NIE") << number << "NIE" << false;
+        QTest::newRow(prefix + "Enter") << number << "Enter" << true;
+        QTest::newRow(prefix + "Esc") << number << "Esc" << false;
+        QTest::newRow(prefix + "close") << number << "close" << false;
+    }
+}
+
+void TestMonitorDialogs::dialogResults() {
+    QFETCH(int, dialogNumber);
+    QFETCH(QString, action);
+    QFETCH(bool, ok);
+    TOKBottomDlg1 first;
+    TOKBottomDlg2 second;
+    TOKBottomDlg* dialog = dialogNumber == 1 ? static_cast<TOKBottomDlg*>(&first) : &second;
+    bool seen = false;
+    whenModal([&](QWidget* modal) {
+        seen = modal == dialog;
+        if (action == QLatin1String("TAK"))
+            QTest::mouseClick(dialog->OKBtn, Qt::LeftButton);
+        else if (action == QLatin1String("NIE"))
+            QTest::mouseClick(dialog->CancelBtn, Qt::LeftButton);
+        else if (action == QLatin1String("Enter"))
+            QTest::keyClick(dialog, Qt::Key_Return);
+        else if (action == QLatin1String("Esc"))
+            QTest::keyClick(dialog, Qt::Key_Escape);
+        else
+            dialog->close(); // the title bar's close button
+    });
+    const ModalResult result = dialog->ShowModal();
+    QVERIFY(seen);
+    QCOMPARE(result, ok ? ModalResult::Ok : ModalResult::Cancel);
+    QVERIFY(!dialog->isVisible());
+}
+
+void TestMonitorDialogs::labelCanBeSetBeforeShowing() {
+    TOKBottomDlg2 dialog;
+    QString shown;
+    for (const QString& question :
+         {QStringLiteral("Zakończyć odczyt danych ?"), QStringLiteral("Zapisać odczytane dane do pliku ?")}) {
+        dialog.Label1->setText(question);
+        whenModal([&](QWidget* modal) {
+            shown = modal->findChild<QLabel*>(QStringLiteral("Label1"))->text();
+            QTest::keyClick(modal, Qt::Key_Escape);
+        });
+        QCOMPARE(dialog.ShowModal(), ModalResult::Cancel);
+        QCOMPARE(shown, question);
+    }
+}
+
+void TestMonitorDialogs::errorLeavingAnEventHandlerIsShownAndTheProgramGoesOn() {
+    QStringList shown;
+    monitor::SetErrorFunction([&shown](const QString& text) { shown << text; });
+    Thrower thrower;
+    QCoreApplication::postEvent(&thrower, new QEvent(QEvent::User));
+    QCoreApplication::postEvent(&thrower, new QEvent(QEvent::Type(QEvent::User + 2)));
+    QCoreApplication::postEvent(&thrower, new QEvent(QEvent::Type(QEvent::User + 1)));
+    QCoreApplication::postEvent(&thrower, new QEvent(QEvent::Type(QEvent::User + 2)));
+    QCoreApplication::processEvents();
+    QCOMPARE(shown,
+             QStringList({QStringLiteral("Błąd w obsłudze zdarzenia"), QStringLiteral("Nieznany błąd.")}));
+    QCOMPARE(thrower.Handled, 2); // the events after each error were delivered
+}
+
+void TestMonitorDialogs::guardedHandlerKeepsWhatItDid() {
+    QStringList shown;
+    monitor::SetErrorFunction([&shown](const QString& text) { shown << text; });
+    int steps = 0;
+    monitor::Guarded([&steps] {
+        ++steps;
+        throw std::runtime_error("stop");
+    });
+    QCOMPARE(steps, 1);
+    QCOMPARE(shown, QStringList({QStringLiteral("stop")}));
+}
+
+void TestMonitorDialogs::realBoxesShowTheirTexts() {
+    QCOMPARE(QCoreApplication::applicationName(), QStringLiteral("VQT5400"));
+    struct Seen {
+        QString text;
+        QString title;
+        QMessageBox::Icon icon = QMessageBox::NoIcon;
+        int buttons = 0;
+    };
+    const auto answer = [](Seen& seen) {
+        whenModal([&seen](QWidget* modal) {
+            auto* box = qobject_cast<QMessageBox*>(modal);
+            if (!box) return;
+            seen = {box->text(), box->windowTitle(), box->icon(), int(box->buttons().size())};
+            box->button(QMessageBox::Ok)->click();
+        });
+    };
+    Seen info;
+    answer(info);
+    monitor::ShowInformation(QStringLiteral("Adres urządzenia poza zakresem."));
+    QCOMPARE(info.text, QStringLiteral("Adres urządzenia poza zakresem."));
+    QCOMPARE(info.title, QStringLiteral("VQT5400"));
+    QCOMPARE(info.icon, QMessageBox::Information);
+    QCOMPARE(info.buttons, 1);
+
+    // An error from an event handler reaches the real error box.
+    Seen error;
+    answer(error);
+    Thrower thrower;
+    QCoreApplication::postEvent(&thrower, new QEvent(QEvent::User));
+    QCoreApplication::postEvent(&thrower, new QEvent(QEvent::Type(QEvent::User + 2)));
+    QTRY_COMPARE(thrower.Handled, 1);
+    QCOMPARE(error.text, QStringLiteral("Błąd w obsłudze zdarzenia"));
+    QCOMPARE(error.icon, QMessageBox::Critical);
+    QCOMPARE(error.buttons, 1);
+}
+
+int main(int argc, char** argv) {
+    Application app(argc, argv);
+    QLocale::setDefault(QLocale(QLocale::Polish, QLocale::Poland));
+    TestMonitorDialogs test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_monitor_dialogs.moc"

@@ -1,0 +1,692 @@
+// The main window: start-up state, the settings file, the trace log, and
+// closing with a transaction in flight.
+#include "Application.h"
+#include "Messages.h"
+#include "Modbus.h"
+#include "Unit1.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QScrollBar>
+#include <QSignalSpy>
+#include <QStatusBar>
+#include <QTabBar>
+#include <QTabWidget>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTextBlock>
+#include <QTextDocument>
+#include <QTimer>
+
+#include <chrono>
+#include <memory>
+
+namespace {
+
+const QByteArray kDefaultFile("0\r\n3\r\n0\r\n0\r\n0\r\n  1\r\n1000\r\n1000\r\n");
+
+QByteArray readAll(const QString& path) {
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) return "<missing>";
+    return file.readAll();
+}
+
+void writeFile(const QString& path, const QByteArray& bytes) {
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    QCOMPARE(file.write(bytes), bytes.size());
+}
+
+// Open descriptors of this process that lead to the file.
+int openHandlesTo(const QString& path) {
+    int count = 0;
+    const QString target = QFileInfo(path).absoluteFilePath();
+    for (const QFileInfo& fd :
+         QDir(QStringLiteral("/proc/self/fd")).entryInfoList(QDir::System | QDir::Files))
+        if (fd.symLinkTarget() == target) ++count;
+    return count;
+}
+
+} // namespace
+
+class TestMonitorWindow : public QObject {
+    Q_OBJECT
+private slots:
+    void init();
+    void cleanup();
+
+    void startUpState();
+    void itemListsAndKinds();
+    void startUpSelectionsQueueNothing();
+
+    void noFileGivesDefaultsAndLeavingWritesThem();
+    void shortFileAppliesTheLinesPresent();
+    void fullFileRoundTripsByteForByte();
+    void damagedLineStopsLoadingAndReleasesTheFile();
+    void indexOutsideTheListLeavesNoSelection();
+    void movingWithinThePageSavesNothing();
+    void closingWithoutLeavingSavesNothing();
+    void unwritableFileIsReported();
+    void addressCheck_data();
+    void addressCheck();
+    void addressCorrectedBeforeSaving();
+    void timeoutSetsTickIntervals_data();
+    void timeoutSetsTickIntervals();
+    void badTimeoutIsReportedAndTheWindowGoesOn();
+
+    void traceStartStopClear();
+    void traceIsBoundedAndFollowsTheNewestLine();
+
+    void closingReleasesAWorkerInFlight();
+    void destroyingReleasesAWorkerInFlight();
+
+private:
+    // A shown, active window in a fresh working directory.
+    std::unique_ptr<TForm1> openWindow();
+    QString cfgPath() const { return Dir->filePath(QStringLiteral("VQT540.cfg")); }
+    void leaveToDevicePageByClick(TForm1& form);
+    void focusField(TForm1& form, QWidget* field);
+
+    std::unique_ptr<QTemporaryDir> Dir;
+    QString OldDir;
+    QStringList Errors;
+    QStringList Infos;
+};
+
+void TestMonitorWindow::init() {
+    OldDir = QDir::currentPath();
+    Dir = std::make_unique<QTemporaryDir>();
+    QVERIFY(Dir->isValid());
+    QVERIFY(QDir::setCurrent(Dir->path()));
+    Errors.clear();
+    Infos.clear();
+    monitor::SetErrorFunction([this](const QString& text) { Errors << text; });
+    monitor::SetInformationFunction([this](const QString& text) { Infos << text; });
+}
+
+void TestMonitorWindow::cleanup() {
+    monitor::SetErrorFunction({});
+    monitor::SetInformationFunction({});
+    QDir::setCurrent(OldDir);
+    Dir.reset();
+}
+
+std::unique_ptr<TForm1> TestMonitorWindow::openWindow() {
+    auto form = std::make_unique<TForm1>();
+    form->show();
+    form->activateWindow();
+    if (!QTest::qWaitForWindowActive(form.get())) return nullptr;
+    return form;
+}
+
+void TestMonitorWindow::focusField(TForm1& form, QWidget* field) {
+    for (QWidget* page : {form.TabSheet2, form.TabSheet3, form.TabSheet1})
+        if (page->isAncestorOf(field)) form.PageControl1->setCurrentWidget(page);
+    field->setFocus(Qt::MouseFocusReason);
+    QTRY_COMPARE(QApplication::focusWidget(), field);
+}
+
+// The user clicks the "Parametry VQT540" tab.
+void TestMonitorWindow::leaveToDevicePageByClick(TForm1& form) {
+    QTabBar* bar = form.PageControl1->tabBar();
+    QTest::mouseClick(bar, Qt::LeftButton, {}, bar->tabRect(1).center());
+    QCOMPARE(form.PageControl1->currentWidget(), form.TabSheet3);
+}
+
+void TestMonitorWindow::startUpState() {
+    auto form = openWindow();
+    QVERIFY(form);
+    QCOMPARE(form->windowTitle(), QStringLiteral("VQT540 - Monitor"));
+    QCOMPARE(form->PageControl1->count(), 3);
+    QCOMPARE(form->PageControl1->widget(0), form->TabSheet2);
+    QCOMPARE(form->PageControl1->widget(1), form->TabSheet3);
+    QCOMPARE(form->PageControl1->widget(2), form->TabSheet1);
+    QCOMPARE(form->PageControl1->tabText(0), QStringLiteral("Parametry komunikacji"));
+    QCOMPARE(form->PageControl1->tabText(1), QStringLiteral("Parametry VQT540"));
+    QCOMPARE(form->PageControl1->tabText(2), QStringLiteral("Diagnostyka"));
+    QCOMPARE(form->PageControl1->currentWidget(), form->TabSheet3);
+    QCOMPARE(form->statusText(), QStringLiteral("Przepływomierz nie podłączony - praca w trybie offline"));
+
+    const struct {
+        QTimer* timer;
+        const char* name;
+        int interval;
+    } timers[] = {{form->Timer1, "Timer1", 50},
+                  {form->Timer2, "Timer2", 10},
+                  {form->Timer3, "Timer3", 1},
+                  {form->Timer4, "Timer4", 100}};
+    for (const auto& t : timers) {
+        QCOMPARE(form->findChild<QTimer*>(QLatin1String(t.name)), t.timer);
+        QVERIFY(!t.timer->isActive());
+        QCOMPARE(t.timer->interval(), t.interval);
+    }
+
+    QCOMPARE(form->minimumSize(), QSize(698, 530));
+    QCOMPARE(form->size(), QSize(698, 530));
+    form->resize(500, 300);
+    QVERIFY(form->width() >= 698 && form->height() >= 530);
+    // Every control fits: the layout needs no more than the minimum.
+    QVERIFY(form->centralWidget()->minimumSizeHint().width() <= 698);
+
+    QVERIFY(!form->Connected);
+    QVERIFY(!form->DiagnosticsOn);
+    QVERIFY(!form->ActiveRead);
+    QVERIFY(Errors.isEmpty());
+
+    QCOMPARE(form->Button4->text(), QStringLiteral("Połącz z przepływomierzem"));
+    QCOMPARE(form->Button5->text(), QStringLiteral("Zapisz dane z archiwum do pliku"));
+    QCOMPARE(form->Button1->text(), QStringLiteral("Zeruj licznik"));
+    QVERIFY(form->Button1->font().bold());
+    QCOMPARE(form->Button1->palette().color(QPalette::ButtonText), QColor(Qt::yellow));
+    QCOMPARE(form->Button2->text(), QStringLiteral("Zeruj licznik"));
+    QCOMPARE(form->Button3->text(), QStringLiteral("Start diagnostyki"));
+    QCOMPARE(form->Button7->text(), QStringLiteral("Wyczysc ekran"));
+    QCOMPARE(form->Button6->text(), QStringLiteral("Stop diagnostyki"));
+    QCOMPARE(form->GroupBox3->title(), QStringLiteral("Lista aktualnych stanów alarmowych"));
+    QVERIFY(form->GroupBox3->font().bold() && form->GroupBox3->font().italic());
+    QCOMPARE(form->GroupBox3->palette().color(QPalette::WindowText), QColor(Qt::red));
+    QCOMPARE(form->ListBox1->count(), 0);
+    QCOMPARE(form->Panel4->text(), QStringLiteral("Program do obsługi przepływomierzy VQT540"));
+    QCOMPARE(form->Panel4->palette().color(QPalette::Window), QColor(0x80, 0, 0));
+    QCOMPARE(form->GroupBox4->title(), QStringLiteral("Parametry komunikacji"));
+    QCOMPARE(form->Panel2->text(), QStringLiteral("Parametry portu COM"));
+    QCOMPARE(form->Panel3->text(), QStringLiteral("Parametry protokołu Modbus"));
+    QCOMPARE(form->Label1->text(), QStringLiteral("Kontola parzystości"));
+    QCOMPARE(form->StaticText5->text(), QStringLiteral("Timeout odpowiedzi przetwornika [ms]"));
+    QVERIFY(form->StaticText5->font().bold());
+    QCOMPARE(form->StaticText5->palette().color(QPalette::WindowText), QColor(Qt::blue));
+    QVERIFY(form->Image1->pixmap().width() > 0);
+    QVERIFY(!form->windowIcon().isNull());
+
+    // The trace log: read-only, white on navy, emptied by the start-up.
+    QVERIFY(form->RichEdit1->isReadOnly());
+    QCOMPARE(form->RichEdit1->palette().color(QPalette::Base), QColor(0, 0, 0x80));
+    QCOMPARE(form->RichEdit1->palette().color(QPalette::Text), QColor(Qt::white));
+    QCOMPARE(form->RichEdit1->verticalScrollBarPolicy(), Qt::ScrollBarAlwaysOn);
+    QCOMPARE(form->RichEdit1->toPlainText(), QString());
+}
+
+void TestMonitorWindow::itemListsAndKinds() {
+    TForm1 form; // not shown: the texts as the window is built
+    using Kind = monitor::DropDownBox::Kind;
+    const auto items = [](const monitor::DropDownBox* box) {
+        QStringList result;
+        for (int i = 0; i < box->count(); ++i) result << box->itemText(i);
+        return result;
+    };
+    QStringList ports;
+    for (int i = 1; i <= 12; ++i) ports << QStringLiteral("COM%1").arg(i);
+    QCOMPARE(items(form.PortNr), ports);
+    QCOMPARE(items(form.Speed),
+             QStringList({"1200", "2400", "4800", "9600", "19200", "38400", "57600", "115200"}));
+    QCOMPARE(items(form.Parity), QStringList({"Brak", "Parzyste", "Nieparzyste"}));
+    QCOMPARE(items(form.StopBits), QStringList({"1", "2"}));
+    QCOMPARE(items(form.ComboBox1), QStringList({"MODBUS RTU"}));
+    for (auto* box : {form.PortNr, form.Speed, form.Parity, form.StopBits, form.ComboBox1, form.ComboBox8}) {
+        QCOMPARE(box->kind(), Kind::PickOnly);
+        QCOMPARE(box->currentIndex(), -1);
+    }
+    QCOMPARE(form.MaskEdit6->text(), QStringLiteral("  1"));
+    QCOMPARE(form.Period->text(), QStringLiteral("1000"));
+    QCOMPARE(form.MaskEdit1->text(), QStringLiteral("1000"));
+    QCOMPARE(form.RichEdit1->toPlainText(), QStringLiteral("RichEdit1"));
+
+    QCOMPARE(items(form.ComboBox2), QStringList({"0,240", "0,200", "0,150", "0,120", "0,100", "0,080",
+                                                 "0,060", "0,040", "0,030", "0,020", "0,015", "0,012 "}));
+    QCOMPARE(items(form.ComboBox9), QStringList({"0.5", "1.0", "1.5", "2,0", "2,5", "3,0", "3,5", "4,0",
+                                                 "4,5", "5,0", "10,0", "15,0", "20,0", "25,0", "30,0"}));
+    QCOMPARE(items(form.ComboBox8), QStringList({"bez zapisu", "1 min", "2 min", "5 min", "15 min", "30 min",
+                                                 "1 godz", "2 godz", "8 godz", "12 godz", "24 godz"}));
+    QCOMPARE(items(form.ComboBox10), QStringList({"1", "10", "100", "X"}));
+    QCOMPARE(items(form.ComboBox3), QStringList({"[l/h]", "[m3/h]", "[l/min]"}));
+    QCOMPARE(items(form.ComboBox4), QStringList({"[m3]", "[l]"}));
+    QCOMPARE(items(form.ComboBox5), QStringList({"[m3]", "[l]"}));
+    for (auto* box :
+         {form.ComboBox2, form.ComboBox3, form.ComboBox4, form.ComboBox5, form.ComboBox9, form.ComboBox10})
+        QCOMPARE(box->kind(), Kind::DropDown);
+    QCOMPARE(form.ComboBox3->text(), QStringLiteral("[m3/h]"));
+    QCOMPARE(form.ComboBox4->text(), QStringLiteral("[m3]"));
+    QCOMPARE(form.ComboBox5->text(), QStringLiteral("[m3]"));
+
+    QCOMPARE(form.ComboBox6->items(), QStringList({"[l/h]", "[m3/h]", "[l/min]"}));
+    QCOMPARE(form.ComboBox7->items(), QStringList({"[l/h]", "[m3/h]", "[l/min]"}));
+    QCOMPARE(form.ComboBox11->items(), QStringList({"[m3]", "[l]"}));
+    QCOMPARE(form.ComboBox6->text(), QStringLiteral("[m3/h]"));
+    QCOMPARE(form.ComboBox7->text(), QStringLiteral("[m3/h]"));
+    QCOMPARE(form.ComboBox11->text(), QStringLiteral("[m3]"));
+    QVERIFY(form.ComboBox6->isEnabled() && form.ComboBox7->isEnabled());
+    QVERIFY(!form.ComboBox11->isEnabled());
+
+    const struct {
+        QLineEdit* edit;
+        const char* text;
+        bool readOnly;
+    } fields[] = {
+        {form.Edit1, "123456", true},   {form.Edit2, "3", true},        {form.Edit3, "0,0", true},
+        {form.Edit4, "0,0", true},      {form.Edit5, "0,0", true},      {form.Edit8, "0,0", false},
+        {form.MaskEdit2, "0,0", true},  {form.MaskEdit3, "0,0", true},  {form.MaskEdit4, "0,0", false},
+        {form.MaskEdit5, "0,0", false}, {form.MaskEdit6, "  1", false}, {form.Period, "1000", false},
+        {form.MaskEdit1, "1000", false}};
+    for (const auto& f : fields) {
+        QCOMPARE(f.edit->text(), QString::fromUtf8(f.text));
+        QCOMPARE(f.edit->isReadOnly(), f.readOnly);
+    }
+    QCOMPARE(form.Edit1->palette().color(QPalette::Base), QColor(0xA6, 0xCA, 0xF0));
+    QCOMPARE(form.ComboBox6->palette().color(QPalette::Base), QColor(0, 0xFF, 0xFF));
+
+    // Controls are found by their names, as later code and tests do.
+    for (const char* name :
+         {"PortNr",     "Speed",     "Parity",    "StopBits",    "ComboBox1", "MaskEdit6", "Period",
+          "MaskEdit1",  "ComboBox2", "ComboBox6", "ComboBox11",  "Edit8",     "RichEdit1", "Button4",
+          "StatusBar1", "TabSheet2", "Label19",   "StaticText4", "Image1",    "Panel1",    "Bevel1"})
+        QVERIFY2(form.findChild<QWidget*>(QLatin1String(name)), name);
+    QCOMPARE(form.findChild<QLabel*>(QStringLiteral("Label19"))->text(),
+             QStringLiteral("Waga impulsu licznika :"));
+}
+
+void TestMonitorWindow::startUpSelectionsQueueNothing() {
+    TForm1 form;
+    std::vector<std::unique_ptr<QSignalSpy>> spies;
+    for (auto* box : {form.ComboBox2, form.ComboBox3, form.ComboBox4, form.ComboBox5, form.ComboBox8,
+                      form.ComboBox9, form.ComboBox10, form.PortNr, form.Speed})
+        spies.push_back(std::make_unique<QSignalSpy>(box, &monitor::DropDownBox::userChanged));
+    for (auto* box : {form.ComboBox6, form.ComboBox7})
+        spies.push_back(std::make_unique<QSignalSpy>(box, &monitor::SimpleComboBox::userChanged));
+    form.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&form));
+    // The first items are selected, and no change reached a handler.
+    QCOMPARE(form.ComboBox2->itemIndex(), 0);
+    QCOMPARE(form.ComboBox3->text(), QStringLiteral("[l/h]"));
+    QCOMPARE(form.ComboBox4->itemIndex(), 0);
+    QCOMPARE(form.ComboBox5->itemIndex(), 0);
+    QCOMPARE(form.ComboBox8->text(), QStringLiteral("bez zapisu"));
+    QCOMPARE(form.ComboBox9->text(), QStringLiteral("0.5"));
+    QCOMPARE(form.ComboBox10->itemIndex(), 0);
+    QCOMPARE(form.ComboBox6->text(), QStringLiteral("[l/h]"));
+    QCOMPARE(form.ComboBox7->text(), QStringLiteral("[l/h]"));
+    QCOMPARE(form.ComboBox11->text(), QStringLiteral("[m3]"));
+    for (const auto& spy : spies) QCOMPARE(spy->count(), 0);
+}
+
+void TestMonitorWindow::noFileGivesDefaultsAndLeavingWritesThem() {
+    auto form = openWindow();
+    QVERIFY(form);
+    QCOMPARE(form->ConfigPath, QDir::currentPath() + QStringLiteral("/VQT540.cfg"));
+    QCOMPARE(form->PortNr->text(), QStringLiteral("COM1"));
+    QCOMPARE(form->Speed->text(), QStringLiteral("9600"));
+    QCOMPARE(form->Parity->text(), QStringLiteral("Brak"));
+    QCOMPARE(form->StopBits->text(), QStringLiteral("1"));
+    QCOMPARE(form->ComboBox1->text(), QStringLiteral("MODBUS RTU"));
+    QCOMPARE(form->MaskEdit6->text(), QStringLiteral("  1"));
+    QCOMPARE(form->Period->text(), QStringLiteral("1000"));
+    QCOMPARE(form->MaskEdit1->text(), QStringLiteral("1000"));
+    QVERIFY(!QFile::exists(cfgPath())); // showing writes nothing
+
+    focusField(*form, form->Period);
+    leaveToDevicePageByClick(*form);
+    QCOMPARE(readAll(cfgPath()), kDefaultFile);
+    QCOMPARE(kDefaultFile.size(), 32);
+    QVERIFY(Errors.isEmpty());
+    QVERIFY(Infos.isEmpty());
+}
+
+void TestMonitorWindow::shortFileAppliesTheLinesPresent() {
+    writeFile(cfgPath(), "2\r\n4\r\n1\r\n");
+    auto form = openWindow();
+    QVERIFY(form);
+    QVERIFY(Errors.isEmpty());
+    QCOMPARE(form->PortNr->text(), QStringLiteral("COM3"));
+    QCOMPARE(form->Speed->text(), QStringLiteral("19200"));
+    QCOMPARE(form->Parity->text(), QStringLiteral("Parzyste"));
+    QCOMPARE(form->StopBits->currentIndex(), -1);
+    QCOMPARE(form->ComboBox1->currentIndex(), -1);
+    QCOMPARE(form->MaskEdit6->text(), QStringLiteral("  1"));
+    QCOMPARE(form->Period->text(), QStringLiteral("1000"));
+    QCOMPARE(form->MaskEdit1->text(), QStringLiteral("1000"));
+    QCOMPARE(form->ComboBox2->itemIndex(), 0); // the start-up went on
+    QCOMPARE(openHandlesTo(cfgPath()), 0);
+
+    // A list without a selection is written as -1.
+    focusField(*form, form->PortNr);
+    leaveToDevicePageByClick(*form);
+    QCOMPARE(readAll(cfgPath()), QByteArray("2\r\n4\r\n1\r\n-1\r\n-1\r\n  1\r\n1000\r\n1000\r\n"));
+
+    // An empty file is a file with no lines: nothing is applied, no error.
+    writeFile(cfgPath(), "");
+    auto second = openWindow();
+    QVERIFY(second);
+    QVERIFY(Errors.isEmpty());
+    QCOMPARE(second->PortNr->currentIndex(), -1);
+    QCOMPARE(second->Speed->currentIndex(), -1);
+    QCOMPARE(second->ComboBox9->itemIndex(), 0);
+}
+
+void TestMonitorWindow::fullFileRoundTripsByteForByte() {
+    // Blanks kept, a Windows-1250 letter ("ś" is 0x9C) in a free text, and
+    // one line ended by LF alone.
+    const QByteArray content("11\r\n7\r\n2\r\n1\r\n0\r\n  7\r\n250\xE6\r\n3000\n");
+    writeFile(cfgPath(), content);
+    auto form = openWindow();
+    QVERIFY(form);
+    QVERIFY(Errors.isEmpty());
+    QCOMPARE(form->PortNr->text(), QStringLiteral("COM12"));
+    QCOMPARE(form->Speed->text(), QStringLiteral("115200"));
+    QCOMPARE(form->Parity->text(), QStringLiteral("Nieparzyste"));
+    QCOMPARE(form->StopBits->text(), QStringLiteral("2"));
+    QCOMPARE(form->ComboBox1->text(), QStringLiteral("MODBUS RTU"));
+    QCOMPARE(form->MaskEdit6->text(), QStringLiteral("  7"));
+    QCOMPARE(form->Period->text(), QStringLiteral("250ć"));
+    QCOMPARE(form->MaskEdit1->text(), QStringLiteral("3000"));
+    QCOMPARE(form->Timer1->interval(), 50); // loading does not run the time-out handler
+
+    form->Period->setText(QStringLiteral("250ś"));
+    focusField(*form, form->MaskEdit6); // leaves "  7" as it is
+    leaveToDevicePageByClick(*form);
+    QVERIFY(Errors.isEmpty());
+    QVERIFY(Infos.isEmpty());
+    QCOMPARE(readAll(cfgPath()), QByteArray("11\r\n7\r\n2\r\n1\r\n0\r\n  7\r\n250\x9C\r\n3000\r\n"));
+    QCOMPARE(form->Timer1->interval(), 50); // only leaving the time-out field changes it
+}
+
+void TestMonitorWindow::damagedLineStopsLoadingAndReleasesTheFile() {
+    writeFile(cfgPath(), "1\r\nabc\r\n2\r\n1\r\n0\r\n  9\r\n500\r\n500\r\n");
+    auto form = openWindow();
+    QVERIFY(form);
+    QCOMPARE(Errors, QStringList({QStringLiteral("'abc' nie jest poprawną liczbą całkowitą.")}));
+    QCOMPARE(form->PortNr->text(), QStringLiteral("COM2")); // read before the bad line
+    QCOMPARE(form->Speed->currentIndex(), -1);
+    QCOMPARE(form->Parity->currentIndex(), -1);
+    QCOMPARE(form->MaskEdit6->text(), QStringLiteral("  1"));
+    // The rest of the start-up is not done.
+    QCOMPARE(form->ComboBox2->itemIndex(), -1);
+    QCOMPARE(form->RichEdit1->toPlainText(), QStringLiteral("RichEdit1"));
+    QCOMPARE(openHandlesTo(cfgPath()), 0);
+    QVERIFY(form->isVisible()); // the program goes on
+}
+
+void TestMonitorWindow::indexOutsideTheListLeavesNoSelection() {
+    writeFile(cfgPath(), "12\r\n-1\r\n3\r\n 1\r\n");
+    auto form = openWindow();
+    QVERIFY(form);
+    QVERIFY(Errors.isEmpty());
+    QCOMPARE(form->PortNr->currentIndex(), -1);
+    QCOMPARE(form->Speed->currentIndex(), -1);
+    QCOMPARE(form->Parity->currentIndex(), -1);
+    QCOMPARE(form->StopBits->text(), QStringLiteral("2"));
+}
+
+void TestMonitorWindow::movingWithinThePageSavesNothing() {
+    auto form = openWindow();
+    QVERIFY(form);
+    focusField(*form, form->MaskEdit6);
+    focusField(*form, form->Period);
+    focusField(*form, form->PortNr);
+    QVERIFY(!QFile::exists(cfgPath()));
+    // Another window taking the focus does not leave the page either.
+    QWidget other;
+    other.show();
+    other.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&other));
+    QVERIFY(!QFile::exists(cfgPath()));
+    form->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(form.get()));
+    // Keyboard: Tab from the last field of the page moves on beyond it.
+    focusField(*form, form->MaskEdit1);
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+    QTRY_VERIFY(QApplication::focusWidget() && !form->TabSheet2->isAncestorOf(QApplication::focusWidget()));
+    QCOMPARE(readAll(cfgPath()), kDefaultFile);
+}
+
+void TestMonitorWindow::closingWithoutLeavingSavesNothing() {
+    writeFile(cfgPath(), kDefaultFile);
+    auto form = openWindow();
+    QVERIFY(form);
+    focusField(*form, form->Period);
+    form->Period->setText(QStringLiteral("500"));
+    form->PortNr->setItemIndex(4);
+    QVERIFY(form->close());
+    form.reset();
+    QCOMPARE(readAll(cfgPath()), kDefaultFile);
+    QVERIFY(Errors.isEmpty());
+
+    QVERIFY(QFile::remove(cfgPath()));
+    form = openWindow();
+    QVERIFY(form);
+    focusField(*form, form->MaskEdit6);
+    form->close();
+    QVERIFY(!QFile::exists(cfgPath()));
+}
+
+void TestMonitorWindow::unwritableFileIsReported() {
+    auto form = openWindow();
+    QVERIFY(form);
+    // A directory where the file should be: creating the file fails.
+    QVERIFY(QDir(Dir->path()).mkdir(QStringLiteral("VQT540.cfg")));
+    focusField(*form, form->Period);
+    form->Period->setText(QStringLiteral("700"));
+    leaveToDevicePageByClick(*form);
+    QCOMPARE(Errors.size(), 1);
+    QVERIFY2(Errors[0].startsWith(QStringLiteral("Zapis pliku ")), qPrintable(Errors[0]));
+    QVERIFY(Errors[0].contains(QStringLiteral("VQT540.cfg")));
+    QCOMPARE(form->Period->text(), QStringLiteral("700")); // the controls keep their values
+    QVERIFY(QFileInfo(cfgPath()).isDir());
+
+    // Reading it at start-up fails the same way, and the window still opens.
+    Errors.clear();
+    auto second = openWindow();
+    QVERIFY(second);
+    QCOMPARE(Errors.size(), 1);
+    QVERIFY2(Errors[0].startsWith(QStringLiteral("Odczyt pliku ")), qPrintable(Errors[0]));
+}
+
+void TestMonitorWindow::addressCheck_data() {
+    QTest::addColumn<QString>("typed");
+    QTest::addColumn<QString>("after");
+    QTest::addColumn<bool>("message");
+    QTest::newRow("0") << "0"
+                       << "1" << true;
+    QTest::newRow("248") << "248"
+                         << "1" << true;
+    QTest::newRow("negative") << " -3"
+                              << "1" << true;
+    QTest::newRow("1") << "1"
+                       << "1" << false;
+    QTest::newRow("247") << "247"
+                         << "247" << false;
+    QTest::newRow("blanks kept") << "  7"
+                                 << "  7" << false;
+}
+
+void TestMonitorWindow::addressCheck() {
+    QFETCH(QString, typed);
+    QFETCH(QString, after);
+    QFETCH(bool, message);
+    auto form = openWindow();
+    QVERIFY(form);
+    focusField(*form, form->MaskEdit6);
+    form->MaskEdit6->selectAll();
+    QTest::keyClicks(form->MaskEdit6, typed);
+    QCOMPARE(form->MaskEdit6->text(), typed);
+    focusField(*form, form->Period); // leaving the field, not the page
+    QCOMPARE(form->MaskEdit6->text(), after);
+    QCOMPARE(Infos,
+             message ? QStringList({QStringLiteral("Adres urządzenia poza zakresem.")}) : QStringList());
+    QVERIFY(Errors.isEmpty());
+}
+
+void TestMonitorWindow::addressCorrectedBeforeSaving() {
+    auto form = openWindow();
+    QVERIFY(form);
+    focusField(*form, form->MaskEdit6);
+    form->MaskEdit6->setText(QStringLiteral("300"));
+    leaveToDevicePageByClick(*form);
+    QCOMPARE(Infos.size(), 1);
+    QCOMPARE(readAll(cfgPath()), QByteArray("0\r\n3\r\n0\r\n0\r\n0\r\n1\r\n1000\r\n1000\r\n"));
+
+    // Not a number: reported, the field keeps its text, the page still saves.
+    focusField(*form, form->MaskEdit6);
+    form->MaskEdit6->setText(QStringLiteral("x5"));
+    leaveToDevicePageByClick(*form);
+    QCOMPARE(Errors, QStringList({QStringLiteral("'x5' nie jest poprawną liczbą całkowitą.")}));
+    QCOMPARE(form->MaskEdit6->text(), QStringLiteral("x5"));
+    QCOMPARE(readAll(cfgPath()), QByteArray("0\r\n3\r\n0\r\n0\r\n0\r\nx5\r\n1000\r\n1000\r\n"));
+}
+
+void TestMonitorWindow::timeoutSetsTickIntervals_data() {
+    QTest::addColumn<QString>("timeout");
+    QTest::addColumn<int>("tick");
+    QTest::newRow("1000") << "1000" << 50;
+    QTest::newRow("30") << "30" << 2;
+    QTest::newRow("50") << "50" << 2;
+    QTest::newRow("70") << "70" << 4;
+    QTest::newRow("200") << "200" << 10;
+    QTest::newRow("20") << "20" << 1;
+    QTest::newRow("0") << "0" << 1;
+    QTest::newRow("negative") << " -40" << 1;
+}
+
+void TestMonitorWindow::timeoutSetsTickIntervals() {
+    QFETCH(QString, timeout);
+    QFETCH(int, tick);
+    auto form = openWindow();
+    QVERIFY(form);
+    form->Timer1->setInterval(777);
+    form->Timer3->setInterval(777);
+    focusField(*form, form->MaskEdit1);
+    form->MaskEdit1->setText(timeout);
+    focusField(*form, form->Period);
+    QCOMPARE(form->Timer1->interval(), tick);
+    QCOMPARE(form->Timer3->interval(), 1);
+    QVERIFY(!form->Timer1->isActive() && !form->Timer3->isActive());
+    QVERIFY(Errors.isEmpty());
+}
+
+void TestMonitorWindow::badTimeoutIsReportedAndTheWindowGoesOn() {
+    auto form = openWindow();
+    QVERIFY(form);
+    focusField(*form, form->MaskEdit1);
+    form->MaskEdit1->setText(QStringLiteral("1 000"));
+    focusField(*form, form->Period);
+    QCOMPARE(Errors, QStringList({QStringLiteral("'1 000' nie jest poprawną liczbą całkowitą.")}));
+    QCOMPARE(form->MaskEdit1->text(), QStringLiteral("1 000"));
+    QCOMPARE(form->Timer1->interval(), 50);
+    QCOMPARE(QApplication::focusWidget(), form->Period); // the focus moved on regardless
+
+    // The next handler runs normally.
+    focusField(*form, form->MaskEdit1);
+    form->MaskEdit1->setText(QStringLiteral("200"));
+    focusField(*form, form->Period);
+    QCOMPARE(form->Timer1->interval(), 10);
+    QCOMPARE(Errors.size(), 1);
+}
+
+void TestMonitorWindow::traceStartStopClear() {
+    auto form = openWindow();
+    QVERIFY(form);
+    focusField(*form, form->Button3);
+    const QString tx = QStringLiteral("TX : [01][03][00][00][00][1B][05][C1]");
+    const QString rx = QStringLiteral("RX : ");
+
+    QTest::mouseClick(form->Button3, Qt::LeftButton);
+    QVERIFY(form->DiagnosticsOn);
+    QTest::mouseClick(form->Button3, Qt::LeftButton); // twice: no further effect
+    QVERIFY(form->DiagnosticsOn);
+    form->appendDiagnostics(tx);
+    form->appendDiagnostics(std::string("RX : "));
+    QCOMPARE(form->RichEdit1->toPlainText(), tx + QLatin1Char('\n') + rx);
+    QCOMPARE(form->RichEdit1->blockCount(), 2);
+
+    QTest::mouseClick(form->Button6, Qt::LeftButton);
+    QVERIFY(!form->DiagnosticsOn);
+    QCOMPARE(form->RichEdit1->toPlainText(), tx + QLatin1Char('\n') + rx); // the lines stay
+
+    QTest::mouseClick(form->Button3, Qt::LeftButton);
+    QTest::mouseClick(form->Button7, Qt::LeftButton);
+    QCOMPARE(form->RichEdit1->toPlainText(), QString());
+    QVERIFY(form->DiagnosticsOn); // clearing keeps tracing on
+    form->appendDiagnostics(rx + QStringLiteral("[01]"));
+    QCOMPARE(form->RichEdit1->toPlainText(), QStringLiteral("RX : [01]")); // the first line again
+    QCOMPARE(form->Button3->text(), QStringLiteral("Start diagnostyki"));  // buttons unchanged
+    QVERIFY(form->Button3->isEnabled() && form->Button6->isEnabled() && form->Button7->isEnabled());
+}
+
+void TestMonitorWindow::traceIsBoundedAndFollowsTheNewestLine() {
+    auto form = openWindow();
+    QVERIFY(form);
+    form->PageControl1->setCurrentWidget(form->TabSheet1);
+    const int limit = TForm1::kDiagnosticsLineLimit;
+    const int total = limit + 250;
+    QElapsedTimer clock;
+    clock.start();
+    for (int i = 0; i < total; ++i) form->appendDiagnostics(QStringLiteral("TX : [%1]").arg(i));
+    const qint64 elapsed = clock.elapsed();
+    qInfo("appended %d lines in %lld ms", total, elapsed);
+    QCOMPARE(form->RichEdit1->blockCount(), limit);
+    const QTextDocument* document = form->RichEdit1->document();
+    QCOMPARE(document->firstBlock().text(), QStringLiteral("TX : [250]")); // the oldest went first
+    QCOMPARE(document->lastBlock().text(), QStringLiteral("TX : [%1]").arg(total - 1));
+
+    // Appending at the limit costs no more than appending to a short log.
+    QElapsedTimer atLimit;
+    atLimit.start();
+    for (int i = 0; i < 2000; ++i) form->appendDiagnostics(QStringLiteral("RX : [%1]").arg(i));
+    qInfo("2000 lines at the limit in %lld ms", atLimit.elapsed());
+    QCOMPARE(form->RichEdit1->blockCount(), limit);
+
+    QScrollBar* bar = form->RichEdit1->verticalScrollBar();
+    QVERIFY(bar->maximum() > 0);
+    QCOMPARE(bar->value(), bar->maximum());
+    bar->setValue(0); // the user scrolls up; the next line is shown anyway
+    form->appendDiagnostics(QStringLiteral("RX : [FF]"));
+    QCOMPARE(bar->value(), bar->maximum());
+}
+
+void TestMonitorWindow::closingReleasesAWorkerInFlight() {
+    auto form = openWindow();
+    QVERIFY(form);
+    QCOMPARE(modbus::ModbusRead::LiveWorkers(), 0);
+    {
+        // No COM12 link here: the worker waits for a reply until signalled.
+        auto worker = modbus::ModbusRead::Create();
+        worker->SetPortSettings("COM12", 9600, 8, modbus::kOneStopBit, modbus::kNoParity);
+        worker->DeviceAddress = 1;
+        worker->Start();
+        QTest::qWait(150);
+        QCOMPARE(worker->TransactionDoneFlag(), 0);
+        form->ActiveRead = worker;
+    }
+    QCOMPARE(modbus::ModbusRead::LiveWorkers(), 1);
+    QVERIFY(form->close());
+    QVERIFY(!form->ActiveRead);
+    QVERIFY(modbus::ModbusRead::WaitForAllWorkers(std::chrono::milliseconds(5000)));
+    QCOMPARE(modbus::ModbusRead::LiveWorkers(), 0);
+    QVERIFY(Errors.isEmpty());
+}
+
+void TestMonitorWindow::destroyingReleasesAWorkerInFlight() {
+    auto form = std::make_unique<TForm1>();
+    auto worker = modbus::ModbusRead::Create();
+    worker->SetPortSettings("COM12", 9600, 8, modbus::kOneStopBit, modbus::kNoParity);
+    worker->Start();
+    form->ActiveRead = std::move(worker);
+    form.reset();
+    QVERIFY(modbus::ModbusRead::WaitForAllWorkers(std::chrono::milliseconds(5000)));
+    QCOMPARE(modbus::ModbusRead::LiveWorkers(), 0);
+}
+
+int main(int argc, char** argv) {
+    Application app(argc, argv);
+    QLocale::setDefault(QLocale(QLocale::Polish, QLocale::Poland));
+    TestMonitorWindow test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_monitor_window.moc"
