@@ -169,6 +169,9 @@ TForm1::TForm1(QWidget* parent) : QMainWindow(parent) {
 }
 
 TForm1::~TForm1() {
+    // The children are deleted by QWidget's destructor, moving the focus:
+    // that must no longer reach this (by then destroyed) part of the window.
+    disconnect(qApp, nullptr, this, nullptr);
     // A window destroyed without being closed must not leave a worker waiting.
     releaseActiveRead();
 }
