@@ -172,6 +172,7 @@ TForm1::~TForm1() {
     // The children are deleted by QWidget's destructor, moving the focus:
     // that must no longer reach this (by then destroyed) part of the window.
     disconnect(qApp, nullptr, this, nullptr);
+    disconnect(PageControl1, nullptr, this, nullptr);
     // A window destroyed without being closed must not leave a worker waiting.
     releaseActiveRead();
 }
@@ -612,7 +613,12 @@ void TForm1::connectHandlers() {
     for (QLineEdit* edit : {Edit8, MaskEdit4, MaskEdit5, MaskEdit6, MaskEdit1})
         edit->installEventFilter(this);
     // Leaving the communication page, wherever the focus was on it.
-    connect(qApp, &QApplication::focusChanged, this, &TForm1::onFocusChanged);
+    connect(qApp, &QApplication::focusChanged, this, [this](QWidget*, QWidget* now) { onFocusChanged(now); });
+    // A box opened by a field's leave handler takes the focus in the middle
+    // of a page switch; the switch itself then says the page was left.
+    connect(PageControl1, &QTabWidget::currentChanged, this, [this](int index) {
+        if (PageControl1->widget(index) != TabSheet2) leaveCommunicationPage();
+    });
 }
 
 bool TForm1::eventFilter(QObject* watched, QEvent* event) {
@@ -647,13 +653,22 @@ bool TForm1::eventFilter(QObject* watched, QEvent* event) {
     return QMainWindow::eventFilter(watched, event);
 }
 
-void TForm1::onFocusChanged(QWidget* old, QWidget* now) {
+void TForm1::onFocusChanged(QWidget* now) {
     // Qt sends the field's FocusOut before this signal, so the field's own
-    // leave handler has run when the page's runs. Focus going to another
-    // window (a message box, another program) does not leave the page.
-    if (!old || !now || now->window() != this) return;
-    if (TabSheet2->isAncestorOf(old) && !TabSheet2->isAncestorOf(now))
-        monitor::Guarded([this] { TabSheet2Exit(); });
+    // leave handler has run when the page's runs. Focus going to no widget or
+    // to another window (a message box, another program) does not leave the
+    // page: the page is left when the focus comes back elsewhere in the window.
+    if (!now || now->window() != this) return;
+    if (TabSheet2->isAncestorOf(now))
+        FocusOnTabSheet2 = true;
+    else
+        leaveCommunicationPage();
+}
+
+void TForm1::leaveCommunicationPage() {
+    if (!FocusOnTabSheet2) return;
+    FocusOnTabSheet2 = false;
+    monitor::Guarded([this] { TabSheet2Exit(); });
 }
 
 void TForm1::showEvent(QShowEvent* event) {
@@ -666,6 +681,7 @@ void TForm1::showEvent(QShowEvent* event) {
 
 void TForm1::closeEvent(QCloseEvent* event) {
     // Nothing is saved; a transaction in flight is given up.
+    FocusOnTabSheet2 = false;
     for (QTimer* timer : {Timer1, Timer2, Timer3, Timer4}) timer->stop();
     releaseActiveRead();
     QMainWindow::closeEvent(event);

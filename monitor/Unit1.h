@@ -199,10 +199,14 @@ private:
     void buildDevicePage();
     void buildDiagnosticsPage();
     void connectHandlers();
-    void onFocusChanged(QWidget* old, QWidget* now);
+    void onFocusChanged(QWidget* now);
+    void leaveCommunicationPage();
     void loadSettings();
     void saveSettings();
 
     QLabel* StatusText = nullptr;
     bool Shown = false;
+    // The focus is on the communication page, or went from it to no widget
+    // or to another window (a message box) and has not yet come back.
+    bool FocusOnTabSheet2 = false;
 };

@@ -3,31 +3,16 @@
 #include "DPlik.h"
 #include "DZakoncz.h"
 #include "Messages.h"
+#include "WhenModal.h"
 
 #include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTest>
-#include <QTimer>
 
-#include <functional>
 #include <stdexcept>
 
 namespace {
-
-// Runs `answer` on the modal widget once it is up (from inside its loop).
-void whenModal(std::function<void(QWidget*)> answer) {
-    auto* poll = new QTimer;
-    poll->setInterval(10);
-    QObject::connect(poll, &QTimer::timeout, poll, [poll, answer] {
-        if (QWidget* modal = QApplication::activeModalWidget(); modal && modal->isVisible()) {
-            poll->stop();
-            poll->deleteLater();
-            answer(modal);
-        }
-    });
-    poll->start();
-}
 
 // Throws from its own event handler, as a faulty handler would.
 class Thrower : public QObject {

@@ -4,6 +4,7 @@
 #include "Messages.h"
 #include "Modbus.h"
 #include "Unit1.h"
+#include "WhenModal.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -13,6 +14,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScrollBar>
@@ -78,6 +80,7 @@ private slots:
     void addressCheck_data();
     void addressCheck();
     void addressCorrectedBeforeSaving();
+    void addressCorrectedThroughTheRealBoxBeforeSaving();
     void timeoutSetsTickIntervals_data();
     void timeoutSetsTickIntervals();
     void badTimeoutIsReportedAndTheWindowGoesOn();
@@ -538,6 +541,34 @@ void TestMonitorWindow::addressCorrectedBeforeSaving() {
     QCOMPARE(Errors, QStringList({QStringLiteral("'x5' nie jest poprawną liczbą całkowitą.")}));
     QCOMPARE(form->MaskEdit6->text(), QStringLiteral("x5"));
     QCOMPARE(readAll(cfgPath()), QByteArray("0\r\n3\r\n0\r\n0\r\n0\r\nx5\r\n1000\r\n1000\r\n"));
+}
+
+void TestMonitorWindow::addressCorrectedThroughTheRealBoxBeforeSaving() {
+    // The real box runs its own event loop in the middle of the page switch
+    // and takes the focus meanwhile: the page must still be saved, once.
+    monitor::SetInformationFunction({});
+    auto form = openWindow();
+    QVERIFY(form);
+    focusField(*form, form->MaskEdit6);
+    form->MaskEdit6->setText(QStringLiteral("0"));
+    QString shown;
+    whenModal([&shown](QWidget* modal) {
+        auto* box = qobject_cast<QMessageBox*>(modal);
+        if (!box) return;
+        shown = box->text();
+        box->button(QMessageBox::Ok)->click();
+    });
+    leaveToDevicePageByClick(*form);
+    QCOMPARE(shown, QStringLiteral("Adres urządzenia poza zakresem."));
+    QCOMPARE(form->MaskEdit6->text(), QStringLiteral("1"));
+    QTRY_COMPARE(readAll(cfgPath()), QByteArray("0\r\n3\r\n0\r\n0\r\n0\r\n1\r\n1000\r\n1000\r\n"));
+    QVERIFY(Errors.isEmpty());
+    QCOMPARE(form->PageControl1->currentWidget(), form->TabSheet3);
+    // Saved once: the focus coming back to the device page saves no more.
+    QVERIFY(QFile::remove(cfgPath()));
+    QTest::qWait(100);
+    QVERIFY(!form->TabSheet2->isAncestorOf(QApplication::focusWidget()));
+    QVERIFY(!QFile::exists(cfgPath()));
 }
 
 void TestMonitorWindow::timeoutSetsTickIntervals_data() {
