@@ -1,6 +1,7 @@
 #include "Unit1.h"
 
 #include "Convert.h"
+#include "Cp1250.h"
 #include "JpegImage.h"
 #include "Messages.h"
 #include "Modbus.h"
@@ -28,8 +29,6 @@
 #include <QScreen>
 #include <QScrollBar>
 #include <QStatusBar>
-#include <QStringDecoder>
-#include <QStringEncoder>
 #include <QTabWidget>
 #include <QTimer>
 #include <QVBoxLayout>
@@ -738,8 +737,6 @@ void TForm1::loadSettings() {
     if (!file.open(QIODevice::ReadOnly))
         throw std::runtime_error(
             fileErrorText(QStringLiteral("Odczyt"), ConfigPath, file.errorString()).toStdString());
-    QStringDecoder decoder("windows-1250");
-    if (!decoder.isValid()) decoder = QStringDecoder(QStringDecoder::Latin1);
     DropDownBox* const lists[] = {PortNr, Speed, Parity, StopBits, ComboBox1};
     QLineEdit* const texts[] = {MaskEdit6, Period, MaskEdit1};
     // Lines that the file lacks leave their controls as they are; a line
@@ -751,7 +748,7 @@ void TForm1::loadSettings() {
                 fileErrorText(QStringLiteral("Odczyt"), ConfigPath, file.errorString()).toStdString());
         if (bytes.endsWith('\n')) bytes.chop(1);
         if (bytes.endsWith('\r')) bytes.chop(1);
-        const QString text = decoder.decode(bytes);
+        const QString text = QString::fromStdString(model::Cp1250ToUtf8(bytes.toStdString()));
         if (line < 5)
             lists[line]->setItemIndex(monitor::StrToInt(text));
         else
@@ -769,9 +766,7 @@ void TForm1::saveSettings() {
     for (DropDownBox* list : {PortNr, Speed, Parity, StopBits, ComboBox1})
         content += QString::number(list->currentIndex()) + QStringLiteral("\r\n");
     for (QLineEdit* text : {MaskEdit6, Period, MaskEdit1}) content += text->text() + QStringLiteral("\r\n");
-    QStringEncoder encoder("windows-1250");
-    if (!encoder.isValid()) encoder = QStringEncoder(QStringEncoder::Latin1);
-    const QByteArray bytes = encoder.encode(content);
+    const QByteArray bytes = QByteArray::fromStdString(model::Utf8ToCp1250(content.toStdString()));
 
     // Written beside the old file and renamed over it: a failed write leaves
     // the previous settings intact.
