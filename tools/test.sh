@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds with warnings as errors and runs every test.
+# Installs what is missing, builds with warnings as errors and runs every test;
+# then the worker under ThreadSanitizer and everything under ASan+UBSan.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash tools/setup.sh
@@ -10,3 +11,7 @@ ctest --preset ci -j2
 cmake --preset tsan
 cmake --build --preset tsan -j2 --target tst_worker
 ctest --preset tsan -L worker
+# Every test once more under AddressSanitizer and UndefinedBehaviorSanitizer.
+cmake --preset asan
+cmake --build --preset asan -j2
+ctest --preset asan -j2
