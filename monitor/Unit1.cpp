@@ -749,10 +749,19 @@ void TForm1::loadSettings() {
         if (bytes.endsWith('\n')) bytes.chop(1);
         if (bytes.endsWith('\r')) bytes.chop(1);
         const QString text = QString::fromStdString(model::Cp1250ToUtf8(bytes.toStdString()));
-        if (line < 5)
-            lists[line]->setItemIndex(monitor::StrToInt(text));
-        else
+        if (line >= 5) {
             texts[line - 5]->setText(text);
+            continue;
+        }
+        try {
+            lists[line]->setItemIndex(monitor::StrToInt(text));
+        } catch (const monitor::ConvertError& error) {
+            // Say where: the user has to find the line to mend it.
+            throw monitor::ConvertError(QStringLiteral("%1, wiersz %2: %3")
+                                            .arg(QDir::toNativeSeparators(ConfigPath))
+                                            .arg(line + 1)
+                                            .arg(QString::fromUtf8(error.what())));
+        }
     }
 }
 

@@ -403,7 +403,8 @@ void TestMonitorWindow::damagedLineStopsLoadingAndReleasesTheFile() {
     writeFile(cfgPath(), "1\r\nabc\r\n2\r\n1\r\n0\r\n  9\r\n500\r\n500\r\n");
     auto form = openWindow();
     QVERIFY(form);
-    QCOMPARE(Errors, QStringList({QStringLiteral("'abc' nie jest poprawną liczbą całkowitą.")}));
+    QCOMPARE(Errors, QStringList({cfgPath() +
+                                  QStringLiteral(", wiersz 2: 'abc' nie jest poprawną liczbą całkowitą.")}));
     QCOMPARE(form->PortNr->text(), QStringLiteral("COM2")); // read before the bad line
     QCOMPARE(form->Speed->currentIndex(), -1);
     QCOMPARE(form->Parity->currentIndex(), -1);
