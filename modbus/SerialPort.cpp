@@ -42,6 +42,14 @@ bool SerialPort::Open(const std::string& portName) {
         ::close(fd);
         return false;
     }
+    // Root gets past another program's TIOCEXCL; we must then neither use the
+    // port nor clear that flag on close. Under our flock a set flag cannot be
+    // our own. A kernel without TIOCGEXCL leaves us as before.
+    int heldElsewhere = 0;
+    if (::ioctl(fd, TIOCGEXCL, &heldElsewhere) == 0 && heldElsewhere != 0) {
+        ::close(fd);
+        return false;
+    }
     Exclusive = ::ioctl(fd, TIOCEXCL) == 0;
     Fd = fd;
     return true;
@@ -90,7 +98,8 @@ bool MakeLineSettings(termios& t, uint32_t baudRate, uint8_t dataBits, uint8_t p
     if (speed == B0) return false;
     ::cfmakeraw(&t);
     t.c_iflag &= static_cast<tcflag_t>(~(INPCK | IXON | IXOFF | IXANY | IGNPAR | PARMRK));
-    t.c_cflag &= static_cast<tcflag_t>(~(CSIZE | PARENB | PARODD | CSTOPB | CRTSCTS));
+    // CMSPAR too: left by an earlier program it turns even parity into space.
+    t.c_cflag &= static_cast<tcflag_t>(~(CSIZE | PARENB | PARODD | CMSPAR | CSTOPB | CRTSCTS));
     t.c_cflag |= SizeFlag(dataBits) | CLOCAL | CREAD;
     if (parity == kOddParity) t.c_cflag |= PARENB | PARODD;
     if (parity == kEvenParity) t.c_cflag |= PARENB;

@@ -28,7 +28,8 @@ public:
     SerialPort& operator=(const SerialPort&) = delete;
 
     // Opens read/write, non-blocking, without becoming the controlling
-    // terminal, exclusively (flock and TIOCEXCL). False when absent or held.
+    // terminal, exclusively (flock and TIOCEXCL). False when absent or held,
+    // also when another program holds it with TIOCEXCL and we are root.
     bool Open(const std::string& portName);
     bool IsOpen() const { return Fd >= 0; }
     int Handle() const { return Fd; }

@@ -1,10 +1,12 @@
-// Port naming, exclusivity (also against a non-root process) and configuration.
+// Port naming, exclusivity (also against a non-root process, and a foreign
+// TIOCEXCL when root) and configuration.
 #include "PtyPair.h"
 #include "SerialPort.h"
 
 #include <QDir>
 #include <QTemporaryDir>
 #include <QTest>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 
@@ -88,6 +90,25 @@ private slots:
         unlink("COM2");
     }
 
+    void foreignExclusiveLeftAlone() {
+        PtyPair pty;
+        QVERIFY(pty.ok());
+        QVERIFY(symlink(pty.slavePath.c_str(), "COM6") == 0);
+        const int other = ::open(pty.slavePath.c_str(), O_RDWR | O_NOCTTY); // another program
+        QVERIFY(other >= 0);
+        QCOMPARE(ioctl(other, TIOCEXCL), 0);
+        SerialPort port;
+        QVERIFY(!port.Open("COM6")); // root gets past TIOCEXCL, but must keep out
+        int held = 0;
+        QCOMPARE(ioctl(other, TIOCGEXCL, &held), 0);
+        QCOMPARE(held, 1);
+        QCOMPARE(ioctl(other, TIOCNXCL), 0); // it was the flag that kept us out
+        QVERIFY(port.Open("COM6"));
+        port.Close();
+        ::close(other);
+        unlink("COM6");
+    }
+
     void lineSettings() {
         termios t{};
         t.c_iflag = IXON | IXOFF | INPCK | ICRNL;
@@ -100,10 +121,18 @@ private slots:
         QVERIFY(!(t.c_cflag & CRTSCTS) && (t.c_cflag & CLOCAL) && (t.c_cflag & CREAD));
         QVERIFY(!(t.c_iflag & (IXON | IXOFF | INPCK | ICRNL)));
         QVERIFY(!(t.c_lflag & (ICANON | ECHO)));
-        QVERIFY(MakeLineSettings(t, 1200, 8, kOddParity, kTwoStopBits));
-        QVERIFY((t.c_cflag & PARENB) && (t.c_cflag & PARODD) && (t.c_cflag & CSTOPB));
-        QVERIFY(MakeLineSettings(t, 2400, 8, kNoParity, kOneStopBit));
-        QVERIFY(!(t.c_cflag & (PARENB | PARODD | CSTOPB)));
+        // From a port an earlier program left in mark parity with two stop bits.
+        const struct {
+            uint8_t parity, stopBits;
+            tcflag_t flags;
+        } framings[] = {{kNoParity, kOneStopBit, 0},
+                        {kOddParity, kTwoStopBits, PARENB | PARODD | CSTOPB},
+                        {kEvenParity, kOneStopBit, PARENB}};
+        for (const auto& f : framings) {
+            t.c_cflag = CMSPAR | PARENB | PARODD | CSTOPB | CS8;
+            QVERIFY(MakeLineSettings(t, 2400, 8, f.parity, f.stopBits));
+            QCOMPARE(t.c_cflag & (CMSPAR | PARENB | PARODD | CSTOPB), f.flags);
+        }
         for (uint32_t baud : {4800u, 9600u, 19200u, 38400u, 57600u})
             QVERIFY(MakeLineSettings(t, baud, 8, 0, 0));
         QVERIFY(!MakeLineSettings(t, 0, 8, 0, 0));
