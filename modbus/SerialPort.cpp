@@ -4,6 +4,7 @@
 #include <charconv>
 #include <fcntl.h>
 #include <filesystem>
+#include <linux/serial.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <termios.h>
@@ -25,6 +26,20 @@ std::string ResolvePortName(const std::string& name) {
     if (!error && std::filesystem::exists(status)) return "./" + name;
     return "/dev/ttyS" + std::to_string(number - 1);
 }
+
+namespace {
+// USB-serial chips hold a short reply for up to 16 ms before passing it on
+// unless the port asks for low latency. Drivers without serial info (a
+// pseudo-terminal among them) refuse the ioctls; nothing to do there. The old
+// flag is not restored on close: the next exchange would set it again at once.
+void AskForLowLatency(int fd) {
+    serial_struct info{};
+    if (::ioctl(fd, TIOCGSERIAL, &info) != 0 || (info.flags & static_cast<int>(ASYNC_LOW_LATENCY)) != 0)
+        return;
+    info.flags |= static_cast<int>(ASYNC_LOW_LATENCY);
+    ::ioctl(fd, TIOCSSERIAL, &info);
+}
+} // namespace
 
 SerialPort::~SerialPort() {
     Close();
@@ -51,6 +66,9 @@ bool SerialPort::Open(const std::string& portName) {
         return false;
     }
     Exclusive = ::ioctl(fd, TIOCEXCL) == 0;
+    // Here rather than in Configure: it is the driver's setting, not the
+    // line's, and Configure's failure must leave the port as it was.
+    AskForLowLatency(fd);
     Fd = fd;
     return true;
 }
