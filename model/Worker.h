@@ -6,6 +6,7 @@
 #include "ParameterBlock.h"
 
 #include <Modbus.h>
+#include <Transaction.h>
 
 #include <cstdint>
 
@@ -30,5 +31,31 @@ void StageShortWrite(modbus::ModbusRead& worker, uint8_t reg, uint8_t high, uint
 
 // The first 256 bytes of a finished read's reply buffer.
 ParameterBlock CopyParameterBlock(const modbus::ModbusRead& worker);
+ParameterBlock CopyParameterBlock(const uint8_t* reply);
+
+// A ModbusRead worker behind the cycles' seam. The handle owns the caller's
+// reference: Release() lets the worker end and drops it, and a handle
+// destroyed without Release() gives the worker up (time-out, then release),
+// so that no worker is ever left waiting.
+class WorkerTransaction final : public modbus::Transaction {
+public:
+    explicit WorkerTransaction(std::shared_ptr<modbus::ModbusRead> worker);
+    ~WorkerTransaction() override;
+
+    bool Done() const override;
+    std::string Result() const override;
+    const uint8_t* Reply() const override;
+    Trace TraceLines() const override;
+    void ClearDone() override;
+    void SignalTimeout() override;
+    void Release() override;
+
+private:
+    std::shared_ptr<modbus::ModbusRead> Worker;
+};
+
+// Creates a suspended worker, sets its port settings and address, stages the
+// write or the archive request, and starts it.
+std::unique_ptr<modbus::Transaction> StartWorker(const modbus::TransactionRequest& request);
 
 } // namespace model

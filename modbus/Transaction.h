@@ -1,0 +1,70 @@
+// The seam between the window's cycles and the worker: a started
+// transaction as the cycles see it. The program's transactions are ModbusRead
+// workers (see model/Worker.h); the cycles' tests hand out scripted ones, so
+// that no thread or timer decides a test's outcome.
+#pragma once
+
+#include "Frames.h"
+#include "SerialPort.h"
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+namespace modbus {
+
+// Port settings and slave address of one transaction, as read from the
+// communication page when the transaction starts.
+struct LinkSettings {
+    std::string PortName;
+    uint32_t BaudRate = 0;
+    uint8_t Parity = kNoParity;
+    uint8_t StopBits = kOneStopBit;
+    uint8_t DeviceAddress = 0;
+    bool operator==(const LinkSettings&) const = default;
+};
+
+// What a new transaction is to do: the parameter read unless a write is
+// staged (slot A: two registers, slot B: one) or an archive record is asked for.
+struct TransactionRequest {
+    enum class Write { None, Long, Short };
+
+    LinkSettings Link;
+    Write Staged = Write::None;
+    uint8_t WriteRegister = 0; // 1-based
+    int32_t LongValue = 0;
+    uint8_t ShortHigh = 0;
+    uint8_t ShortLow = 0;
+    bool Archive = false;
+    uint8_t ArchiveFile = 0;
+    int32_t ArchiveRecord = 0;
+};
+
+// A started transaction. Done() publishes the results: Result(), Reply() and
+// the trace lines are read only after it returned true, except TraceLines(),
+// which may be taken at any time (a time-out takes them from a running
+// worker). After Release() the cycle drops the object.
+class Transaction {
+public:
+    struct Trace {
+        std::string tx;
+        std::string rx;
+    };
+
+    virtual ~Transaction() = default;
+    virtual bool Done() const = 0;
+    virtual std::string Result() const = 0;
+    // The reply from byte 0 (kRxBufferSize bytes).
+    virtual const uint8_t* Reply() const = 0;
+    virtual Trace TraceLines() const = 0;
+    virtual void ClearDone() = 0;
+    // Ends the wait for the reply; the transaction then finishes on its own.
+    virtual void SignalTimeout() = 0;
+    virtual void Release() = 0;
+};
+
+// Creates and starts one transaction.
+using TransactionFactory = std::function<std::unique_ptr<Transaction>(const TransactionRequest&)>;
+
+} // namespace modbus

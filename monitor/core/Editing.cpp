@@ -1,0 +1,96 @@
+#include "Editing.h"
+
+#include <Tables.h>
+
+#include <cmath>
+
+namespace monitor::core {
+
+namespace {
+
+void queueLong(model::WriteSlots& slots, uint8_t reg, int32_t value) {
+    slots.LongWriteValue = value;
+    slots.LongWriteRegister = reg;
+    slots.LongWritePending = true;
+}
+
+void queueShort(model::WriteSlots& slots, uint8_t reg, uint8_t low) {
+    slots.ShortWriteHigh = 0;
+    slots.ShortWriteLow = low;
+    slots.ShortWriteRegister = reg;
+    slots.ShortWritePending = true;
+}
+
+const char* const kOutOfRange = "Wartość przekracza zakres liczb całkowitych 32-bitowych.";
+
+} // namespace
+
+std::optional<int32_t> RoundHalfEven(double value) {
+    const double rounded = std::nearbyint(value); // the default rounding mode: halves to even
+    if (!(rounded >= -2147483648.0 && rounded <= 2147483647.0)) return std::nullopt;
+    return static_cast<int32_t>(rounded);
+}
+
+bool QueueListChoice(model::WriteSlots& slots, const model::CachedIndexes& cached, ListSetting setting,
+                     int index, int itemCount) {
+    if (index < 0 || index >= itemCount) return false;
+    const auto choose = [&](std::optional<uint8_t> flags) {
+        if (!flags) return false;
+        queueShort(slots, reg::Flags, *flags);
+        return true;
+    };
+    switch (setting) {
+    case ListSetting::Range:
+        if (index >= static_cast<int>(model::kRangeSlots)) return false;
+        queueLong(slots, reg::Range, index);
+        return true;
+    case ListSetting::FlowUnit:
+        return choose(model::setFlagBytePrzeplyw(cached, index));
+    case ListSetting::TotaliserUnit:
+        return choose(model::setFlagByteLicznik(cached, index));
+    case ListSetting::PulseWeight:
+        return choose(model::setFlagByteWaga(cached, index));
+    case ListSetting::TimeConstant:
+        if (index >= static_cast<int>(model::TimeConstantTexts.size())) return false;
+        queueShort(slots, reg::TimeConstant, static_cast<uint8_t>(index));
+        return true;
+    case ListSetting::ArchivePeriod:
+        if (index >= static_cast<int>(model::ArchivePeriodTexts.size())) return false;
+        queueShort(slots, reg::ArchivePeriod, static_cast<uint8_t>(index));
+        return true;
+    }
+    return false;
+}
+
+void QueueTotaliserReset(model::WriteSlots& slots, uint8_t firstRegister) {
+    queueLong(slots, firstRegister, 0);
+}
+
+std::string QueueAlarmThreshold(model::WriteSlots& slots, model::EditingFlags& editing, int alarm,
+                                double value, int unitIndex) {
+    static constexpr double kLitresPerHour[] = {1.0, 1000.0, 60.0};
+    if (unitIndex < 0 || unitIndex > 2) return "Jednostka progu alarmu nie jest wybrana z listy.";
+    const std::optional<int32_t> litres = RoundHalfEven(value * kLitresPerHour[unitIndex]);
+    if (!litres) return kOutOfRange;
+    queueLong(slots, alarm == 1 ? reg::Alarm1 : reg::Alarm2, *litres);
+    (alarm == 1 ? editing.Alarm1Editing : editing.Alarm2Editing) = false;
+    return {};
+}
+
+std::string QueueCutoff(model::WriteSlots& slots, model::EditingFlags& editing, double percent,
+                        std::string_view sep) {
+    const std::optional<int32_t> tenths = RoundHalfEven(percent * 10.0);
+    if (!tenths || *tenths < 0 || *tenths > 255) {
+        std::string text = "Próg odcięcia musi leżeć w zakresie od 0";
+        text += sep;
+        text += "0 do 25";
+        text += sep;
+        text += "5 %.";
+        return text;
+    }
+    queueShort(slots, reg::Cutoff, static_cast<uint8_t>(*tenths));
+    editing.CutoffEditing = false;
+    return {};
+}
+
+} // namespace monitor::core

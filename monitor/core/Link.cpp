@@ -1,0 +1,42 @@
+#include "Link.h"
+
+namespace monitor::core {
+
+void LinkState::GiveUpActiveRead() {
+    if (!ActiveRead) return;
+    ActiveRead->SignalTimeout();
+    ActiveRead->Release();
+    ActiveRead.reset();
+}
+
+void LinkState::ReleaseFinished() {
+    if (!ActiveRead) return;
+    ActiveRead->ClearDone();
+    ActiveRead->Release();
+    ActiveRead.reset();
+}
+
+void LinkState::ReleaseSignalled() {
+    if (!ActiveRead) return;
+    ActiveRead->Release();
+    ActiveRead.reset();
+}
+
+std::string ResultLine(std::string_view result, int64_t good, int64_t bad) {
+    std::string line(result);
+    line += "                     Poprawne odpowiedzi : ";
+    line += std::to_string(good);
+    line += "         Błędy : ";
+    line += std::to_string(bad);
+    return line;
+}
+
+std::string TimeoutLine(int64_t good, int64_t bad) {
+    std::string line = "Timeout odpowiedzi z przepływomierza                     Poprawne odpowiedzi : ";
+    line += std::to_string(good);
+    line += "        Błędy : ";
+    line += std::to_string(bad);
+    return line;
+}
+
+} // namespace monitor::core

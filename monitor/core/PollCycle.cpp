@@ -1,0 +1,164 @@
+#include "PollCycle.h"
+
+#include <Frames.h>
+
+#include <utility>
+
+namespace monitor::core {
+
+using modbus::TransactionRequest;
+
+PollCycle::PollCycle(LinkState& link, modbus::TransactionFactory factory, PollView& view)
+    : Link(link), Factory(std::move(factory)), View(view) {}
+
+void PollCycle::ConnectButton() {
+    if (Link.Connected)
+        Disconnect(true);
+    else
+        Connect();
+}
+
+void PollCycle::Connect() {
+    // Refused before anything changes: a setting that cannot make a
+    // transaction would otherwise fail on every tick.
+    const Reading<modbus::LinkSettings> link = View.ReadLink();
+    const Reading<int32_t> period = View.ReadPeriod();
+    if (!link.value || !period.value) {
+        View.ShowError(!link.value ? link.error : period.error);
+        return;
+    }
+    View.SetListsEditable(true);
+    Link.Connected = true;
+    Link.ActiveRead = Factory(TakeSlot(Slot::None, *link.value));
+    Link.PollTicks = 0;
+    View.StopTimer(TimerId::Timer2);
+    View.StartTimer(TimerId::Timer1);
+    View.SetConnectCaption(std::string(kDisconnectCaption));
+    Current = State::Running;
+}
+
+void PollCycle::Disconnect(bool restoreSelections) {
+    Link.GiveUpActiveRead();
+    Link.Connected = false;
+    View.SetConnectCaption(std::string(kConnectCaption));
+    View.SetStatus(std::string(kOfflineText));
+    Link.GoodReplies = 0;
+    Link.BadReplies = 0;
+    View.StopTimer(TimerId::Timer2);
+    View.StopTimer(TimerId::Timer1);
+    if (restoreSelections) View.RestoreSelections(Cached);
+    View.SetListsEditable(false);
+    Current = State::Offline;
+}
+
+void PollCycle::Fail(const std::string& error) {
+    Disconnect(true);
+    View.ShowError(error);
+}
+
+TransactionRequest PollCycle::TakeSlot(Slot preferred, modbus::LinkSettings link) {
+    TransactionRequest request;
+    request.Link = std::move(link);
+    if (preferred == Slot::None) return request;
+    const auto takeA = [&] {
+        Slots.LongWritePending = false;
+        request.Staged = TransactionRequest::Write::Long;
+        request.WriteRegister = Slots.LongWriteRegister;
+        request.LongValue = Slots.LongWriteValue;
+    };
+    const auto takeB = [&] {
+        Slots.ShortWritePending = false;
+        request.Staged = TransactionRequest::Write::Short;
+        request.WriteRegister = Slots.ShortWriteRegister;
+        request.ShortHigh = Slots.ShortWriteHigh;
+        request.ShortLow = Slots.ShortWriteLow;
+    };
+    const bool aFirst = preferred == Slot::A;
+    if (aFirst ? Slots.LongWritePending : Slots.ShortWritePending) {
+        aFirst ? takeA() : takeB();
+    } else if (aFirst ? Slots.ShortWritePending : Slots.LongWritePending) {
+        aFirst ? takeB() : takeA();
+    }
+    return request;
+}
+
+bool PollCycle::StartTransaction(Slot preferred) {
+    // The settings are read before a slot is taken: a write is never lost
+    // to a setting that cannot be used.
+    Reading<modbus::LinkSettings> link = View.ReadLink();
+    if (!link.value) {
+        Fail(link.error);
+        return false;
+    }
+    Link.ActiveRead = Factory(TakeSlot(preferred, std::move(*link.value)));
+    return true;
+}
+
+void PollCycle::Tick() {
+    // A tick queued before its timer stopped.
+    if (Current != State::Running && Current != State::AfterTimeout) return;
+
+    if (Link.ActiveRead && Link.ActiveRead->Done())
+        View.SetStatus(ResultLine(Link.ActiveRead->Result(), Link.GoodReplies, Link.BadReplies));
+    ++Link.PollTicks;
+
+    if (Link.PollTicks == kTimeoutTicks) {
+        View.StopTimer(TimerId::Timer1);
+        if (Link.ActiveRead) Link.ActiveRead->SignalTimeout();
+        View.SetStatus(TimeoutLine(Link.GoodReplies, Link.BadReplies));
+        if (View.DiagnosticsOn() && Link.ActiveRead) {
+            const auto trace = Link.ActiveRead->TraceLines();
+            View.AppendTrace(trace.tx);
+            View.AppendTrace(trace.rx);
+        }
+        Link.ReleaseSignalled();
+        View.StartTimer(TimerId::Timer1);
+        ++Link.BadReplies;
+        Current = State::AfterTimeout;
+    }
+
+    if (Link.PollTicks > kTimeoutTicks + 1) {
+        Link.PollTicks = 0;
+        View.StopTimer(TimerId::Timer1);
+        if (!StartTransaction(Slot::B)) return;
+        View.StartTimer(TimerId::Timer1);
+        Current = State::Running;
+    }
+
+    if (Link.ActiveRead && Link.ActiveRead->Done() && Link.PollTicks < kTimeoutTicks) Complete();
+}
+
+void PollCycle::Complete() {
+    modbus::Transaction& done = *Link.ActiveRead;
+    const std::string result = done.Result();
+    // Every completion pauses, also one with an error text: Timer1 must not
+    // go on counting towards a time-out of a worker already released.
+    View.StopTimer(TimerId::Timer1);
+    ++Link.GoodReplies;
+    if (View.DiagnosticsOn()) {
+        const auto trace = done.TraceLines();
+        View.AppendTrace(trace.tx);
+        View.AppendTrace(trace.rx);
+    }
+    if (result == modbus::kReadSuccess) Cached = View.Decode(model::CopyParameterBlock(done.Reply()));
+    Link.ReleaseFinished();
+    Link.PollTicks = 0;
+    Current = State::Pause;
+
+    const Reading<int32_t> period = View.ReadPeriod();
+    if (!period.value) {
+        Fail(period.error);
+        return;
+    }
+    View.StartTimer(TimerId::Timer2, *period.value);
+}
+
+void PollCycle::PauseEnd() {
+    if (Current != State::Pause) return;
+    if (!StartTransaction(Slot::A)) return;
+    View.StartTimer(TimerId::Timer1);
+    View.StopTimer(TimerId::Timer2);
+    Current = State::Running;
+}
+
+} // namespace monitor::core

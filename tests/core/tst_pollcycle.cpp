@@ -1,0 +1,298 @@
+// The polling cycle stepped tick by tick with scripted transactions.
+#include "ScriptedLink.h"
+
+#include <Frames.h>
+#include <PollCycle.h>
+
+#include <QTest>
+
+using namespace monitor::core;
+using State = PollCycle::State;
+
+namespace {
+
+class PollRecorder : public RecordingView<PollView> {
+public:
+    int decodes = 0;
+    model::CachedIndexes next; // what the next decode reports
+    model::CachedIndexes restored{9, 9, 9, 9, 9, 9};
+    QString caption;
+    bool editable = false;
+
+    model::CachedIndexes Decode(const model::ParameterBlock&) override {
+        ++decodes;
+        log << QStringLiteral("decode");
+        return next;
+    }
+    void SetConnectCaption(const std::string& c) override {
+        caption = QString::fromStdString(c);
+        log << QStringLiteral("caption");
+    }
+    void SetListsEditable(bool e) override {
+        editable = e;
+        log << (e ? QStringLiteral("editable") : QStringLiteral("pick-only"));
+    }
+    void RestoreSelections(const model::CachedIndexes& i) override {
+        restored = i;
+        log << QStringLiteral("restore");
+    }
+};
+
+const QString kRead = QString::fromUtf8(modbus::kReadSuccess.data(), qsizetype(modbus::kReadSuccess.size()));
+
+QString resultLine(const QString& text, int good, int bad) {
+    return text + QStringLiteral("                     Poprawne odpowiedzi : %1         Błędy : %2")
+                      .arg(good)
+                      .arg(bad);
+}
+QString timeoutLine(int good, int bad) {
+    return QStringLiteral(
+               "Timeout odpowiedzi z przepływomierza                     Poprawne odpowiedzi : %1        "
+               "Błędy : %2")
+        .arg(good)
+        .arg(bad);
+}
+
+} // namespace
+
+class TestPollCycle : public QObject {
+    Q_OBJECT
+    std::unique_ptr<LinkState> link;
+    std::unique_ptr<ScriptedLink> scripts;
+    std::unique_ptr<PollRecorder> view;
+    std::unique_ptr<PollCycle> cycle;
+
+    void ticks(int n) {
+        for (int i = 0; i < n; ++i) cycle->Tick();
+    }
+    void connect() {
+        cycle->ConnectButton();
+        QCOMPARE(cycle->state(), State::Running);
+        view->take();
+    }
+    void queueBoth() {
+        cycle->Slots.LongWritePending = true;
+        cycle->Slots.LongWriteRegister = 8;
+        cycle->Slots.LongWriteValue = 1000;
+        cycle->Slots.ShortWritePending = true;
+        cycle->Slots.ShortWriteRegister = 5;
+        cycle->Slots.ShortWriteLow = 3;
+    }
+    using Write = modbus::TransactionRequest::Write;
+
+private slots:
+    void init() {
+        link = std::make_unique<LinkState>();
+        scripts = std::make_unique<ScriptedLink>();
+        view = std::make_unique<PollRecorder>();
+        cycle = std::make_unique<PollCycle>(*link, scripts->factory(), *view);
+    }
+    void cleanup() {
+        cycle.reset();
+        link.reset(); // a transaction still held is given up here
+        QCOMPARE(scripts->overlaps, 0);
+        for (const auto& s : scripts->started) {
+            QVERIFY(s->released);
+            QVERIFY(!s->calls.join(',').contains(QStringLiteral("AFTER RELEASE")));
+        }
+    }
+
+    void connectStartsAReadAndTheTick() {
+        queueBoth(); // pending writes wait for the transactions after the first
+        cycle->ConnectButton();
+        QCOMPARE(view->take(), QStringList({"editable", "stop Timer2", "start Timer1", "caption"}));
+        QVERIFY(link->Connected);
+        QCOMPARE(view->caption, QStringLiteral("Zakończ połączenie z przepływomierzem"));
+        QCOMPARE(scripts->started.size(), size_t{1});
+        QCOMPARE(scripts->last().request.Staged, Write::None);
+        QCOMPARE(scripts->last().request.Link, *view->link.value);
+        QVERIFY(cycle->Slots.LongWritePending && cycle->Slots.ShortWritePending);
+    }
+
+    void completionSeenOnTick7() {
+        connect();
+        ticks(6);
+        QCOMPARE(view->take(), QStringList());
+        scripts->last().finish(modbus::kReadSuccess);
+        link->GoodReplies = 4;
+        link->BadReplies = 2;
+        view->diagnostics = true;
+        cycle->Tick();
+        QCOMPARE(view->status, resultLine(kRead, 4, 2)); // the counters before this reply
+        QCOMPARE(view->take(),
+                 QStringList({"status", "stop Timer1", "trace", "trace", "decode", "start Timer2 1000ms"}));
+        QCOMPARE(view->trace, QStringList({"TX : [01]", "RX : "}));
+        QCOMPARE(link->GoodReplies, 5);
+        QCOMPARE(link->PollTicks, 0);
+        QCOMPARE(scripts->last().calls, QStringList({"clear", "release"}));
+        QCOMPARE(cycle->state(), State::Pause);
+        QVERIFY(!link->ActiveRead);
+
+        cycle->Tick(); // a stray tick of the stopped timer changes nothing
+        QCOMPARE(view->take(), QStringList());
+        cycle->PauseEnd();
+        QCOMPARE(view->take(), QStringList({"start Timer1", "stop Timer2"}));
+        QCOMPARE(scripts->started.size(), size_t{2});
+        ticks(2);
+        scripts->last().finish(modbus::kReadSuccess);
+        cycle->Tick();
+        QCOMPARE(view->status, resultLine(kRead, 5, 2));
+    }
+
+    void noReplyTimesOutAndRestartsWithoutPause() {
+        connect();
+        view->diagnostics = true;
+        ticks(19);
+        QCOMPARE(view->take(), QStringList());
+        cycle->Tick(); // 20
+        QCOMPARE(view->take(), QStringList({"stop Timer1", "status", "trace", "trace", "start Timer1"}));
+        QCOMPARE(view->status, timeoutLine(0, 0));
+        QCOMPARE(link->BadReplies, 1);
+        QCOMPARE(scripts->started.front()->calls, QStringList({"timeout", "release"}));
+        QCOMPARE(cycle->state(), State::AfterTimeout);
+        cycle->Tick(); // 21
+        QCOMPARE(view->take(), QStringList());
+        cycle->Tick(); // 22
+        QCOMPARE(view->take(), QStringList({"stop Timer1", "start Timer1"}));
+        QCOMPARE(scripts->started.size(), size_t{2});
+        QCOMPARE(link->PollTicks, 0);
+        QCOMPARE(cycle->state(), State::Running);
+    }
+
+    void completionOnTick20IsATimeout() {
+        connect();
+        ticks(19);
+        scripts->last().finish(modbus::kReadSuccess);
+        cycle->Tick();
+        QCOMPARE(view->status, timeoutLine(0, 0));
+        QCOMPARE(link->GoodReplies, 0);
+        QCOMPARE(link->BadReplies, 1);
+        QCOMPARE(view->decodes, 0);
+        ticks(2);
+        QCOMPARE(scripts->started.size(), size_t{2});
+    }
+
+    void errorAndWriteCompletionsPauseWithoutDecode_data() {
+        QTest::addColumn<QString>("result");
+        QTest::newRow("write") << QString::fromUtf8(modbus::kWriteSuccess.data(),
+                                                    qsizetype(modbus::kWriteSuccess.size()));
+        QTest::newRow("crc") << QStringLiteral("Błąd CRC");
+        QTest::newRow("exception") << QStringLiteral("Niedozwolona funkcja");
+    }
+    void errorAndWriteCompletionsPauseWithoutDecode() {
+        QFETCH(QString, result);
+        connect();
+        ticks(3);
+        scripts->last().finish(result.toStdString());
+        cycle->Tick();
+        QCOMPARE(view->take(), QStringList({"status", "stop Timer1", "start Timer2 1000ms"}));
+        QCOMPARE(view->decodes, 0);
+        QCOMPARE(link->GoodReplies, 1);
+        // Nothing counts on during the pause; exactly one transaction follows it.
+        ticks(25);
+        QCOMPARE(scripts->started.size(), size_t{1});
+        QCOMPARE(link->BadReplies, 0);
+        cycle->PauseEnd();
+        cycle->PauseEnd();
+        QCOMPARE(scripts->started.size(), size_t{2});
+    }
+
+    void slotOrder_data() {
+        QTest::addColumn<bool>("afterTimeout");
+        QTest::addColumn<int>("firstRegister");
+        QTest::addColumn<int>("secondRegister");
+        QTest::newRow("end of pause: slot A first") << false << 8 << 5;
+        QTest::newRow("restart after a time-out: slot B first") << true << 5 << 8;
+    }
+    void slotOrder() {
+        QFETCH(bool, afterTimeout);
+        QFETCH(int, firstRegister);
+        QFETCH(int, secondRegister);
+        connect();
+        queueBoth();
+        const auto next = [&] {
+            if (afterTimeout) {
+                ticks(22);
+            } else {
+                scripts->last().finish(modbus::kWriteSuccess);
+                cycle->Tick();
+                cycle->PauseEnd();
+            }
+            return scripts->last().request;
+        };
+        const auto first = next();
+        QCOMPARE(int(first.WriteRegister), firstRegister);
+        const auto second = next();
+        QCOMPARE(int(second.WriteRegister), secondRegister);
+        const auto slotA = firstRegister == 8 ? first : second;
+        QCOMPARE(slotA.Staged, Write::Long);
+        QCOMPARE(slotA.LongValue, 1000);
+        const auto slotB = firstRegister == 5 ? first : second;
+        QCOMPARE(slotB.Staged, Write::Short);
+        QCOMPARE(int(slotB.ShortLow), 3);
+        QCOMPARE(next().Staged, Write::None);
+    }
+
+    void disconnectGivesUpTheTransaction() {
+        connect();
+        link->GoodReplies = 3;
+        link->BadReplies = 1;
+        cycle->Cached = {1, 1, 1, 2, 3, 4};
+        ticks(5);
+        cycle->ConnectButton();
+        QCOMPARE(view->take(),
+                 QStringList({"caption", "status", "stop Timer2", "stop Timer1", "restore", "pick-only"}));
+        QCOMPARE(scripts->last().calls, QStringList({"timeout", "release"}));
+        QCOMPARE(view->status, QStringLiteral("Przepływomierz nie podłączony - praca w trybie off-line"));
+        QCOMPARE(view->caption, QStringLiteral("Połącz z przepływomierzem"));
+        QCOMPARE(link->GoodReplies, 0);
+        QCOMPARE(link->BadReplies, 0);
+        QVERIFY(view->restored == cycle->Cached);
+        QVERIFY(!link->Connected && !link->ActiveRead);
+        ticks(30);
+        cycle->PauseEnd();
+        QCOMPARE(scripts->started.size(), size_t{1});
+    }
+
+    void unusableSettings_data() {
+        QTest::addColumn<bool>("badLink");
+        QTest::newRow("address") << true;
+        QTest::newRow("scan period") << false;
+    }
+    void unusableSettings() {
+        QFETCH(bool, badLink);
+        auto refuse = [&] {
+            if (badLink)
+                view->link = {std::nullopt, "Adres przepływomierza: 'x' nie jest poprawną liczbą całkowitą."};
+            else
+                view->period = {std::nullopt,
+                                "Okres skanowania [ms]: 'x' nie jest poprawną liczbą całkowitą."};
+        };
+        refuse();
+        cycle->ConnectButton(); // refused: nothing starts
+        QCOMPARE(view->take(), QStringList({"error"}));
+        QCOMPARE(view->errors.first().left(5), QString(badLink ? "Adres" : "Okres"));
+        QVERIFY(scripts->started.empty() && !link->Connected);
+
+        view->link = RecordingView<PollView>::defaultLink();
+        view->period = {1000, {}};
+        cycle->Slots.LongWritePending = true;
+        connect();
+        refuse(); // the setting goes bad while connected: shown once, then off-line
+        scripts->last().finish(modbus::kReadSuccess);
+        cycle->Tick();
+        if (badLink) cycle->PauseEnd();
+        QCOMPARE(view->errors.size(), 2);
+        QCOMPARE(view->log.last(), QStringLiteral("error"));
+        QCOMPARE(cycle->state(), State::Offline);
+        QVERIFY(!link->Connected);
+        QCOMPARE(scripts->started.size(), size_t{1});
+        QVERIFY(cycle->Slots.LongWritePending); // the write waits for the next connect
+        ticks(25);
+        cycle->PauseEnd();
+        QCOMPARE(view->errors.size(), 2);
+    }
+};
+
+QTEST_APPLESS_MAIN(TestPollCycle)
+#include "tst_pollcycle.moc"
