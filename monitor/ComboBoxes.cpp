@@ -10,8 +10,44 @@ DropDownBox::DropDownBox(Kind kind, QWidget* parent) : QComboBox(parent) {
     // Typed text stays text: it never becomes a new item.
     setInsertPolicy(QComboBox::NoInsert);
     setMaxVisibleItems(16);
-    connect(this, &QComboBox::activated, this, &DropDownBox::userChanged);
+    connect(this, &QComboBox::activated, this, &DropDownBox::onPicked);
+    // Every change of the text part, the program's too: what to show again
+    // when typed text names no item.
+    connect(this, &QComboBox::editTextChanged, this, [this](const QString& text) {
+        ShownBefore = Shown;
+        Shown = text;
+    });
     setKind(kind);
+}
+
+namespace {
+// The text before an edit, whether the edit's textChanged came before or
+// after its textEdited.
+QString textBefore(const QString& edited, const QString& shown, const QString& shownBefore) {
+    return shown == edited ? shownBefore : shown;
+}
+
+int typedIndex(const QString& text, const QStringList& items) {
+    if (text.trimmed().isEmpty()) return -1; // clearing the text picks no blank item
+    return static_cast<int>(items.indexOf(text));
+}
+} // namespace
+
+void DropDownBox::onPicked(int index) {
+    UserIndex = index;
+    emit userChanged();
+}
+
+void DropDownBox::onTyped(const QString& text) {
+    BeforeTyping = textBefore(text, Shown, ShownBefore);
+    QStringList items;
+    for (int i = 0; i < count(); ++i) items << itemText(i);
+    UserIndex = typedIndex(text, items);
+    emit userChanged();
+}
+
+void DropDownBox::revertUserText() {
+    if (isEditable()) setText(BeforeTyping);
 }
 
 void DropDownBox::setKind(Kind kind) {
@@ -27,7 +63,7 @@ void DropDownBox::setKind(Kind kind) {
     setEditable(true);
     setCompleter(nullptr); // the user's text stays as typed
     // The text part is a new line edit after each switch.
-    connect(lineEdit(), &QLineEdit::textEdited, this, &DropDownBox::userChanged);
+    connect(lineEdit(), &QLineEdit::textEdited, this, &DropDownBox::onTyped);
     lineEdit()->setText(shown);
 }
 
@@ -55,7 +91,21 @@ void DropDownBox::setText(const QString& text) {
 }
 
 SimpleComboBox::SimpleComboBox(QWidget* parent) : QLineEdit(parent) {
-    connect(this, &QLineEdit::textEdited, this, &SimpleComboBox::userChanged);
+    connect(this, &QLineEdit::textChanged, this, [this](const QString& text) {
+        ShownBefore = Shown;
+        Shown = text;
+    });
+    connect(this, &QLineEdit::textEdited, this, &SimpleComboBox::onTyped);
+}
+
+void SimpleComboBox::onTyped(const QString& text) {
+    BeforeTyping = textBefore(text, Shown, ShownBefore);
+    UserIndex = typedIndex(text, Items);
+    emit userChanged();
+}
+
+void SimpleComboBox::revertUserText() {
+    setText(BeforeTyping);
 }
 
 void SimpleComboBox::addItems(const QStringList& items) {
@@ -81,6 +131,7 @@ void SimpleComboBox::keyPressEvent(QKeyEvent* event) {
     if (next == index) return;
     setText(Items[next]);
     selectAll();
+    UserIndex = next;
     emit userChanged();
 }
 

@@ -33,9 +33,25 @@ public:
     QString text() const { return currentText(); }
     void setText(const QString& text);
 
+    // The item the user's last action chose: the picked item, or for typed
+    // text the item it equals (-1 when it is none, blank text included).
+    int userIndex() const { return UserIndex; }
+    // Shows again what the list showed before the user's typing.
+    void revertUserText();
+
 signals:
     // The user picked an item or typed in the text part.
     void userChanged();
+
+private:
+    void onPicked(int index);
+    void onTyped(const QString& text);
+
+    int UserIndex = -1;
+    // The text part's last two texts, and the one before the user's typing.
+    QString Shown;
+    QString ShownBefore;
+    QString BeforeTyping;
 };
 
 // A text field without a drop-down button whose item the Up and Down arrow
@@ -57,6 +73,10 @@ public:
     // Shows an item's text (-1: none, the text empties).
     void setItemIndex(int index) { setText(Items.value(index)); }
 
+    // As for DropDownBox.
+    int userIndex() const { return UserIndex; }
+    void revertUserText();
+
 signals:
     // The user stepped to another item or typed.
     void userChanged();
@@ -65,7 +85,13 @@ protected:
     void keyPressEvent(QKeyEvent* event) override;
 
 private:
+    void onTyped(const QString& text);
+
     QStringList Items;
+    int UserIndex = -1;
+    QString Shown;
+    QString ShownBefore;
+    QString BeforeTyping;
 };
 
 } // namespace monitor

@@ -1,9 +1,11 @@
 #include "Unit1.h"
 
 #include "Messages.h"
-#include "Modbus.h"
+#include "Unit1PollWindow.h"
+
 #include "Naming.h"
 #include "Resources.h"
+#include <Worker.h>
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -71,12 +73,19 @@ TForm1::TForm1(QWidget* parent) : QMainWindow(parent) {
         auto* timer = new QTimer(this);
         timer->setObjectName(QString::fromLatin1(name));
         timer->setInterval(interval);
+        timer->setTimerType(Qt::PreciseTimer); // ticks of 1 ms count time-outs
         return timer;
     };
     Timer1 = makeTimer("Timer1", 50);
     Timer2 = makeTimer("Timer2", 10);
     Timer3 = makeTimer("Timer3", 1);
     Timer4 = makeTimer("Timer4", 100);
+
+    Transactions = model::StartWorker;
+    PollView = std::make_unique<PollWindow>(*this);
+    // Through a lambda, so that a test can swap the factory at any time.
+    Poll = std::make_unique<monitor::core::PollCycle>(
+        Link, [this](const modbus::TransactionRequest& request) { return Transactions(request); }, *PollView);
 
     buildCommunicationPage();
     buildDevicePage();
@@ -208,10 +217,7 @@ void TForm1::closeEvent(QCloseEvent* event) {
 }
 
 void TForm1::releaseActiveRead() {
-    if (!ActiveRead) return;
-    ActiveRead->SignalTimeout(-1);
-    ActiveRead->Release();
-    ActiveRead.reset();
+    Link.GiveUpActiveRead();
 }
 
 void TForm1::setStatusText(const QString& text) {

@@ -8,9 +8,16 @@
 
 #include "ComboBoxes.h"
 
+#include <Editing.h>
+#include <Link.h>
+#include <ParameterBlock.h>
+#include <PollCycle.h>
+#include <Transaction.h>
+
 #include <QMainWindow>
 #include <QString>
 
+#include <cstdint>
 #include <memory>
 
 class QFrame;
@@ -26,10 +33,6 @@ class QTabWidget;
 class QTimer;
 class TOKBottomDlg1;
 class TOKBottomDlg2;
-
-namespace modbus {
-class ModbusRead;
-}
 
 class TForm1 : public QMainWindow {
     Q_OBJECT
@@ -133,10 +136,12 @@ public:
 
     // --- state ---
     QString ConfigPath;         // formed when the window is first shown
-    bool Connected = false;     // the user has connected
     bool DiagnosticsOn = false; // transactions are traced
-    // The current or last worker; dropped as soon as it has been released.
-    std::shared_ptr<modbus::ModbusRead> ActiveRead;
+    // The current transaction, Connected, the tick counter and the reply
+    // counters, shared by the polling and the archive download.
+    monitor::core::LinkState Link;
+    // Starts every transaction; a real worker unless a test replaces it.
+    modbus::TransactionFactory Transactions;
     // The confirmation dialogs, created by the program at start-up.
     TOKBottomDlg1* OKBottomDlg1 = nullptr;
     TOKBottomDlg2* OKBottomDlg2 = nullptr;
@@ -149,6 +154,18 @@ public:
     void appendDiagnostics(const std::string& line);
     // Lets the running or finished worker go: it stops waiting and ends.
     void releaseActiveRead();
+
+    // --- polling and the device page ---
+    monitor::core::PollCycle& poll() { return *Poll; }
+    // The meter's active alarms into ListBox1, one line per set bit.
+    void setAlarms(uint8_t alarms);
+    // The range list of a DN index into ComboBox2 (none for an unknown index).
+    void setRange(uint8_t dnIndex);
+    // Shows a good read on the device page; returns the new cached indexes.
+    model::CachedIndexes showParameterBlock(const model::ParameterBlock& block);
+    // Line codes of the Parity and StopBits lists.
+    uint8_t getParity() const;
+    uint8_t getStopBits() const;
 
     // --- start-up and settings ---
     void FormShow();
@@ -204,7 +221,14 @@ private:
     void loadSettings();
     void saveSettings();
 
+    class PollWindow;
+    template <class Box> void queueChoice(Box* box, monitor::core::ListSetting setting);
+    void queueCutoff();
+    void queueAlarm(int alarm);
+
     QLabel* StatusText = nullptr;
+    std::unique_ptr<PollWindow> PollView; // before Poll: the cycle talks to it
+    std::unique_ptr<monitor::core::PollCycle> Poll;
     bool Shown = false;
     // The focus is on the communication page, or went from it to no widget
     // or to another window (a message box) and has not yet come back.

@@ -1,11 +1,245 @@
 // TForm1: connecting, the polling cycle and the decode of each good read.
 #include "Unit1.h"
 
-#include <QKeyEvent>
+#include "Convert.h"
+#include "Messages.h"
+#include "Unit1PollWindow.h"
+
+#include <Decode.h>
+#include <SerialPort.h>
+#include <Tables.h>
+
+#include <QLineEdit>
+#include <QListWidget>
+#include <QLocale>
+#include <QPushButton>
+#include <QTimer>
+
+namespace {
+
+using monitor::core::Reading;
+using monitor::core::TimerId;
+
+QString q(const std::string& text) {
+    return QString::fromStdString(text);
+}
+
+// "Setting: reason", so that the user knows which field to mend.
+std::string settingError(const QString& setting, const QString& reason) {
+    return (setting + QStringLiteral(": ") + reason).toStdString();
+}
+
+template <class T> Reading<T> refuse(const QString& setting, const QString& reason) {
+    Reading<T> reading;
+    reading.error = settingError(setting, reason);
+    return reading;
+}
+
+} // namespace
+
+// --- the handlers ---
+
+// Connects to the meter or disconnects.
+void TForm1::Button4Click() {
+    Poll->ConnectButton();
+}
 
 // One tick of the polling cycle: completion, time-out and restart.
-void TForm1::Timer1Timer() {}
+void TForm1::Timer1Timer() {
+    Poll->Tick();
+}
+
 // End of the pause between polls: starts the next transaction.
-void TForm1::Timer2Timer() {}
-// Connects to the meter or disconnects.
-void TForm1::Button4Click() {}
+void TForm1::Timer2Timer() {
+    Poll->PauseEnd();
+}
+
+// --- the device page ---
+
+void TForm1::setAlarms(uint8_t alarms) {
+    QStringList lines;
+    for (const std::string& line : model::AlarmLines(alarms)) lines << q(line);
+    QStringList shown;
+    for (int i = 0; i < ListBox1->count(); ++i) shown << ListBox1->item(i)->text();
+    if (shown == lines) return; // the same alarms: no flicker, the user's selection stays
+    ListBox1->clear();
+    ListBox1->addItems(lines);
+}
+
+void TForm1::setRange(uint8_t dnIndex) {
+    ComboBox2->clear();
+    for (const std::string& item : model::RangeList(dnIndex)) ComboBox2->addItem(q(item));
+}
+
+model::CachedIndexes TForm1::showParameterBlock(const model::ParameterBlock& block) {
+    const model::DeviceView v =
+        model::DecodeParameterBlock(block, Edit2->text().toStdString(), Poll->Editing, Poll->Cached,
+                                    QLocale().decimalPoint().toStdString());
+    // Every control is set from the program: none of this is a user change.
+    if (v.Edit2) {
+        Edit2->setText(q(*v.Edit2));
+        setRange(block[model::offset::DnIndex]);
+    }
+    ComboBox10->setText(q(v.ComboBox10Text));
+    ComboBox4->setText(q(v.ComboBox4Text));
+    ComboBox5->setText(q(v.ComboBox5Text));
+    ComboBox11->setItemIndex(v.ComboBox11Index);
+    ComboBox3->setText(q(v.ComboBox3Text));
+    ComboBox6->setItemIndex(v.ComboBox6Index);
+    ComboBox7->setItemIndex(v.ComboBox7Index);
+    setAlarms(block[model::offset::Alarms]);
+    if (v.Edit8) Edit8->setText(q(*v.Edit8));
+    ComboBox9->setText(q(v.ComboBox9Text));
+    ComboBox2->setText(q(v.ComboBox2Text));
+    if (v.MaskEdit4) MaskEdit4->setText(q(*v.MaskEdit4));
+    if (v.MaskEdit5) MaskEdit5->setText(q(*v.MaskEdit5));
+    Edit3->setText(q(v.Edit3));
+    MaskEdit2->setText(q(v.MaskEdit2));
+    MaskEdit3->setText(q(v.MaskEdit3));
+    Edit4->setText(q(v.Edit4));
+    Edit5->setText(q(v.Edit5));
+    ComboBox8->setText(q(v.ComboBox8Text));
+    Edit1->setText(q(v.Edit1));
+    return v.Indexes;
+}
+
+uint8_t TForm1::getParity() const {
+    const QString text = Parity->text();
+    if (text == QStringLiteral("Parzyste")) return modbus::kEvenParity;
+    if (text == QStringLiteral("Nieparzyste")) return modbus::kOddParity;
+    return modbus::kNoParity;
+}
+
+uint8_t TForm1::getStopBits() const {
+    return monitor::StrToInt(StopBits->text()) == 2 ? modbus::kTwoStopBits : modbus::kOneStopBit;
+}
+
+// --- what the cycle asks of the window ---
+
+QTimer* TForm1::PollWindow::timer(TimerId id) const {
+    switch (id) {
+    case TimerId::Timer1:
+        return Form.Timer1;
+    case TimerId::Timer2:
+        return Form.Timer2;
+    case TimerId::Timer3:
+        return Form.Timer3;
+    case TimerId::Timer4:
+        return Form.Timer4;
+    }
+    return Form.Timer1;
+}
+
+void TForm1::PollWindow::SetStatus(const std::string& text) {
+    Form.setStatusText(q(text));
+}
+
+bool TForm1::PollWindow::DiagnosticsOn() const {
+    return Form.DiagnosticsOn;
+}
+
+void TForm1::PollWindow::AppendTrace(const std::string& line) {
+    Form.appendDiagnostics(line);
+}
+
+void TForm1::PollWindow::StartTimer(TimerId id, int intervalMs) {
+    QTimer* t = timer(id);
+    if (intervalMs >= 0) t->setInterval(intervalMs);
+    t->start();
+}
+
+void TForm1::PollWindow::StopTimer(TimerId id) {
+    timer(id)->stop();
+}
+
+void TForm1::PollWindow::ShowError(const std::string& text) {
+    monitor::ShowError(q(text));
+}
+
+Reading<modbus::LinkSettings> TForm1::PollWindow::ReadLink() {
+    using Result = Reading<modbus::LinkSettings>;
+    modbus::LinkSettings link;
+    const auto listText = [](const DropDownBox* box) {
+        return box->currentIndex() < 0 ? QString() : box->text();
+    };
+
+    const QString port = listText(Form.PortNr);
+    if (port.isEmpty())
+        return refuse<modbus::LinkSettings>(QStringLiteral("Numer portu"),
+                                            QStringLiteral("nie wybrano portu."));
+    link.PortName = port.toStdString();
+
+    const QString speed = listText(Form.Speed);
+    if (speed.isEmpty())
+        return refuse<modbus::LinkSettings>(QStringLiteral("Prędkość transmisji"),
+                                            QStringLiteral("nie wybrano prędkości."));
+    try {
+        link.BaudRate = static_cast<uint32_t>(monitor::StrToInt(speed));
+    } catch (const monitor::ConvertError& error) {
+        return refuse<modbus::LinkSettings>(QStringLiteral("Prędkość transmisji"),
+                                            QString::fromUtf8(error.what()));
+    }
+
+    if (listText(Form.Parity).isEmpty())
+        return refuse<modbus::LinkSettings>(QStringLiteral("Kontola parzystości"),
+                                            QStringLiteral("nie wybrano parzystości."));
+    link.Parity = Form.getParity();
+    if (listText(Form.StopBits).isEmpty())
+        return refuse<modbus::LinkSettings>(QStringLiteral("Bity stopu"),
+                                            QStringLiteral("nie wybrano liczby bitów stopu."));
+    link.StopBits = Form.getStopBits();
+
+    // Only an address the meter can have: 0 would be a broadcast that every
+    // meter on the line obeys without answering.
+    const QString addressLabel = QStringLiteral("Adres przepływomierza");
+    int32_t address = 0;
+    try {
+        address = monitor::StrToInt(Form.MaskEdit6->text());
+    } catch (const monitor::ConvertError& error) {
+        return refuse<modbus::LinkSettings>(addressLabel, QString::fromUtf8(error.what()));
+    }
+    if (address < 1 || address > 247)
+        return refuse<modbus::LinkSettings>(addressLabel, QStringLiteral("Adres urządzenia poza zakresem."));
+    link.DeviceAddress = static_cast<uint8_t>(address);
+    Result result;
+    result.value = std::move(link);
+    return result;
+}
+
+Reading<int32_t> TForm1::PollWindow::ReadPeriod() {
+    const QString label = QStringLiteral("Okres skanowania [ms]");
+    int32_t period = 0;
+    try {
+        period = monitor::StrToInt(Form.Period->text());
+    } catch (const monitor::ConvertError& error) {
+        return refuse<int32_t>(label, QString::fromUtf8(error.what()));
+    }
+    if (period < 0) return refuse<int32_t>(label, QStringLiteral("wartość nie może być ujemna."));
+    Reading<int32_t> result;
+    result.value = period;
+    return result;
+}
+
+model::CachedIndexes TForm1::PollWindow::Decode(const model::ParameterBlock& block) {
+    return Form.showParameterBlock(block);
+}
+
+void TForm1::PollWindow::SetConnectCaption(const std::string& caption) {
+    Form.Button4->setText(q(caption));
+}
+
+void TForm1::PollWindow::SetListsEditable(bool editable) {
+    const auto kind = editable ? DropDownBox::Kind::DropDown : DropDownBox::Kind::PickOnly;
+    for (DropDownBox* box :
+         {Form.ComboBox9, Form.ComboBox8, Form.ComboBox10, Form.ComboBox4, Form.ComboBox5, Form.ComboBox3})
+        box->setKind(kind);
+}
+
+void TForm1::PollWindow::RestoreSelections(const model::CachedIndexes& indexes) {
+    Form.ComboBox9->setItemIndex(indexes.TimeConstantIndex);
+    Form.ComboBox8->setItemIndex(indexes.ArchivePeriodIndex);
+    Form.ComboBox10->setItemIndex(indexes.PulseWeightIndex);
+    Form.ComboBox4->setItemIndex(indexes.TotaliserUnitIndex);
+    Form.ComboBox5->setItemIndex(indexes.ReverseTotaliserUnitIndex);
+    Form.ComboBox3->setItemIndex(indexes.FlowUnitIndex);
+}

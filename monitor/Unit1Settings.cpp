@@ -25,7 +25,7 @@ QString fileErrorText(const QString& action, const QString& path, const QString&
 
 void TForm1::FormShow() {
     ConfigPath = QDir::currentPath() + QLatin1Char('/') + QLatin1String(kConfigFileName);
-    Connected = false;
+    Link.Connected = false;
     loadSettings();
     for (DropDownBox* box : {ComboBox2, ComboBox9, ComboBox8, ComboBox3, ComboBox4, ComboBox5, ComboBox10})
         box->setItemIndex(0);

@@ -6,6 +6,8 @@
 #include "Unit1.h"
 #include "WhenModal.h"
 
+#include <Worker.h>
+
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
@@ -179,9 +181,9 @@ void TestMonitorWindow::startUpState() {
     // Every control fits: the layout needs no more than the minimum.
     QVERIFY(form->centralWidget()->minimumSizeHint().width() <= 698);
 
-    QVERIFY(!form->Connected);
+    QVERIFY(!form->Link.Connected);
     QVERIFY(!form->DiagnosticsOn);
-    QVERIFY(!form->ActiveRead);
+    QVERIFY(!form->Link.ActiveRead);
     QVERIFY(Errors.isEmpty());
 
     QCOMPARE(form->Button4->text(), QStringLiteral("Połącz z przepływomierzem"));
@@ -693,11 +695,11 @@ void TestMonitorWindow::closingReleasesAWorkerInFlight() {
         worker->Start();
         QTest::qWait(150);
         QCOMPARE(worker->TransactionDoneFlag(), 0);
-        form->ActiveRead = worker;
+        form->Link.ActiveRead = std::make_unique<model::WorkerTransaction>(worker);
     }
     QCOMPARE(modbus::ModbusRead::LiveWorkers(), 1);
     QVERIFY(form->close());
-    QVERIFY(!form->ActiveRead);
+    QVERIFY(!form->Link.ActiveRead);
     QVERIFY(modbus::ModbusRead::WaitForAllWorkers(std::chrono::milliseconds(5000)));
     QCOMPARE(modbus::ModbusRead::LiveWorkers(), 0);
     QVERIFY(Errors.isEmpty());
@@ -708,7 +710,7 @@ void TestMonitorWindow::destroyingReleasesAWorkerInFlight() {
     auto worker = modbus::ModbusRead::Create();
     worker->SetPortSettings("COM12", 9600, 8, modbus::kOneStopBit, modbus::kNoParity);
     worker->Start();
-    form->ActiveRead = std::move(worker);
+    form->Link.ActiveRead = std::make_unique<model::WorkerTransaction>(std::move(worker));
     form.reset();
     QVERIFY(modbus::ModbusRead::WaitForAllWorkers(std::chrono::milliseconds(5000)));
     QCOMPARE(modbus::ModbusRead::LiveWorkers(), 0);
