@@ -1,0 +1,302 @@
+// The real window, offscreen, against the simulated meter on a pseudo-terminal:
+// connecting, live values, writes of each kind, time-outs and recovery, the
+// trace, disconnecting; and the editing of all fourteen controls.
+#include "Application.h"
+#include "Messages.h"
+#include "Modbus.h"
+#include "Simulator.h"
+#include "Unit1.h"
+
+#include <QDir>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+
+#include <chrono>
+#include <functional>
+#include <memory>
+
+using Kind = monitor::DropDownBox::Kind;
+
+namespace {
+QString slotText(const model::WriteSlots& s) {
+    QStringList parts;
+    if (s.LongWritePending) parts << QStringLiteral("A %1 %2").arg(s.LongWriteRegister).arg(s.LongWriteValue);
+    if (s.ShortWritePending)
+        parts << QStringLiteral("B %1 %2 %3")
+                     .arg(s.ShortWriteRegister)
+                     .arg(s.ShortWriteHigh)
+                     .arg(s.ShortWriteLow);
+    return parts.join(QStringLiteral(", "));
+}
+
+void typeInto(QLineEdit* field, const QString& text) {
+    field->setFocus(Qt::MouseFocusReason);
+    QTRY_COMPARE(QApplication::focusWidget(), field);
+    field->selectAll();
+    QTest::keyClicks(field, text);
+}
+
+void pressDown(QWidget* box, int times) {
+    box->setFocus(Qt::MouseFocusReason);
+    QTRY_VERIFY(box->hasFocus());
+    for (int i = 0; i < times; ++i) QTest::keyClick(box, Qt::Key_Down);
+}
+} // namespace
+
+class TestMonitorPolling : public QObject {
+    Q_OBJECT
+    std::unique_ptr<QTemporaryDir> dir;
+    QString oldDir;
+    std::unique_ptr<vqtsim::Simulator> sim;
+    std::unique_ptr<TForm1> form;
+    QStringList errors;
+
+    // A shown window with a 10 ms tick (200 ms time-out) and a 50 ms scan period.
+    bool open() {
+        form = std::make_unique<TForm1>();
+        form->show();
+        form->activateWindow();
+        if (!QTest::qWaitForWindowActive(form.get())) return false;
+        form->MaskEdit1->setText(QStringLiteral("200"));
+        form->MaskEdit1Exit();
+        form->Period->setText(QStringLiteral("50"));
+        return form->Timer1->interval() == 10;
+    }
+    void connect() {
+        QTest::mouseClick(form->Button4, Qt::LeftButton);
+        QVERIFY(form->Link.Connected);
+        QTRY_VERIFY(form->Link.GoodReplies >= 1);
+    }
+    int64_t goodAfter(int more) { return form->Link.GoodReplies + more; }
+
+private slots:
+    void init() {
+        oldDir = QDir::currentPath();
+        dir = std::make_unique<QTemporaryDir>();
+        QVERIFY(QDir::setCurrent(dir->path()));
+        vqtsim::Options o;
+        o.linkDir = dir->path().toStdString();
+        o.wireTiming = false;
+        sim = std::make_unique<vqtsim::Simulator>(o);
+        QVERIFY2(sim->Start(), sim->Error().c_str());
+        sim->SetLive(false);
+        errors.clear();
+        monitor::SetErrorFunction([this](const QString& text) { errors << text; });
+        QVERIFY(open());
+    }
+    void cleanup() {
+        form.reset();
+        // Whatever the test did, no worker outlives the window.
+        QVERIFY(modbus::ModbusRead::WaitForAllWorkers(std::chrono::seconds(5)));
+        sim.reset();
+        monitor::SetErrorFunction({});
+        QDir::setCurrent(oldDir);
+    }
+
+    void connectShowsTheMetersValues() {
+        connect();
+        QTRY_COMPARE(form->Edit1->text(), QStringLiteral("V1.02"));
+        const struct {
+            QString shown;
+            const char* expected;
+        } values[] = {{form->Edit2->text(), "100"},
+                      {form->ComboBox2->text(), "120,000"},
+                      {form->ComboBox2->itemText(0), "240,00"},
+                      {form->Edit3->text(), "12,500"},
+                      {form->ComboBox3->text(), "[m3/h]"},
+                      {form->ComboBox10->text(), "10"},
+                      {form->ComboBox4->text(), "[m3]"},
+                      {form->Edit4->text(), "12345,6"},
+                      {form->Edit5->text(), "0,0"},
+                      {form->Edit8->text(), "2,5"},
+                      {form->ComboBox9->text(), "2,0"},
+                      {form->MaskEdit2->text(), "1,0000"},
+                      {form->ComboBox8->text(), "15 min"},
+                      {form->MaskEdit4->text(), "100,000"},
+                      {form->MaskEdit5->text(), "10,000"},
+                      {form->ComboBox6->text(), "[m3/h]"}};
+        for (const auto& v : values) QCOMPARE(v.shown, QString::fromUtf8(v.expected));
+        QCOMPARE(form->ListBox1->count(), 2);
+        QCOMPARE(form->ListBox1->item(0)->text(), QStringLiteral("Przepływ w tył"));
+        QCOMPARE(form->Button4->text(), QStringLiteral("Zakończ połączenie z przepływomierzem"));
+        QCOMPARE(form->ComboBox8->kind(), Kind::DropDown);
+        QTRY_VERIFY(form->statusText().startsWith(QStringLiteral("Odczyt danych zakończony sukcesem ")));
+        // Many reads later nothing was queued by the program's own updates.
+        QTRY_VERIFY(form->Link.GoodReplies >= 4);
+        QCOMPARE(slotText(form->poll().Slots), QString());
+        QVERIFY(errors.isEmpty());
+    }
+
+    void writesOfEachKindReachTheMeter() {
+        connect();
+        QTRY_COMPARE(form->Edit1->text(), QStringLiteral("V1.02"));
+        // Two registers: alarm 1 in m3/h, Enter moves on to alarm 2.
+        typeInto(form->MaskEdit4, QStringLiteral("50,5"));
+        QTest::keyClick(form->MaskEdit4, Qt::Key_Return);
+        QCOMPARE(QApplication::focusWidget(), form->MaskEdit5);
+        QTRY_COMPARE(sim->Registers()[8], uint16_t{50500});
+        QTRY_COMPARE(form->MaskEdit4->text(), QStringLiteral("50,500"));
+        // One register: the time constant, picked in the list.
+        pressDown(form->ComboBox9, 1);
+        QTRY_COMPARE(sim->Registers()[4], uint16_t{4});
+        QTRY_COMPARE(form->ComboBox9->text(), QStringLiteral("2,5"));
+        // The flags byte: the totaliser unit, with flow unit and pulse weight as read.
+        pressDown(form->ComboBox4, 1);
+        QTRY_COMPARE(sim->Registers()[1], uint16_t{0x0D});
+        QTRY_COMPARE(form->ComboBox5->text(), QStringLiteral("[l]"));
+        // A totaliser reset.
+        QTest::mouseClick(form->Button1, Qt::LeftButton);
+        QTRY_COMPARE(form->Edit4->text(), QStringLiteral("0,0"));
+        // Five: leaving alarm 2 for the list wrote its shown value again.
+        QCOMPARE(sim->WritesApplied(), uint64_t{5});
+        QCOMPARE(sim->Registers()[10], uint16_t{10000});
+        QVERIFY(errors.isEmpty());
+    }
+
+    void silentMeterTimesOutAndTheCycleRecovers() {
+        form->Button3->click(); // trace on
+        connect();
+        sim->SetFault(vqtsim::Fault::Silence);
+        QTRY_VERIFY_WITH_TIMEOUT(form->Link.BadReplies >= 2, 5000);
+        QVERIFY(form->statusText().startsWith(QStringLiteral("Timeout odpowiedzi z przepływomierza ")));
+        const int64_t good = form->Link.GoodReplies;
+        sim->SetFault(vqtsim::Fault::None);
+        QTRY_VERIFY_WITH_TIMEOUT(form->Link.GoodReplies >= good + 2, 5000);
+        QTRY_VERIFY(form->statusText().startsWith(QStringLiteral("Odczyt danych zakończony sukcesem ")));
+        QTest::mouseClick(form->Button4, Qt::LeftButton);
+
+        // Every transaction left a request line and then its reply line; a
+        // time-out's reply line is empty.
+        const QStringList lines = form->RichEdit1->toPlainText().split(QLatin1Char('\n'));
+        QVERIFY(lines.size() >= 8 && lines.size() % 2 == 0);
+        int timeouts = 0;
+        for (int i = 0; i < lines.size(); i += 2) {
+            QCOMPARE(lines[i], QStringLiteral("TX : [01][03][00][00][00][1B][05][C1]"));
+            if (lines[i + 1] == QStringLiteral("RX : "))
+                ++timeouts;
+            else
+                QVERIFY2(lines[i + 1].startsWith(QStringLiteral("RX : [01][03][36]")) &&
+                             lines[i + 1].size() == 5 + 59 * 4,
+                         qPrintable(lines[i + 1]));
+        }
+        QVERIFY(timeouts >= 2);
+    }
+
+    void disconnectRestoresTheListsAndCloseLeavesNoWorker() {
+        connect();
+        QTRY_COMPARE(form->ComboBox9->text(), QStringLiteral("2,0"));
+        QTest::mouseClick(form->Button4, Qt::LeftButton);
+        QCOMPARE(form->statusText(),
+                 QStringLiteral("Przepływomierz nie podłączony - praca w trybie off-line"));
+        QCOMPARE(form->Link.GoodReplies, 0);
+        QVERIFY(!form->Timer1->isActive() && !form->Timer2->isActive());
+        const struct {
+            monitor::DropDownBox* box;
+            int index;
+        } restored[] = {{form->ComboBox9, 3}, {form->ComboBox8, 4}, {form->ComboBox10, 1},
+                        {form->ComboBox4, 0}, {form->ComboBox5, 0}, {form->ComboBox3, 1}};
+        for (const auto& r : restored) {
+            QCOMPARE(r.box->kind(), Kind::PickOnly);
+            QCOMPARE(r.box->currentIndex(), r.index);
+        }
+        connect();
+        QVERIFY(form->close()); // closing while connected gives the worker up
+        QVERIFY(modbus::ModbusRead::WaitForAllWorkers(std::chrono::seconds(5)));
+    }
+
+    void editingQueuesEachControlsWrite() {
+        sim.reset(); // off-line: what the user does is only queued
+        const struct {
+            const char* name;
+            std::function<void()> act;
+            const char* queued;
+        } rows[] = {
+            {"range", [&] { pressDown(form->ComboBox2, 1); }, "A 6 1"},
+            {"reset L+", [&] { QTest::mouseClick(form->Button1, Qt::LeftButton); }, "A 18 0"},
+            {"reset L-", [&] { QTest::mouseClick(form->Button2, Qt::LeftButton); }, "A 20 0"},
+            {"alarm 1 in l/h, Enter, half to even",
+             [&] {
+                 typeInto(form->MaskEdit4, QStringLiteral("2,5"));
+                 QTest::keyClick(form->MaskEdit4, Qt::Key_Return);
+             },
+             "A 8 2"},
+            {"alarm 2, leaving the field",
+             [&] {
+                 typeInto(form->MaskEdit5, QStringLiteral("7"));
+                 form->Edit8->setFocus(Qt::TabFocusReason);
+             },
+             "A 10 7"},
+            {"cut-off, Enter",
+             [&] {
+                 typeInto(form->Edit8, QStringLiteral("12,3"));
+                 QTest::keyClick(form->Edit8, Qt::Key_Enter);
+             },
+             "B 4 0 123"},
+            {"time constant", [&] { pressDown(form->ComboBox9, 1); }, "B 5 0 1"},
+            {"archive period", [&] { pressDown(form->ComboBox8, 2); }, "B 22 0 2"},
+            {"flow unit", [&] { pressDown(form->ComboBox3, 1); }, "B 2 0 1"},
+            {"alarm 1 unit", [&] { pressDown(form->ComboBox6, 1); }, "B 2 0 1"},
+            {"alarm 2 unit", [&] { pressDown(form->ComboBox7, 2); }, "B 2 0 2"},
+            {"L+ unit", [&] { pressDown(form->ComboBox4, 1); }, "B 2 0 4"},
+            {"L- unit", [&] { pressDown(form->ComboBox5, 1); }, "B 2 0 4"},
+            {"pulse weight", [&] { pressDown(form->ComboBox10, 3); }, "B 2 0 24"},
+            {"typed text that is no item", [&] { typeInto(form->ComboBox6, QStringLiteral("x")); }, ""},
+        };
+        for (const auto& row : rows) {
+            form->poll().Slots = {};
+            form->Button4->setFocus(Qt::MouseFocusReason); // off the fields: leaving them queues too
+            QTRY_VERIFY(form->Button4->hasFocus());
+            form->poll().Slots = {};
+            row.act();
+            QVERIFY2(slotText(form->poll().Slots) == QLatin1String(row.queued),
+                     qPrintable(QStringLiteral("%1: %2").arg(row.name, slotText(form->poll().Slots))));
+        }
+        QCOMPARE(form->ComboBox6->text(), QStringLiteral("[m3/h]")); // the typed text went again
+        QVERIFY(errors.isEmpty());
+    }
+
+    void enterRingAndRefusedValues() {
+        sim.reset();
+        auto& editing = form->poll().Editing;
+        typeInto(form->Edit8, QStringLiteral("1"));
+        QVERIFY(editing.CutoffEditing);
+        for (QLineEdit* next : {form->MaskEdit4, form->MaskEdit5, form->Edit8}) {
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+            QCOMPARE(QApplication::focusWidget(), next);
+        }
+        QVERIFY(editing.CutoffEditing && !editing.Alarm1Editing && !editing.Alarm2Editing);
+
+        // A cut-off the meter's byte cannot hold, and a text that is no number:
+        // refused, nothing queued, the focus and the editing flag stay.
+        const struct {
+            QLineEdit* field;
+            const char* text;
+            const char* error;
+        } refused[] = {{form->Edit8, "30", "Próg odcięcia musi leżeć w zakresie od 0,0 do 25,5 %."},
+                       {form->MaskEdit4, "abc", "'abc' nie jest poprawną liczbą."}};
+        for (const auto& r : refused) {
+            typeInto(r.field, QString::fromUtf8(r.text));
+            errors.clear(); // leaving the field before was refused the same way
+            form->poll().Slots = {};
+            QTest::keyClick(r.field, Qt::Key_Return);
+            QCOMPARE(errors, QStringList{QString::fromUtf8(r.error)});
+            QCOMPARE(QApplication::focusWidget(), r.field);
+            QCOMPARE(slotText(form->poll().Slots), QString());
+        }
+        QVERIFY(editing.CutoffEditing && editing.Alarm1Editing);
+    }
+};
+
+int main(int argc, char** argv) {
+    Application app(argc, argv);
+    QLocale::setDefault(QLocale(QLocale::Polish, QLocale::Poland));
+    TestMonitorPolling test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_monitor_polling.moc"
