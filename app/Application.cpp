@@ -4,6 +4,8 @@
 #include "Resources.h"
 
 #include <QIcon>
+#include <QLibraryInfo>
+#include <QTranslator>
 
 Application::Application(int& argc, char** argv) : QApplication(argc, argv) {
     // The name, not the display name: Qt would append a display name to
@@ -11,6 +13,13 @@ Application::Application(int& argc, char** argv) : QApplication(argc, argv) {
     setApplicationName(QStringLiteral("VQT5400"));
     monitor::InitResources();
     setWindowIcon(QIcon(QStringLiteral(":/monitor/icon.png")));
+    // Qt's own buttons and dialogs speak Polish like the rest of the window,
+    // whatever the user's locale; without the file they stay in English.
+    auto* translator = new QTranslator(this);
+    if (translator->load(QStringLiteral("qtbase_pl"), QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+        installTranslator(translator);
+    else
+        delete translator;
 }
 
 bool Application::notify(QObject* receiver, QEvent* event) {
