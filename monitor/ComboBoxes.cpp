@@ -1,6 +1,8 @@
 #include "ComboBoxes.h"
 
 #include <QKeyEvent>
+#include <QStyleOptionComboBox>
+#include <QStylePainter>
 
 #include <algorithm>
 
@@ -88,6 +90,25 @@ void DropDownBox::setText(const QString& text) {
     } else {
         setCurrentIndex(findText(text, Qt::MatchExactly | Qt::MatchCaseSensitive));
     }
+}
+
+void DropDownBox::paintEvent(QPaintEvent* event) {
+    if (isEditable()) {
+        QComboBox::paintEvent(event);
+        return;
+    }
+    // Styles such as Fusion shade a pick-only face from the Button colour into
+    // a pale gradient: the text part is filled with the field colour (Base)
+    // instead, so that the list looks the same in both kinds.
+    QStylePainter painter(this);
+    painter.setPen(palette().color(QPalette::Text));
+    QStyleOptionComboBox option;
+    initStyleOption(&option);
+    painter.drawComplexControl(QStyle::CC_ComboBox, option);
+    painter.fillRect(
+        style()->subControlRect(QStyle::CC_ComboBox, &option, QStyle::SC_ComboBoxEditField, this),
+        palette().brush(QPalette::Base));
+    painter.drawControl(QStyle::CE_ComboBoxLabel, option);
 }
 
 SimpleComboBox::SimpleComboBox(QWidget* parent) : QLineEdit(parent) {

@@ -43,6 +43,9 @@ signals:
     // The user picked an item or typed in the text part.
     void userChanged();
 
+protected:
+    void paintEvent(QPaintEvent* event) override;
+
 private:
     void onPicked(int index);
     void onTyped(const QString& text);

@@ -42,7 +42,8 @@ void fill(QWidget* widget, const QColor& color) {
     setColor(widget, QPalette::Window, color);
 }
 
-// Field and list backgrounds: line edits paint Base, pick-only lists Button.
+// Field and list backgrounds: line edits and the text part of lists paint
+// Base, the arrow part of lists is shaded from Button.
 void colorField(QWidget* widget, const QColor& color) {
     QPalette palette = widget->palette();
     palette.setColor(QPalette::Base, color);
