@@ -221,11 +221,7 @@ void TForm1::buildDevicePage() {
     Bevel1->setFrameStyle(QFrame::Box | QFrame::Sunken);
     Bevel1->setLineWidth(1);
 
-    const auto label = [this](const QString& text) {
-        auto* result = new QLabel(text, Bevel1);
-        result->setWordWrap(true); // long row names take two lines in the narrow column
-        return result;
-    };
+    const auto label = [this](const QString& text) { return new QLabel(text, Bevel1); };
     const auto value = [this](const QString& text, bool readOnly) {
         QLineEdit* edit = field(text, readOnly, Bevel1);
         colorField(edit, kSkyBlue);
@@ -354,13 +350,13 @@ void TForm1::buildDevicePage() {
 
     auto* grid = new QGridLayout(Bevel1);
     grid->setContentsMargins(8, 8, 6, 8);
-    grid->setHorizontalSpacing(4);
+    grid->setHorizontalSpacing(6);
     grid->setVerticalSpacing(4);
     const auto row = [this, grid](QLabel* rowLabel, QWidget* valueWidget, QWidget* unit = nullptr,
                                   QWidget* button = nullptr) {
         const int r = grid->rowCount();
         grid->addWidget(rowLabel, r, 0);
-        // Values and units keep their width; the row names take what is left.
+        // Names, values and units keep their width, whatever the window's.
         if (valueWidget == ComboBox8) {
             grid->addWidget(valueWidget, r, 1, 1, 2, Qt::AlignLeft); // no unit: the longer items get room
         } else {
@@ -369,7 +365,9 @@ void TForm1::buildDevicePage() {
         }
         if (unit) unit->setFixedWidth(64);
         if (unit) grid->addWidget(unit, r, 2);
-        if (button) grid->addWidget(button, r, 3);
+        // Under its counter: beside it, the longest names would not fit into
+        // the smallest window.
+        if (button) grid->addWidget(button, r + 1, 1, 1, 2, Qt::AlignLeft);
     };
     row(Label3, Edit1);
     row(Label4, Edit2);
@@ -385,8 +383,9 @@ void TForm1::buildDevicePage() {
     row(Label17, ComboBox8);
     row(Label9, MaskEdit4, ComboBox6);
     row(Label11, MaskEdit5, ComboBox7);
-    grid->setColumnStretch(0, 1);
-    grid->setColumnMinimumWidth(0, 140);
+    // A wider window widens the empty last column: each name stays beside
+    // its value instead of drifting away to the left.
+    grid->setColumnStretch(3, 1);
 
     GroupBox3 = new QGroupBox(QStringLiteral("Lista aktualnych stanów alarmowych"), TabSheet3);
     VQT_NAME(GroupBox3);
