@@ -1,6 +1,7 @@
 // Not a test: grabs the three pages of the main window into PNG files, for
 // looking at the layout (run under a real display server, e.g. xvfb-run).
-// Usage: monitor_screenshots OUTPUT_DIRECTORY
+// Usage: monitor_screenshots OUTPUT_DIRECTORY [WIDTHxHEIGHT]
+// (the window's size, by default its smallest).
 #include "Application.h"
 #include "Unit1.h"
 
@@ -14,8 +15,13 @@
 
 int main(int argc, char** argv) {
     Application app(argc, argv);
-    if (argc != 2) {
-        std::fputs("usage: monitor_screenshots OUTPUT_DIRECTORY\n", stderr);
+    QSize size;
+    if (argc == 3) {
+        const QStringList parts = QString::fromLocal8Bit(argv[2]).split(QLatin1Char('x'));
+        if (parts.size() == 2) size = QSize(parts[0].toInt(), parts[1].toInt());
+    }
+    if (argc < 2 || argc > 3 || (argc == 3 && size.isEmpty())) {
+        std::fputs("usage: monitor_screenshots OUTPUT_DIRECTORY [WIDTHxHEIGHT]\n", stderr);
         return 2;
     }
     const QString output = QDir(QString::fromLocal8Bit(argv[1])).absolutePath();
@@ -24,6 +30,7 @@ int main(int argc, char** argv) {
     QDir::setCurrent(work.path());
 
     TForm1 form;
+    if (size.isValid()) form.resize(size);
     form.show();
     if (!QTest::qWaitForWindowExposed(&form)) return 1;
     const struct {
