@@ -74,7 +74,9 @@ public:
     // also be set with setText(); neither fires userChanged.
     int itemIndex() const { return static_cast<int>(Items.indexOf(text())); }
     // Shows an item's text (-1: none, the text empties).
-    void setItemIndex(int index) { setText(Items.value(index)); }
+    void setItemIndex(int index) {
+        if (text() != Items.value(index)) setText(Items.value(index));
+    }
 
     // As for DropDownBox.
     int userIndex() const { return UserIndex; }

@@ -35,6 +35,13 @@ template <class T> Reading<T> refuse(const QString& setting, const QString& reas
     return reading;
 }
 
+// Sets a text only when it differs: an unchanged field is not repainted, and a
+// user's selection in it stays.
+template <class Widget> void showText(Widget* widget, const std::string& text) {
+    const QString shown = q(text);
+    if (widget->text() != shown) widget->setText(shown);
+}
+
 } // namespace
 
 // --- the handlers ---
@@ -77,29 +84,29 @@ model::CachedIndexes TForm1::showParameterBlock(const model::ParameterBlock& blo
                                     QLocale().decimalPoint().toStdString());
     // Every control is set from the program: none of this is a user change.
     if (v.Edit2) {
-        Edit2->setText(q(*v.Edit2));
+        showText(Edit2, *v.Edit2);
         setRange(block[model::offset::DnIndex]);
     }
-    ComboBox10->setText(q(v.ComboBox10Text));
-    ComboBox4->setText(q(v.ComboBox4Text));
-    ComboBox5->setText(q(v.ComboBox5Text));
+    showText(ComboBox10, v.ComboBox10Text);
+    showText(ComboBox4, v.ComboBox4Text);
+    showText(ComboBox5, v.ComboBox5Text);
     ComboBox11->setItemIndex(v.ComboBox11Index);
-    ComboBox3->setText(q(v.ComboBox3Text));
+    showText(ComboBox3, v.ComboBox3Text);
     ComboBox6->setItemIndex(v.ComboBox6Index);
     ComboBox7->setItemIndex(v.ComboBox7Index);
     setAlarms(block[model::offset::Alarms]);
-    if (v.Edit8) Edit8->setText(q(*v.Edit8));
-    ComboBox9->setText(q(v.ComboBox9Text));
-    ComboBox2->setText(q(v.ComboBox2Text));
-    if (v.MaskEdit4) MaskEdit4->setText(q(*v.MaskEdit4));
-    if (v.MaskEdit5) MaskEdit5->setText(q(*v.MaskEdit5));
-    Edit3->setText(q(v.Edit3));
-    MaskEdit2->setText(q(v.MaskEdit2));
-    MaskEdit3->setText(q(v.MaskEdit3));
-    Edit4->setText(q(v.Edit4));
-    Edit5->setText(q(v.Edit5));
-    ComboBox8->setText(q(v.ComboBox8Text));
-    Edit1->setText(q(v.Edit1));
+    if (v.Edit8) showText(Edit8, *v.Edit8);
+    showText(ComboBox9, v.ComboBox9Text);
+    showText(ComboBox2, v.ComboBox2Text);
+    if (v.MaskEdit4) showText(MaskEdit4, *v.MaskEdit4);
+    if (v.MaskEdit5) showText(MaskEdit5, *v.MaskEdit5);
+    showText(Edit3, v.Edit3);
+    showText(MaskEdit2, v.MaskEdit2);
+    showText(MaskEdit3, v.MaskEdit3);
+    showText(Edit4, v.Edit4);
+    showText(Edit5, v.Edit5);
+    showText(ComboBox8, v.ComboBox8Text);
+    showText(Edit1, v.Edit1);
     return v.Indexes;
 }
 
