@@ -1,8 +1,11 @@
-// Not a test: grabs the three pages of the main window into PNG files, for
-// looking at the layout (run under a real display server, e.g. xvfb-run).
+// Not a test: grabs the three pages of the main window, connected to the
+// simulated meter with the trace on, into PNG files, for looking at the
+// layout (run under a real display server, e.g. xvfb-run).
 // Usage: monitor_screenshots OUTPUT_DIRECTORY [WIDTHxHEIGHT]
 // (the window's size, by default its smallest).
 #include "Application.h"
+#include "Modbus.h"
+#include "Simulator.h"
 #include "Unit1.h"
 
 #include <QDir>
@@ -11,6 +14,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <chrono>
 #include <cstdio>
 
 int main(int argc, char** argv) {
@@ -29,10 +33,21 @@ int main(int argc, char** argv) {
     QTemporaryDir work; // no settings file: the defaults are shown
     QDir::setCurrent(work.path());
 
+    vqtsim::Options options;
+    options.linkDir = work.path().toStdString();
+    vqtsim::Simulator sim(options);
+    if (!sim.Start()) {
+        std::fprintf(stderr, "simulator: %s\n", sim.Error().c_str());
+        return 1;
+    }
+
     TForm1 form;
     if (size.isValid()) form.resize(size);
     form.show();
     if (!QTest::qWaitForWindowExposed(&form)) return 1;
+    form.Button3Click(); // trace on
+    form.Button4Click(); // connect
+    QTest::qWait(3500);
     const struct {
         QWidget* page;
         const char* name;
@@ -41,15 +56,12 @@ int main(int argc, char** argv) {
                  {form.TabSheet1, "screenshot-diag.png"}};
     for (const auto& page : pages) {
         form.PageControl1->setCurrentWidget(page.page);
-        if (page.page == form.TabSheet1) {
-            // A short trace as a user would see it.
-            form.appendDiagnostics(QStringLiteral("TX : [01][03][00][00][00][1B][05][C1]"));
-            form.appendDiagnostics(QStringLiteral("RX : "));
-        }
         QTest::qWait(200);
         const QString path = output + QLatin1Char('/') + QLatin1String(page.name);
         if (!form.grab().save(path)) return 1;
         std::printf("%s\n", qPrintable(path));
     }
+    form.Button4Click();
+    modbus::ModbusRead::WaitForAllWorkers(std::chrono::seconds(3));
     return 0;
 }
