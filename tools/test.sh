@@ -7,10 +7,11 @@ bash tools/setup.sh
 cmake --preset ci
 cmake --build --preset ci -j2
 ctest --preset ci -j2
-# The worker and the simulator once more under ThreadSanitizer.
+# Where threads meet (the worker, the window polling the simulator) once more
+# under ThreadSanitizer.
 cmake --preset tsan
-cmake --build --preset tsan -j2 --target tst_worker
-ctest --preset tsan -L worker
+cmake --build --preset tsan -j2 --target tst_worker tst_monitor_polling
+ctest --preset tsan -L threads
 # Every test once more under AddressSanitizer and UndefinedBehaviorSanitizer.
 cmake --preset asan
 cmake --build --preset asan -j2
