@@ -143,6 +143,7 @@ void ModbusRead::Exchange(Kind kind) {
     TransactionDone.store(0, std::memory_order_release);
     const uint8_t stopBits = kind == Kind::WriteRegisters ? StopBits : kTwoStopBits;
     Port.Configure(BaudRate, DataBits, Parity, stopBits);
+    if (QuietMs > 0 && Port.IsOpen()) WaitForQuiet();
 
     size_t length = 0;
     switch (kind) {
@@ -168,6 +169,27 @@ void ModbusRead::Exchange(Kind kind) {
         ResultText = *text;
     Port.Close();
     TransactionDone.store(-1, std::memory_order_release);
+    if (OnDone) OnDone();
+}
+
+void ModbusRead::WaitForQuiet() {
+    uint8_t dropped[256];
+    for (;;) {
+        if (TimedOut.load(std::memory_order_acquire) != 0) return;
+        pollfd fds[2] = {{WakeFd, POLLIN, 0}, {Port.Handle(), POLLIN, 0}};
+        int rc;
+        do {
+            rc = ::poll(fds, 2, static_cast<int>(QuietMs));
+        } while (rc < 0 && errno == EINTR);
+        if (rc <= 0) return; // silent long enough (or poll failed: nothing to wait for)
+        if (fds[0].revents != 0) DrainEvent(WakeFd);
+        if ((fds[1].revents & POLLIN) != 0) {
+            while (Port.Read(dropped, sizeof dropped) > 0) {
+            }
+        } else if ((fds[1].revents & (POLLHUP | POLLERR | POLLNVAL)) != 0) {
+            return; // a hung-up line brings nothing more
+        }
+    }
 }
 
 void ModbusRead::ReadWaiting(bool pollSaidReadable) {

@@ -14,6 +14,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -37,6 +38,13 @@ public:
     int32_t ArchiveRequested = 0;
     uint8_t ArchiveFile = 0;
     int32_t ArchiveRecord = 0;
+    // Before the request goes out, wait until the line has been silent this
+    // long, dropping what arrives: a reply that came after its requester gave
+    // up must not be taken for this request's reply. 0: no wait.
+    uint32_t QuietMs = 0;
+    // Called on the worker's thread right after TransactionDone is set, so
+    // that the caller can look at once instead of at its next tick.
+    std::function<void()> OnDone;
     // Bytes 256.. carry write data (caller, before Start); bytes 0.. the reply
     // (worker; read by the caller only after TransactionDone).
     uint8_t RxBuffer[kRxBufferSize] = {};
@@ -73,6 +81,7 @@ private:
     ModbusRead();
     void RunTransaction();
     void Exchange(Kind kind);
+    void WaitForQuiet();
     void WaitForReply(Kind kind);
     void WaitForRelease();
     void Wake();

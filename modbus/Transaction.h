@@ -39,6 +39,10 @@ struct TransactionRequest {
     bool Archive = false;
     uint8_t ArchiveFile = 0;
     int32_t ArchiveRecord = 0;
+    // Silence the line must keep before the request goes out (0: none).
+    uint32_t QuietMs = 0;
+    // Called from the transaction's own thread once it is done.
+    std::function<void()> OnDone;
 };
 
 // A started transaction. Done() publishes the results: Result(), Reply() and

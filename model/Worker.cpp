@@ -96,6 +96,8 @@ std::unique_ptr<modbus::Transaction> StartWorker(const modbus::TransactionReques
         worker->ArchiveRecord = request.ArchiveRecord;
         worker->ArchiveRequested = -1;
     }
+    worker->QuietMs = request.QuietMs;
+    worker->OnDone = request.OnDone;
     worker->Start();
     return std::make_unique<WorkerTransaction>(std::move(worker));
 }

@@ -1,6 +1,6 @@
-// libFuzzer target over everything that reads meter bytes: the parameter
-// decode, the archive line, the field formatters at any offset, the number
-// format and the code page conversion. Built with the sanitizers, so any read
+// libFuzzer target over everything that reads meter bytes or files: the
+// parameter decode, the archive line, the field formatters at any offset, the
+// number format, the last line of an export and the code page conversion. Built with the sanitizers, so any read
 // outside a table or a buffer ends the run.
 #include "Cp1250.h"
 #include "Decode.h"
@@ -8,8 +8,10 @@
 #include "ParameterBlock.h"
 #include "Tables.h"
 
+#include <ExportFile.h>
 #include <RecordLine.h>
 
+#include <climits>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -99,8 +101,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const auto den = in.Take<int64_t>();
     Check(!model::FormatRatio(num, den, decimals, precision, sep).empty());
 
-    // Every byte that has a character comes back unchanged.
+    // An export's last line: a number that leaves room for the next one, and
+    // fields that are pieces of the input without a line end or ";".
     const std::string_view rest = in.Rest();
+    if (const auto last = archive::ReadLastExportLine(rest)) {
+        Check(last->LogNumber < INT32_MAX);
+        for (const std::string* f : {&last->Date, &last->Time}) {
+            Check(f->find_first_of(";\r\n") == std::string::npos);
+            Check(f->empty() || rest.find(*f) != std::string_view::npos);
+        }
+    }
+
+    // Every byte that has a character comes back unchanged.
     const std::string back = model::Utf8ToCp1250(model::Cp1250ToUtf8(rest));
     Check(back.size() == rest.size());
     for (size_t i = 0; i < rest.size(); ++i) Check(back[i] == rest[i] || back[i] == '?');

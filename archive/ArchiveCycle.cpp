@@ -1,0 +1,312 @@
+#include "ArchiveCycle.h"
+
+#include "ExportFile.h"
+#include "RecordLine.h"
+
+#include <Cp1250.h>
+#include <Frames.h>
+
+#include <algorithm>
+#include <climits>
+#include <cstdio>
+
+namespace archive {
+
+using monitor::core::TimerId;
+
+ArchiveCycle::ArchiveCycle(monitor::core::LinkState& link, modbus::TransactionFactory factory,
+                           ArchiveView& view, monitor::core::PollCycle& poll)
+    : Link(link), Factory(std::move(factory)), View(view), Poll(poll) {}
+
+int ArchiveCycle::recordsRead() const {
+    return (ArchiveFileNumber - 1) * kRecordsPerFile + ArchiveRecordNumber / kRecordStep;
+}
+
+// --- the archive button and the export window ---
+
+void ArchiveCycle::ArchiveButton() {
+    if (Running) {
+        if (!AskToStop()) return;
+        FinishArchiveDownload();
+        return;
+    }
+    // Idle, or the export window is already open: the same steps again.
+    if (Link.Connected) Poll.Disconnect(false);
+    View.StopTimer(TimerId::Timer1);
+    View.StopTimer(TimerId::Timer2);
+    NextLogNumber = 0;
+    View.ShowExportWindow();
+    View.SetArchiveCaption(std::string(kStopArchiveCaption));
+    View.SetSettingControlsEnabled(false);
+    SaveArchive = false;
+    Current = State::Choosing;
+}
+
+bool ArchiveCycle::AskToStop() {
+    // The timers keep running while a question is open: the download may
+    // end meanwhile, and then the answers change nothing.
+    if (!View.Ask("Zakończyć odczyt danych ?") || !Running) return false;
+    const bool save = View.Ask("Zapisać odczytane dane do pliku ?");
+    if (!Running) return false;
+    SaveArchive = save;
+    return true;
+}
+
+bool ArchiveCycle::CloseRequested() {
+    if (!Running) return true;
+    if (!AskToStop()) return !Running;
+    FinishArchiveDownload();
+    return true;
+}
+
+void ArchiveCycle::ExportWindowHidden() {
+    if (Running || Current != State::Choosing) return;
+    View.SetArchiveCaption(std::string(kArchiveCaption));
+    View.SetSettingControlsEnabled(true);
+    Current = State::Idle;
+}
+
+std::string ArchiveCycle::CreateExportFile(const std::string& path) {
+    if (std::string error = archive::CreateExportFile(path); !error.empty()) return error;
+    AppendMode = false;
+    ExportFileName = path;
+    StartArchiveDownload();
+    return {};
+}
+
+std::string ArchiveCycle::OpenExportFileForUpdate(const std::string& path) {
+    std::string content;
+    if (std::string error = ReadExportFile(path, content); !error.empty()) return error;
+    const std::optional<LastExportLine> last = ReadLastExportLine(content);
+    if (!last)
+        return "Plik " + path +
+               " nie kończy się wierszem danych z numerem logu; nie można go uaktualnić. Plik nie został "
+               "zmieniony.";
+    if (std::string error = CheckAppendable(path); !error.empty()) return error;
+    NextLogNumber = last->LogNumber + 1;
+    LastFileDate = last->Date;
+    LastFileTime = last->Time;
+    AppendMode = true;
+    ExportFileName = path;
+    StartArchiveDownload();
+    return {};
+}
+
+// --- the cycle ---
+
+int32_t ArchiveCycle::TimeoutMs() {
+    const monitor::core::Reading<int32_t> timeout = View.ReadTimeout();
+    if (timeout.value) LastTimeoutMs = std::max(*timeout.value, kShortestTimeoutMs);
+    return LastTimeoutMs;
+}
+
+int32_t ArchiveCycle::PacingMs() {
+    const monitor::core::Reading<int32_t> period = View.ReadPeriod();
+    if (period.value) LastPeriodMs = *period.value;
+    return LastPeriodMs / 10;
+}
+
+void ArchiveCycle::StartArchiveDownload() {
+    Running = true;
+    ArchiveFileNumber = 1;
+    ArchiveRecordNumber = 0;
+    QuietNext = false;
+    DownloadStart = View.NowMs();
+    StartArchiveRequest();
+    Link.PollTicks = 0;
+    ArchiveLines.clear();
+    View.StopTimer(TimerId::Timer4);
+    View.StartTimer(TimerId::Timer3);
+    Current = State::Waiting;
+    ReportProgress();
+}
+
+void ArchiveCycle::StartArchiveRequest() {
+    const monitor::core::Reading<modbus::LinkSettings> link = View.ReadLink();
+    if (link.value) LastLink = link.value;
+    modbus::TransactionRequest request;
+    if (LastLink) request.Link = *LastLink;
+    request.Archive = true;
+    request.ArchiveFile = ArchiveFileNumber;
+    request.ArchiveRecord = ArchiveRecordNumber;
+    // After a time-out or a rejected reply the meter may still be answering
+    // the earlier request: its reply must be gone before this one goes out.
+    RequestQuietMs = QuietNext ? static_cast<uint32_t>(TimeoutMs()) : 0;
+    request.QuietMs = RequestQuietMs;
+    request.OnDone = View.CompletionNotifier();
+    RequestStart = View.NowMs();
+    Link.ActiveRead = Factory(request);
+}
+
+void ArchiveCycle::Tick() {
+    if (Current != State::Waiting && Current != State::TimedOut) return;
+    const int64_t elapsed = View.NowMs() - RequestStart;
+    // The reply time-out counts from the end of the wait for silence.
+    const int64_t timeout = TimeoutMs() + int64_t{RequestQuietMs};
+    const bool waiting = Current == State::Waiting;
+
+    if (waiting && elapsed < timeout && Link.ActiveRead && Link.ActiveRead->Done())
+        View.SetStatus(
+            monitor::core::ResultLine(Link.ActiveRead->Result(), Link.GoodReplies, Link.BadReplies));
+    Link.PollTicks = static_cast<int32_t>(std::min<int64_t>(elapsed, INT32_MAX));
+
+    if (waiting && elapsed >= timeout) {
+        View.StopTimer(TimerId::Timer3);
+        if (Link.ActiveRead) Link.ActiveRead->SignalTimeout();
+        View.SetStatus(monitor::core::TimeoutLine(Link.GoodReplies, Link.BadReplies));
+        if (View.DiagnosticsOn() && Link.ActiveRead) {
+            const auto trace = Link.ActiveRead->TraceLines();
+            View.AppendTrace(trace.tx);
+            View.AppendTrace(trace.rx);
+        }
+        Link.ReleaseSignalled();
+        View.StartTimer(TimerId::Timer3);
+        ++Link.BadReplies;
+        QuietNext = true;
+        Current = State::TimedOut;
+        return; // the retry comes with the next tick
+    }
+
+    if (Current == State::TimedOut) {
+        Link.PollTicks = 0;
+        View.StopTimer(TimerId::Timer3);
+        StartArchiveRequest(); // the same file and record
+        View.StartTimer(TimerId::Timer3);
+        Current = State::Waiting;
+        return;
+    }
+
+    if (Link.ActiveRead && Link.ActiveRead->Done()) Completion(elapsed);
+}
+
+void ArchiveCycle::Completion(int64_t elapsedMs) {
+    modbus::Transaction& done = *Link.ActiveRead;
+    if (View.DiagnosticsOn()) {
+        const auto trace = done.TraceLines();
+        View.AppendTrace(trace.rx); // the reply line first on this path
+        View.AppendTrace(trace.tx);
+    }
+    View.StopTimer(TimerId::Timer3);
+    if (done.Result() == modbus::kArchiveSuccess) {
+        ++Link.GoodReplies;
+        uint8_t reply[modbus::kRxBufferSize];
+        std::copy_n(done.Reply(), sizeof reply, reply);
+        Link.ReleaseFinished();
+        QuietNext = false;
+        StoreRecord(reply);
+    } else {
+        ++Link.BadReplies;
+        Link.ReleaseFinished();
+        QuietNext = true; // the rest of a bad reply may still be on its way
+    }
+    Link.PollTicks = 0;
+    ReportProgress();
+
+    if (ArchiveEnd) {
+        SaveArchive = true;
+        FinishArchiveDownload();
+        return;
+    }
+    const int64_t pacing = PacingMs();
+    if (elapsedMs < pacing) {
+        View.StartTimer(TimerId::Timer4, static_cast<int>(pacing - elapsedMs));
+        Current = State::Pacing;
+    } else {
+        StartArchiveRequest();
+        View.StartTimer(TimerId::Timer3);
+        Current = State::Waiting;
+    }
+}
+
+void ArchiveCycle::StoreRecord(const uint8_t* reply) {
+    const ArchiveRecord record = RecordFromReply(reply);
+    const std::string line = model::Utf8ToCp1250(BuildRecordLine(record, View.DecimalSeparator()));
+    const std::string_view date = RecordDateField(line);
+    const std::string_view time = RecordTimeField(line);
+    // Byte-wise text comparisons, not date arithmetic.
+    if (date <= kEndMarkerDate) ArchiveEnd = true;
+    bool accepted = !ArchiveEnd;
+    if (accepted && AppendMode)
+        accepted = date > std::string_view(LastFileDate) ||
+                   (date == std::string_view(LastFileDate) && time > std::string_view(LastFileTime));
+    if (accepted) ArchiveLines.push_back(line);
+    Advance();
+}
+
+void ArchiveCycle::Advance() {
+    if (ArchiveRecordNumber < kLastRecord) {
+        ArchiveRecordNumber += kRecordStep;
+    } else if (ArchiveFileNumber < kArchiveFiles) {
+        ++ArchiveFileNumber;
+        ArchiveRecordNumber = 0;
+    } else {
+        ArchiveEnd = true;
+    }
+}
+
+void ArchiveCycle::PacingEnd() {
+    if (Current != State::Pacing) return;
+    StartArchiveRequest();
+    View.StartTimer(TimerId::Timer3);
+    View.StopTimer(TimerId::Timer4);
+    Current = State::Waiting;
+}
+
+void ArchiveCycle::FinishArchiveDownload() {
+    Link.GiveUpActiveRead();
+    Running = false;
+    Link.GoodReplies = 0;
+    Link.BadReplies = 0;
+    View.StopTimer(TimerId::Timer4);
+    View.StopTimer(TimerId::Timer3);
+    ArchiveEnd = false;
+    Current = State::Idle;
+    View.ShowProgress(false, 0, 0, -1);
+    View.SetSettingControlsEnabled(true);
+    if (SaveArchive) {
+        WriteArchiveLines();
+    } else if (!AppendMode) {
+        std::remove(ExportFileName.c_str()); // created for this download; an updated file stays as it was
+    }
+    View.SetArchiveCaption(std::string(kArchiveCaption));
+}
+
+void ArchiveCycle::WriteArchiveLines() {
+    PutInTimeOrder(ArchiveLines);
+    const std::string lines = NumberedLines(ArchiveLines, NextLogNumber);
+    std::string head;
+    std::string error;
+    if (AppendMode) {
+        error = ReadExportFile(ExportFileName, head);
+        // The file ends without a line end: the new lines start on a line of their own.
+        if (error.empty() && !head.empty() && head.back() != '\n' && head.back() != '\r') head += "\r\n";
+    } else {
+        head = ExportHeader() + "\r\n";
+    }
+    if (error.empty()) error = ReplaceFile(ExportFileName, head, lines);
+    if (error.empty()) {
+        NextLogNumber += static_cast<int32_t>(ArchiveLines.size());
+        View.ShowInformation(std::string(kArchiveSavedText));
+        return;
+    }
+    // The export is as it was; the lines go to another file if the user wants.
+    for (;;) {
+        const std::string other = View.ChooseOtherFile(error);
+        if (other.empty()) return;
+        error = ReplaceFile(other, ExportHeader() + "\r\n", lines);
+        if (error.empty()) {
+            View.ShowInformation(std::string(kArchiveSavedText));
+            return;
+        }
+    }
+}
+
+void ArchiveCycle::ReportProgress() {
+    if (!Running) return;
+    const int read = recordsRead();
+    const int64_t spent = View.NowMs() - DownloadStart;
+    const int64_t left = read > 0 ? spent * (kMostRecords - read) / read : -1;
+    View.ShowProgress(true, read, ArchiveFileNumber, left);
+}
+
+} // namespace archive

@@ -1,0 +1,129 @@
+// The archive download of the main window: one function-0x14 transaction per
+// record over files 1 to 4, the end marker, the filter of an update, the store
+// of lines, and the finish that writes them to the export file. It decides;
+// the window carries out what the view is told, in that order.
+//
+// Time is measured in milliseconds of a steady clock that the view gives, so
+// that the reply time-out is the field's milliseconds whatever the real
+// length of a timer tick, and the tests can step time by hand.
+#pragma once
+
+#include <Link.h>
+#include <PollCycle.h>
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace archive {
+
+inline constexpr int kArchiveFiles = 4;
+inline constexpr int32_t kRecordStep = 11;
+inline constexpr int32_t kLastRecord = 35464; // 11 x 3224
+inline constexpr int kRecordsPerFile = 3225;
+inline constexpr int kMostRecords = kArchiveFiles * kRecordsPerFile;
+// A record dated at or below this (as text) ends the archive.
+inline constexpr std::string_view kEndMarkerDate = "1999-01-01";
+inline constexpr int32_t kShortestTimeoutMs = 20;
+
+inline constexpr std::string_view kArchiveCaption = "Zapisz dane z archiwum do pliku";
+inline constexpr std::string_view kStopArchiveCaption = "Zakończ zapis danych z archiwum";
+inline constexpr std::string_view kArchiveSavedText = "Zapis archiwum do pliku zakończony.";
+
+class ArchiveView : public monitor::core::CycleView {
+public:
+    // A steady clock in milliseconds.
+    virtual int64_t NowMs() = 0;
+    virtual monitor::core::Reading<int32_t> ReadTimeout() = 0;
+    virtual std::string DecimalSeparator() = 0;
+    virtual void SetArchiveCaption(const std::string& caption) = 0;
+    // The fourteen setting controls of the device page and the connect button.
+    virtual void SetSettingControlsEnabled(bool enabled) = 0;
+    virtual void ShowExportWindow() = 0;
+    // The yes/no question of a user stop; true for "TAK".
+    virtual bool Ask(const std::string& question) = 0;
+    virtual void ShowInformation(const std::string& text) = 0;
+    // Where the download stands: records read (of kMostRecords), the file
+    // being read, the time left at the current rate (-1: not known yet).
+    // Called with `running` false when the download ends.
+    virtual void ShowProgress(bool running, int recordsRead, int file, int64_t msLeft) = 0;
+    // A write of the export failed (the text says where and why): the
+    // downloaded lines are offered for another file; empty when declined.
+    virtual std::string ChooseOtherFile(const std::string& error) = 0;
+    // Thread-safe: runs an early tick on the window's thread once a
+    // transaction has finished (empty: wait for the next tick).
+    virtual std::function<void()> CompletionNotifier() = 0;
+};
+
+class ArchiveCycle {
+public:
+    enum class State { Idle, Choosing, Waiting, TimedOut, Pacing };
+
+    ArchiveCycle(monitor::core::LinkState& link, modbus::TransactionFactory factory, ArchiveView& view,
+                 monitor::core::PollCycle& poll);
+
+    // Button5: opens the export window, or asks whether to stop and save.
+    void ArchiveButton();
+    void Tick();      // Timer3, or a transaction that has just finished
+    void PacingEnd(); // Timer4
+    // The export window was hidden: without a download, back to idle.
+    void ExportWindowHidden();
+    // The export window's choices; each returns an error text (nothing
+    // started) or empty (the download runs).
+    std::string CreateExportFile(const std::string& path);
+    std::string OpenExportFileForUpdate(const std::string& path);
+    // The user closes the main window: the questions of a stop. False when
+    // the download is to go on (the window stays open).
+    bool CloseRequested();
+
+    State state() const { return Current; }
+    bool ArchiveRunning() const { return Running; }
+    int recordsRead() const;
+
+    // The download's state, as the export window and the tests see it.
+    uint8_t ArchiveFileNumber = 1;
+    int32_t ArchiveRecordNumber = 0;
+    bool ArchiveEnd = false;
+    bool SaveArchive = false;
+    bool AppendMode = false;
+    std::vector<std::string> ArchiveLines; // Windows-1250, in reading order
+    int32_t NextLogNumber = 0;
+    std::string LastFileDate;
+    std::string LastFileTime;
+    std::string ExportFileName;
+
+private:
+    void StartArchiveDownload();
+    void StartArchiveRequest();
+    void FinishArchiveDownload();
+    void Completion(int64_t elapsedMs);
+    void StoreRecord(const uint8_t* reply);
+    void Advance();
+    bool AskToStop();
+    void WriteArchiveLines();
+    int32_t TimeoutMs();
+    int32_t PacingMs();
+    void ReportProgress();
+
+    monitor::core::LinkState& Link;
+    modbus::TransactionFactory Factory;
+    ArchiveView& View;
+    monitor::core::PollCycle& Poll;
+    State Current = State::Idle;
+    bool Running = false;
+
+    int64_t RequestStart = 0;    // when the request in flight started
+    uint32_t RequestQuietMs = 0; // the silence it waits for before sending
+    bool QuietNext = false;      // the last request failed: the next waits for silence
+    int64_t DownloadStart = 0;
+    // The last values that could be read: a field the user is typing in
+    // does not stop a download.
+    int32_t LastTimeoutMs = 1000;
+    int32_t LastPeriodMs = 1000;
+    std::optional<modbus::LinkSettings> LastLink;
+};
+
+} // namespace archive

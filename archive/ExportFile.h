@@ -1,0 +1,55 @@
+// The export file: a semicolon-separated table in Windows-1250 with CR LF
+// line ends, a header line, and one numbered line per archive record.
+//
+// Lines here are Windows-1250 bytes, as the file holds them: the cycle's
+// comparisons of dates, times and whole lines are byte comparisons.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace archive {
+
+// The header line, Windows-1250, without its line end.
+std::string ExportHeader();
+
+// What an update takes from an export's last line.
+struct LastExportLine {
+    int32_t LogNumber = 0; // the text before the first ";"
+    std::string Date;      // the second field
+    std::string Time;      // the third field
+};
+
+// The last line of an export's bytes: lines end in CR LF, LF or CR, and a
+// final line end starts no further line. Nothing when that line does not
+// begin with a whole number before its first ";" (an empty file, a header,
+// an empty last line), or when the number leaves no room for the next one.
+std::optional<LastExportLine> ReadLastExportLine(std::string_view content);
+
+// One pass of the time-order step: the first place where a line compares
+// greater than the next one splits the store, and the part after it moves to
+// the front. Nothing changes when the lines are in order.
+void RotateArchiveLines(std::vector<std::string>& lines);
+// The store in time order as the file gets it: two passes.
+void PutInTimeOrder(std::vector<std::string>& lines);
+
+// The numbered data lines, each "number;line" and CR LF.
+std::string NumberedLines(const std::vector<std::string>& lines, int32_t firstNumber);
+
+// File operations; each returns an error text (UTF-8, Polish, with the path
+// and the reason) or an empty text.
+// Creates or empties the file and writes the header.
+std::string CreateExportFile(const std::string& path);
+// Reads the whole file.
+std::string ReadExportFile(const std::string& path, std::string& content);
+// Checks that the file can be opened for appending, changing nothing.
+std::string CheckAppendable(const std::string& path);
+// Writes `head` followed by `tail` as the file's new contents: into a new
+// file beside it that then replaces it, so that a failure (disk full, no
+// permission, the folder gone) leaves the old file exactly as it was.
+std::string ReplaceFile(const std::string& path, std::string_view head, std::string_view tail);
+
+} // namespace archive
