@@ -4,6 +4,7 @@
 #include "DZakoncz.h"
 #include "Modbus.h"
 #include "Unit1.h"
+#include "Unit2.h"
 
 #include <chrono>
 
@@ -16,6 +17,8 @@ int main(int argc, char** argv) {
         TOKBottomDlg2 dialog2(&form);
         form.OKBottomDlg1 = &dialog1;
         form.OKBottomDlg2 = &dialog2;
+        TForm2 form2(form);
+        form.Form2 = &form2;
         form.show();
         result = app.exec();
     }

@@ -1,6 +1,7 @@
 #include "Messages.h"
 
 #include <QApplication>
+#include <QFileDialog>
 #include <QMessageBox>
 
 #include <cstdio>
@@ -17,6 +18,11 @@ MessageFunction& informationFunction() {
 
 MessageFunction& errorFunction() {
     static MessageFunction function;
+    return function;
+}
+
+FileDialogFunction& fileDialogFunction() {
+    static FileDialogFunction function;
     return function;
 }
 
@@ -49,6 +55,16 @@ MessageFunction SetInformationFunction(MessageFunction function) {
 
 MessageFunction SetErrorFunction(MessageFunction function) {
     return std::exchange(errorFunction(), std::move(function));
+}
+
+QString ExecuteFileDialog(QFileDialog* dialog) {
+    if (fileDialogFunction()) return fileDialogFunction()(dialog);
+    if (dialog->exec() != QDialog::Accepted || dialog->selectedFiles().isEmpty()) return {};
+    return dialog->selectedFiles().constFirst();
+}
+
+FileDialogFunction SetFileDialogFunction(FileDialogFunction function) {
+    return std::exchange(fileDialogFunction(), std::move(function));
 }
 
 QString CurrentExceptionText() {

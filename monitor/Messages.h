@@ -9,11 +9,15 @@
 #include <QString>
 
 #include <functional>
+
+class QFileDialog;
 #include <utility>
 
 namespace monitor {
 
 using MessageFunction = std::function<void(const QString& text)>;
+// Runs a prepared file dialog; returns the chosen path, empty when cancelled.
+using FileDialogFunction = std::function<QString(QFileDialog* dialog)>;
 
 // The system's own information box: modal, one OK button.
 void ShowInformation(const QString& text);
@@ -23,6 +27,10 @@ void ShowError(const QString& text);
 // Replace a box; an empty function restores the real one. Returns the previous.
 MessageFunction SetInformationFunction(MessageFunction function);
 MessageFunction SetErrorFunction(MessageFunction function);
+
+// The file dialog, modal; replaceable like the boxes.
+QString ExecuteFileDialog(QFileDialog* dialog);
+FileDialogFunction SetFileDialogFunction(FileDialogFunction function);
 
 // The text of the exception being handled; call only inside a catch block.
 QString CurrentExceptionText();

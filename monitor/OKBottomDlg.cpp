@@ -56,3 +56,20 @@ void TOKBottomDlg::showEvent(QShowEvent* event) {
         move(frame.topLeft());
     }
 }
+
+namespace {
+QuestionFunction& questionFunction() {
+    static QuestionFunction function;
+    return function;
+}
+} // namespace
+
+bool Ask(TOKBottomDlg* dialog, const QString& question) {
+    if (questionFunction()) return questionFunction()(dialog, question);
+    dialog->Label1->setText(question);
+    return dialog->ShowModal() == ModalResult::Ok;
+}
+
+QuestionFunction SetQuestionFunction(QuestionFunction function) {
+    return std::exchange(questionFunction(), std::move(function));
+}

@@ -6,6 +6,8 @@
 class QLabel;
 class QPushButton;
 
+#include <functional>
+
 enum class ModalResult { Ok, Cancel };
 
 class TOKBottomDlg : public QDialog {
@@ -24,3 +26,9 @@ public:
 protected:
     void showEvent(QShowEvent* event) override;
 };
+
+// Asks a question in one of the yes/no dialogs: its label shows the question,
+// true for "TAK". Replaceable so that tests answer it.
+using QuestionFunction = std::function<bool(TOKBottomDlg* dialog, const QString& question)>;
+bool Ask(TOKBottomDlg* dialog, const QString& question);
+QuestionFunction SetQuestionFunction(QuestionFunction function);

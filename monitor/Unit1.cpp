@@ -1,7 +1,7 @@
 #include "Unit1.h"
 
 #include "Messages.h"
-#include "Unit1PollWindow.h"
+#include "Unit1Views.h"
 
 #include "Naming.h"
 #include "Resources.h"
@@ -15,6 +15,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QScreen>
 #include <QScrollBar>
@@ -66,6 +67,16 @@ TForm1::TForm1(QWidget* parent) : QMainWindow(parent) {
     // Long result lines are cut at the window's edge instead of widening it.
     StatusText->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
     StatusBar1->addWidget(StatusText, 1);
+    ArchiveProgress = new QProgressBar(StatusBar1);
+    ArchiveProgress->setObjectName(QStringLiteral("ArchiveProgress"));
+    ArchiveProgress->setRange(0, archive::kMostRecords);
+    ArchiveProgress->setMaximumWidth(160);
+    ArchiveProgress->hide();
+    ArchiveTimeLeft = new QLabel(StatusBar1);
+    ArchiveTimeLeft->setObjectName(QStringLiteral("ArchiveTimeLeft"));
+    ArchiveTimeLeft->hide();
+    StatusBar1->addPermanentWidget(ArchiveTimeLeft);
+    StatusBar1->addPermanentWidget(ArchiveProgress);
     setStatusBar(StatusBar1);
     setStatusText(QStringLiteral("Przepływomierz nie podłączony - praca w trybie offline"));
 
@@ -84,8 +95,10 @@ TForm1::TForm1(QWidget* parent) : QMainWindow(parent) {
     Transactions = model::StartWorker;
     PollView = std::make_unique<PollWindow>(*this);
     // Through a lambda, so that a test can swap the factory at any time.
-    Poll = std::make_unique<monitor::core::PollCycle>(
-        Link, [this](const modbus::TransactionRequest& request) { return Transactions(request); }, *PollView);
+    const auto start = [this](const modbus::TransactionRequest& request) { return Transactions(request); };
+    Poll = std::make_unique<monitor::core::PollCycle>(Link, start, *PollView);
+    ArchiveView = std::make_unique<ArchiveWindow>(*this);
+    Archive = std::make_unique<archive::ArchiveCycle>(Link, start, *ArchiveView, *Poll);
 
     buildCommunicationPage();
     buildDevicePage();
@@ -209,10 +222,19 @@ void TForm1::showEvent(QShowEvent* event) {
 }
 
 void TForm1::closeEvent(QCloseEvent* event) {
-    // Nothing is saved; a transaction in flight is given up.
+    // A download is not thrown away by one click: first the questions of a
+    // stop, and "NIE" keeps the window open.
+    bool close = true;
+    monitor::Guarded([this, &close] { close = Archive->CloseRequested(); });
+    if (!close) {
+        event->ignore();
+        return;
+    }
+    // Nothing else is saved; a transaction in flight is given up.
     FocusOnTabSheet2 = false;
     for (QTimer* timer : {Timer1, Timer2, Timer3, Timer4}) timer->stop();
     releaseActiveRead();
+    if (Form2) Form2->hide();
     QMainWindow::closeEvent(event);
 }
 

@@ -8,6 +8,7 @@
 
 #include "ComboBoxes.h"
 
+#include <ArchiveCycle.h>
 #include <Editing.h>
 #include <Link.h>
 #include <ParameterBlock.h>
@@ -27,6 +28,7 @@ class QLabel;
 class QLineEdit;
 class QListWidget;
 class QPlainTextEdit;
+class QProgressBar;
 class QPushButton;
 class QStatusBar;
 class QTabWidget;
@@ -142,9 +144,14 @@ public:
     monitor::core::LinkState Link;
     // Starts every transaction; a real worker unless a test replaces it.
     modbus::TransactionFactory Transactions;
-    // The confirmation dialogs, created by the program at start-up.
+    // The confirmation dialogs and the export window, created by the program
+    // at start-up.
     TOKBottomDlg1* OKBottomDlg1 = nullptr;
     TOKBottomDlg2* OKBottomDlg2 = nullptr;
+    QWidget* Form2 = nullptr;
+    // The download's progress beside the status text, shown while it runs.
+    QProgressBar* ArchiveProgress = nullptr;
+    QLabel* ArchiveTimeLeft = nullptr;
 
     // The one text of the status bar.
     void setStatusText(const QString& text);
@@ -157,6 +164,7 @@ public:
 
     // --- polling and the device page ---
     monitor::core::PollCycle& poll() { return *Poll; }
+    archive::ArchiveCycle& archiveCycle() { return *Archive; }
     // The meter's active alarms into ListBox1, one line per set bit.
     void setAlarms(uint8_t alarms);
     // The range list of a DN index into ComboBox2 (none for an unknown index).
@@ -166,6 +174,21 @@ public:
     // Line codes of the Parity and StopBits lists.
     uint8_t getParity() const;
     uint8_t getStopBits() const;
+    // The communication settings as the cycles use them, or why they cannot.
+    monitor::core::Reading<modbus::LinkSettings> readLink();
+    monitor::core::Reading<int32_t> readPeriod();
+    monitor::core::Reading<int32_t> readTimeout();
+    QTimer* timer(monitor::core::TimerId id) const;
+
+    // --- archive download ---
+    // The fourteen controls that must not be used while the archive is handled.
+    void DisableSettingControls();
+    void EnableSettingControls();
+    // The export window's choices: an error text, or empty once the download runs.
+    QString CreateExportFile(const QString& path);
+    QString OpenExportFileForUpdate(const QString& path);
+    // The export window has been hidden.
+    void ExportWindowHidden();
 
     // --- start-up and settings ---
     void FormShow();
@@ -222,6 +245,7 @@ private:
     void saveSettings();
 
     class PollWindow;
+    class ArchiveWindow;
     template <class Box> void queueChoice(Box* box, monitor::core::ListSetting setting);
     void queueCutoff();
     void queueAlarm(int alarm);
@@ -229,6 +253,8 @@ private:
     QLabel* StatusText = nullptr;
     std::unique_ptr<PollWindow> PollView; // before Poll: the cycle talks to it
     std::unique_ptr<monitor::core::PollCycle> Poll;
+    std::unique_ptr<ArchiveWindow> ArchiveView; // before Archive: the cycle talks to it
+    std::unique_ptr<archive::ArchiveCycle> Archive;
     bool Shown = false;
     // The focus is on the communication page, or went from it to no widget
     // or to another window (a message box) and has not yet come back.

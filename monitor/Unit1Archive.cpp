@@ -1,11 +1,151 @@
-// TForm1: the archive download.
+// TForm1: the archive download. The cycle decides; these handlers and the
+// window side carry it out.
 #include "Unit1.h"
 
-#include <QKeyEvent>
+#include "Convert.h"
+#include "DZakoncz.h"
+#include "Messages.h"
+#include "Unit1Views.h"
+
+#include <QDir>
+#include <QFileDialog>
+#include <QLabel>
+#include <QLineEdit>
+#include <QLocale>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTimer>
+
+#include <chrono>
+#include <initializer_list>
+#include <mutex>
+
+// Opens the export window, or stops a running archive download.
+void TForm1::Button5Click() {
+    Archive->ArchiveButton();
+}
 
 // One tick of the archive cycle.
-void TForm1::Timer3Timer() {}
+void TForm1::Timer3Timer() {
+    Archive->Tick();
+}
+
 // End of the pacing between archive requests: starts the next request.
-void TForm1::Timer4Timer() {}
-// Opens the export window, or stops a running archive download.
-void TForm1::Button5Click() {}
+void TForm1::Timer4Timer() {
+    Archive->PacingEnd();
+}
+
+void TForm1::DisableSettingControls() {
+    ArchiveView->SetSettingControlsEnabled(false);
+}
+
+void TForm1::EnableSettingControls() {
+    ArchiveView->SetSettingControlsEnabled(true);
+}
+
+QString TForm1::CreateExportFile(const QString& path) {
+    return QString::fromStdString(Archive->CreateExportFile(path.toStdString()));
+}
+
+QString TForm1::OpenExportFileForUpdate(const QString& path) {
+    return QString::fromStdString(Archive->OpenExportFileForUpdate(path.toStdString()));
+}
+
+void TForm1::ExportWindowHidden() {
+    Archive->ExportWindowHidden();
+}
+
+// --- what the archive cycle asks of the window ---
+
+struct TForm1::ArchiveWindow::Notifier {
+    std::mutex mutex;
+    TForm1* form = nullptr; // under the mutex; cleared before the window goes
+};
+
+TForm1::ArchiveWindow::ArchiveWindow(TForm1& form) : CycleWindow(form), Notify(std::make_shared<Notifier>()) {
+    Notify->form = &form;
+}
+
+TForm1::ArchiveWindow::~ArchiveWindow() {
+    // A worker still running may call in later: it must find nobody.
+    std::lock_guard lock(Notify->mutex);
+    Notify->form = nullptr;
+}
+
+std::function<void()> TForm1::ArchiveWindow::CompletionNotifier() {
+    return [notify = Notify] {
+        std::lock_guard lock(notify->mutex);
+        TForm1* form = notify->form;
+        if (!form) return;
+        // Runs on the window's thread as an early tick; dropped if the window
+        // is destroyed before it gets there.
+        QMetaObject::invokeMethod(
+            form, [form] { monitor::Guarded([form] { form->Timer3Timer(); }); }, Qt::QueuedConnection);
+    };
+}
+
+int64_t TForm1::ArchiveWindow::NowMs() {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+monitor::core::Reading<int32_t> TForm1::ArchiveWindow::ReadTimeout() {
+    return Form.readTimeout();
+}
+
+std::string TForm1::ArchiveWindow::DecimalSeparator() {
+    return QLocale().decimalPoint().toStdString();
+}
+
+void TForm1::ArchiveWindow::SetArchiveCaption(const std::string& caption) {
+    Form.Button5->setText(QString::fromStdString(caption));
+}
+
+void TForm1::ArchiveWindow::SetSettingControlsEnabled(bool enabled) {
+    for (QWidget* control : std::initializer_list<QWidget*>{
+             Form.ComboBox2, Form.ComboBox3, Form.ComboBox4, Form.ComboBox5, Form.ComboBox6, Form.ComboBox7,
+             Form.ComboBox9, Form.ComboBox10, Form.Edit8, Form.MaskEdit4, Form.MaskEdit5, Form.Button4,
+             Form.Button1, Form.Button2})
+        control->setEnabled(enabled);
+}
+
+void TForm1::ArchiveWindow::ShowExportWindow() {
+    if (!Form.Form2) return;
+    Form.Form2->show();
+    Form.Form2->raise();
+    Form.Form2->activateWindow();
+}
+
+bool TForm1::ArchiveWindow::Ask(const std::string& question) {
+    return ::Ask(Form.OKBottomDlg2, QString::fromStdString(question));
+}
+
+void TForm1::ArchiveWindow::ShowInformation(const std::string& text) {
+    monitor::ShowInformation(QString::fromStdString(text));
+}
+
+void TForm1::ArchiveWindow::ShowProgress(bool running, int recordsRead, int file, int64_t msLeft) {
+    Form.ArchiveProgress->setVisible(running);
+    Form.ArchiveTimeLeft->setVisible(running);
+    if (!running) return;
+    Form.ArchiveProgress->setValue(recordsRead);
+    Form.ArchiveProgress->setFormat(QStringLiteral("plik %1: %p%").arg(file));
+    if (msLeft < 0) {
+        Form.ArchiveTimeLeft->setText(QString());
+        return;
+    }
+    const int64_t seconds = (msLeft + 999) / 1000;
+    Form.ArchiveTimeLeft->setText(QStringLiteral("pozostało najwyżej %1:%2")
+                                      .arg(seconds / 60)
+                                      .arg(seconds % 60, 2, 10, QLatin1Char('0')));
+}
+
+std::string TForm1::ArchiveWindow::ChooseOtherFile(const std::string& error) {
+    monitor::ShowError(QString::fromStdString(error));
+    if (!::Ask(Form.OKBottomDlg2, QStringLiteral("Zapisać odczytane dane do innego pliku ?"))) return {};
+    QFileDialog dialog(&Form, QStringLiteral("Podaj plik do zapisu"), QDir::currentPath());
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    dialog.setFileMode(QFileDialog::AnyFile);
+    return monitor::ExecuteFileDialog(&dialog).toStdString();
+}

@@ -3,7 +3,7 @@
 
 #include "Convert.h"
 #include "Messages.h"
-#include "Unit1PollWindow.h"
+#include "Unit1Views.h"
 
 #include <Decode.h>
 #include <SerialPort.h>
@@ -121,62 +121,36 @@ uint8_t TForm1::getStopBits() const {
     return monitor::StrToInt(StopBits->text()) == 2 ? modbus::kTwoStopBits : modbus::kOneStopBit;
 }
 
-// --- what the cycle asks of the window ---
+// --- the settings as the cycles read them ---
 
-QTimer* TForm1::PollWindow::timer(TimerId id) const {
+QTimer* TForm1::timer(TimerId id) const {
     switch (id) {
     case TimerId::Timer1:
-        return Form.Timer1;
+        return Timer1;
     case TimerId::Timer2:
-        return Form.Timer2;
+        return Timer2;
     case TimerId::Timer3:
-        return Form.Timer3;
+        return Timer3;
     case TimerId::Timer4:
-        return Form.Timer4;
+        return Timer4;
     }
-    return Form.Timer1;
+    return Timer1;
 }
 
-void TForm1::PollWindow::SetStatus(const std::string& text) {
-    Form.setStatusText(q(text));
-}
-
-bool TForm1::PollWindow::DiagnosticsOn() const {
-    return Form.DiagnosticsOn;
-}
-
-void TForm1::PollWindow::AppendTrace(const std::string& line) {
-    Form.appendDiagnostics(line);
-}
-
-void TForm1::PollWindow::StartTimer(TimerId id, int intervalMs) {
-    QTimer* t = timer(id);
-    if (intervalMs >= 0) t->setInterval(intervalMs);
-    t->start();
-}
-
-void TForm1::PollWindow::StopTimer(TimerId id) {
-    timer(id)->stop();
-}
-
-void TForm1::PollWindow::ShowError(const std::string& text) {
-    monitor::ShowError(q(text));
-}
-
-Reading<modbus::LinkSettings> TForm1::PollWindow::ReadLink() {
+Reading<modbus::LinkSettings> TForm1::readLink() {
     using Result = Reading<modbus::LinkSettings>;
     modbus::LinkSettings link;
     const auto listText = [](const DropDownBox* box) {
         return box->currentIndex() < 0 ? QString() : box->text();
     };
 
-    const QString port = listText(Form.PortNr);
+    const QString port = listText(PortNr);
     if (port.isEmpty())
         return refuse<modbus::LinkSettings>(QStringLiteral("Numer portu"),
                                             QStringLiteral("nie wybrano portu."));
     link.PortName = port.toStdString();
 
-    const QString speed = listText(Form.Speed);
+    const QString speed = listText(Speed);
     if (speed.isEmpty())
         return refuse<modbus::LinkSettings>(QStringLiteral("Prędkość transmisji"),
                                             QStringLiteral("nie wybrano prędkości."));
@@ -187,21 +161,21 @@ Reading<modbus::LinkSettings> TForm1::PollWindow::ReadLink() {
                                             QString::fromUtf8(error.what()));
     }
 
-    if (listText(Form.Parity).isEmpty())
+    if (listText(Parity).isEmpty())
         return refuse<modbus::LinkSettings>(QStringLiteral("Kontola parzystości"),
                                             QStringLiteral("nie wybrano parzystości."));
-    link.Parity = Form.getParity();
-    if (listText(Form.StopBits).isEmpty())
+    link.Parity = getParity();
+    if (listText(StopBits).isEmpty())
         return refuse<modbus::LinkSettings>(QStringLiteral("Bity stopu"),
                                             QStringLiteral("nie wybrano liczby bitów stopu."));
-    link.StopBits = Form.getStopBits();
+    link.StopBits = getStopBits();
 
     // Only an address the meter can have: 0 would be a broadcast that every
     // meter on the line obeys without answering.
     const QString addressLabel = QStringLiteral("Adres przepływomierza");
     int32_t address = 0;
     try {
-        address = monitor::StrToInt(Form.MaskEdit6->text());
+        address = monitor::StrToInt(MaskEdit6->text());
     } catch (const monitor::ConvertError& error) {
         return refuse<modbus::LinkSettings>(addressLabel, QString::fromUtf8(error.what()));
     }
@@ -213,11 +187,11 @@ Reading<modbus::LinkSettings> TForm1::PollWindow::ReadLink() {
     return result;
 }
 
-Reading<int32_t> TForm1::PollWindow::ReadPeriod() {
+Reading<int32_t> TForm1::readPeriod() {
     const QString label = QStringLiteral("Okres skanowania [ms]");
     int32_t period = 0;
     try {
-        period = monitor::StrToInt(Form.Period->text());
+        period = monitor::StrToInt(Period->text());
     } catch (const monitor::ConvertError& error) {
         return refuse<int32_t>(label, QString::fromUtf8(error.what()));
     }
@@ -226,6 +200,19 @@ Reading<int32_t> TForm1::PollWindow::ReadPeriod() {
     result.value = period;
     return result;
 }
+
+Reading<int32_t> TForm1::readTimeout() {
+    Reading<int32_t> result;
+    try {
+        result.value = monitor::StrToInt(MaskEdit1->text());
+    } catch (const monitor::ConvertError& error) {
+        result.error = settingError(QStringLiteral("Timeout odpowiedzi przetwornika [ms]"),
+                                    QString::fromUtf8(error.what()));
+    }
+    return result;
+}
+
+// --- what the polling cycle asks of the window ---
 
 model::CachedIndexes TForm1::PollWindow::Decode(const model::ParameterBlock& block) {
     return Form.showParameterBlock(block);

@@ -104,7 +104,8 @@ constexpr int kReverseReg = 19;
 struct Simulator::Impl {
     explicit Impl(Options o)
         : options(std::move(o)), archive(MakeArchive(options.archiveRecords, options.archiveWrapped,
-                                                     options.seed, std::time(nullptr))),
+                                                     options.seed,
+                                                     options.archiveNow ? options.archiveNow : std::time(nullptr))),
           regs(DefaultRegisters()), liveSince(Clock::now()), dropRng(options.seed),
           wireTiming(options.wireTiming) {
         std::mt19937 rng(options.seed);
@@ -132,6 +133,7 @@ struct Simulator::Impl {
     int faultCode = 0;
     int faultDelayMs = 0;
     double dropProbability = 0;
+    double faultShare = 1; // of the requests that get the fault
     std::mt19937 dropRng;
     bool wireTiming;
 
@@ -382,6 +384,8 @@ struct Simulator::Impl {
             delayMs = std::max(0, faultDelayMs);
             timing = wireTiming;
             drop = dropProbability > 0 && static_cast<double>(dropRng()) / 4294967296.0 < dropProbability;
+            if (f != Fault::None && faultShare < 1 && static_cast<double>(dropRng()) / 4294967296.0 >= faultShare)
+                f = Fault::None;
         }
         if (drop) return Log(frame, {}, "dropped");
         if (f == Fault::Silence) return Log(frame, {}, "silence");
@@ -627,6 +631,11 @@ void Simulator::SetFault(Fault fault, int code, int delayMs) {
 void Simulator::SetDropProbability(double p) {
     std::lock_guard lock(impl_->faultMutex);
     impl_->dropProbability = std::isfinite(p) ? std::clamp(p, 0.0, 1.0) : 0.0;
+}
+
+void Simulator::SetFaultShare(double share) {
+    std::lock_guard lock(impl_->faultMutex);
+    impl_->faultShare = std::isfinite(share) ? std::clamp(share, 0.0, 1.0) : 1.0;
 }
 
 void Simulator::SetWireTiming(bool on) {

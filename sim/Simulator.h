@@ -34,6 +34,7 @@ struct Options {
     std::string linkName = "COM1";
     int archiveRecords = 100;    // dated records before the all-zero end record
     bool archiveWrapped = false; // ring buffer: newest records first in reading order
+    std::time_t archiveNow = 0;  // the newest record is the last quarter hour before this (0: now)
     uint32_t seed = 1;           // for the drop probability and the live values
     int parity = 0;              // serial device only: 0 none, 1 odd, 2 even
 };
@@ -69,6 +70,7 @@ public:
     // Fault injection; safe to change while serving.
     void SetFault(Fault fault, int code = 0, int delayMs = 0);
     void SetDropProbability(double p); // 0..1: share of requests left unanswered
+    void SetFaultShare(double share);  // 0..1: share of requests that get the fault (1 at start)
     void SetWireTiming(bool on);
 
     // The 27 registers (index 0 = register 1), as the next read returns them.

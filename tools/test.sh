@@ -10,7 +10,7 @@ ctest --preset ci -j2
 # Where threads meet (the worker, the window polling the simulator) once more
 # under ThreadSanitizer.
 cmake --preset tsan
-cmake --build --preset tsan -j2 --target tst_worker tst_monitor_polling
+cmake --build --preset tsan -j2 --target tst_worker tst_monitor_polling tst_monitor_archive
 ctest --preset tsan -L threads
 # Every test once more under AddressSanitizer and UndefinedBehaviorSanitizer.
 cmake --preset asan

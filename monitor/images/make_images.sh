@@ -2,6 +2,7 @@
 # Draws the program's own pictures with ImageMagick:
 #   strip.jpg  the picture strip of the communication page (a flowmeter on a pipe)
 #   icon.png   the window icon (a gauge with a drop)
+#   archive.jpg the picture of the export window (a sheet with a table)
 # Run from anywhere; the results are written beside this script and embedded
 # through monitor_images.qrc.
 set -euo pipefail
@@ -37,3 +38,12 @@ convert -size 64x64 xc:none \
   -stroke none -fill '#0b2a6f' -draw 'circle 32,32 32,28' \
   -fill '#0050d0' -draw 'path "M 32,38 C 26,46 24,50 28,55 C 31,58 33,58 36,55 C 40,50 38,46 32,38 Z"' \
   -strip icon.png
+
+# Export window picture, 97 x 97: a sheet with a table and an arrow into it.
+convert -size 97x97 gradient:'#a6caf0'-'#0b2a6f' \
+  -stroke '#203040' -strokewidth 1 -fill '#ffffff' -draw 'polygon 22,10 62,10 76,24 76,88 22,88' \
+  -fill '#c4ccd4' -draw 'polygon 62,10 62,24 76,24' \
+  -stroke '#7a848e' -draw 'line 28,40 70,40' -draw 'line 28,50 70,50' -draw 'line 28,60 70,60' \
+  -draw 'line 28,70 70,70' -draw 'line 28,80 70,80' -draw 'line 42,34 42,84' -draw 'line 56,34 56,84' \
+  -stroke none -fill '#800000' -draw 'polygon 8,30 20,30 20,46 28,46 14,60 0,46 8,46' \
+  -strip -quality 90 archive.jpg

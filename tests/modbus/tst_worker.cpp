@@ -1,8 +1,12 @@
 // The worker against the simulated meter over a real pseudo-terminal.
 #include "Modbus.h"
+#include "PtyPair.h"
 #include "Simulator.h"
 
+#include <poll.h>
+
 #include <QDir>
+#include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
 #include <ctime>
@@ -198,6 +202,56 @@ private slots:
         // answer would land in the next test's exchange.
         QTRY_VERIFY(sim->RequestsSeen() > seen);
         QTest::qWait(50);
+    }
+
+    // A reply to an earlier request comes while the next one starts: with a
+    // wait for silence it is dropped and the real reply taken; without, the
+    // stale reply would be taken for this record (which is what the wait is for).
+    void staleReplyBeforeTheRequest_data() {
+        QTest::addColumn<uint32_t>("quietMs");
+        QTest::addColumn<int>("takenRecordByte");
+        QTest::newRow("no wait: the stale reply is taken") << 0u << 0xAA;
+        QTest::newRow("wait for silence: the real reply") << 100u << 0xBB;
+    }
+    void staleReplyBeforeTheRequest() {
+        QFETCH(uint32_t, quietMs);
+        QFETCH(int, takenRecordByte);
+        PtyPair pty;
+        QVERIFY(pty.ok());
+        QFile::remove("COM5");
+        QVERIFY(QFile::link(QString::fromStdString(pty.slavePath), "COM5"));
+        const auto reply = [](uint8_t fill) {
+            std::vector<uint8_t> r{0x01, 0x14, 0x18, 0x17, 0x06};
+            r.resize(27, fill);
+            const uint16_t crc = Crc16(r.data(), r.size());
+            r.push_back(static_cast<uint8_t>(crc & 0xFF));
+            r.push_back(static_cast<uint8_t>(crc >> 8));
+            return r;
+        };
+        auto w = ModbusRead::Create();
+        w->SetPortSettings("COM5", 115200, 8, kOneStopBit, kNoParity);
+        w->DeviceAddress = 1;
+        w->ArchiveRequested = -1;
+        w->ArchiveFile = 1;
+        w->ArchiveRecord = 11;
+        w->QuietMs = quietMs;
+        w->Start();
+        QTest::qWait(20);
+        const auto stale = reply(0xAA);
+        QCOMPARE(::write(pty.master, stale.data(), stale.size()), ssize_t(stale.size()));
+        // The meter answers the request once it has it.
+        uint8_t request[64];
+        pollfd fd{pty.master, POLLIN, 0};
+        QVERIFY(::poll(&fd, 1, 2000) == 1);
+        QTest::qWait(5);
+        QCOMPARE(::read(pty.master, request, sizeof request), ssize_t{12});
+        const auto real = reply(0xBB);
+        QCOMPARE(::write(pty.master, real.data(), real.size()), ssize_t(real.size()));
+        QVERIFY(WaitDone(w));
+        QCOMPARE(Result(w), QString("Odczyt danych z archiwum zakończony sukcesem"));
+        QCOMPARE(int(w->RxBuffer[10]), takenRecordByte);
+        w->Release();
+        QFile::remove("COM5");
     }
 
     void manyTransactionsLeaveNoThread() {

@@ -1,0 +1,43 @@
+// The export window: where the user chooses the file that a download is
+// written to, new or an existing export to bring up to date. It opens the
+// file through the main window, which starts the download; then it hides.
+#pragma once
+
+#include <QWidget>
+
+class QFileDialog;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+class TForm1;
+
+class TForm2 : public QWidget {
+    Q_OBJECT
+public:
+    // Not shown until the main window's archive button asks for it.
+    explicit TForm2(TForm1& form1, QWidget* parent = nullptr);
+
+    QLabel* Image1;
+    QPushButton* Button2; // "Zapisz nowy plik"
+    QPushButton* Button1; // "Uaktualnij plik "
+    QLineEdit* Edit1;     // the proposed or chosen path
+    QFileDialog* OpenDialog1;
+
+    void FormShow();
+    void FormHide();
+    void Button2Click();
+    void Button1Click();
+
+protected:
+    void showEvent(QShowEvent* event) override;
+    void hideEvent(QHideEvent* event) override;
+
+private:
+    // The file dialog with a title and a proposed name; empty when cancelled.
+    QString chooseFile(const QString& title, const QString& proposedName);
+    QString proposedName() const;
+    void create(const QString& path);
+    void update(const QString& path);
+
+    TForm1& Form1;
+};

@@ -1,0 +1,63 @@
+// The window side of the two cycles: each carries out what its cycle decides.
+#pragma once
+
+#include "Messages.h"
+#include "Unit1.h"
+
+#include <ArchiveCycle.h>
+
+#include <QTimer>
+
+// What both cycles ask of the window in the same way.
+template <class Base> class CycleWindow : public Base {
+public:
+    explicit CycleWindow(TForm1& form) : Form(form) {}
+
+    void SetStatus(const std::string& text) override { Form.setStatusText(QString::fromStdString(text)); }
+    bool DiagnosticsOn() const override { return Form.DiagnosticsOn; }
+    void AppendTrace(const std::string& line) override { Form.appendDiagnostics(line); }
+    void StartTimer(monitor::core::TimerId id, int intervalMs) override {
+        QTimer* t = Form.timer(id);
+        if (intervalMs >= 0) t->setInterval(intervalMs);
+        t->start();
+    }
+    void StopTimer(monitor::core::TimerId id) override { Form.timer(id)->stop(); }
+    void ShowError(const std::string& text) override { monitor::ShowError(QString::fromStdString(text)); }
+    monitor::core::Reading<modbus::LinkSettings> ReadLink() override { return Form.readLink(); }
+    monitor::core::Reading<int32_t> ReadPeriod() override { return Form.readPeriod(); }
+
+protected:
+    TForm1& Form;
+};
+
+class TForm1::PollWindow final : public CycleWindow<monitor::core::PollView> {
+public:
+    using CycleWindow::CycleWindow;
+    model::CachedIndexes Decode(const model::ParameterBlock& block) override;
+    void SetConnectCaption(const std::string& caption) override;
+    void SetListsEditable(bool editable) override;
+    void RestoreSelections(const model::CachedIndexes& indexes) override;
+};
+
+class TForm1::ArchiveWindow final : public CycleWindow<archive::ArchiveView> {
+public:
+    explicit ArchiveWindow(TForm1& form);
+    ~ArchiveWindow() override;
+    int64_t NowMs() override;
+    monitor::core::Reading<int32_t> ReadTimeout() override;
+    std::string DecimalSeparator() override;
+    void SetArchiveCaption(const std::string& caption) override;
+    void SetSettingControlsEnabled(bool enabled) override;
+    void ShowExportWindow() override;
+    bool Ask(const std::string& question) override;
+    void ShowInformation(const std::string& text) override;
+    void ShowProgress(bool running, int recordsRead, int file, int64_t msLeft) override;
+    std::string ChooseOtherFile(const std::string& error) override;
+    std::function<void()> CompletionNotifier() override;
+
+private:
+    // Shared with the workers' threads: whom to tell that a transaction is
+    // done; cleared when the window goes.
+    struct Notifier;
+    std::shared_ptr<Notifier> Notify;
+};

@@ -1,0 +1,323 @@
+// The archive download through the real windows, offscreen, against the
+// simulated meter on a pseudo-terminal; the dialogs are answered by the test.
+// Every file is compared byte for byte with one built from the simulator's
+// own records.
+#include "Application.h"
+#include "DPlik.h"
+#include "DZakoncz.h"
+#include "Messages.h"
+#include "Modbus.h"
+#include "Simulator.h"
+#include "Unit1.h"
+#include "Unit2.h"
+
+#include <Cp1250.h>
+#include <ExportFile.h>
+#include <RecordLine.h>
+
+#include <QDir>
+#include <QFile>
+#include <QFileDialog>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+
+#include <algorithm>
+#include <chrono>
+#include <ctime>
+
+namespace {
+constexpr std::time_t kNow = 1717243200; // 2024-06-01 12:00 UTC
+constexpr int kLong = 60000;             // ms: a whole download under the sanitizers
+
+QByteArray readFile(const QString& path) {
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
+}
+} // namespace
+
+class TestMonitorArchive : public QObject {
+    Q_OBJECT
+    std::unique_ptr<QTemporaryDir> dir;
+    QString oldDir;
+    std::unique_ptr<vqtsim::Simulator> sim;
+    std::unique_ptr<TForm1> form;
+    std::unique_ptr<TOKBottomDlg1> dlg1;
+    std::unique_ptr<TOKBottomDlg2> dlg2;
+    std::unique_ptr<TForm2> form2;
+    QStringList asked, infos, errors, dialogTitles;
+    QMap<QString, QList<bool>> answers; // question -> the answers to give, in turn
+    QString chosenFile;
+
+    void startSim(int records, std::time_t now = kNow) {
+        sim.reset();
+        vqtsim::Options o;
+        o.linkDir = dir->path().toStdString();
+        o.wireTiming = false;
+        o.archiveRecords = records;
+        o.archiveWrapped = true;
+        o.archiveNow = now;
+        sim = std::make_unique<vqtsim::Simulator>(o);
+        QVERIFY2(sim->Start(), sim->Error().c_str());
+    }
+    // The export the simulator's records should give: every dated record, in
+    // time order, numbered from 0.
+    QByteArray expectedFile(int upTo = -1) const {
+        std::vector<std::string> lines;
+        for (int file = 1; file <= 4; ++file)
+            for (int i = 0; i < 3225; ++i) {
+                const auto record = sim->ArchiveRecord(file, i);
+                archive::ArchiveRecord r;
+                std::copy(record.begin(), record.end(), r.begin());
+                const std::string line = archive::BuildRecordLine(r, ",");
+                if (archive::RecordDateField(line) <= "1999-01-01" ||
+                    (upTo >= 0 && static_cast<int>(lines.size()) == upTo))
+                    goto done;
+                lines.push_back(model::Utf8ToCp1250(line));
+            }
+    done:
+        std::sort(lines.begin(), lines.end());
+        return QByteArray::fromStdString(archive::ExportHeader() + "\r\n" + archive::NumberedLines(lines, 0));
+    }
+    QString path(const char* name = "export.csv") const { return dir->filePath(QLatin1String(name)); }
+    void answer(const QString& question, QList<bool> replies) { answers[question] = std::move(replies); }
+    // Through the export window as the user would: the archive button, one of
+    // the two buttons, the file dialog, the questions.
+    void choose(QPushButton*(TForm2::*button), const QString& file) {
+        QTest::mouseClick(form->Button5, Qt::LeftButton);
+        QTRY_VERIFY(form2->isVisible());
+        chosenFile = file;
+        QTest::mouseClick((*form2).*button, Qt::LeftButton);
+    }
+    bool downloadFinished() {
+        return QTest::qWaitFor([this] { return !form->archiveCycle().ArchiveRunning(); }, kLong);
+    }
+
+private slots:
+    void init() {
+        oldDir = QDir::currentPath();
+        dir = std::make_unique<QTemporaryDir>();
+        QVERIFY(QDir::setCurrent(dir->path()));
+        asked.clear();
+        infos.clear();
+        errors.clear();
+        dialogTitles.clear();
+        answers.clear();
+        monitor::SetErrorFunction([this](const QString& t) { errors << t; });
+        monitor::SetInformationFunction([this](const QString& t) { infos << t; });
+        SetQuestionFunction([this](TOKBottomDlg*, const QString& q) {
+            asked << q;
+            QList<bool>& replies = answers[q];
+            return replies.isEmpty() ? false : replies.takeFirst();
+        });
+        monitor::SetFileDialogFunction([this](QFileDialog* d) {
+            dialogTitles << d->windowTitle();
+            return chosenFile;
+        });
+        form = std::make_unique<TForm1>();
+        dlg1 = std::make_unique<TOKBottomDlg1>(form.get());
+        dlg2 = std::make_unique<TOKBottomDlg2>(form.get());
+        form2 = std::make_unique<TForm2>(*form);
+        form->OKBottomDlg1 = dlg1.get();
+        form->OKBottomDlg2 = dlg2.get();
+        form->Form2 = form2.get();
+        form->show();
+        QVERIFY(QTest::qWaitForWindowExposed(form.get()));
+        form->MaskEdit1->setText(QStringLiteral("100"));
+        form->Period->setText(QStringLiteral("0"));
+    }
+    void cleanup() {
+        form->Form2 = nullptr;
+        form2.reset();
+        dlg2.reset(); // children of the window: before it
+        dlg1.reset();
+        form.reset();
+        QVERIFY(modbus::ModbusRead::WaitForAllWorkers(std::chrono::seconds(5)));
+        sim.reset();
+        SetQuestionFunction({});
+        monitor::SetFileDialogFunction({});
+        monitor::SetErrorFunction({});
+        monitor::SetInformationFunction({});
+        QDir::setCurrent(oldDir);
+    }
+
+    void newFileThenUpdates() {
+        startSim(300);
+        form->Button4Click(); // polling stops for the download, and stays off
+        QVERIFY(form->Link.Connected);
+        answer(QStringLiteral("Plik nie istnieje. Utworzyć nowy ?"), {true});
+        choose(&TForm2::Button2, path());
+        QCOMPARE(dialogTitles, QStringList{"Podaj plik do zapisu"});
+        QVERIFY(!form2->isVisible());
+        QCOMPARE(form->Button5->text(), QStringLiteral("Zakończ zapis danych z archiwum"));
+        QVERIFY(!form->ComboBox2->isEnabled() && !form->Button4->isEnabled());
+        QVERIFY(downloadFinished());
+        QCOMPARE(infos, QStringList{"Zapis archiwum do pliku zakończony."});
+        QCOMPARE(readFile(path()), expectedFile());
+        QCOMPARE(form->Button5->text(), QStringLiteral("Zapisz dane z archiwum do pliku"));
+        QVERIFY(form->ComboBox2->isEnabled() && form->Button4->isEnabled());
+        QVERIFY(!form->Link.Connected && !form->Timer1->isActive());
+
+        // Right after: nothing new, the file stays as it is.
+        const QByteArray first = readFile(path());
+        answer(QStringLiteral("Plik istnieje. Dopisać nowe dane ?"), {true});
+        choose(&TForm2::Button1, path());
+        QVERIFY(downloadFinished());
+        QCOMPARE(infos.size(), 2);
+        QCOMPARE(readFile(path()), first);
+
+        // Ten quarter hours later the meter holds ten more records: only those are added.
+        startSim(310, kNow + 10 * 900);
+        answer(QStringLiteral("Plik istnieje. Dopisać nowe dane ?"), {true});
+        choose(&TForm2::Button1, path());
+        QVERIFY(downloadFinished());
+        QCOMPARE(readFile(path()), expectedFile());
+        QVERIFY(readFile(path()).startsWith(first));
+        QVERIFY(errors.isEmpty());
+    }
+
+    void faultsOnTheLineGiveTheSameFile() {
+        startSim(120);
+        sim->SetDropProbability(0.1);
+        // First every reply comes just after the 100 ms time-out, so that it
+        // would arrive while a later request waits; then bad CRCs, exception
+        // replies and replies split after five bytes, one request in ten, in turn.
+        sim->SetFault(vqtsim::Fault::Late, 0, 115);
+        const struct {
+            vqtsim::Fault fault;
+            int code, delayMs;
+        } faults[] = {
+            {vqtsim::Fault::BadCrc, 0, 0}, {vqtsim::Fault::Exception, 4, 0}, {vqtsim::Fault::Split, 0, 30}};
+        int next = 0;
+        QTimer turn;
+        connect(&turn, &QTimer::timeout, this, [&] {
+            const auto& f = faults[next++ % 3];
+            sim->SetFault(f.fault, f.code, f.delayMs);
+            sim->SetFaultShare(0.1);
+            turn.setInterval(150);
+        });
+        answer(QStringLiteral("Plik nie istnieje. Utworzyć nowy ?"), {true});
+        choose(&TForm2::Button2, path());
+        turn.start(1000);
+        QVERIFY(downloadFinished());
+        turn.stop();
+        QVERIFY2(next >= 3, "every kind of fault had its turn");
+        QVERIFY(sim->RequestsSeen() > 121);
+        QCOMPARE(readFile(path()), expectedFile());
+    }
+
+    void userStops_data() {
+        QTest::addColumn<bool>("update");
+        QTest::addColumn<bool>("save");
+        QTest::newRow("new file, not saved: deleted") << false << false;
+        QTest::newRow("update, not saved: unchanged") << true << false;
+        QTest::newRow("silent meter, saved: every record read so far") << false << true;
+    }
+    void userStops() {
+        QFETCH(bool, update);
+        QFETCH(bool, save);
+        startSim(3000);
+        const QByteArray old("Nr logu\r\n7;2020-01-01;00:00:00;\r\n");
+        if (update) {
+            QFile f(path());
+            QVERIFY(f.open(QIODevice::WriteOnly));
+            f.write(old);
+            f.close();
+            answer(QStringLiteral("Plik istnieje. Dopisać nowe dane ?"), {true});
+            choose(&TForm2::Button1, path());
+        } else {
+            answer(QStringLiteral("Plik nie istnieje. Utworzyć nowy ?"), {true});
+            choose(&TForm2::Button2, path());
+        }
+        auto& cycle = form->archiveCycle();
+        QTRY_VERIFY_WITH_TIMEOUT(cycle.ArchiveLines.size() >= 30, kLong);
+        if (save) {
+            sim->SetFault(vqtsim::Fault::Silence);
+            QTRY_VERIFY_WITH_TIMEOUT(form->Link.BadReplies >= 2, kLong);
+        }
+        const int read = static_cast<int>(cycle.ArchiveLines.size());
+        answer(QStringLiteral("Zakończyć odczyt danych ?"), {true});
+        answer(QStringLiteral("Zapisać odczytane dane do pliku ?"), {save});
+        QTest::mouseClick(form->Button5, Qt::LeftButton);
+        QVERIFY(!cycle.ArchiveRunning());
+        QCOMPARE(form->Button5->text(), QStringLiteral("Zapisz dane z archiwum do pliku"));
+        if (update)
+            QCOMPARE(readFile(path()), old);
+        else if (save)
+            QCOMPARE(readFile(path()), expectedFile(read));
+        else
+            QVERIFY(!QFile::exists(path()));
+    }
+
+    void closingTheWindowDuringADownloadAsksFirst() {
+        startSim(3000);
+        answer(QStringLiteral("Plik nie istnieje. Utworzyć nowy ?"), {true});
+        choose(&TForm2::Button2, path());
+        QTRY_VERIFY_WITH_TIMEOUT(form->archiveCycle().ArchiveLines.size() >= 10, kLong);
+        answer(QStringLiteral("Zakończyć odczyt danych ?"), {false, true});
+        QVERIFY(!form->close()); // "NIE": the window stays and the download goes on
+        QVERIFY(form->archiveCycle().ArchiveRunning());
+        answer(QStringLiteral("Zapisać odczytane dane do pliku ?"), {true});
+        QVERIFY(form->close());
+        QCOMPARE(infos, QStringList{"Zapis archiwum do pliku zakończony."});
+        QVERIFY(readFile(path()).count("\r\n") > 10);
+    }
+
+    void exportWindow() {
+        startSim(10);
+        QTest::mouseClick(form->Button5, Qt::LeftButton);
+        QVERIFY(form2->isVisible());
+        QCOMPARE(form2->windowTitle(), QStringLiteral("Zapis danych z archiwum"));
+        QCOMPARE(form2->size(), QSize(350, 179));
+        QVERIFY(form2->windowFlags() & Qt::WindowStaysOnTopHint);
+        QVERIFY(!form2->Image1->pixmap().isNull());
+        // The proposed name keeps the address field's blanks.
+        QCOMPARE(form2->Edit1->text(), QDir::toNativeSeparators(path("VQT540_nr  1_1.csv")));
+        QCOMPARE(form2->focusWidget(), form2->Button2);
+        // Pressed again before a file is chosen: the same, harmlessly.
+        QTest::mouseClick(form->Button5, Qt::LeftButton);
+        QVERIFY(form2->isVisible());
+        // A cancelled dialog and "NIE" change nothing; the window stays.
+        choose(&TForm2::Button2, QString());
+        QTest::mouseClick(form2->Button1, Qt::LeftButton);
+        chosenFile = path("VQT540_nr  1_1.csv");
+        QTest::mouseClick(form2->Button2, Qt::LeftButton);
+        QCOMPARE(asked, QStringList{"Plik nie istnieje. Utworzyć nowy ?"});
+        QCOMPARE(dialogTitles, QStringList({"Podaj plik do zapisu", "Znajdź plik", "Podaj plik do zapisu"}));
+        QVERIFY(form2->isVisible() && !QFile::exists(chosenFile));
+        // An update of a file without a numbered last line is refused and leaves it alone.
+        QFile header(chosenFile);
+        QVERIFY(header.open(QIODevice::WriteOnly));
+        header.write("Nr logu;Data;Czas\r\n");
+        header.close();
+        answer(QStringLiteral("Plik istnieje. Dopisać nowe dane ?"), {true});
+        QTest::mouseClick(form2->Button1, Qt::LeftButton);
+        QCOMPARE(errors.size(), 1);
+        QVERIFY(errors.first().contains(QStringLiteral("nie można go uaktualnić")));
+        QCOMPARE(readFile(chosenFile), QByteArray("Nr logu;Data;Czas\r\n"));
+        // Shown again, the existing export is proposed for an update.
+        form2->hide();
+        QCOMPARE(form->Button5->text(), QStringLiteral("Zapisz dane z archiwum do pliku"));
+        QVERIFY(form->ComboBox2->isEnabled());
+        QTest::mouseClick(form->Button5, Qt::LeftButton);
+        QCOMPARE(form2->focusWidget(), form2->Button1);
+        // "NIE" to adding, "TAK" to erasing: a new file with log numbers from 0.
+        answer(QStringLiteral("Plik istnieje. Dopisać nowe dane ?"), {false});
+        answer(QStringLiteral("Plik istnieje. Czy skasować zawartość ?"), {true});
+        QTest::mouseClick(form2->Button1, Qt::LeftButton);
+        QVERIFY(downloadFinished());
+        QCOMPARE(readFile(chosenFile), expectedFile());
+    }
+};
+
+int main(int argc, char** argv) {
+    Application app(argc, argv);
+    QLocale::setDefault(QLocale(QLocale::Polish, QLocale::Poland));
+    TestMonitorArchive test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_monitor_archive.moc"
