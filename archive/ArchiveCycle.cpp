@@ -67,6 +67,7 @@ void ArchiveCycle::ExportWindowHidden() {
 }
 
 std::string ArchiveCycle::CreateExportFile(const std::string& path) {
+    if (std::string error = CheckSettings(); !error.empty()) return error;
     if (std::string error = archive::CreateExportFile(path); !error.empty()) return error;
     AppendMode = false;
     ExportFileName = path;
@@ -75,6 +76,7 @@ std::string ArchiveCycle::CreateExportFile(const std::string& path) {
 }
 
 std::string ArchiveCycle::OpenExportFileForUpdate(const std::string& path) {
+    if (std::string error = CheckSettings(); !error.empty()) return error;
     std::string content;
     if (std::string error = ReadExportFile(path, content); !error.empty()) return error;
     const std::optional<LastExportLine> last = ReadLastExportLine(content);
@@ -89,6 +91,15 @@ std::string ArchiveCycle::OpenExportFileForUpdate(const std::string& path) {
     AppendMode = true;
     ExportFileName = path;
     StartArchiveDownload();
+    return {};
+}
+
+std::string ArchiveCycle::CheckSettings() {
+    // Nothing starts on settings that cannot make a request; later, while the
+    // download runs, a field being typed in falls back to its last good value.
+    const monitor::core::Reading<modbus::LinkSettings> link = View.ReadLink();
+    if (!link.value) return link.error;
+    LastLink = link.value;
     return {};
 }
 

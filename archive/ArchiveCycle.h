@@ -96,6 +96,7 @@ public:
     std::string ExportFileName;
 
 private:
+    std::string CheckSettings();
     void StartArchiveDownload();
     void StartArchiveRequest();
     void FinishArchiveDownload();

@@ -70,13 +70,11 @@ TForm1::TForm1(QWidget* parent) : QMainWindow(parent) {
     ArchiveProgress = new QProgressBar(StatusBar1);
     ArchiveProgress->setObjectName(QStringLiteral("ArchiveProgress"));
     ArchiveProgress->setRange(0, archive::kMostRecords);
-    ArchiveProgress->setMaximumWidth(160);
+    ArchiveProgress->setFixedWidth(108);
     ArchiveProgress->hide();
-    ArchiveTimeLeft = new QLabel(StatusBar1);
-    ArchiveTimeLeft->setObjectName(QStringLiteral("ArchiveTimeLeft"));
-    ArchiveTimeLeft->hide();
-    StatusBar1->addPermanentWidget(ArchiveTimeLeft);
     StatusBar1->addPermanentWidget(ArchiveProgress);
+    // The result line with both counters needs nearly the whole width.
+    StatusBar1->setSizeGripEnabled(false);
     setStatusBar(StatusBar1);
     setStatusText(QStringLiteral("Przepływomierz nie podłączony - praca w trybie offline"));
 

@@ -149,9 +149,9 @@ public:
     TOKBottomDlg1* OKBottomDlg1 = nullptr;
     TOKBottomDlg2* OKBottomDlg2 = nullptr;
     QWidget* Form2 = nullptr;
-    // The download's progress beside the status text, shown while it runs.
+    // The download's progress and the time left, beside the status text
+    // while it runs.
     QProgressBar* ArchiveProgress = nullptr;
-    QLabel* ArchiveTimeLeft = nullptr;
 
     // The one text of the status bar.
     void setStatusText(const QString& text);

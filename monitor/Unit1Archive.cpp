@@ -126,19 +126,25 @@ void TForm1::ArchiveWindow::ShowInformation(const std::string& text) {
 }
 
 void TForm1::ArchiveWindow::ShowProgress(bool running, int recordsRead, int file, int64_t msLeft) {
-    Form.ArchiveProgress->setVisible(running);
-    Form.ArchiveTimeLeft->setVisible(running);
+    // One compact bar beside the status text, which keeps its room for the counters.
+    QProgressBar* bar = Form.ArchiveProgress;
+    bar->setVisible(running);
     if (!running) return;
-    Form.ArchiveProgress->setValue(recordsRead);
-    Form.ArchiveProgress->setFormat(QStringLiteral("plik %1: %p%").arg(file));
-    if (msLeft < 0) {
-        Form.ArchiveTimeLeft->setText(QString());
-        return;
+    bar->setValue(recordsRead);
+    QString left;
+    QString leftLong;
+    if (msLeft >= 0) {
+        const int64_t seconds = (msLeft + 999) / 1000;
+        left = seconds >= 60 ? QStringLiteral(" · %1 min").arg((seconds + 59) / 60)
+                             : QStringLiteral(" · %1 s").arg(seconds);
+        leftLong = QStringLiteral("; do końca najwyżej%1").arg(left.mid(2).prepend(QLatin1Char(' ')));
     }
-    const int64_t seconds = (msLeft + 999) / 1000;
-    Form.ArchiveTimeLeft->setText(QStringLiteral("pozostało najwyżej %1:%2")
-                                      .arg(seconds / 60)
-                                      .arg(seconds % 60, 2, 10, QLatin1Char('0')));
+    bar->setFormat(QStringLiteral("%p% · %1/4%2").arg(file).arg(left));
+    bar->setToolTip(QStringLiteral("Odczytano %1 z najwyżej %2 rekordów archiwum (plik %3 z 4)%4")
+                        .arg(recordsRead)
+                        .arg(archive::kMostRecords)
+                        .arg(file)
+                        .arg(leftLong));
 }
 
 std::string TForm1::ArchiveWindow::ChooseOtherFile(const std::string& error) {

@@ -141,6 +141,14 @@ private slots:
         QVERIFY(view->enabled);
     }
 
+    void unusableSettingsStartNothing() {
+        view->link = {std::nullopt, "Numer portu: nie wybrano portu."};
+        cycle->ArchiveButton();
+        QCOMPARE(cycle->CreateExportFile(path()), std::string("Numer portu: nie wybrano portu."));
+        QVERIFY(!cycle->ArchiveRunning() && !QFile::exists(dir->filePath("export.csv")));
+        QVERIFY(scripts->started.empty());
+    }
+
     void timeoutsRetryAfterSilence_data() {
         QTest::addColumn<int>("field");
         QTest::addColumn<int>("timeoutMs");

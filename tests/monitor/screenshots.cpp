@@ -1,12 +1,15 @@
 // Not a test: grabs the three pages of the main window, connected to the
-// simulated meter with the trace on, into PNG files, for looking at the
-// layout (run under a real display server, e.g. xvfb-run).
+// simulated meter with the trace on, then the export window and a download
+// in progress, into PNG files, for looking at the layout (run under a real
+// display server, e.g. xvfb-run).
 // Usage: monitor_screenshots OUTPUT_DIRECTORY [WIDTHxHEIGHT]
 // (the window's size, by default its smallest).
 #include "Application.h"
+#include "DZakoncz.h"
 #include "Modbus.h"
 #include "Simulator.h"
 #include "Unit1.h"
+#include "Unit2.h"
 
 #include <QDir>
 #include <QLocale>
@@ -35,6 +38,7 @@ int main(int argc, char** argv) {
 
     vqtsim::Options options;
     options.linkDir = work.path().toStdString();
+    options.archiveRecords = 2000;
     vqtsim::Simulator sim(options);
     if (!sim.Start()) {
         std::fprintf(stderr, "simulator: %s\n", sim.Error().c_str());
@@ -62,6 +66,27 @@ int main(int argc, char** argv) {
         std::printf("%s\n", qPrintable(path));
     }
     form.Button4Click();
+
+    // The export window, and a download in progress seen on the device page.
+    TOKBottomDlg2 dialog(&form);
+    form.OKBottomDlg2 = &dialog;
+    TForm2 form2(form);
+    form.Form2 = &form2;
+    form.Button5Click();
+    QTest::qWait(300);
+    const QString exportShot = output + QStringLiteral("/screenshot-export.png");
+    if (!form2.grab().save(exportShot)) return 1;
+    std::printf("%s\n", qPrintable(exportShot));
+    const QString error = form.CreateExportFile(work.filePath(QStringLiteral("VQT540_nr  1_1.csv")));
+    if (!error.isEmpty()) return 1;
+    form2.hide();
+    form.PageControl1->setCurrentWidget(form.TabSheet3);
+    QTest::qWait(5000);
+    const QString downloadShot = output + QStringLiteral("/screenshot-download.png");
+    if (!form.grab().save(downloadShot)) return 1;
+    std::printf("%s\n", qPrintable(downloadShot));
+    form.Form2 = nullptr;
+    form.releaseActiveRead();
     modbus::ModbusRead::WaitForAllWorkers(std::chrono::seconds(3));
     return 0;
 }

@@ -1,0 +1,89 @@
+// The archive download through the window, offscreen, against the
+// wire-timed simulator with pacing off (scan period 0):
+//  1. the whole archive, 4 x 3225 records, at 115200 bit/s;
+//  2. 500 records at 9600 bit/s;
+// each against its wire-time limit (request 12 + reply 29 characters of 11
+// bits per record), and the peak memory of the process.
+// Usage: bench_archive [RECORDS_AT_115200]
+#include "Application.h"
+#include "DZakoncz.h"
+#include "Messages.h"
+#include "Modbus.h"
+#include "Simulator.h"
+#include "Unit1.h"
+
+#include <QDir>
+#include <QEventLoop>
+#include <QLineEdit>
+#include <QTemporaryDir>
+#include <QTimer>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <sys/resource.h>
+
+namespace {
+struct Run {
+    double seconds = 0;
+    size_t lines = 0;
+    int64_t requests = 0;
+};
+
+Run download(uint32_t baud, int records) {
+    QTemporaryDir dir;
+    QDir::setCurrent(dir.path());
+    vqtsim::Options o;
+    o.linkDir = dir.path().toStdString();
+    o.baudRate = baud;
+    o.archiveRecords = records; // the whole archive: no end record, the last of file 4 ends it
+    vqtsim::Simulator sim(o);
+    if (!sim.Start()) {
+        std::fprintf(stderr, "simulator: %s\n", sim.Error().c_str());
+        std::exit(1);
+    }
+    Run run;
+    {
+        TForm1 form;
+        TOKBottomDlg2 dialog(&form);
+        form.OKBottomDlg2 = &dialog;
+        form.show(); // loads the settings: the defaults, in this empty folder
+        form.Speed->setItemIndex(form.Speed->findText(QString::number(baud)));
+        form.Period->setText(QStringLiteral("0"));
+        QEventLoop loop;
+        monitor::SetInformationFunction([&loop](const QString&) { loop.quit(); });
+        const auto start = std::chrono::steady_clock::now();
+        form.Button5Click();
+        const QString error = form.CreateExportFile(dir.filePath(QStringLiteral("bench.csv")));
+        if (!error.isEmpty()) {
+            std::fprintf(stderr, "%s\n", qPrintable(error));
+            std::exit(1);
+        }
+        loop.exec();
+        run.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        run.lines = form.archiveCycle().ArchiveLines.size();
+        run.requests = static_cast<int64_t>(sim.RequestsSeen());
+    }
+    modbus::ModbusRead::WaitForAllWorkers(std::chrono::seconds(3));
+    return run;
+}
+
+void report(const char* what, uint32_t baud, const Run& run) {
+    const double limit = double(run.requests) * (12 + 29) * 11 / baud;
+    std::printf("%s at %u bit/s: %zu lines, %lld requests in %.1f s, wire limit %.1f s, ratio %.2f\n", what,
+                baud, run.lines, static_cast<long long>(run.requests), run.seconds, limit,
+                run.seconds / limit);
+}
+} // namespace
+
+int main(int argc, char** argv) {
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    Application app(argc, argv);
+    const int whole = argc > 1 ? std::atoi(argv[1]) : vqtsim::kArchiveSlots;
+    report("whole archive", 115200, download(115200, whole));
+    report("500 records", 9600, download(9600, 499));
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    std::printf("peak memory of the process: %.1f MiB\n", double(usage.ru_maxrss) / 1024.0);
+    return 0;
+}
