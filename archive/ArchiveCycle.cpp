@@ -59,6 +59,12 @@ bool ArchiveCycle::CloseRequested() {
     return true;
 }
 
+void ArchiveCycle::Stop(bool save) {
+    if (!Running) return;
+    SaveArchive = save;
+    FinishArchiveDownload();
+}
+
 void ArchiveCycle::ExportWindowHidden() {
     if (Running || Current != State::Choosing) return;
     View.SetArchiveCaption(std::string(kArchiveCaption));

@@ -78,6 +78,9 @@ public:
     // The user closes the main window: the questions of a stop. False when
     // the download is to go on (the window stays open).
     bool CloseRequested();
+    // Ends a running download without questions, saving what was read or not
+    // (a program that runs unattended decides this itself).
+    void Stop(bool save);
 
     State state() const { return Current; }
     bool ArchiveRunning() const { return Running; }

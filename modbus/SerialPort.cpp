@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <charconv>
+#include <cstring>
 #include <fcntl.h>
 #include <filesystem>
 #include <linux/serial.h>
@@ -41,13 +42,87 @@ void AskForLowLatency(int fd) {
 }
 } // namespace
 
+std::string ResolveDevice(const std::string& nameOrPath) {
+    if (nameOrPath.starts_with("/") || nameOrPath.starts_with("./")) return nameOrPath;
+    return ResolvePortName(nameOrPath);
+}
+
+PortProbe ProbePort(const std::string& nameOrPath) {
+    PortProbe probe;
+    probe.name = nameOrPath;
+    probe.path = ResolveDevice(nameOrPath);
+    if (probe.path.empty()) return probe; // BadName
+    std::error_code error;
+    const auto canonical = std::filesystem::canonical(probe.path, error);
+    probe.device = error ? probe.path : canonical.string();
+    const int fd = ::open(probe.path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        const int e = errno;
+        switch (e) {
+        case ENOENT:
+        case ENXIO:
+        case ENODEV:
+        case ENOTDIR:
+            probe.state = PortProbe::State::Absent;
+            break;
+        case EACCES:
+        case EPERM:
+            probe.state = PortProbe::State::NoPermission;
+            break;
+        case EBUSY:
+            probe.state = PortProbe::State::Busy;
+            break;
+        default:
+            probe.state = PortProbe::State::OtherError;
+            probe.reason = std::strerror(e);
+        }
+        return probe;
+    }
+    int heldElsewhere = 0;
+    if (!::isatty(fd)) {
+        probe.state = PortProbe::State::NotATerminal;
+    } else if (::flock(fd, LOCK_EX | LOCK_NB) != 0 ||
+               (::ioctl(fd, TIOCGEXCL, &heldElsewhere) == 0 && heldElsewhere != 0)) {
+        probe.state = PortProbe::State::Busy;
+    } else {
+        probe.state = PortProbe::State::Usable;
+    }
+    ::close(fd); // also lets go of the lock
+    return probe;
+}
+
+std::string DescribeProbe(const PortProbe& probe) {
+    if (probe.state == PortProbe::State::BadName)
+        return "\"" + probe.name + "\" nie jest nazwą portu (COM1 … COM12 albo ścieżka urządzenia).";
+    std::string text = probe.name;
+    if (probe.path != probe.name) text += " → " + probe.path;
+    if (probe.device != probe.path) text += " → " + probe.device;
+    switch (probe.state) {
+    case PortProbe::State::Usable:
+        return text + ": dostępny.";
+    case PortProbe::State::Absent:
+        return text + ": brak takiego urządzenia.";
+    case PortProbe::State::Busy:
+        return text + ": zajęty przez inny program.";
+    case PortProbe::State::NoPermission:
+        return text + ": brak uprawnień. Dodaj użytkownika do grupy dialout (sudo adduser $USER dialout) "
+                      "i zaloguj się ponownie.";
+    case PortProbe::State::NotATerminal:
+        return text + ": to nie jest port szeregowy.";
+    case PortProbe::State::OtherError:
+    case PortProbe::State::BadName:
+        break;
+    }
+    return text + ": nie można otworzyć (" + probe.reason + ").";
+}
+
 SerialPort::~SerialPort() {
     Close();
 }
 
 bool SerialPort::Open(const std::string& portName) {
     Close();
-    const std::string path = ResolvePortName(portName);
+    const std::string path = ResolveDevice(portName);
     if (path.empty()) return false;
     int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) return false;

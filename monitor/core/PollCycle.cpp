@@ -114,6 +114,7 @@ void PollCycle::Tick() {
         Link.ReleaseSignalled();
         View.StartTimer(TimerId::Timer1);
         ++Link.BadReplies;
+        View.TransactionFailed();
         Current = State::AfterTimeout;
     }
 
@@ -141,6 +142,7 @@ void PollCycle::Complete() {
         View.AppendTrace(trace.rx);
     }
     if (result == modbus::kReadSuccess) Cached = View.Decode(model::CopyParameterBlock(done.Reply()));
+    if (result != modbus::kReadSuccess && result != modbus::kWriteSuccess) View.TransactionFailed();
     Link.ReleaseFinished();
     Link.PollTicks = 0;
     Current = State::Pause;

@@ -25,6 +25,9 @@ public:
     // pick-only otherwise.
     virtual void SetListsEditable(bool editable) = 0;
     virtual void RestoreSelections(const model::CachedIndexes& indexes) = 0;
+    // A transaction timed out or ended with an error text: no good value for
+    // this period.
+    virtual void TransactionFailed() {}
 };
 
 inline constexpr std::string_view kConnectCaption = "Połącz z przepływomierzem";

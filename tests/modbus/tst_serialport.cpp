@@ -6,6 +6,8 @@
 #include <QDir>
 #include <QTemporaryDir>
 #include <QTest>
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -38,6 +40,50 @@ private slots:
         QVERIFY(QDir::setCurrent(dir.path()));
     }
     void cleanupTestCase() { QDir::setCurrent(oldCwd); }
+
+    void probes() {
+        PtyPair pty;
+        QVERIFY(pty.ok());
+        QVERIFY(symlink(pty.slavePath.c_str(), "COM7") == 0);
+        QVERIFY(symlink("/nonexistent/pts", "COM8") == 0);
+        QFile plain(dir.filePath("COM9"));
+        QVERIFY(plain.open(QIODevice::WriteOnly));
+        plain.close();
+        using S = PortProbe::State;
+        const struct {
+            const char* name;
+            S state;
+            const char* says;
+        } rows[] = {{"COM7", S::Usable, ": dostępny."},
+                    {"COM8", S::Absent, "COM8 → ./COM8: brak takiego urządzenia."},
+                    {"COM9", S::NotATerminal, "to nie jest port szeregowy"},
+                    {"/dev/nonexistent-tty", S::Absent, "brak takiego urządzenia"},
+                    {"ttyUSB0", S::BadName, "nie jest nazwą portu"}};
+        for (const auto& r : rows) {
+            const PortProbe p = ProbePort(r.name);
+            QVERIFY2(p.state == r.state, r.name);
+            QVERIFY2(QString::fromStdString(DescribeProbe(p)).contains(QString::fromUtf8(r.says)), r.name);
+        }
+        QCOMPARE(ProbePort("COM7").device, pty.slavePath);
+        // Held by another program: busy, and the probe leaves its lock alone.
+        const int other = ::open(pty.slavePath.c_str(), O_RDWR | O_NOCTTY);
+        QVERIFY(other >= 0 && ::flock(other, LOCK_EX | LOCK_NB) == 0);
+        QVERIFY(ProbePort("COM7").state == S::Busy);
+        const int again = ::open(pty.slavePath.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+        QVERIFY(::flock(again, LOCK_EX | LOCK_NB) != 0);
+        ::close(again);
+        ::close(other);
+        // Without the rights to the device: named, with the group that gives them.
+        ::chmod(pty.slavePath.c_str(), 0600);
+        const int denied = InChild([] {
+            const PortProbe p = ProbePort("COM7");
+            return p.state == S::NoPermission && DescribeProbe(p).find("dialout") != std::string::npos ? 0
+                                                                                                       : 1;
+        });
+        QCOMPARE(denied, 0);
+        for (const char* link : {"COM7", "COM8"}) unlink(link);
+        QFile::remove(dir.filePath("COM9"));
+    }
 
     void portNames() {
         QCOMPARE(ResolvePortName("COM1"), std::string("/dev/ttyS0"));
