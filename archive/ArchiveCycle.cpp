@@ -168,17 +168,7 @@ void ArchiveCycle::Tick() {
     Link.PollTicks = static_cast<int32_t>(std::min<int64_t>(elapsed, INT32_MAX));
 
     if (waiting && elapsed >= timeout) {
-        View.StopTimer(TimerId::Timer3);
-        if (Link.ActiveRead) Link.ActiveRead->SignalTimeout();
-        View.SetStatus(monitor::core::TimeoutLine(Link.GoodReplies, Link.BadReplies));
-        if (View.DiagnosticsOn() && Link.ActiveRead) {
-            const auto trace = Link.ActiveRead->TraceLines();
-            View.AppendTrace(trace.tx);
-            View.AppendTrace(trace.rx);
-        }
-        Link.ReleaseSignalled();
-        View.StartTimer(TimerId::Timer3);
-        ++Link.BadReplies;
+        Link.TimeOutActiveRead(View, TimerId::Timer3);
         QuietNext = true;
         Current = State::TimedOut;
         return; // the retry comes with the next tick

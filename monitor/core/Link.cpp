@@ -22,6 +22,20 @@ void LinkState::ReleaseSignalled() {
     ActiveRead.reset();
 }
 
+void LinkState::TimeOutActiveRead(CycleView& view, TimerId tick) {
+    view.StopTimer(tick);
+    if (ActiveRead) ActiveRead->SignalTimeout();
+    view.SetStatus(TimeoutLine(GoodReplies, BadReplies));
+    if (view.DiagnosticsOn() && ActiveRead) {
+        const auto trace = ActiveRead->TraceLines();
+        view.AppendTrace(trace.tx);
+        view.AppendTrace(trace.rx);
+    }
+    ReleaseSignalled();
+    view.StartTimer(tick);
+    ++BadReplies;
+}
+
 std::string ResultLine(std::string_view result, int64_t good, int64_t bad) {
     std::string line(result);
     line += "                     Poprawne odpowiedzi : ";

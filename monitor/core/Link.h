@@ -61,6 +61,11 @@ struct LinkState {
     void ReleaseFinished();
     // Releases a transaction that has already been told to stop waiting.
     void ReleaseSignalled();
+    // The reply time-out, as both cycles declare it: the tick timer stopped,
+    // the transaction told to stop waiting, the time-out line with the
+    // counters before it, the request and reply lines traced, the transaction
+    // released, the tick timer started again, one more bad reply.
+    void TimeOutActiveRead(CycleView& view, TimerId tick);
 };
 
 inline constexpr std::string_view kOfflineText = "Przepływomierz nie podłączony - praca w trybie off-line";

@@ -103,17 +103,7 @@ void PollCycle::Tick() {
     ++Link.PollTicks;
 
     if (Link.PollTicks == kTimeoutTicks) {
-        View.StopTimer(TimerId::Timer1);
-        if (Link.ActiveRead) Link.ActiveRead->SignalTimeout();
-        View.SetStatus(TimeoutLine(Link.GoodReplies, Link.BadReplies));
-        if (View.DiagnosticsOn() && Link.ActiveRead) {
-            const auto trace = Link.ActiveRead->TraceLines();
-            View.AppendTrace(trace.tx);
-            View.AppendTrace(trace.rx);
-        }
-        Link.ReleaseSignalled();
-        View.StartTimer(TimerId::Timer1);
-        ++Link.BadReplies;
+        Link.TimeOutActiveRead(View, TimerId::Timer1);
         View.TransactionFailed();
         Current = State::AfterTimeout;
     }
