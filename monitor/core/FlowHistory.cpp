@@ -1,0 +1,60 @@
+#include "FlowHistory.h"
+
+#include <Tables.h>
+
+#include <cmath>
+
+namespace monitor::core {
+
+void FlowHistory::Add(int64_t timeMs, double cubicMetresPerHour) {
+    if (!std::isfinite(cubicMetresPerHour)) {
+        Break();
+        return;
+    }
+    // The clock was set back: the kept points would lie ahead of the new one.
+    if (!Lines.empty() && timeMs < Lines.back().back().TimeMs) Lines.clear();
+    Trim(timeMs);
+    if (Lines.empty() || !LastLineOpen) Lines.emplace_back();
+    Lines.back().push_back({timeMs, cubicMetresPerHour});
+    LastLineOpen = true;
+    ++Changes;
+}
+
+void FlowHistory::Break() {
+    LastLineOpen = false;
+}
+
+void FlowHistory::Trim(int64_t nowMs) {
+    const int64_t oldest = nowMs - SpanMs;
+    bool trimmed = false;
+    while (!Lines.empty() && Lines.front().front().TimeMs < oldest) {
+        Segment& first = Lines.front();
+        first.pop_front();
+        if (first.empty()) Lines.pop_front();
+        trimmed = true;
+    }
+    if (trimmed) ++Changes;
+}
+
+void FlowHistory::SetUnit(uint8_t unitIndex) {
+    if (unitIndex >= model::FlowUnitTexts.size() || unitIndex == UnitIndex) return;
+    UnitIndex = unitIndex;
+    ++Changes;
+}
+
+std::string_view FlowHistory::UnitText() const {
+    return model::FlowUnitTexts[UnitIndex];
+}
+
+double FlowHistory::Convert(double cubicMetresPerHour, uint8_t unitIndex) {
+    switch (unitIndex) {
+    case 0:
+        return cubicMetresPerHour * 1000.0;
+    case 2:
+        return cubicMetresPerHour * 1000.0 / 60.0;
+    default:
+        return cubicMetresPerHour;
+    }
+}
+
+} // namespace monitor::core
