@@ -54,9 +54,12 @@ TForm1::TForm1(QWidget* parent) : QMainWindow(parent) {
     VQT_NAME(TabSheet3);
     TabSheet1 = new QWidget;
     VQT_NAME(TabSheet1);
+    TabSheet4 = new QWidget;
+    VQT_NAME(TabSheet4);
     PageControl1->addTab(TabSheet2, QStringLiteral("Parametry komunikacji"));
     PageControl1->addTab(TabSheet3, QStringLiteral("Parametry VQT540"));
     PageControl1->addTab(TabSheet1, QStringLiteral("Diagnostyka"));
+    PageControl1->addTab(TabSheet4, QStringLiteral("Wykres"));
     setCentralWidget(PageControl1);
 
     StatusBar1 = new QStatusBar(this);
@@ -101,6 +104,7 @@ TForm1::TForm1(QWidget* parent) : QMainWindow(parent) {
     buildCommunicationPage();
     buildDevicePage();
     buildDiagnosticsPage();
+    buildChartPage();
     connectHandlers();
 
     PageControl1->setCurrentWidget(TabSheet3);

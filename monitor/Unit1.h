@@ -1,4 +1,5 @@
-// The main window: the communication page, the device page, the frame trace.
+// The main window: the communication page, the device page, the frame trace
+// and the chart of the flow.
 //
 // Every control is a public member under its own name (also its objectName):
 // the polling cycle, the editing and the archive download read and set them
@@ -10,6 +11,7 @@
 
 #include <ArchiveCycle.h>
 #include <Editing.h>
+#include <FlowHistory.h>
 #include <Link.h>
 #include <ParameterBlock.h>
 #include <PollCycle.h>
@@ -35,6 +37,9 @@ class QTabWidget;
 class QTimer;
 class TOKBottomDlg1;
 class TOKBottomDlg2;
+namespace monitor {
+class FlowChart;
+}
 
 class TForm1 : public QMainWindow {
     Q_OBJECT
@@ -55,6 +60,7 @@ public:
     QWidget* TabSheet2; // "Parametry komunikacji"
     QWidget* TabSheet3; // "Parametry VQT540"
     QWidget* TabSheet1; // "Diagnostyka"
+    QWidget* TabSheet4; // "Wykres"
     QStatusBar* StatusBar1;
     QTimer* Timer1; // tick of the polling cycle
     QTimer* Timer2; // pause between polls
@@ -136,6 +142,9 @@ public:
     QPushButton* Button7;
     QPushButton* Button6;
 
+    // --- "Wykres" ---
+    monitor::FlowChart* Chart1;
+
     // --- state ---
     QString ConfigPath;         // formed when the window is first shown
     bool DiagnosticsOn = false; // transactions are traced
@@ -152,6 +161,9 @@ public:
     // The download's progress and the time left, beside the status text
     // while it runs.
     QProgressBar* ArchiveProgress = nullptr;
+    // The instantaneous flow of the last minutes, drawn by Chart1; filled by
+    // the polling whatever page is shown.
+    monitor::core::FlowHistory Flows;
 
     // The one text of the status bar.
     void setStatusText(const QString& text);
@@ -238,6 +250,7 @@ private:
     void buildCommunicationPage();
     void buildDevicePage();
     void buildDiagnosticsPage();
+    void buildChartPage();
     void connectHandlers();
     void onFocusChanged(QWidget* now);
     void leaveCommunicationPage();

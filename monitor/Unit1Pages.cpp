@@ -1,6 +1,7 @@
-// TForm1: construction of the three pages and their controls.
+// TForm1: construction of the four pages and their controls.
 #include "Unit1.h"
 
+#include "FlowChart.h"
 #include "JpegImage.h"
 #include "Naming.h"
 
@@ -475,4 +476,12 @@ void TForm1::buildDiagnosticsPage() {
     page->setContentsMargins(6, 6, 6, 6);
     page->addWidget(RichEdit1, 1);
     page->addLayout(buttons);
+}
+
+void TForm1::buildChartPage() {
+    Chart1 = new monitor::FlowChart(Flows, TabSheet4);
+    VQT_NAME(Chart1);
+    auto* page = new QVBoxLayout(TabSheet4);
+    page->setContentsMargins(4, 4, 4, 4);
+    page->addWidget(Chart1);
 }

@@ -9,6 +9,7 @@
 #include <SerialPort.h>
 #include <Tables.h>
 
+#include <QDateTime>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QLocale>
@@ -48,6 +49,8 @@ template <class Widget> void showText(Widget* widget, const std::string& text) {
 
 // Connects to the meter or disconnects.
 void TForm1::Button4Click() {
+    // The chart draws no line across the time off-line.
+    Flows.Break();
     Poll->ConnectButton();
 }
 
@@ -215,7 +218,15 @@ Reading<int32_t> TForm1::readTimeout() {
 // --- what the polling cycle asks of the window ---
 
 model::CachedIndexes TForm1::PollWindow::Decode(const model::ParameterBlock& block) {
-    return Form.showParameterBlock(block);
+    const model::CachedIndexes indexes = Form.showParameterBlock(block);
+    // In the unit the device page now shows, which this read may have changed.
+    Form.Flows.SetUnit(indexes.FlowUnitIndex);
+    Form.Flows.Add(QDateTime::currentMSecsSinceEpoch(), model::byteToSingle(block, model::offset::Flow));
+    return indexes;
+}
+
+void TForm1::PollWindow::TransactionFailed() {
+    Form.Flows.Break();
 }
 
 void TForm1::PollWindow::SetConnectCaption(const std::string& caption) {

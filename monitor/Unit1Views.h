@@ -37,6 +37,7 @@ public:
     void SetConnectCaption(const std::string& caption) override;
     void SetListsEditable(bool editable) override;
     void RestoreSelections(const model::CachedIndexes& indexes) override;
+    void TransactionFailed() override;
 };
 
 class TForm1::ArchiveWindow final : public CycleWindow<archive::ArchiveView> {

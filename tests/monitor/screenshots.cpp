@@ -1,7 +1,7 @@
-// Not a test: grabs the three pages of the main window, connected to the
-// simulated meter with the trace on, then the export window and a download
-// in progress, into PNG files, for looking at the layout (run under a real
-// display server, e.g. xvfb-run).
+// Not a test: grabs the four pages of the main window, connected to the
+// simulated meter with the trace on (the chart after some more reads), then
+// the export window and a download in progress, into PNG files, for looking
+// at the layout (run under a real display server, e.g. xvfb-run).
 // Usage: monitor_screenshots OUTPUT_DIRECTORY [WIDTHxHEIGHT]
 // (the window's size, by default its smallest).
 #include "Application.h"
@@ -65,6 +65,11 @@ int main(int argc, char** argv) {
         if (!form.grab().save(path)) return 1;
         std::printf("%s\n", qPrintable(path));
     }
+    form.PageControl1->setCurrentWidget(form.TabSheet4);
+    QTest::qWait(12000);
+    const QString chartShot = output + QStringLiteral("/screenshot-chart.png");
+    if (!form.grab().save(chartShot)) return 1;
+    std::printf("%s\n", qPrintable(chartShot));
     form.Button4Click();
 
     // The export window, and a download in progress seen on the device page.

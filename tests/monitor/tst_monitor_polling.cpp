@@ -1,7 +1,9 @@
 // The real window, offscreen, against the simulated meter on a pseudo-terminal:
 // connecting, live values, writes of each kind, time-outs and recovery, the
-// trace, disconnecting; and the editing of all fourteen controls.
+// trace, disconnecting; the editing of all fourteen controls; the chart of
+// the flow.
 #include "Application.h"
+#include "FlowChart.h"
 #include "Messages.h"
 #include "Modbus.h"
 #include "Simulator.h"
@@ -9,12 +11,14 @@
 
 #include <QDir>
 #include <QLineEdit>
+#include <QLineSeries>
 #include <QListWidget>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
+#include <QValueAxis>
 
 #include <chrono>
 #include <functional>
@@ -73,6 +77,24 @@ class TestMonitorPolling : public QObject {
         QTRY_VERIFY(form->Link.GoodReplies >= 1);
     }
     int64_t goodAfter(int more) { return form->Link.GoodReplies + more; }
+    // Silences the meter and returns, through good, the good reads so far once
+    // a read has failed: no more can come until the silence ends.
+    void silence(int64_t& good) {
+        const int64_t bad = form->Link.BadReplies;
+        sim->SetFault(vqtsim::Fault::Silence);
+        QTRY_VERIFY_WITH_TIMEOUT(form->Link.BadReplies > bad, 5000);
+        good = form->Link.GoodReplies;
+    }
+    // The points of each line of the chart, drawn now.
+    QList<qsizetype> chartLines(QList<QPointF>* points = nullptr) {
+        form->Chart1->refresh();
+        QList<qsizetype> sizes;
+        for (const QLineSeries* line : form->Chart1->lines()) {
+            sizes << line->count();
+            if (points) *points += line->points();
+        }
+        return sizes;
+    }
 
 private slots:
     void init() {
@@ -185,6 +207,59 @@ private slots:
                          qPrintable(lines[i + 1]));
         }
         QVERIFY(timeouts >= 2);
+    }
+
+    void chartDrawsEveryGoodReadAndBreaksAtASilence() {
+        form->PageControl1->setCurrentWidget(form->TabSheet4);
+        connect();
+        QTRY_VERIFY(form->Link.GoodReplies >= 3);
+        int64_t first = 0;
+        silence(first);
+        QCOMPARE(chartLines(), QList<qsizetype>{first});
+        sim->SetFault(vqtsim::Fault::None);
+        QTRY_VERIFY_WITH_TIMEOUT(form->Link.GoodReplies >= first + 2, 5000);
+        int64_t all = 0;
+        silence(all);
+        QList<QPointF> points;
+        QCOMPARE(chartLines(&points), (QList<qsizetype>{first, all - first}));
+        for (const QPointF& p : points) QCOMPARE(p.y(), 12.5);
+        QCOMPARE(form->Chart1->valueAxis()->titleText(), QStringLiteral("Przepływ chwilowy [m3/h]"));
+        // The reads go on in a third line; reconnecting starts a fourth.
+        sim->SetFault(vqtsim::Fault::None);
+        QTRY_COMPARE(chartLines().size(), 3);
+        QTest::mouseClick(form->Button4, Qt::LeftButton);
+        connect();
+        QTRY_COMPARE(chartLines().size(), 4);
+    }
+
+    void chartFollowsTheMetersFlowUnit() {
+        connect();
+        QTRY_VERIFY(form->Link.GoodReplies >= 3); // three reads in m3/h
+        QCOMPARE(form->ComboBox3->text(), QStringLiteral("[m3/h]"));
+        form->PageControl1->setCurrentWidget(form->TabSheet4);
+        QCOMPARE(form->Chart1->valueAxis()->titleText(), QStringLiteral("Przepływ chwilowy [m3/h]"));
+        QVERIFY(!form->Chart1->lines().isEmpty());
+        QCOMPARE(form->Chart1->lines()[0]->at(0).y(), 12.5);
+        form->PageControl1->setCurrentWidget(form->TabSheet3);
+        form->ComboBox3->setFocus(Qt::MouseFocusReason);
+        QTRY_VERIFY(form->ComboBox3->hasFocus());
+        QTest::keyClick(form->ComboBox3, Qt::Key_Up); // the user picks [l/h]
+        QTRY_COMPARE(sim->Registers()[1] & 0x03, 0);
+        const int64_t good = goodAfter(3); // the write may be one of them
+        QTRY_VERIFY(form->Link.GoodReplies >= good);
+        QCOMPARE(form->ComboBox3->text(), QStringLiteral("[l/h]"));
+        // Drawn as the page is shown: the whole curve in the new unit.
+        form->PageControl1->setCurrentWidget(form->TabSheet4);
+        QCOMPARE(form->Chart1->valueAxis()->titleText(), QStringLiteral("Przepływ chwilowy [l/h]"));
+        QList<QPointF> points;
+        for (const QLineSeries* line : form->Chart1->lines()) points += line->points();
+        QVERIFY2(points.size() >= 5, qPrintable(QStringLiteral("%1 points, %2 good, %3 bad, %4 lines")
+                                                    .arg(points.size())
+                                                    .arg(form->Link.GoodReplies)
+                                                    .arg(form->Link.BadReplies)
+                                                    .arg(form->Chart1->lines().size())));
+        for (const QPointF& p : points) QCOMPARE(p.y(), 12500.0);
+        QVERIFY(errors.isEmpty());
     }
 
     void disconnectRestoresTheListsAndCloseLeavesNoWorker() {

@@ -1,6 +1,7 @@
 // The main window: start-up state, the settings file, the trace log, and
 // closing with a transaction in flight.
 #include "Application.h"
+#include "FlowChart.h"
 #include "Messages.h"
 #include "Modbus.h"
 #include "Unit1.h"
@@ -150,13 +151,15 @@ void TestMonitorWindow::startUpState() {
     auto form = openWindow();
     QVERIFY(form);
     QCOMPARE(form->windowTitle(), QStringLiteral("VQT540 - Monitor"));
-    QCOMPARE(form->PageControl1->count(), 3);
+    QCOMPARE(form->PageControl1->count(), 4);
     QCOMPARE(form->PageControl1->widget(0), form->TabSheet2);
     QCOMPARE(form->PageControl1->widget(1), form->TabSheet3);
     QCOMPARE(form->PageControl1->widget(2), form->TabSheet1);
+    QCOMPARE(form->PageControl1->widget(3), form->TabSheet4);
     QCOMPARE(form->PageControl1->tabText(0), QStringLiteral("Parametry komunikacji"));
     QCOMPARE(form->PageControl1->tabText(1), QStringLiteral("Parametry VQT540"));
     QCOMPARE(form->PageControl1->tabText(2), QStringLiteral("Diagnostyka"));
+    QCOMPARE(form->PageControl1->tabText(3), QStringLiteral("Wykres"));
     QCOMPARE(form->PageControl1->currentWidget(), form->TabSheet3);
     QCOMPARE(form->statusText(), QStringLiteral("Przepływomierz nie podłączony - praca w trybie offline"));
 
@@ -293,6 +296,8 @@ void TestMonitorWindow::itemListsAndKinds() {
           "MaskEdit1",  "ComboBox2", "ComboBox6", "ComboBox11",  "Edit8",     "RichEdit1", "Button4",
           "StatusBar1", "TabSheet2", "Label19",   "StaticText4", "Image1",    "Panel1",    "Bevel1"})
         QVERIFY2(form.findChild<QWidget*>(QLatin1String(name)), name);
+    QCOMPARE(form.findChild<QWidget*>(QStringLiteral("TabSheet4")), form.TabSheet4);
+    QCOMPARE(form.findChild<QWidget*>(QStringLiteral("Chart1")), form.Chart1);
     QCOMPARE(form.findChild<QLabel*>(QStringLiteral("Label19"))->text(),
              QStringLiteral("Waga impulsu licznika :"));
 }
