@@ -92,6 +92,11 @@ void DropDownBox::setText(const QString& text) {
     }
 }
 
+void DropDownBox::showPopup() {
+    emit aboutToShowPopup();
+    QComboBox::showPopup();
+}
+
 void DropDownBox::paintEvent(QPaintEvent* event) {
     if (isEditable()) {
         QComboBox::paintEvent(event);

@@ -39,9 +39,15 @@ public:
     // Shows again what the list showed before the user's typing.
     void revertUserText();
 
+    // Says first that the item list is about to open.
+    void showPopup() override;
+
 signals:
     // The user picked an item or typed in the text part.
     void userChanged();
+    // The item list is about to open: the last moment to bring its items'
+    // data up to date.
+    void aboutToShowPopup();
 
 protected:
     void paintEvent(QPaintEvent* event) override;

@@ -143,6 +143,7 @@ void TForm1::connectHandlers() {
     on(Button5, &QPushButton::clicked, &TForm1::Button5Click);
     on(Button6, &QPushButton::clicked, &TForm1::Button6Click);
     on(Button7, &QPushButton::clicked, &TForm1::Button7Click);
+    on(PortNr, &DropDownBox::aboutToShowPopup, &TForm1::describePorts);
     on(ComboBox2, &DropDownBox::userChanged, &TForm1::ComboBox2Change);
     on(ComboBox3, &DropDownBox::userChanged, &TForm1::ComboBox3Change);
     on(ComboBox4, &DropDownBox::userChanged, &TForm1::ComboBox4Change);

@@ -207,6 +207,9 @@ public:
     void TabSheet2Exit();
     void MaskEdit6Exit();
     void MaskEdit1Exit();
+    // Each port's tooltip in PortNr: where it leads and whether it can be
+    // opened; refreshed when the list opens.
+    void describePorts();
 
     // --- trace ---
     void Button3Click();

@@ -5,6 +5,8 @@
 #include "Cp1250.h"
 #include "Messages.h"
 
+#include <SerialPort.h>
+
 #include <QDir>
 #include <QFile>
 #include <QLineEdit>
@@ -32,6 +34,25 @@ void TForm1::FormShow() {
     ComboBox6->setItemIndex(0);
     ComboBox7->setItemIndex(0);
     RichEdit1->clear();
+    describePorts();
+}
+
+void TForm1::describePorts() {
+    // The port this program works on is left alone: a probe takes its lock
+    // for a moment, and a transaction starting then would fail.
+    const bool working = Link.Connected || Archive->ArchiveRunning();
+    const int inUse = working ? PortNr->currentIndex() : -1;
+    for (int i = 0; i < PortNr->count(); ++i) {
+        const std::string name = PortNr->itemText(i).toStdString();
+        std::string tip;
+        if (i == inUse) {
+            const std::string path = modbus::ResolveDevice(name);
+            tip = name + (path != name ? " → " + path : std::string()) + ": używany przez ten program.";
+        } else {
+            tip = modbus::DescribeProbe(modbus::ProbePort(name));
+        }
+        PortNr->setItemData(i, QString::fromStdString(tip), Qt::ToolTipRole);
+    }
 }
 
 void TForm1::loadSettings() {

@@ -1,15 +1,17 @@
 // The real window, offscreen, against the simulated meter on a pseudo-terminal:
 // connecting, live values, writes of each kind, time-outs and recovery, the
 // trace, disconnecting; the editing of all fourteen controls; the chart of
-// the flow.
+// the flow and the port list's tooltips.
 #include "Application.h"
 #include "FlowChart.h"
 #include "Messages.h"
 #include "Modbus.h"
+#include "SerialPort.h"
 #include "Simulator.h"
 #include "Unit1.h"
 
 #include <QDir>
+#include <QFile>
 #include <QLineEdit>
 #include <QLineSeries>
 #include <QListWidget>
@@ -259,6 +261,35 @@ private slots:
                                                     .arg(form->Link.BadReplies)
                                                     .arg(form->Chart1->lines().size())));
         for (const QPointF& p : points) QCOMPARE(p.y(), 12500.0);
+        QVERIFY(errors.isEmpty());
+    }
+
+    void portTooltipsSayWhereEachPortLeads() {
+        const auto tip = [this](int item) {
+            return form->PortNr->itemData(item, Qt::ToolTipRole).toString();
+        };
+        const auto openList = [this] {
+            form->PortNr->showPopup();
+            form->PortNr->hidePopup();
+        };
+        const QString com1 = QStringLiteral("COM1 → ./COM1");
+        const QString pty = QString::fromStdString(sim->DevicePath());
+        QCOMPARE(tip(0), com1 + " → " + pty + ": dostępny."); // since the window was shown
+        // Opening the list looks again: a link to nothing, COM1 held elsewhere.
+        QVERIFY(QFile::link(QStringLiteral("/nonexistent/ttyVQT"), QStringLiteral("COM2")));
+        form->PageControl1->setCurrentWidget(form->TabSheet2);
+        {
+            modbus::SerialPort other;
+            QVERIFY(other.Open("COM1"));
+            openList();
+            QCOMPARE(tip(0), com1 + " → " + pty + ": zajęty przez inny program.");
+            QCOMPARE(tip(1), QStringLiteral("COM2 → ./COM2: brak takiego urządzenia."));
+        }
+        // While this program works on the port, it is not probed.
+        connect();
+        openList();
+        QCOMPARE(tip(0), com1 + ": używany przez ten program.");
+        QCOMPARE(tip(1), QStringLiteral("COM2 → ./COM2: brak takiego urządzenia."));
         QVERIFY(errors.isEmpty());
     }
 
