@@ -1,6 +1,7 @@
 #include "Messages.h"
 
 #include <QApplication>
+#include <QDir>
 #include <QFileDialog>
 #include <QMessageBox>
 
@@ -65,6 +66,11 @@ QString ExecuteFileDialog(QFileDialog* dialog) {
 
 FileDialogFunction SetFileDialogFunction(FileDialogFunction function) {
     return std::exchange(fileDialogFunction(), std::move(function));
+}
+
+QString FileErrorText(const QString& action, const QString& path, const QString& reason) {
+    return QStringLiteral("%1 pliku %2 nie powiódł się (%3).")
+        .arg(action, QDir::toNativeSeparators(path), reason);
 }
 
 QString CurrentExceptionText() {

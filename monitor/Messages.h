@@ -32,6 +32,9 @@ MessageFunction SetErrorFunction(MessageFunction function);
 QString ExecuteFileDialog(QFileDialog* dialog);
 FileDialogFunction SetFileDialogFunction(FileDialogFunction function);
 
+// "Zapis pliku PATH nie powiódł się (REASON)." and the like: which file and why.
+QString FileErrorText(const QString& action, const QString& path, const QString& reason);
+
 // The text of the exception being handled; call only inside a catch block.
 QString CurrentExceptionText();
 // Shows the exception being handled through ShowError; call inside a catch block.

@@ -23,6 +23,7 @@
 #include <cstdint>
 #include <memory>
 
+class QAction;
 class QFrame;
 class QGroupBox;
 class QKeyEvent;
@@ -30,6 +31,7 @@ class QLabel;
 class QLineEdit;
 class QListWidget;
 class QPlainTextEdit;
+class QPoint;
 class QProgressBar;
 class QPushButton;
 class QStatusBar;
@@ -141,6 +143,7 @@ public:
     QPushButton* Button3;
     QPushButton* Button7;
     QPushButton* Button6;
+    QAction* SaveTrace1; // "Zapisz do pliku…" in the log's context menu
 
     // --- "Wykres" ---
     monitor::FlowChart* Chart1;
@@ -215,6 +218,8 @@ public:
     void Button3Click();
     void Button6Click();
     void Button7Click();
+    void RichEdit1ContextPopup(const QPoint& pos);
+    void SaveTrace1Click();
 
     // --- polling, editing and archive: filled in by their own work ---
     void Timer1Timer();

@@ -5,6 +5,7 @@
 #include "JpegImage.h"
 #include "Naming.h"
 
+#include <QAction>
 #include <QFile>
 #include <QFontDatabase>
 #include <QFontMetrics>
@@ -456,6 +457,9 @@ void TForm1::buildDiagnosticsPage() {
     palette.setColor(QPalette::Text, Qt::white);
     RichEdit1->setPalette(palette);
     RichEdit1->setPlainText(QStringLiteral("RichEdit1"));
+    RichEdit1->setContextMenuPolicy(Qt::CustomContextMenu); // the standard entries and saving
+    SaveTrace1 = new QAction(QStringLiteral("Zapisz do pliku…"), RichEdit1);
+    VQT_NAME(SaveTrace1);
 
     Button3 = new QPushButton(QStringLiteral("Start diagnostyki"), TabSheet1);
     VQT_NAME(Button3);

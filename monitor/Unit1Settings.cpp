@@ -16,14 +16,7 @@
 
 #include <stdexcept>
 
-namespace {
-
-QString fileErrorText(const QString& action, const QString& path, const QString& reason) {
-    return QStringLiteral("%1 pliku %2 nie powiódł się (%3).")
-        .arg(action, QDir::toNativeSeparators(path), reason);
-}
-
-} // namespace
+using monitor::FileErrorText;
 
 void TForm1::FormShow() {
     ConfigPath = QDir::currentPath() + QLatin1Char('/') + QLatin1String(kConfigFileName);
@@ -67,7 +60,7 @@ void TForm1::loadSettings() {
     }
     if (!file.open(QIODevice::ReadOnly))
         throw std::runtime_error(
-            fileErrorText(QStringLiteral("Odczyt"), ConfigPath, file.errorString()).toStdString());
+            FileErrorText(QStringLiteral("Odczyt"), ConfigPath, file.errorString()).toStdString());
     DropDownBox* const lists[] = {PortNr, Speed, Parity, StopBits, ComboBox1};
     QLineEdit* const texts[] = {MaskEdit6, Period, MaskEdit1};
     // Lines that the file lacks leave their controls as they are; a line
@@ -76,7 +69,7 @@ void TForm1::loadSettings() {
         QByteArray bytes = file.readLine();
         if (file.error() != QFileDevice::NoError)
             throw std::runtime_error(
-                fileErrorText(QStringLiteral("Odczyt"), ConfigPath, file.errorString()).toStdString());
+                FileErrorText(QStringLiteral("Odczyt"), ConfigPath, file.errorString()).toStdString());
         if (bytes.endsWith('\n')) bytes.chop(1);
         if (bytes.endsWith('\r')) bytes.chop(1);
         const QString text = QString::fromStdString(model::Cp1250ToUtf8(bytes.toStdString()));
@@ -113,10 +106,10 @@ void TForm1::saveSettings() {
     QSaveFile file(ConfigPath);
     if (!file.open(QIODevice::WriteOnly))
         throw std::runtime_error(
-            fileErrorText(QStringLiteral("Zapis"), ConfigPath, file.errorString()).toStdString());
+            FileErrorText(QStringLiteral("Zapis"), ConfigPath, file.errorString()).toStdString());
     if (file.write(bytes) != bytes.size() || !file.commit())
         throw std::runtime_error(
-            fileErrorText(QStringLiteral("Zapis"), ConfigPath, file.errorString()).toStdString());
+            FileErrorText(QStringLiteral("Zapis"), ConfigPath, file.errorString()).toStdString());
 }
 
 void TForm1::MaskEdit6Exit() {

@@ -9,6 +9,7 @@
 
 #include <Worker.h>
 
+#include <QAction>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
@@ -298,6 +299,7 @@ void TestMonitorWindow::itemListsAndKinds() {
         QVERIFY2(form.findChild<QWidget*>(QLatin1String(name)), name);
     QCOMPARE(form.findChild<QWidget*>(QStringLiteral("TabSheet4")), form.TabSheet4);
     QCOMPARE(form.findChild<QWidget*>(QStringLiteral("Chart1")), form.Chart1);
+    QCOMPARE(form.findChild<QAction*>(QStringLiteral("SaveTrace1")), form.SaveTrace1);
     QCOMPARE(form.findChild<QLabel*>(QStringLiteral("Label19"))->text(),
              QStringLiteral("Waga impulsu licznika :"));
 }
