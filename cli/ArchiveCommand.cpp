@@ -1,0 +1,209 @@
+// vqt540 archive: the window's archive download into a new or an updated
+// export file, unattended.
+#include "Commands.h"
+#include "TimerLoop.h"
+
+#include <ArchiveCycle.h>
+#include <Modbus.h>
+#include <PollCycle.h>
+#include <Worker.h>
+
+#include <filesystem>
+#include <iostream>
+#include <unistd.h>
+
+namespace cli {
+
+namespace {
+
+using monitor::core::Reading;
+
+// How often the download looks at a request in flight for its time-out; a
+// finished request wakes the loop at once.
+constexpr int kTickMs = 5;
+constexpr auto kProgressEvery = std::chrono::milliseconds(250);
+
+// The polling cycle the download is built with; only the archive button,
+// which this program never presses, would drive it.
+class IdlePollView final : public monitor::core::PollView {
+public:
+    void SetStatus(const std::string&) override {}
+    bool DiagnosticsOn() const override { return false; }
+    void AppendTrace(const std::string&) override {}
+    void StartTimer(TimerId, int) override {}
+    void StopTimer(TimerId) override {}
+    void ShowError(const std::string&) override {}
+    Reading<modbus::LinkSettings> ReadLink() override { return {}; }
+    Reading<int32_t> ReadPeriod() override { return {}; }
+    model::CachedIndexes Decode(const model::ParameterBlock&) override { return {}; }
+    void SetConnectCaption(const std::string&) override {}
+    void SetListsEditable(bool) override {}
+    void RestoreSelections(const model::CachedIndexes&) override {}
+};
+
+class DownloadView final : public archive::ArchiveView {
+public:
+    DownloadView(const CommonOptions& common, const ArchiveOptions& options, TimerLoop& loop)
+        : Common(common), Options(options), Separator(common.Separator()), Loop(loop),
+          Terminal(::isatty(STDERR_FILENO) == 1) {}
+
+    bool WriteFailed = false;
+
+    void SetStatus(const std::string&) override {}
+    bool DiagnosticsOn() const override { return false; }
+    void AppendTrace(const std::string&) override {}
+    void StartTimer(TimerId timer, int intervalMs) override { Loop.Start(timer, intervalMs); }
+    void StopTimer(TimerId timer) override { Loop.Stop(timer); }
+    void ShowError(const std::string& text) override { std::cerr << "vqt540: " << text << '\n'; }
+    Reading<modbus::LinkSettings> ReadLink() override { return {Common.Link(), {}}; }
+    Reading<int32_t> ReadPeriod() override { return {Options.PeriodMs, {}}; }
+
+    int64_t NowMs() override {
+        return std::chrono::duration_cast<std::chrono::milliseconds>(
+                   std::chrono::steady_clock::now().time_since_epoch())
+            .count();
+    }
+    Reading<int32_t> ReadTimeout() override { return {Common.TimeoutMs, {}}; }
+    std::string DecimalSeparator() override { return Separator; }
+    void SetArchiveCaption(const std::string&) override {}
+    void SetSettingControlsEnabled(bool) override {}
+    void ShowExportWindow() override {}
+    // Only a user's stop asks, and this program stops with Stop().
+    bool Ask(const std::string&) override { return false; }
+    void ShowInformation(const std::string& text) override {
+        if (Terminal) std::cerr << "vqt540: " << text << '\n';
+    }
+    std::string ChooseOtherFile(const std::string& error) override {
+        // Nobody to choose another file: the error is the answer.
+        WriteFailed = true;
+        std::cerr << "vqt540: " << error << '\n';
+        return {};
+    }
+    std::function<void()> CompletionNotifier() override {
+        return [wake = Loop.Wake()] { wake->Notify(); };
+    }
+
+    // Progress for a person watching; a cron job's stderr gets none of it.
+    void ShowProgress(bool running, int recordsRead, int file, int64_t msLeft) override {
+        if (!Terminal) return;
+        if (!running) {
+            if (Shown) std::cerr << '\n';
+            Shown = false;
+            return;
+        }
+        const auto now = std::chrono::steady_clock::now();
+        if (Shown && now - LastShown < kProgressEvery) return;
+        LastShown = now;
+        Shown = true;
+        std::string line = "\r\033[Kvqt540: " + std::to_string(recordsRead) + " of at most " +
+                           std::to_string(archive::kMostRecords) + " records (file " + std::to_string(file) +
+                           " of 4)";
+        if (msLeft >= 0) {
+            const int64_t seconds = (msLeft + 999) / 1000;
+            line += ", at most " +
+                    (seconds >= 60 ? std::to_string((seconds + 59) / 60) + " min"
+                                   : std::to_string(seconds) + " s") +
+                    " left";
+        }
+        std::cerr << line << std::flush;
+    }
+
+private:
+    const CommonOptions& Common;
+    const ArchiveOptions& Options;
+    const std::string Separator;
+    TimerLoop& Loop;
+    const bool Terminal;
+    bool Shown = false;
+    std::chrono::steady_clock::time_point LastShown;
+};
+
+enum class End { Complete, GaveUp, Interrupted };
+
+End Drive(archive::ArchiveCycle& cycle, const monitor::core::LinkState& link, TimerLoop& loop,
+          const ArchiveOptions& options, bool keep) {
+    int64_t good = link.GoodReplies;
+    int64_t badBefore = link.BadReplies; // failures before the last good reply
+    while (cycle.ArchiveRunning()) {
+        switch (loop.Next()) {
+        case TimerLoop::Event::Stop:
+            cycle.Stop(keep);
+            return End::Interrupted;
+        case TimerLoop::Event::Woken:
+        case TimerLoop::Event::Timer3:
+            cycle.Tick();
+            break;
+        case TimerLoop::Event::Timer4:
+            cycle.PacingEnd();
+            break;
+        case TimerLoop::Event::Timer1:
+        case TimerLoop::Event::Timer2:
+            break;
+        }
+        if (!cycle.ArchiveRunning()) break;
+        if (link.GoodReplies != good) {
+            good = link.GoodReplies;
+            badBefore = link.BadReplies;
+        }
+        if (link.BadReplies - badBefore >= options.Retries) {
+            std::cerr << "vqt540: record " << cycle.ArchiveRecordNumber / archive::kRecordStep << " of file "
+                      << int{cycle.ArchiveFileNumber} << ": no valid reply in " << options.Retries
+                      << " attempts; giving up\n";
+            cycle.Stop(keep);
+            return End::GaveUp;
+        }
+    }
+    return End::Complete;
+}
+
+} // namespace
+
+int RunArchive(const CommonOptions& common, const ArchiveOptions& options) {
+    const bool update = !options.UpdatePath.empty();
+    const std::string& path = update ? options.UpdatePath : options.NewPath;
+    if (const int code = CheckPort(common.Port); code != kExitOk) return code;
+    std::error_code ignored;
+    if (!update && std::filesystem::exists(std::filesystem::symlink_status(path, ignored))) {
+        // The window asks before it empties a file; here nobody can answer.
+        std::cerr << "vqt540: " << path << " exists; remove it first, or bring it up to date with --update\n";
+        return kExitFile;
+    }
+
+    TimerLoop loop;
+    loop.SetInterval(TimerId::Timer3, kTickMs);
+    const SignalStop signals(loop.Wake());
+    int code = kExitOk;
+    {
+        monitor::core::LinkState link;
+        IdlePollView idle;
+        monitor::core::PollCycle poll(link, model::StartWorker, idle);
+        DownloadView view(common, options, loop);
+        archive::ArchiveCycle cycle(link, model::StartWorker, view, poll);
+        const std::string error = update ? cycle.OpenExportFileForUpdate(path) : cycle.CreateExportFile(path);
+        if (!error.empty()) {
+            std::cerr << "vqt540: " << error << '\n';
+            code = kExitFile;
+        } else {
+            // A partial update is never written: its last date would pass over
+            // records not read yet, and the next update would skip them.
+            const bool keep = options.KeepPartial && !update;
+            const End end = Drive(cycle, link, loop, options, keep);
+            if (end != End::Complete)
+                std::cerr << "vqt540: " << path
+                          << (update ? " left unchanged"
+                              : keep ? ": the records read so far saved"
+                                     : " deleted")
+                          << '\n';
+            if (view.WriteFailed)
+                code = kExitFile;
+            else if (end == End::Interrupted)
+                code = kExitInterrupted;
+            else if (end == End::GaveUp)
+                code = kExitNoAnswer;
+        }
+    }
+    modbus::ModbusRead::WaitForAllWorkers(std::chrono::milliseconds(2 * common.TimeoutMs + 2000));
+    return code;
+}
+
+} // namespace cli

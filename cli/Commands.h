@@ -1,0 +1,32 @@
+// The three commands of vqt540; each returns the program's exit code.
+#pragma once
+
+#include "Settings.h"
+
+#include <string>
+
+namespace cli {
+
+struct ReadOptions {
+    bool Json = false;
+};
+
+struct WatchOptions {
+    int IntervalMs = 1000; // the window's scan period
+    int Count = 0;         // 0: until SIGINT or SIGTERM
+    std::string CsvPath;   // empty: stdout
+};
+
+struct ArchiveOptions {
+    std::string NewPath;
+    std::string UpdatePath;
+    int PeriodMs = 1000; // the window's scan period; a tenth of it paces the requests
+    int Retries = 20;
+    bool KeepPartial = false;
+};
+
+int RunRead(const CommonOptions& common, const ReadOptions& options);
+int RunWatch(const CommonOptions& common, const WatchOptions& options);
+int RunArchive(const CommonOptions& common, const ArchiveOptions& options);
+
+} // namespace cli

@@ -1,0 +1,170 @@
+#include "Settings.h"
+
+#include <SerialPort.h>
+
+#include <CLI/CLI.hpp>
+
+#include <algorithm>
+#include <cctype>
+#include <chrono>
+#include <clocale>
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
+#include <iostream>
+
+namespace cli {
+
+const char* const kExitCodeHelp =
+    "Exit codes:\n"
+    "  0   success\n"
+    "  1   unexpected internal error\n"
+    "  2   bad arguments\n"
+    "  3   the meter did not answer: the read failed (watch: at least one read failed),\n"
+    "      or the download gave up after --retries failed attempts in a row\n"
+    "  4   the export or CSV file cannot be created, read or written; archive --new on\n"
+    "      an existing file; archive --update of a file without a numbered last line\n"
+    "  5   archive: stopped by SIGINT or SIGTERM before the end\n"
+    "  10  the port does not exist\n"
+    "  11  the port is held by another program\n"
+    "  12  no permission to open the port (join the dialout group)\n"
+    "  13  the name leads to something that is not a serial port\n"
+    "  14  the port cannot be opened for another reason\n"
+    "\n"
+    "Numbers use the locale's decimal separator (LC_ALL, LC_NUMERIC, LANG), as the\n"
+    "window does; --decimal-separator overrides it.\n";
+
+modbus::LinkSettings CommonOptions::Link() const {
+    modbus::LinkSettings link;
+    link.PortName = Port;
+    link.BaudRate = Baud;
+    link.Parity = Parity == "even"  ? modbus::kEvenParity
+                  : Parity == "odd" ? modbus::kOddParity
+                                    : modbus::kNoParity;
+    link.StopBits = StopBits == 2 ? modbus::kTwoStopBits : modbus::kOneStopBit;
+    link.DeviceAddress = static_cast<uint8_t>(Address);
+    return link;
+}
+
+std::string CommonOptions::Separator() const {
+    return DecimalSeparator.empty() ? LocaleDecimalSeparator() : DecimalSeparator;
+}
+
+void AddCommonOptions(CLI::App& app, CommonOptions& o) {
+    const CLI::Validator portName(
+        [](std::string& name) {
+            if (!modbus::ResolveDevice(name).empty()) return std::string();
+            return "\"" + name + "\" is no port: COM1 ... COM12 or a device path beginning with / or ./";
+        },
+        "");
+    app.add_option("--port", o.Port,
+                   "COM1 ... COM12 (a link of that name in the working directory, else /dev/ttyS0 ... "
+                   "/dev/ttyS11) or a device path beginning with / or ./")
+        ->check(portName)
+        ->capture_default_str();
+    app.add_option("--address", o.Address, "slave address of the meter")
+        ->check(CLI::Range(1, 247))
+        ->capture_default_str();
+    app.add_option("--baud", o.Baud, "line speed in bit/s")
+        ->check(CLI::IsMember({1200u, 2400u, 4800u, 9600u, 19200u, 38400u, 57600u, 115200u}))
+        ->capture_default_str();
+    app.add_option("--parity", o.Parity, "parity")
+        ->check(CLI::IsMember({"none", "even", "odd"}))
+        ->capture_default_str();
+    app.add_option("--stop-bits", o.StopBits, "stop bits")
+        ->check(CLI::IsMember({1, 2}))
+        ->capture_default_str();
+    app.add_option("--timeout", o.TimeoutMs, "reply time-out in ms")
+        ->check(CLI::Range(20, 60000))
+        ->capture_default_str();
+    app.add_option("--decimal-separator", o.DecimalSeparator,
+                   "decimal separator of the numbers shown and written (default: the locale's)")
+        ->check(CLI::IsMember({",", "."}));
+}
+
+int CheckPort(const std::string& port) {
+    using State = modbus::PortProbe::State;
+    const modbus::PortProbe probe = modbus::ProbePort(port);
+    int code = kExitOk;
+    switch (probe.state) {
+    case State::Usable:
+        return kExitOk;
+    case State::Absent:
+        code = kExitPortAbsent;
+        break;
+    case State::Busy:
+        code = kExitPortBusy;
+        break;
+    case State::NoPermission:
+        code = kExitPortNoPermission;
+        break;
+    case State::NotATerminal:
+        code = kExitPortNotTerminal;
+        break;
+    case State::BadName:
+        code = kExitUsage;
+        break;
+    case State::OtherError:
+        code = kExitPortOther;
+        break;
+    }
+    std::cerr << "vqt540: " << modbus::DescribeProbe(probe) << '\n';
+    return code;
+}
+
+std::string DecimalSeparatorOfLanguage(std::string_view localeName) {
+    // Languages whose numbers are written with a decimal comma.
+    static constexpr std::string_view kComma[] = {
+        "az", "be", "bg", "bs", "ca", "cs", "da", "de", "el", "es", "et", "eu", "fi", "fo", "fr",
+        "gl", "hr", "hu", "id", "is", "it", "ka", "kk", "ky", "lt", "lv", "mk", "nb", "nl", "nn",
+        "no", "pl", "pt", "ro", "ru", "sk", "sl", "sq", "sr", "sv", "tr", "uk", "uz", "vi"};
+    std::string language(localeName.substr(0, localeName.find_first_of("_.@")));
+    std::transform(language.begin(), language.end(), language.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    return std::find(std::begin(kComma), std::end(kComma), language) != std::end(kComma) ? "," : ".";
+}
+
+std::string LocaleDecimalSeparator() {
+    if (std::setlocale(LC_NUMERIC, "") != nullptr) {
+        const std::string point = std::localeconv()->decimal_point;
+        // Everything else (CLI11, JSON) expects the "C" numbers.
+        std::setlocale(LC_NUMERIC, "C");
+        if (!point.empty()) return point;
+    }
+    // The locale is not installed: its name still says the language.
+    for (const char* variable : {"LC_ALL", "LC_NUMERIC", "LANG"}) {
+        const char* value = std::getenv(variable);
+        if (value != nullptr && *value != '\0') return DecimalSeparatorOfLanguage(value);
+    }
+    return ".";
+}
+
+int TickInterval(int timeoutMs) {
+    if (timeoutMs <= 20) return 1;
+    const int whole = timeoutMs / 20;
+    const int rest = timeoutMs % 20;
+    if (rest > 10 || (rest == 10 && whole % 2 == 1)) return whole + 1;
+    return whole;
+}
+
+std::string IsoLocalTimeNow() {
+    const auto now = std::chrono::system_clock::now();
+    const std::time_t seconds = std::chrono::system_clock::to_time_t(now);
+    const auto millis =
+        std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count() % 1000;
+    std::tm local{};
+    localtime_r(&seconds, &local);
+    char stamp[32];
+    std::strftime(stamp, sizeof stamp, "%Y-%m-%dT%H:%M:%S", &local);
+    char zone[8];
+    std::strftime(zone, sizeof zone, "%z", &local); // +0200
+    std::string text = stamp;
+    char fraction[8];
+    std::snprintf(fraction, sizeof fraction, ".%03d", static_cast<int>(millis));
+    text += fraction;
+    const std::string offset = zone;
+    text += offset.size() == 5 ? offset.substr(0, 3) + ":" + offset.substr(3) : offset;
+    return text;
+}
+
+} // namespace cli

@@ -1,0 +1,69 @@
+// The options every command shares, the exit codes, the port check done
+// before any transaction, and the decimal separator of the user's locale.
+#pragma once
+
+#include <Transaction.h>
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace CLI {
+class App;
+}
+
+namespace cli {
+
+// One code per kind of failure, so that a script can tell them apart.
+enum ExitCode : int {
+    kExitOk = 0,
+    kExitInternal = 1,
+    kExitUsage = 2,
+    kExitNoAnswer = 3, // a read failed, or the download gave up
+    kExitFile = 4,     // the export or CSV file cannot be read or written
+    kExitInterrupted = 5,
+    kExitPortAbsent = 10,
+    kExitPortBusy = 11,
+    kExitPortNoPermission = 12,
+    kExitPortNotTerminal = 13,
+    kExitPortOther = 14,
+};
+
+// The table of exit codes for the end of every --help.
+extern const char* const kExitCodeHelp;
+
+// The window's defaults.
+struct CommonOptions {
+    std::string Port = "COM1";
+    int Address = 1;
+    uint32_t Baud = 9600;
+    std::string Parity = "none";
+    int StopBits = 1;
+    int TimeoutMs = 1000;
+    std::string DecimalSeparator; // empty: the locale's
+
+    modbus::LinkSettings Link() const;
+    // The given separator, else the locale's.
+    std::string Separator() const;
+};
+
+void AddCommonOptions(CLI::App& app, CommonOptions& options);
+
+// Probes the port before anything is sent. Usable: 0. Otherwise the reason
+// goes to stderr and the port's exit code is returned.
+int CheckPort(const std::string& port);
+
+// The C library's separator when LC_NUMERIC can be set from the environment,
+// else the one of the language named in LC_ALL, LC_NUMERIC or LANG.
+std::string LocaleDecimalSeparator();
+// "," or "." for a locale name such as "pl_PL.UTF-8".
+std::string DecimalSeparatorOfLanguage(std::string_view localeName);
+
+// The window's Timer1 interval for a reply time-out: 20 ticks make the
+// time-out, the quotient rounded half to even, at least 1 ms.
+int TickInterval(int timeoutMs);
+
+// Local time with milliseconds and the UTC offset, ISO 8601.
+std::string IsoLocalTimeNow();
+
+} // namespace cli

@@ -1,0 +1,183 @@
+// vqt540 watch: the window's polling cycle, one table line per read.
+#include "Commands.h"
+#include "TimerLoop.h"
+
+#include <Cp1250.h>
+#include <Decode.h>
+#include <Modbus.h>
+#include <PollCycle.h>
+#include <Tables.h>
+#include <Worker.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <iostream>
+#include <vector>
+
+namespace cli {
+
+namespace {
+
+using monitor::core::LinkState;
+using monitor::core::PollCycle;
+using monitor::core::Reading;
+
+constexpr std::string_view kHeader = "Czas;Przepływ chwilowy;Jednostka przepływu;Licznik w przód L+;"
+                                     "Licznik w tył L-;Jednostka liczników;Alarmy;Stan";
+constexpr std::string_view kGood = "OK";
+constexpr std::string_view kTimedOut = "Timeout odpowiedzi z przepływomierza";
+
+// stdout as UTF-8 lines, or a CSV file as the export file is written:
+// Windows-1250, CR LF. Every line is flushed, so that a stop loses nothing.
+class Table {
+public:
+    ~Table() { Close(); }
+
+    std::string Open(const std::string& csvPath) {
+        if (csvPath.empty()) {
+            Out = stdout;
+        } else {
+            // Appended to, so that a watch started again goes on with the same table.
+            Out = std::fopen(csvPath.c_str(), "ab");
+            if (!Out) return "Plik " + csvPath + ": " + std::strerror(errno);
+            Csv = true;
+            Path = csvPath;
+        }
+        if (!Csv || (std::fseek(Out, 0, SEEK_END) == 0 && std::ftell(Out) == 0))
+            return Write(std::string(kHeader));
+        return {};
+    }
+
+    std::string Write(const std::string& utf8) {
+        const std::string line = Csv ? model::Utf8ToCp1250(utf8) + "\r\n" : utf8 + "\n";
+        if (std::fwrite(line.data(), 1, line.size(), Out) != line.size() || std::fflush(Out) != 0)
+            return (Csv ? "Plik " + Path : std::string("stdout")) + ": " + std::strerror(errno);
+        return {};
+    }
+
+    void Close() {
+        if (Csv && Out) std::fclose(Out);
+        Out = nullptr;
+    }
+
+private:
+    std::FILE* Out = nullptr;
+    bool Csv = false;
+    std::string Path;
+};
+
+class WatchView final : public monitor::core::PollView {
+public:
+    WatchView(const CommonOptions& common, const WatchOptions& options, TimerLoop& loop, LinkState& link,
+              Table& table)
+        : Common(common), Options(options), Separator(common.Separator()), Loop(loop), Link(link),
+          Lines(table) {
+        Loop.SetInterval(TimerId::Timer1, TickInterval(common.TimeoutMs));
+    }
+
+    PollCycle* Poll = nullptr;
+    int Reads = 0;
+    int Failed = 0;
+    std::string WriteError;
+    bool Refused = false;
+
+    bool Finished() const { return !WriteError.empty() || (Options.Count > 0 && Reads >= Options.Count); }
+
+    model::CachedIndexes Decode(const model::ParameterBlock& block) override {
+        const model::DeviceView v = model::DecodeParameterBlock(block, "", {}, Poll->Cached, Separator);
+        std::string alarms;
+        for (const std::string& alarm : v.ListBox1Lines) alarms += (alarms.empty() ? "" : " + ") + alarm;
+        // The unit the number is in: for the flow code without a unit the
+        // window keeps the last known one, and so does this column.
+        const std::string flowUnit(model::FlowUnitTexts[v.Indexes.FlowUnitIndex]);
+        Emit({IsoLocalTimeNow(), v.Edit3, flowUnit, v.Edit4, v.Edit5, v.ComboBox4Text, alarms,
+              std::string(kGood)});
+        return v.Indexes;
+    }
+
+    void TransactionFailed() override {
+        // A reply with an error is still held; a timed-out transaction is already released.
+        const std::string status =
+            Link.ActiveRead && Link.ActiveRead->Done() ? Link.ActiveRead->Result() : std::string(kTimedOut);
+        const std::string time = IsoLocalTimeNow();
+        ++Failed;
+        std::cerr << "vqt540: " << time << ": " << status << " (failed reads: " << Failed << " of "
+                  << Reads + 1 << ")\n";
+        Emit({time, "", "", "", "", "", "", status});
+    }
+
+    void SetStatus(const std::string&) override {}
+    bool DiagnosticsOn() const override { return false; }
+    void AppendTrace(const std::string&) override {}
+    void StartTimer(TimerId timer, int intervalMs) override { Loop.Start(timer, intervalMs); }
+    void StopTimer(TimerId timer) override { Loop.Stop(timer); }
+    void ShowError(const std::string& text) override {
+        Refused = true;
+        std::cerr << "vqt540: " << text << '\n';
+    }
+    Reading<modbus::LinkSettings> ReadLink() override { return {Common.Link(), {}}; }
+    Reading<int32_t> ReadPeriod() override { return {Options.IntervalMs, {}}; }
+    void SetConnectCaption(const std::string&) override {}
+    void SetListsEditable(bool) override {}
+    void RestoreSelections(const model::CachedIndexes&) override {}
+
+private:
+    void Emit(const std::vector<std::string>& fields) {
+        ++Reads;
+        std::string line;
+        for (const std::string& field : fields) line += (line.empty() ? "" : ";") + field;
+        if (WriteError.empty()) WriteError = Lines.Write(line);
+    }
+
+    const CommonOptions& Common;
+    const WatchOptions& Options;
+    const std::string Separator;
+    TimerLoop& Loop;
+    LinkState& Link;
+    Table& Lines;
+};
+
+} // namespace
+
+int RunWatch(const CommonOptions& common, const WatchOptions& options) {
+    if (const int code = CheckPort(common.Port); code != kExitOk) return code;
+    Table table;
+    if (const std::string error = table.Open(options.CsvPath); !error.empty()) {
+        std::cerr << "vqt540: " << error << '\n';
+        return kExitFile;
+    }
+
+    TimerLoop loop;
+    const SignalStop signals(loop.Wake());
+    int code = kExitOk;
+    {
+        LinkState link;
+        WatchView view(common, options, loop, link, table);
+        PollCycle poll(link, model::StartWorker, view);
+        view.Poll = &poll;
+        poll.ConnectButton();
+        while (poll.state() != PollCycle::State::Offline && !view.Finished()) {
+            const TimerLoop::Event event = loop.Next();
+            if (event == TimerLoop::Event::Stop) break;
+            if (event == TimerLoop::Event::Timer1) poll.Tick();
+            if (event == TimerLoop::Event::Timer2) poll.PauseEnd();
+        }
+        // A read in flight is given up; the worker ends by itself.
+        if (poll.state() != PollCycle::State::Offline) poll.Disconnect(false);
+        table.Close();
+        if (view.Failed > 0)
+            std::cerr << "vqt540: " << view.Reads << " reads, " << view.Failed << " failed\n";
+        if (view.Refused)
+            code = kExitInternal;
+        else if (!view.WriteError.empty()) {
+            std::cerr << "vqt540: " << view.WriteError << '\n';
+            code = kExitFile;
+        } else if (view.Failed > 0)
+            code = kExitNoAnswer;
+    }
+    modbus::ModbusRead::WaitForAllWorkers(std::chrono::milliseconds(common.TimeoutMs + 2000));
+    return code;
+}
+
+} // namespace cli

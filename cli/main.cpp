@@ -1,0 +1,85 @@
+// vqt540: the meter from the command line, for gateways without a desktop.
+// The same cycles as the window, driven by a loop of its own; no Qt.
+#include "Commands.h"
+
+#include <CLI/CLI.hpp>
+
+#include <exception>
+#include <iostream>
+
+int main(int argc, char** argv) {
+    using namespace cli;
+    CLI::App app("VQT540 electromagnetic flowmeter on a serial line (MODBUS RTU): parameters, polling, "
+                 "archive download.",
+                 "vqt540");
+    app.require_subcommand(1);
+    app.footer(kExitCodeHelp);
+
+    CommonOptions common;
+
+    ReadOptions readOptions;
+    CLI::App* read = app.add_subcommand("read", "Read the parameters once and show them as the window does.");
+    AddCommonOptions(*read, common);
+    read->add_flag("--json", readOptions.Json,
+                   "the register values, the decoded numbers and the shown texts");
+    read->footer(kExitCodeHelp);
+
+    WatchOptions watchOptions;
+    CLI::App* watch = app.add_subcommand(
+        "watch", "Poll as the window does; one line per read (time, flow, L+, L-, units, alarms, status).");
+    AddCommonOptions(*watch, common);
+    watch->add_option("--interval", watchOptions.IntervalMs, "pause between reads in ms (the scan period)")
+        ->check(CLI::Range(0, 86400000))
+        ->capture_default_str();
+    watch
+        ->add_option("--count", watchOptions.Count, "stop after this many reads (0: until SIGINT or SIGTERM)")
+        ->check(CLI::NonNegativeNumber)
+        ->capture_default_str();
+    watch->add_option("--csv", watchOptions.CsvPath,
+                      "append the lines to this file (Windows-1250, ';', CR LF, a header in a new file) "
+                      "instead of stdout");
+    watch->footer(kExitCodeHelp);
+
+    ArchiveOptions archiveOptions;
+    CLI::App* archive = app.add_subcommand(
+        "archive", "Download the meter's archive into a new export file, or bring an export up to date.");
+    AddCommonOptions(*archive, common);
+    CLI::Option_group* target = archive->add_option_group("export file");
+    CLI::Option* newFile =
+        target->add_option("--new", archiveOptions.NewPath, "write the whole archive to this new file");
+    target->add_option("--update", archiveOptions.UpdatePath,
+                       "add the records newer than this export's last line to it");
+    target->require_option(1);
+    archive
+        ->add_option("--period", archiveOptions.PeriodMs,
+                     "the window's scan period in ms; a tenth of it paces the requests (0: no pacing)")
+        ->check(CLI::Range(0, 600000))
+        ->capture_default_str();
+    archive
+        ->add_option("--retries", archiveOptions.Retries,
+                     "give up after this many failed attempts in a row for one record")
+        ->check(CLI::Range(1, 1000000))
+        ->capture_default_str();
+    archive
+        ->add_flag("--keep-partial", archiveOptions.KeepPartial,
+                   "when the download gives up or is stopped, save what was read instead of deleting "
+                   "the file")
+        ->needs(newFile);
+    archive->footer(kExitCodeHelp);
+
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::ParseError& error) {
+        const int code = app.exit(error);
+        return code == 0 ? kExitOk : kExitUsage;
+    }
+
+    try {
+        if (read->parsed()) return RunRead(common, readOptions);
+        if (watch->parsed()) return RunWatch(common, watchOptions);
+        return RunArchive(common, archiveOptions);
+    } catch (const std::exception& error) {
+        std::cerr << "vqt540: " << error.what() << '\n';
+        return kExitInternal;
+    }
+}
