@@ -10,23 +10,10 @@
 #include "Unit2.h"
 
 #include <QDir>
-#include <QFile>
 #include <QFileDialog>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTemporaryDir>
-
-#include <ctime>
-
-namespace {
-constexpr std::time_t kNow = 1717243200; // 2024-06-01 12:00 UTC
-constexpr int kLong = 60000;
-
-QByteArray readFile(const QString& path) {
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
-}
-} // namespace
 
 class TestCliWindow : public QObject {
     Q_OBJECT
@@ -40,17 +27,6 @@ class TestCliWindow : public QObject {
     QString chosenFile;
     QStringList errors;
 
-    void startSim(int records, std::time_t now) {
-        sim.reset();
-        vqtsim::Options o;
-        o.linkDir = dir.path().toStdString();
-        o.wireTiming = false;
-        o.archiveRecords = records;
-        o.archiveWrapped = true;
-        o.archiveNow = now;
-        sim = std::make_unique<vqtsim::Simulator>(o);
-        QVERIFY2(sim->Start(), sim->Error().c_str());
-    }
     // "Zapisz nowy plik" or "Uaktualnij plik " in the export window, the
     // questions answered "TAK", until the download has ended.
     void windowDownload(QPushButton*(TForm2::*button), const QString& file) {
@@ -104,20 +80,21 @@ private slots:
 
     void newFileThenUpdateAsTheWindowWrites() {
         const QString window = dir.filePath("window.csv"), tool = dir.filePath("tool.csv");
-        startSim(300, kNow);
+        sim = StartSim(dir.path(), 300, true);
         windowDownload(&TForm2::Button2, window);
         toolDownload("--new", tool);
-        QCOMPARE(readFile(window), ExpectedExport(*sim, ","));
-        QCOMPARE(readFile(tool), readFile(window));
-        const QByteArray first = readFile(tool);
+        QCOMPARE(ReadFile(window), ExpectedExport(*sim, ","));
+        QCOMPARE(ReadFile(tool), ReadFile(window));
+        const QByteArray first = ReadFile(tool);
 
         // Ten quarter hours later the meter holds ten more records.
-        startSim(310, kNow + 10 * 900);
+        sim.reset(); // its link first, then the new one
+        sim = StartSim(dir.path(), 310, true, kNow + 10 * 900);
         windowDownload(&TForm2::Button1, window);
         toolDownload("--update", tool);
-        QCOMPARE(readFile(window), ExpectedExport(*sim, ","));
-        QCOMPARE(readFile(tool), readFile(window));
-        QVERIFY(readFile(tool).startsWith(first));
+        QCOMPARE(ReadFile(window), ExpectedExport(*sim, ","));
+        QCOMPARE(ReadFile(tool), ReadFile(window));
+        QVERIFY(ReadFile(tool).startsWith(first));
         QVERIFY(errors.isEmpty());
     }
 };
