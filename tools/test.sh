@@ -1,16 +1,17 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds with warnings as errors and runs every test;
-# then the worker under ThreadSanitizer and everything under ASan+UBSan.
+# then the tests where threads meet under ThreadSanitizer and everything under
+# ASan+UBSan.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash tools/setup.sh
 cmake --preset ci
 cmake --build --preset ci -j2
 ctest --preset ci -j2
-# Where threads meet (the worker, the window polling the simulator) once more
-# under ThreadSanitizer.
+# Where threads meet (the worker, the windows and the command-line tool against
+# the simulator) once more under ThreadSanitizer.
 cmake --preset tsan
-cmake --build --preset tsan -j2 --target tst_worker tst_monitor_polling tst_monitor_archive
+cmake --build --preset tsan -j2 --target tst_worker tst_monitor_polling tst_monitor_archive tst_cli tst_cli_window
 ctest --preset tsan -L threads
 # Every test once more under AddressSanitizer and UndefinedBehaviorSanitizer.
 cmake --preset asan
