@@ -1,6 +1,7 @@
 #include "ExportFile.h"
 
 #include <Cp1250.h>
+#include <NumberFormat.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -23,26 +24,6 @@ std::string fileError(const char* action, const std::string& path, int error) {
     text += std::strerror(error);
     text += ").";
     return text;
-}
-
-// A whole number as the program reads typed numbers: leading blanks, an
-// optional sign, digits, nothing else; within 32 bits.
-std::optional<int32_t> wholeNumber(std::string_view text) {
-    size_t i = 0;
-    while (i < text.size() && text[i] == ' ') ++i;
-    bool negative = false;
-    if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
-    if (i == text.size()) return std::nullopt;
-    int64_t value = 0;
-    for (; i < text.size(); ++i) {
-        if (text[i] < '0' || text[i] > '9') return std::nullopt;
-        value = value * 10 + (text[i] - '0');
-        if (value > int64_t{std::numeric_limits<int32_t>::max()} + 1) return std::nullopt;
-    }
-    if (negative) value = -value;
-    if (value < std::numeric_limits<int32_t>::min() || value > std::numeric_limits<int32_t>::max())
-        return std::nullopt;
-    return static_cast<int32_t>(value);
 }
 
 std::string_view field(std::string_view line, size_t index) {
@@ -82,9 +63,11 @@ std::optional<LastExportLine> ReadLastExportLine(std::string_view content) {
 
     const size_t semicolon = last.find(';');
     if (semicolon == std::string_view::npos) return std::nullopt;
-    const std::optional<int32_t> number = wholeNumber(last.substr(0, semicolon));
-    if (!number || *number == std::numeric_limits<int32_t>::max()) return std::nullopt;
-    return LastExportLine{*number, std::string(field(last, 1)), std::string(field(last, 2))};
+    int32_t number = 0;
+    if (model::ParseWholeNumber(last.substr(0, semicolon), number) != model::WholeNumber::Ok ||
+        number == std::numeric_limits<int32_t>::max())
+        return std::nullopt;
+    return LastExportLine{number, std::string(field(last, 1)), std::string(field(last, 2))};
 }
 
 void RotateArchiveLines(std::vector<std::string>& lines) {

@@ -139,14 +139,6 @@ std::string LocaleDecimalSeparator() {
     return ".";
 }
 
-int TickInterval(int timeoutMs) {
-    if (timeoutMs <= 20) return 1;
-    const int whole = timeoutMs / 20;
-    const int rest = timeoutMs % 20;
-    if (rest > 10 || (rest == 10 && whole % 2 == 1)) return whole + 1;
-    return whole;
-}
-
 std::string IsoLocalTimeNow() {
     const auto now = std::chrono::system_clock::now();
     const std::time_t seconds = std::chrono::system_clock::to_time_t(now);

@@ -59,10 +59,6 @@ std::string LocaleDecimalSeparator();
 // "," or "." for a locale name such as "pl_PL.UTF-8".
 std::string DecimalSeparatorOfLanguage(std::string_view localeName);
 
-// The window's Timer1 interval for a reply time-out: 20 ticks make the
-// time-out, the quotient rounded half to even, at least 1 ms.
-int TickInterval(int timeoutMs);
-
 // Local time with milliseconds and the UTC offset, ISO 8601.
 std::string IsoLocalTimeNow();
 

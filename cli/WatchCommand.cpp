@@ -73,7 +73,7 @@ public:
               Table& table)
         : Common(common), Options(options), Separator(common.Separator()), Loop(loop), Link(link),
           Lines(table) {
-        Loop.SetInterval(TimerId::Timer1, TickInterval(common.TimeoutMs));
+        Loop.SetInterval(TimerId::Timer1, monitor::core::TickInterval(common.TimeoutMs));
     }
 
     PollCycle* Poll = nullptr;

@@ -25,4 +25,10 @@ std::string FormatNumber(double value, int decimals, int precision, std::string_
 std::string FormatRatio(int64_t numerator, int64_t denominator, int decimals, int precision,
                         std::string_view decimalSeparator);
 
+// A whole number as the program reads one typed or stored: leading blanks,
+// an optional sign, decimal digits and nothing else ("  1" is 1; "1 ", "1,0",
+// "" and "0x10" are not numbers); within 32 bits.
+enum class WholeNumber { Ok, NotANumber, OutOfRange };
+WholeNumber ParseWholeNumber(std::string_view text, int32_t& value);
+
 } // namespace model

@@ -1,5 +1,8 @@
 #include "Convert.h"
 
+#include <Editing.h>
+#include <NumberFormat.h>
+
 #include <charconv>
 #include <cmath>
 #include <limits>
@@ -19,28 +22,16 @@ bool isDigit(QChar c) {
 } // namespace
 
 int32_t StrToInt(const QString& text) {
-    qsizetype i = 0;
-    const qsizetype n = text.size();
-    while (i < n && text[i] == u' ') ++i;
-    bool negative = false;
-    if (i < n && (text[i] == u'+' || text[i] == u'-')) {
-        negative = text[i] == u'-';
-        ++i;
-    }
-    if (i == n) throw ConvertError(QStringLiteral("'%1' nie jest poprawną liczbą całkowitą.").arg(text));
-    // Accumulate as a negative number so that -2147483648 fits.
-    int64_t value = 0;
-    for (; i < n; ++i) {
-        if (!isDigit(text[i]))
-            throw ConvertError(QStringLiteral("'%1' nie jest poprawną liczbą całkowitą.").arg(text));
-        value = value * 10 - (text[i].unicode() - u'0');
-        if (value < std::numeric_limits<int32_t>::min() - int64_t{1})
-            value = std::numeric_limits<int32_t>::min() - int64_t{1}; // saturate, report below
-    }
-    if (!negative) value = -value;
-    if (value < std::numeric_limits<int32_t>::min() || value > std::numeric_limits<int32_t>::max())
+    int32_t value = 0;
+    switch (model::ParseWholeNumber(text.toStdString(), value)) {
+    case model::WholeNumber::Ok:
+        return value;
+    case model::WholeNumber::OutOfRange:
         throw ConvertError(QStringLiteral("Liczba '%1' jest poza zakresem liczb całkowitych.").arg(text));
-    return static_cast<int32_t>(value);
+    case model::WholeNumber::NotANumber:
+        break;
+    }
+    throw ConvertError(QStringLiteral("'%1' nie jest poprawną liczbą całkowitą.").arg(text));
 }
 
 double StrToFloat(const QString& text, const QLocale& locale) {
@@ -97,19 +88,9 @@ double StrToFloat(const QString& text, const QLocale& locale) {
 }
 
 int32_t RoundToInt32(double value) {
-    const double rounded = std::nearbyint(value); // default mode: halves to even
-    if (!(rounded >= -2147483648.0 && rounded <= 2147483647.0))
-        throw ConvertError(QStringLiteral("Wartość %1 jest poza zakresem liczb całkowitych 32-bitowych.")
-                               .arg(QLocale().toString(value, 'g', 17)));
-    return static_cast<int32_t>(rounded);
-}
-
-int TickInterval(int32_t timeoutMs) {
-    if (timeoutMs <= 20) return 1; // quotient not above 1
-    const int32_t whole = timeoutMs / 20;
-    const int32_t rest = timeoutMs % 20;
-    if (rest > 10 || (rest == 10 && whole % 2 == 1)) return whole + 1;
-    return whole;
+    if (const std::optional<int32_t> rounded = core::RoundHalfEven(value)) return *rounded;
+    throw ConvertError(QStringLiteral("Wartość %1 jest poza zakresem liczb całkowitych 32-bitowych.")
+                           .arg(QLocale().toString(value, 'g', 17)));
 }
 
 } // namespace monitor

@@ -4,6 +4,8 @@
 // handler stops there and the application's error handler shows the message.
 #pragma once
 
+#include <PollCycle.h>
+
 #include <QLocale>
 #include <QString>
 
@@ -28,8 +30,7 @@ double StrToFloat(const QString& text, const QLocale& locale = QLocale());
 // Nearest integer, halves to the even neighbour; throws when out of 32 bits.
 int32_t RoundToInt32(double value);
 
-// Tick of the polling timer for a reply time-out of t ms: t / 20 rounded
-// (halves to even) while that is above 1, else 1 ms.
-int TickInterval(int32_t timeoutMs);
+// Tick of the polling timer for a reply time-out (the polling cycle's rule).
+using core::TickInterval;
 
 } // namespace monitor

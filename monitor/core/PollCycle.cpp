@@ -8,6 +8,15 @@ namespace monitor::core {
 
 using modbus::TransactionRequest;
 
+int TickInterval(int32_t timeoutMs) {
+    constexpr int32_t ticks = PollCycle::kTimeoutTicks;
+    if (timeoutMs <= ticks) return 1; // quotient not above 1
+    const int32_t whole = timeoutMs / ticks;
+    const int32_t rest = timeoutMs % ticks;
+    if (rest * 2 > ticks || (rest * 2 == ticks && whole % 2 == 1)) return whole + 1;
+    return whole;
+}
+
 PollCycle::PollCycle(LinkState& link, modbus::TransactionFactory factory, PollView& view)
     : Link(link), Factory(std::move(factory)), View(view) {}
 

@@ -30,6 +30,10 @@ public:
     virtual void TransactionFailed() {}
 };
 
+// Interval of the tick timer for a reply time-out of t ms: t / 20 rounded
+// (halves to even) while that is above 1, else 1 ms.
+int TickInterval(int32_t timeoutMs);
+
 inline constexpr std::string_view kConnectCaption = "Połącz z przepływomierzem";
 inline constexpr std::string_view kDisconnectCaption = "Zakończ połączenie z przepływomierzem";
 
