@@ -40,21 +40,12 @@ void AskForLowLatency(int fd) {
     info.flags |= static_cast<int>(ASYNC_LOW_LATENCY);
     ::ioctl(fd, TIOCSSERIAL, &info);
 }
-} // namespace
 
-std::string ResolveDevice(const std::string& nameOrPath) {
-    if (nameOrPath.starts_with("/") || nameOrPath.starts_with("./")) return nameOrPath;
-    return ResolvePortName(nameOrPath);
-}
-
-PortProbe ProbePort(const std::string& nameOrPath) {
-    PortProbe probe;
-    probe.name = nameOrPath;
-    probe.path = ResolveDevice(nameOrPath);
-    if (probe.path.empty()) return probe; // BadName
-    std::error_code error;
-    const auto canonical = std::filesystem::canonical(probe.path, error);
-    probe.device = error ? probe.path : canonical.string();
+// Opens a port for this program's use: read/write, non-blocking, not as the
+// controlling terminal, under our flock (which also works against programs
+// of the same user and root, where TIOCEXCL does not). -1 and the reason in
+// probe.state (and probe.reason) when it cannot be used.
+int openForUse(PortProbe& probe) {
     const int fd = ::open(probe.path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
         const int e = errno;
@@ -76,18 +67,40 @@ PortProbe ProbePort(const std::string& nameOrPath) {
             probe.state = PortProbe::State::OtherError;
             probe.reason = std::strerror(e);
         }
-        return probe;
+        return -1;
     }
+    // Root gets past another program's TIOCEXCL; we must then neither use the
+    // port nor clear that flag on close. Under our flock a set flag cannot be
+    // our own. A kernel without TIOCGEXCL leaves us as before.
     int heldElsewhere = 0;
-    if (!::isatty(fd)) {
+    if (!::isatty(fd))
         probe.state = PortProbe::State::NotATerminal;
-    } else if (::flock(fd, LOCK_EX | LOCK_NB) != 0 ||
-               (::ioctl(fd, TIOCGEXCL, &heldElsewhere) == 0 && heldElsewhere != 0)) {
+    else if (::flock(fd, LOCK_EX | LOCK_NB) != 0 ||
+             (::ioctl(fd, TIOCGEXCL, &heldElsewhere) == 0 && heldElsewhere != 0))
         probe.state = PortProbe::State::Busy;
-    } else {
+    else
         probe.state = PortProbe::State::Usable;
-    }
-    ::close(fd); // also lets go of the lock
+    if (probe.state == PortProbe::State::Usable) return fd;
+    ::close(fd);
+    return -1;
+}
+} // namespace
+
+std::string ResolveDevice(const std::string& nameOrPath) {
+    if (nameOrPath.starts_with("/") || nameOrPath.starts_with("./")) return nameOrPath;
+    return ResolvePortName(nameOrPath);
+}
+
+PortProbe ProbePort(const std::string& nameOrPath) {
+    PortProbe probe;
+    probe.name = nameOrPath;
+    probe.path = ResolveDevice(nameOrPath);
+    if (probe.path.empty()) return probe; // BadName
+    std::error_code error;
+    const auto canonical = std::filesystem::canonical(probe.path, error);
+    probe.device = error ? probe.path : canonical.string();
+    const int fd = openForUse(probe);
+    if (fd >= 0) ::close(fd); // also lets go of the lock
     return probe;
 }
 
@@ -122,24 +135,11 @@ SerialPort::~SerialPort() {
 
 bool SerialPort::Open(const std::string& portName) {
     Close();
-    const std::string path = ResolveDevice(portName);
-    if (path.empty()) return false;
-    int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    PortProbe probe;
+    probe.path = ResolveDevice(portName);
+    if (probe.path.empty()) return false;
+    const int fd = openForUse(probe);
     if (fd < 0) return false;
-    // flock first: it also works against programs of the same user and root,
-    // which TIOCEXCL does not stop.
-    if (::flock(fd, LOCK_EX | LOCK_NB) != 0 || !::isatty(fd)) {
-        ::close(fd);
-        return false;
-    }
-    // Root gets past another program's TIOCEXCL; we must then neither use the
-    // port nor clear that flag on close. Under our flock a set flag cannot be
-    // our own. A kernel without TIOCGEXCL leaves us as before.
-    int heldElsewhere = 0;
-    if (::ioctl(fd, TIOCGEXCL, &heldElsewhere) == 0 && heldElsewhere != 0) {
-        ::close(fd);
-        return false;
-    }
     Exclusive = ::ioctl(fd, TIOCEXCL) == 0;
     // Here rather than in Configure: it is the driver's setting, not the
     // line's, and Configure's failure must leave the port as it was.
