@@ -15,25 +15,15 @@ DropDownBox::DropDownBox(Kind kind, QWidget* parent) : QComboBox(parent) {
     connect(this, &QComboBox::activated, this, &DropDownBox::onPicked);
     // Every change of the text part, the program's too: what to show again
     // when typed text names no item.
-    connect(this, &QComboBox::editTextChanged, this, [this](const QString& text) {
-        ShownBefore = Shown;
-        Shown = text;
-    });
+    connect(this, &QComboBox::editTextChanged, this, [this](const QString& text) { Typing.shown(text); });
     setKind(kind);
 }
 
-namespace {
-// The text before an edit, whether the edit's textChanged came before or
-// after its textEdited.
-QString textBefore(const QString& edited, const QString& shown, const QString& shownBefore) {
-    return shown == edited ? shownBefore : shown;
-}
-
-int typedIndex(const QString& text, const QStringList& items) {
+int TypingMemory::typed(const QString& text, const QStringList& items) {
+    BeforeTyping = Now == text ? Before : Now;
     if (text.trimmed().isEmpty()) return -1; // clearing the text picks no blank item
     return static_cast<int>(items.indexOf(text));
 }
-} // namespace
 
 void DropDownBox::onPicked(int index) {
     UserIndex = index;
@@ -41,15 +31,14 @@ void DropDownBox::onPicked(int index) {
 }
 
 void DropDownBox::onTyped(const QString& text) {
-    BeforeTyping = textBefore(text, Shown, ShownBefore);
     QStringList items;
     for (int i = 0; i < count(); ++i) items << itemText(i);
-    UserIndex = typedIndex(text, items);
+    UserIndex = Typing.typed(text, items);
     emit userChanged();
 }
 
 void DropDownBox::revertUserText() {
-    if (isEditable()) setText(BeforeTyping);
+    if (isEditable()) setText(Typing.beforeTyping());
 }
 
 void DropDownBox::setKind(Kind kind) {
@@ -117,21 +106,17 @@ void DropDownBox::paintEvent(QPaintEvent* event) {
 }
 
 SimpleComboBox::SimpleComboBox(QWidget* parent) : QLineEdit(parent) {
-    connect(this, &QLineEdit::textChanged, this, [this](const QString& text) {
-        ShownBefore = Shown;
-        Shown = text;
-    });
+    connect(this, &QLineEdit::textChanged, this, [this](const QString& text) { Typing.shown(text); });
     connect(this, &QLineEdit::textEdited, this, &SimpleComboBox::onTyped);
 }
 
 void SimpleComboBox::onTyped(const QString& text) {
-    BeforeTyping = textBefore(text, Shown, ShownBefore);
-    UserIndex = typedIndex(text, Items);
+    UserIndex = Typing.typed(text, Items);
     emit userChanged();
 }
 
 void SimpleComboBox::revertUserText() {
-    setText(BeforeTyping);
+    setText(Typing.beforeTyping());
 }
 
 void SimpleComboBox::addItems(const QStringList& items) {

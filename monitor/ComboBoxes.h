@@ -10,6 +10,26 @@
 
 namespace monitor {
 
+// What the user's typing in a list's text replaced, so that typed text that
+// names no item can be taken back; and the item the typing named.
+class TypingMemory {
+public:
+    // Every change of the text, the program's too.
+    void shown(const QString& text) {
+        Before = Now;
+        Now = text;
+    }
+    // A change typed by the user: the item it names (-1 when none, blank
+    // text included), whether its shown() came before this or not.
+    int typed(const QString& text, const QStringList& items);
+    const QString& beforeTyping() const { return BeforeTyping; }
+
+private:
+    QString Now;
+    QString Before;
+    QString BeforeTyping;
+};
+
 // A list that is either pick-only (the user chooses an item, nothing else)
 // or an editable drop-down (a text part the user can type into and the
 // program can set to any string). The kind can change while the window runs.
@@ -57,10 +77,7 @@ private:
     void onTyped(const QString& text);
 
     int UserIndex = -1;
-    // The text part's last two texts, and the one before the user's typing.
-    QString Shown;
-    QString ShownBefore;
-    QString BeforeTyping;
+    TypingMemory Typing;
 };
 
 // A text field without a drop-down button whose item the Up and Down arrow
@@ -100,9 +117,7 @@ private:
 
     QStringList Items;
     int UserIndex = -1;
-    QString Shown;
-    QString ShownBefore;
-    QString BeforeTyping;
+    TypingMemory Typing;
 };
 
 } // namespace monitor
