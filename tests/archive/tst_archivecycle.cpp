@@ -19,14 +19,6 @@ using monitor::core::PollCycle;
 
 namespace {
 
-class QuietPollView : public RecordingView<monitor::core::PollView> {
-public:
-    model::CachedIndexes Decode(const model::ParameterBlock&) override { return {}; }
-    void SetConnectCaption(const std::string&) override {}
-    void SetListsEditable(bool) override {}
-    void RestoreSelections(const model::CachedIndexes&) override {}
-};
-
 class ArchiveRecorder : public RecordingView<ArchiveView> {
 public:
     int64_t now = 0;
@@ -85,7 +77,7 @@ class TestArchiveCycle : public QObject {
     std::unique_ptr<QTemporaryDir> dir;
     std::unique_ptr<LinkState> link;
     std::unique_ptr<ScriptedLink> scripts;
-    std::unique_ptr<QuietPollView> pollView;
+    std::unique_ptr<PollRecorder> pollView;
     std::unique_ptr<PollCycle> poll;
     std::unique_ptr<ArchiveRecorder> view;
     std::unique_ptr<ArchiveCycle> cycle;
@@ -113,7 +105,7 @@ private slots:
         dir = std::make_unique<QTemporaryDir>();
         link = std::make_unique<LinkState>();
         scripts = std::make_unique<ScriptedLink>();
-        pollView = std::make_unique<QuietPollView>();
+        pollView = std::make_unique<PollRecorder>();
         poll = std::make_unique<PollCycle>(*link, scripts->factory(), *pollView);
         view = std::make_unique<ArchiveRecorder>();
         view->period = {0, {}};

@@ -1,42 +1,11 @@
-// Runs the vqt540 tool in a folder (where the simulator's COM1 link is) and
-// builds the export the simulator's records should give.
+// Runs the vqt540 tool in a folder (where the simulator's COM1 link is).
 #pragma once
 
-#include "Simulator.h"
+#include "../archive/SimulatedArchive.h"
 
-#include <Cp1250.h>
-#include <ExportFile.h>
-#include <RecordLine.h>
-
-#include <QFile>
 #include <QProcess>
-#include <QTest>
 
-#include <algorithm>
-#include <ctime>
 #include <functional>
-
-constexpr std::time_t kNow = 1717243200; // 2024-06-01 12:00 UTC
-constexpr int kLong = 60000;             // ms: a download under the sanitizers
-
-inline QByteArray ReadFile(const QString& path) {
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
-}
-
-// A meter without wire timing, its archive dated up to `now`, linked as COM1 in dir.
-inline std::unique_ptr<vqtsim::Simulator> StartSim(const QString& dir, int records, bool wrapped,
-                                                   std::time_t now = kNow) {
-    vqtsim::Options o;
-    o.linkDir = dir.toStdString();
-    o.wireTiming = false;
-    o.archiveRecords = records;
-    o.archiveWrapped = wrapped;
-    o.archiveNow = now;
-    auto sim = std::make_unique<vqtsim::Simulator>(o);
-    if (!sim->Start()) qFatal("simulator: %s", sim->Error().c_str());
-    return sim;
-}
 
 struct ToolRun {
     int code = -1;
@@ -68,20 +37,4 @@ inline ToolRun RunTool(const QString& dir, const QStringList& args,
     run.out = p.readAllStandardOutput();
     run.err = p.readAllStandardError();
     return run;
-}
-
-// The export of the first `upTo` dated records in reading order (all of
-// them for -1): in time order, numbered from 0, as the window writes it.
-inline QByteArray ExpectedExport(const vqtsim::Simulator& sim, const std::string& separator, int upTo = -1) {
-    std::vector<std::string> lines;
-    for (int i = 0; i < vqtsim::kArchiveSlots && (upTo < 0 || static_cast<int>(lines.size()) < upTo); ++i) {
-        const auto record = sim.ArchiveRecord(1 + i / vqtsim::kRecordsPerFile, i % vqtsim::kRecordsPerFile);
-        archive::ArchiveRecord r;
-        std::copy(record.begin(), record.end(), r.begin());
-        const std::string line = archive::BuildRecordLine(r, separator);
-        if (archive::RecordDateField(line) <= "1999-01-01") break;
-        lines.push_back(model::Utf8ToCp1250(line));
-    }
-    std::sort(lines.begin(), lines.end());
-    return QByteArray::fromStdString(archive::ExportHeader() + "\r\n" + archive::NumberedLines(lines, 0));
 }

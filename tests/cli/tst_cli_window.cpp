@@ -1,17 +1,12 @@
 // The tool's archive download against the window's: the same simulated meter,
 // a new export and an update after the meter gained records, byte for byte.
+#include "../monitor/ArchiveWindows.h"
 #include "Application.h"
 #include "CliRun.h"
-#include "DPlik.h"
-#include "DZakoncz.h"
-#include "Messages.h"
 #include "Modbus.h"
-#include "Unit1.h"
-#include "Unit2.h"
 
 #include <QDir>
 #include <QFileDialog>
-#include <QLineEdit>
 #include <QPushButton>
 #include <QTemporaryDir>
 
@@ -20,10 +15,9 @@ class TestCliWindow : public QObject {
     QTemporaryDir dir;
     QString oldDir;
     std::unique_ptr<vqtsim::Simulator> sim;
-    std::unique_ptr<TForm1> form;
-    std::unique_ptr<TOKBottomDlg1> dlg1;
-    std::unique_ptr<TOKBottomDlg2> dlg2;
-    std::unique_ptr<TForm2> form2;
+    std::unique_ptr<ArchiveWindows> windows;
+    TForm1* form = nullptr;
+    TForm2* form2 = nullptr;
     QString chosenFile;
     QStringList errors;
 
@@ -52,29 +46,14 @@ private slots:
         monitor::SetInformationFunction([](const QString&) {});
         SetQuestionFunction([](TOKBottomDlg*, const QString&) { return true; });
         monitor::SetFileDialogFunction([this](QFileDialog*) { return chosenFile; });
-        form = std::make_unique<TForm1>();
-        dlg1 = std::make_unique<TOKBottomDlg1>(form.get());
-        dlg2 = std::make_unique<TOKBottomDlg2>(form.get());
-        form2 = std::make_unique<TForm2>(*form);
-        form->OKBottomDlg1 = dlg1.get();
-        form->OKBottomDlg2 = dlg2.get();
-        form->Form2 = form2.get();
-        form->show();
-        form->MaskEdit1->setText(QStringLiteral("100"));
-        form->Period->setText(QStringLiteral("0"));
+        windows = std::make_unique<ArchiveWindows>();
+        form = windows->form.get();
+        form2 = windows->form2.get();
     }
     void cleanup() {
-        form->Form2 = nullptr;
-        form2.reset();
-        dlg2.reset(); // children of the window: before it
-        dlg1.reset();
-        form.reset();
+        windows.reset();
         QVERIFY(modbus::ModbusRead::WaitForAllWorkers(std::chrono::seconds(5)));
         sim.reset();
-        SetQuestionFunction({});
-        monitor::SetFileDialogFunction({});
-        monitor::SetErrorFunction({});
-        monitor::SetInformationFunction({});
         QDir::setCurrent(oldDir);
     }
 

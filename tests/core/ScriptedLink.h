@@ -3,6 +3,7 @@
 #pragma once
 
 #include <Link.h>
+#include <PollCycle.h>
 #include <Transaction.h>
 
 #include <QString>
@@ -126,5 +127,33 @@ public:
         QStringList out;
         out.swap(log);
         return out;
+    }
+};
+
+// The polling cycle's view, recording as RecordingView does.
+class PollRecorder : public RecordingView<monitor::core::PollView> {
+public:
+    int decodes = 0;
+    model::CachedIndexes next; // what the next decode reports
+    model::CachedIndexes restored{9, 9, 9, 9, 9, 9};
+    QString caption;
+    bool editable = false;
+
+    model::CachedIndexes Decode(const model::ParameterBlock&) override {
+        ++decodes;
+        log << QStringLiteral("decode");
+        return next;
+    }
+    void SetConnectCaption(const std::string& c) override {
+        caption = QString::fromStdString(c);
+        log << QStringLiteral("caption");
+    }
+    void SetListsEditable(bool e) override {
+        editable = e;
+        log << (e ? QStringLiteral("editable") : QStringLiteral("pick-only"));
+    }
+    void RestoreSelections(const model::CachedIndexes& i) override {
+        restored = i;
+        log << QStringLiteral("restore");
     }
 };

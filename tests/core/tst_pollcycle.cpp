@@ -11,33 +11,6 @@ using State = PollCycle::State;
 
 namespace {
 
-class PollRecorder : public RecordingView<PollView> {
-public:
-    int decodes = 0;
-    model::CachedIndexes next; // what the next decode reports
-    model::CachedIndexes restored{9, 9, 9, 9, 9, 9};
-    QString caption;
-    bool editable = false;
-
-    model::CachedIndexes Decode(const model::ParameterBlock&) override {
-        ++decodes;
-        log << QStringLiteral("decode");
-        return next;
-    }
-    void SetConnectCaption(const std::string& c) override {
-        caption = QString::fromStdString(c);
-        log << QStringLiteral("caption");
-    }
-    void SetListsEditable(bool e) override {
-        editable = e;
-        log << (e ? QStringLiteral("editable") : QStringLiteral("pick-only"));
-    }
-    void RestoreSelections(const model::CachedIndexes& i) override {
-        restored = i;
-        log << QStringLiteral("restore");
-    }
-};
-
 const QString kRead = QString::fromUtf8(modbus::kReadSuccess.data(), qsizetype(modbus::kReadSuccess.size()));
 
 QString resultLine(const QString& text, int good, int bad) {

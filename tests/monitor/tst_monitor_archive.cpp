@@ -2,86 +2,38 @@
 // simulated meter on a pseudo-terminal; the dialogs are answered by the test.
 // Every file is compared byte for byte with one built from the simulator's
 // own records.
+#include "../archive/SimulatedArchive.h"
 #include "Application.h"
-#include "DPlik.h"
-#include "DZakoncz.h"
-#include "Messages.h"
+#include "ArchiveWindows.h"
 #include "Modbus.h"
-#include "Simulator.h"
-#include "Unit1.h"
-#include "Unit2.h"
-
-#include <Cp1250.h>
-#include <ExportFile.h>
-#include <RecordLine.h>
 
 #include <QDir>
 #include <QFile>
 #include <QFileDialog>
 #include <QLabel>
-#include <QLineEdit>
 #include <QPushButton>
 #include <QTemporaryDir>
-#include <QTest>
 #include <QTimer>
 
-#include <algorithm>
 #include <chrono>
-#include <ctime>
-
-namespace {
-constexpr std::time_t kNow = 1717243200; // 2024-06-01 12:00 UTC
-constexpr int kLong = 60000;             // ms: a whole download under the sanitizers
-
-QByteArray readFile(const QString& path) {
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
-}
-} // namespace
 
 class TestMonitorArchive : public QObject {
     Q_OBJECT
     std::unique_ptr<QTemporaryDir> dir;
     QString oldDir;
     std::unique_ptr<vqtsim::Simulator> sim;
-    std::unique_ptr<TForm1> form;
-    std::unique_ptr<TOKBottomDlg1> dlg1;
-    std::unique_ptr<TOKBottomDlg2> dlg2;
-    std::unique_ptr<TForm2> form2;
+    std::unique_ptr<ArchiveWindows> windows;
+    TForm1* form = nullptr;
+    TForm2* form2 = nullptr;
     QStringList asked, infos, errors, dialogTitles;
     QMap<QString, QList<bool>> answers; // question -> the answers to give, in turn
     QString chosenFile;
 
     void startSim(int records, std::time_t now = kNow) {
-        sim.reset();
-        vqtsim::Options o;
-        o.linkDir = dir->path().toStdString();
-        o.wireTiming = false;
-        o.archiveRecords = records;
-        o.archiveWrapped = true;
-        o.archiveNow = now;
-        sim = std::make_unique<vqtsim::Simulator>(o);
-        QVERIFY2(sim->Start(), sim->Error().c_str());
+        sim.reset(); // its link first, then the new one
+        sim = StartSim(dir->path(), records, true, now);
     }
-    // The export the simulator's records should give: every dated record, in
-    // time order, numbered from 0.
-    QByteArray expectedFile(int upTo = -1) const {
-        std::vector<std::string> lines;
-        for (int file = 1; file <= 4; ++file)
-            for (int i = 0; i < 3225; ++i) {
-                const auto record = sim->ArchiveRecord(file, i);
-                archive::ArchiveRecord r;
-                std::copy(record.begin(), record.end(), r.begin());
-                const std::string line = archive::BuildRecordLine(r, ",");
-                if (archive::RecordDateField(line) <= "1999-01-01" ||
-                    (upTo >= 0 && static_cast<int>(lines.size()) == upTo))
-                    goto done;
-                lines.push_back(model::Utf8ToCp1250(line));
-            }
-    done:
-        std::sort(lines.begin(), lines.end());
-        return QByteArray::fromStdString(archive::ExportHeader() + "\r\n" + archive::NumberedLines(lines, 0));
-    }
+    QByteArray expectedFile(int upTo = -1) const { return ExpectedExport(*sim, ",", upTo); }
     QString path(const char* name = "export.csv") const { return dir->filePath(QLatin1String(name)); }
     void answer(const QString& question, QList<bool> replies) { answers[question] = std::move(replies); }
     // Through the export window as the user would: the archive button, one of
@@ -117,30 +69,15 @@ private slots:
             dialogTitles << d->windowTitle();
             return chosenFile;
         });
-        form = std::make_unique<TForm1>();
-        dlg1 = std::make_unique<TOKBottomDlg1>(form.get());
-        dlg2 = std::make_unique<TOKBottomDlg2>(form.get());
-        form2 = std::make_unique<TForm2>(*form);
-        form->OKBottomDlg1 = dlg1.get();
-        form->OKBottomDlg2 = dlg2.get();
-        form->Form2 = form2.get();
-        form->show();
-        QVERIFY(QTest::qWaitForWindowExposed(form.get()));
-        form->MaskEdit1->setText(QStringLiteral("100"));
-        form->Period->setText(QStringLiteral("0"));
+        windows = std::make_unique<ArchiveWindows>();
+        form = windows->form.get();
+        form2 = windows->form2.get();
+        QVERIFY(QTest::qWaitForWindowExposed(form));
     }
     void cleanup() {
-        form->Form2 = nullptr;
-        form2.reset();
-        dlg2.reset(); // children of the window: before it
-        dlg1.reset();
-        form.reset();
+        windows.reset();
         QVERIFY(modbus::ModbusRead::WaitForAllWorkers(std::chrono::seconds(5)));
         sim.reset();
-        SetQuestionFunction({});
-        monitor::SetFileDialogFunction({});
-        monitor::SetErrorFunction({});
-        monitor::SetInformationFunction({});
         QDir::setCurrent(oldDir);
     }
 
@@ -156,26 +93,26 @@ private slots:
         QVERIFY(!form->ComboBox2->isEnabled() && !form->Button4->isEnabled());
         QVERIFY(downloadFinished());
         QCOMPARE(infos, QStringList{"Zapis archiwum do pliku zakończony."});
-        QCOMPARE(readFile(path()), expectedFile());
+        QCOMPARE(ReadFile(path()), expectedFile());
         QCOMPARE(form->Button5->text(), QStringLiteral("Zapisz dane z archiwum do pliku"));
         QVERIFY(form->ComboBox2->isEnabled() && form->Button4->isEnabled());
         QVERIFY(!form->Link.Connected && !form->Timer1->isActive());
 
         // Right after: nothing new, the file stays as it is.
-        const QByteArray first = readFile(path());
+        const QByteArray first = ReadFile(path());
         answer(QStringLiteral("Plik istnieje. Dopisać nowe dane ?"), {true});
         choose(&TForm2::Button1, path());
         QVERIFY(downloadFinished());
         QCOMPARE(infos.size(), 2);
-        QCOMPARE(readFile(path()), first);
+        QCOMPARE(ReadFile(path()), first);
 
         // Ten quarter hours later the meter holds ten more records: only those are added.
         startSim(310, kNow + 10 * 900);
         answer(QStringLiteral("Plik istnieje. Dopisać nowe dane ?"), {true});
         choose(&TForm2::Button1, path());
         QVERIFY(downloadFinished());
-        QCOMPARE(readFile(path()), expectedFile());
-        QVERIFY(readFile(path()).startsWith(first));
+        QCOMPARE(ReadFile(path()), expectedFile());
+        QVERIFY(ReadFile(path()).startsWith(first));
         QVERIFY(errors.isEmpty());
     }
 
@@ -206,7 +143,7 @@ private slots:
         turn.stop();
         QVERIFY2(next >= 3, "every kind of fault had its turn");
         QVERIFY(sim->RequestsSeen() > 121);
-        QCOMPARE(readFile(path()), expectedFile());
+        QCOMPARE(ReadFile(path()), expectedFile());
     }
 
     void userStops_data() {
@@ -245,9 +182,9 @@ private slots:
         QVERIFY(!cycle.ArchiveRunning());
         QCOMPARE(form->Button5->text(), QStringLiteral("Zapisz dane z archiwum do pliku"));
         if (update)
-            QCOMPARE(readFile(path()), old);
+            QCOMPARE(ReadFile(path()), old);
         else if (save)
-            QCOMPARE(readFile(path()), expectedFile(read));
+            QCOMPARE(ReadFile(path()), expectedFile(read));
         else
             QVERIFY(!QFile::exists(path()));
     }
@@ -263,7 +200,7 @@ private slots:
         answer(QStringLiteral("Zapisać odczytane dane do pliku ?"), {true});
         QVERIFY(form->close());
         QCOMPARE(infos, QStringList{"Zapis archiwum do pliku zakończony."});
-        QVERIFY(readFile(path()).count("\r\n") > 10);
+        QVERIFY(ReadFile(path()).count("\r\n") > 10);
     }
 
     void exportWindow() {
@@ -297,7 +234,7 @@ private slots:
         QTest::mouseClick(form2->Button1, Qt::LeftButton);
         QCOMPARE(errors.size(), 1);
         QVERIFY(errors.first().contains(QStringLiteral("nie można go uaktualnić")));
-        QCOMPARE(readFile(chosenFile), QByteArray("Nr logu;Data;Czas\r\n"));
+        QCOMPARE(ReadFile(chosenFile), QByteArray("Nr logu;Data;Czas\r\n"));
         // Shown again, the existing export is proposed for an update.
         form2->hide();
         QCOMPARE(form->Button5->text(), QStringLiteral("Zapisz dane z archiwum do pliku"));
@@ -309,7 +246,7 @@ private slots:
         answer(QStringLiteral("Plik istnieje. Czy skasować zawartość ?"), {true});
         QTest::mouseClick(form2->Button1, Qt::LeftButton);
         QVERIFY(downloadFinished());
-        QCOMPARE(readFile(chosenFile), expectedFile());
+        QCOMPARE(ReadFile(chosenFile), expectedFile());
     }
 };
 

@@ -1,0 +1,44 @@
+// The main window with its two dialogs and the export window, put together as
+// the program does, for the tests that download through them. The answers a
+// test installs for the dialogs and boxes are taken away with the windows.
+#pragma once
+
+#include "DPlik.h"
+#include "DZakoncz.h"
+#include "Messages.h"
+#include "Unit1.h"
+#include "Unit2.h"
+
+#include <QLineEdit>
+
+#include <memory>
+
+struct ArchiveWindows {
+    std::unique_ptr<TForm1> form = std::make_unique<TForm1>();
+    std::unique_ptr<TOKBottomDlg1> dlg1 = std::make_unique<TOKBottomDlg1>(form.get());
+    std::unique_ptr<TOKBottomDlg2> dlg2 = std::make_unique<TOKBottomDlg2>(form.get());
+    std::unique_ptr<TForm2> form2 = std::make_unique<TForm2>(*form);
+
+    // Shown, with a 100 ms reply time-out and no pacing between requests.
+    ArchiveWindows() {
+        form->OKBottomDlg1 = dlg1.get();
+        form->OKBottomDlg2 = dlg2.get();
+        form->Form2 = form2.get();
+        form->show();
+        form->MaskEdit1->setText(QStringLiteral("100"));
+        form->Period->setText(QStringLiteral("0"));
+    }
+    ~ArchiveWindows() {
+        form->Form2 = nullptr;
+        form2.reset();
+        dlg2.reset(); // children of the window: before it
+        dlg1.reset();
+        form.reset();
+        SetQuestionFunction({});
+        monitor::SetFileDialogFunction({});
+        monitor::SetErrorFunction({});
+        monitor::SetInformationFunction({});
+    }
+    ArchiveWindows(const ArchiveWindows&) = delete;
+    ArchiveWindows& operator=(const ArchiveWindows&) = delete;
+};
