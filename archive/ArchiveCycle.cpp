@@ -196,11 +196,10 @@ void ArchiveCycle::Completion(int64_t elapsedMs) {
     View.StopTimer(TimerId::Timer3);
     if (done.Result() == modbus::kArchiveSuccess) {
         ++Link.GoodReplies;
-        uint8_t reply[modbus::kRxBufferSize];
-        std::copy_n(done.Reply(), sizeof reply, reply);
+        const ArchiveRecord record = RecordFromReply(done.Reply()); // taken before the release
         Link.ReleaseFinished();
         QuietNext = false;
-        StoreRecord(reply);
+        StoreRecord(record);
     } else {
         ++Link.BadReplies;
         Link.ReleaseFinished();
@@ -225,8 +224,7 @@ void ArchiveCycle::Completion(int64_t elapsedMs) {
     }
 }
 
-void ArchiveCycle::StoreRecord(const uint8_t* reply) {
-    const ArchiveRecord record = RecordFromReply(reply);
+void ArchiveCycle::StoreRecord(const ArchiveRecord& record) {
     const std::string line = model::Utf8ToCp1250(BuildRecordLine(record, View.DecimalSeparator()));
     const std::string_view date = RecordDateField(line);
     const std::string_view time = RecordTimeField(line);

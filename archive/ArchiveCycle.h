@@ -8,6 +8,8 @@
 // length of a timer tick, and the tests can step time by hand.
 #pragma once
 
+#include "RecordLine.h"
+
 #include <Link.h>
 #include <PollCycle.h>
 
@@ -104,7 +106,7 @@ private:
     void StartArchiveRequest();
     void FinishArchiveDownload();
     void Completion(int64_t elapsedMs);
-    void StoreRecord(const uint8_t* reply);
+    void StoreRecord(const ArchiveRecord& record);
     void Advance();
     bool AskToStop();
     void WriteArchiveLines();
