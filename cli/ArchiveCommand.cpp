@@ -176,9 +176,9 @@ int RunArchive(const CommonOptions& common, const ArchiveOptions& options) {
     {
         monitor::core::LinkState link;
         IdlePollView idle;
-        monitor::core::PollCycle poll(link, model::StartWorker, idle);
+        monitor::core::PollCycle poll(link, modbus::StartWorker, idle);
         DownloadView view(common, options, loop);
-        archive::ArchiveCycle cycle(link, model::StartWorker, view, poll);
+        archive::ArchiveCycle cycle(link, modbus::StartWorker, view, poll);
         const std::string error = update ? cycle.OpenExportFileForUpdate(path) : cycle.CreateExportFile(path);
         if (!error.empty()) {
             std::cerr << "vqt540: " << error << '\n';

@@ -132,7 +132,7 @@ int RunRead(const CommonOptions& common, const ReadOptions& options) {
         completion->Finished = true;
         completion->Done.notify_all();
     };
-    std::unique_ptr<modbus::Transaction> read = model::StartWorker(request);
+    std::unique_ptr<modbus::Transaction> read = modbus::StartWorker(request);
     bool finished = false;
     {
         std::unique_lock lock(completion->Mutex);

@@ -154,7 +154,7 @@ int RunWatch(const CommonOptions& common, const WatchOptions& options) {
     {
         LinkState link;
         WatchView view(common, options, loop, link, table);
-        PollCycle poll(link, model::StartWorker, view);
+        PollCycle poll(link, modbus::StartWorker, view);
         view.Poll = &poll;
         poll.ConnectButton();
         while (poll.state() != PollCycle::State::Offline && !view.Finished()) {

@@ -51,6 +51,12 @@ std::string TraceLine(std::string_view prefix, const uint8_t* bytes, size_t n);
 inline constexpr std::string_view kTxPrefix = "TX : ";
 inline constexpr std::string_view kRxPrefix = "RX : ";
 
+// The request and reply lines of one transaction.
+struct Trace {
+    std::string tx;
+    std::string rx;
+};
+
 // A complete exception reply of this kind: 5 bytes, byte 1 = X, CRC good.
 bool IsCompleteException(Kind kind, const uint8_t* rx, size_t n);
 

@@ -103,7 +103,7 @@ void ModbusRead::Release() {
     Wake();
 }
 
-ModbusRead::Trace ModbusRead::TraceLines() const {
+Trace ModbusRead::TraceLines() const {
     std::lock_guard lock(TraceMutex);
     return Trace{TxLine, RxLine};
 }

@@ -66,10 +66,6 @@ public:
     size_t BytesReadCount() const { return BytesRead; }
 
     // Consistent copies of the two trace lines; safe while the worker runs.
-    struct Trace {
-        std::string tx;
-        std::string rx;
-    };
     Trace TraceLines() const;
 
     // Workers whose object still exists (running, or done and not yet freed).

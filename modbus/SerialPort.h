@@ -1,16 +1,14 @@
 // A serial port on POSIX termios, opened for one exchange.
 #pragma once
 
+#include "Transaction.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <string>
 #include <termios.h>
 
 namespace modbus {
-
-// Parity codes: 0 none, 1 odd, 2 even. Stop-bit codes: 0 one, 2 two.
-inline constexpr uint8_t kNoParity = 0, kOddParity = 1, kEvenParity = 2;
-inline constexpr uint8_t kOneStopBit = 0, kTwoStopBits = 2;
 
 // "COM1" .. "COM12": a link of that name in the working directory when it
 // exists, else /dev/ttyS0 .. /dev/ttyS11. Any other name gives "".

@@ -1,11 +1,10 @@
 // The seam between the window's cycles and the worker: a started
 // transaction as the cycles see it. The program's transactions are ModbusRead
-// workers (see model/Worker.h); the cycles' tests hand out scripted ones, so
+// workers (see Worker.h); the cycles' tests hand out scripted ones, so
 // that no thread or timer decides a test's outcome.
 #pragma once
 
 #include "Frames.h"
-#include "SerialPort.h"
 
 #include <cstdint>
 #include <functional>
@@ -13,6 +12,10 @@
 #include <string>
 
 namespace modbus {
+
+// Parity codes: 0 none, 1 odd, 2 even. Stop-bit codes: 0 one, 2 two.
+inline constexpr uint8_t kNoParity = 0, kOddParity = 1, kEvenParity = 2;
+inline constexpr uint8_t kOneStopBit = 0, kTwoStopBits = 2;
 
 // Port settings and slave address of one transaction, as read from the
 // communication page when the transaction starts.
@@ -51,11 +54,6 @@ struct TransactionRequest {
 // worker). After Release() the cycle drops the object.
 class Transaction {
 public:
-    struct Trace {
-        std::string tx;
-        std::string rx;
-    };
-
     virtual ~Transaction() = default;
     virtual bool Done() const = 0;
     virtual std::string Result() const = 0;

@@ -2,6 +2,7 @@
 
 #include "Cp1250.h"
 
+#include <algorithm>
 #include <bit>
 #include <string_view>
 
@@ -27,6 +28,12 @@ uint8_t Compose(int flow, int totaliser, int pulse) {
     return static_cast<uint8_t>((flow & 3) + 4 * (totaliser & 1) + 8 * (pulse & 3));
 }
 } // namespace
+
+ParameterBlock CopyParameterBlock(const uint8_t* reply) {
+    ParameterBlock block{};
+    std::copy_n(reply, block.size(), block.begin());
+    return block;
+}
 
 int32_t byteToInteger(const ParameterBlock& block, size_t offset) {
     return static_cast<int32_t>(BigEndian32(block, offset));

@@ -53,6 +53,21 @@ inline uint8_t getImpuls(uint8_t flags) {
     return (flags >> 3) & 0x03u;
 }
 
+// The first 256 bytes of a finished read's reply buffer.
+ParameterBlock CopyParameterBlock(const uint8_t* reply);
+
+// Pending writes of the main window. Slot A carries two registers, slot B one;
+// the polling cycle hands at most one slot to each new transaction.
+struct WriteSlots {
+    bool LongWritePending = false;
+    int32_t LongWriteValue = 0;
+    uint8_t LongWriteRegister = 0; // first of the two registers, 1-based
+    bool ShortWritePending = false;
+    uint8_t ShortWriteHigh = 0;
+    uint8_t ShortWriteLow = 0;
+    uint8_t ShortWriteRegister = 0; // 1-based
+};
+
 // The codes of the last good read, all 0 until the first one.
 struct CachedIndexes {
     uint8_t FlowUnitIndex = 0;

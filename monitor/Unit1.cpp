@@ -101,7 +101,7 @@ TForm1::TForm1(QWidget* parent) : QMainWindow(parent) {
     Timer3 = makeTimer("Timer3", 1);
     Timer4 = makeTimer("Timer4", 100);
 
-    Transactions = model::StartWorker;
+    Transactions = modbus::StartWorker;
     PollView = std::make_unique<PollWindow>(*this);
     // Through a lambda, so that a test can swap the factory at any time.
     const auto start = [this](const modbus::TransactionRequest& request) { return Transactions(request); };

@@ -5,7 +5,6 @@
 
 #include <Decode.h>
 #include <ParameterBlock.h>
-#include <Worker.h>
 
 #include <cstdint>
 #include <string>

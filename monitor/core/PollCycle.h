@@ -12,7 +12,6 @@
 
 #include <Decode.h>
 #include <ParameterBlock.h>
-#include <Worker.h>
 
 namespace monitor::core {
 

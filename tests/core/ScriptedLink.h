@@ -42,7 +42,7 @@ public:
     bool Done() const override { return S->done; }
     std::string Result() const override { return S->result; }
     const uint8_t* Reply() const override { return S->reply.data(); }
-    Trace TraceLines() const override { return {S->tx, S->rx}; }
+    modbus::Trace TraceLines() const override { return {S->tx, S->rx}; }
     void ClearDone() override {
         note("clear");
         S->done = false;

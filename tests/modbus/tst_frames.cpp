@@ -1,5 +1,9 @@
-// Frames, CRC, trace lines and the verdict, against known wire bytes.
+// Frames, CRC, trace lines and the verdict, against known wire bytes; the
+// writes staged into a worker down to the frame it sends.
 #include "Frames.h"
+#include "Worker.h"
+
+#include <ParameterBlock.h>
 
 #include <QTest>
 #include <vector>
@@ -17,6 +21,17 @@ Bytes WithCrc(Bytes frame) {
 }
 QString Hex(const uint8_t* b, size_t n) {
     return QString::fromStdString(TraceLine("", b, n));
+}
+QString Hex(const Bytes& b) {
+    return Hex(b.data(), b.size());
+}
+
+// The frame the worker would send for what was staged into it.
+QString WireOf(const ModbusRead& w, uint8_t address) {
+    uint8_t tx[kTxBufferSize] = {};
+    const size_t n =
+        BuildWriteRequest(tx, address, w.WriteRegister, w.WriteCount, w.RxBuffer + kWriteDataOffset);
+    return Hex(tx, n);
 }
 
 // The example reply from slave 1 as received, CRC included.
@@ -201,6 +216,32 @@ private slots:
             QVERIFY(text.has_value());
             QCOMPARE(QString::fromUtf8(text->data(), qsizetype(text->size())), expected);
         }
+    }
+
+    void stagedWritesOnTheWire() {
+        auto w = modbus::ModbusRead::Create();
+        StageLongWrite(*w, 8, 1000);
+        QCOMPARE(int(w->WriteRegister), 8);
+        QCOMPARE(int(w->WriteCount), 2);
+        QVERIFY(w->WriteRequested != 0);
+        QCOMPARE(WireOf(*w, 1),
+                 Hex(WithCrc({0x01, 0x10, 0x00, 0x07, 0x00, 0x02, 0x04, 0x00, 0x00, 0x03, 0xE8})));
+
+        auto s = modbus::ModbusRead::Create();
+        StageShortWrite(*s, 5, 0, 3);
+        QCOMPARE(int(s->WriteCount), 1);
+        QVERIFY(s->WriteRequested != 0);
+        QCOMPARE(WireOf(*s, 1), Hex(WithCrc({0x01, 0x10, 0x00, 0x04, 0x00, 0x01, 0x02, 0x00, 0x03})));
+
+        // Composed flags byte 21 into register 2; a negative long value.
+        auto f = modbus::ModbusRead::Create();
+        model::CachedIndexes c;
+        c.FlowUnitIndex = 1, c.PulseWeightIndex = 2;
+        StageShortWrite(*f, 2, 0, *model::setFlagByteLicznik(c, 1));
+        QCOMPARE(WireOf(*f, 1), Hex(WithCrc({0x01, 0x10, 0x00, 0x01, 0x00, 0x01, 0x02, 0x00, 0x15})));
+        StageLongWrite(*f, 10, -1);
+        QCOMPARE(Hex(f->RxBuffer + modbus::kWriteDataOffset, 4), QStringLiteral("[FF][FF][FF][FF]"));
+        QCOMPARE(int(f->WriteCount), 2);
     }
 };
 

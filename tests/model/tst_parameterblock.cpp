@@ -1,11 +1,7 @@
-// Register access, the flags and alarm byte codecs, the composers, the text
-// and range tables, and the staged writes down to their wire bytes.
+// Register access, the flags and alarm byte codecs, the composers, and the
+// text and range tables.
 #include "ParameterBlock.h"
 #include "Tables.h"
-#include "Worker.h"
-
-#include <Frames.h>
-#include <Modbus.h>
 
 #include <QTest>
 
@@ -17,24 +13,6 @@ using namespace model;
 using Lines = std::vector<std::string>;
 
 namespace {
-std::string Hex(const uint8_t* b, size_t n) {
-    return modbus::TraceLine("", b, n);
-}
-
-// The frame the worker would send for what was staged into it.
-std::string WireOf(const modbus::ModbusRead& w, uint8_t address) {
-    uint8_t tx[modbus::kTxBufferSize] = {};
-    const size_t n = modbus::BuildWriteRequest(tx, address, w.WriteRegister, w.WriteCount,
-                                               w.RxBuffer + modbus::kWriteDataOffset);
-    return Hex(tx, n);
-}
-
-std::string WithCrc(std::vector<uint8_t> frame) {
-    frame.resize(frame.size() + 2);
-    modbus::AppendCrc(frame.data(), frame.size() - 2);
-    return Hex(frame.data(), frame.size());
-}
-
 // Strict reading of a range text such as "0,240" or "1080,0".
 double RangeValue(const std::string& text) {
     std::string c = text;
@@ -164,36 +142,12 @@ private slots:
         QVERIFY(RangeList(255).empty());
     }
 
-    void stagedWritesOnTheWire() {
-        auto w = modbus::ModbusRead::Create();
-        StageLongWrite(*w, 8, 1000);
-        QCOMPARE(int(w->WriteRegister), 8);
-        QCOMPARE(int(w->WriteCount), 2);
-        QVERIFY(w->WriteRequested != 0);
-        QCOMPARE(WireOf(*w, 1), WithCrc({0x01, 0x10, 0x00, 0x07, 0x00, 0x02, 0x04, 0x00, 0x00, 0x03, 0xE8}));
-
-        auto s = modbus::ModbusRead::Create();
-        StageShortWrite(*s, 5, 0, 3);
-        QCOMPARE(int(s->WriteCount), 1);
-        QVERIFY(s->WriteRequested != 0);
-        QCOMPARE(WireOf(*s, 1), WithCrc({0x01, 0x10, 0x00, 0x04, 0x00, 0x01, 0x02, 0x00, 0x03}));
-
-        // Composed flags byte 21 into register 2; a negative long value.
-        auto f = modbus::ModbusRead::Create();
-        CachedIndexes c;
-        c.FlowUnitIndex = 1, c.PulseWeightIndex = 2;
-        StageShortWrite(*f, 2, 0, *setFlagByteLicznik(c, 1));
-        QCOMPARE(WireOf(*f, 1), WithCrc({0x01, 0x10, 0x00, 0x01, 0x00, 0x01, 0x02, 0x00, 0x15}));
-        StageLongWrite(*f, 10, -1);
-        QCOMPARE(Hex(f->RxBuffer + modbus::kWriteDataOffset, 4), std::string("[FF][FF][FF][FF]"));
-        QCOMPARE(int(f->WriteCount), 2);
-    }
-
     // Only the first 256 reply bytes become the block.
-    void copyFromWorker() {
-        auto w = modbus::ModbusRead::Create();
-        for (size_t i = 0; i < modbus::kRxBufferSize; ++i) w->RxBuffer[i] = static_cast<uint8_t>(i * 7);
-        const ParameterBlock b = CopyParameterBlock(*w);
+    void copyFromReply() {
+        uint8_t reply[512];
+        for (size_t i = 0; i < 512; ++i) reply[i] = static_cast<uint8_t>(i * 7);
+        const ParameterBlock b = CopyParameterBlock(reply);
+        QCOMPARE(b.size(), size_t{256});
         QCOMPARE(b[0], uint8_t{0});
         QCOMPARE(b[4], uint8_t{28});
         QCOMPARE(b[255], static_cast<uint8_t>(255 * 7));

@@ -702,7 +702,7 @@ void TestMonitorWindow::closingReleasesAWorkerInFlight() {
         worker->Start();
         QTest::qWait(150);
         QCOMPARE(worker->TransactionDoneFlag(), 0);
-        form->Link.ActiveRead = std::make_unique<model::WorkerTransaction>(worker);
+        form->Link.ActiveRead = std::make_unique<modbus::WorkerTransaction>(worker);
     }
     QCOMPARE(modbus::ModbusRead::LiveWorkers(), 1);
     QVERIFY(form->close());
@@ -717,7 +717,7 @@ void TestMonitorWindow::destroyingReleasesAWorkerInFlight() {
     auto worker = modbus::ModbusRead::Create();
     worker->SetPortSettings("COM12", 9600, 8, modbus::kOneStopBit, modbus::kNoParity);
     worker->Start();
-    form->Link.ActiveRead = std::make_unique<model::WorkerTransaction>(std::move(worker));
+    form->Link.ActiveRead = std::make_unique<modbus::WorkerTransaction>(std::move(worker));
     form.reset();
     QVERIFY(modbus::ModbusRead::WaitForAllWorkers(std::chrono::milliseconds(5000)));
     QCOMPARE(modbus::ModbusRead::LiveWorkers(), 0);

@@ -1,12 +1,10 @@
 #include "Worker.h"
 
-#include <algorithm>
+namespace modbus {
 
-namespace model {
-
-void StageLongWrite(modbus::ModbusRead& worker, uint8_t reg, int32_t value) {
+void StageLongWrite(ModbusRead& worker, uint8_t reg, int32_t value) {
     const auto v = static_cast<uint32_t>(value);
-    uint8_t* data = worker.RxBuffer + modbus::kWriteDataOffset;
+    uint8_t* data = worker.RxBuffer + kWriteDataOffset;
     data[0] = static_cast<uint8_t>(v >> 24);
     data[1] = static_cast<uint8_t>(v >> 16);
     data[2] = static_cast<uint8_t>(v >> 8);
@@ -16,8 +14,8 @@ void StageLongWrite(modbus::ModbusRead& worker, uint8_t reg, int32_t value) {
     worker.WriteRequested = -1;
 }
 
-void StageShortWrite(modbus::ModbusRead& worker, uint8_t reg, uint8_t high, uint8_t low) {
-    uint8_t* data = worker.RxBuffer + modbus::kWriteDataOffset;
+void StageShortWrite(ModbusRead& worker, uint8_t reg, uint8_t high, uint8_t low) {
+    uint8_t* data = worker.RxBuffer + kWriteDataOffset;
     data[0] = high;
     data[1] = low;
     worker.WriteRegister = reg;
@@ -25,18 +23,7 @@ void StageShortWrite(modbus::ModbusRead& worker, uint8_t reg, uint8_t high, uint
     worker.WriteRequested = -1;
 }
 
-ParameterBlock CopyParameterBlock(const modbus::ModbusRead& worker) {
-    static_assert(sizeof worker.RxBuffer >= std::tuple_size_v<ParameterBlock>);
-    return CopyParameterBlock(worker.RxBuffer);
-}
-
-ParameterBlock CopyParameterBlock(const uint8_t* reply) {
-    ParameterBlock block{};
-    std::copy_n(reply, block.size(), block.begin());
-    return block;
-}
-
-WorkerTransaction::WorkerTransaction(std::shared_ptr<modbus::ModbusRead> worker) : Worker(std::move(worker)) {}
+WorkerTransaction::WorkerTransaction(std::shared_ptr<ModbusRead> worker) : Worker(std::move(worker)) {}
 
 WorkerTransaction::~WorkerTransaction() {
     if (!Worker) return;
@@ -56,10 +43,9 @@ const uint8_t* WorkerTransaction::Reply() const {
     return Worker->RxBuffer;
 }
 
-modbus::Transaction::Trace WorkerTransaction::TraceLines() const {
+Trace WorkerTransaction::TraceLines() const {
     if (!Worker) return {};
-    auto lines = Worker->TraceLines();
-    return Trace{std::move(lines.tx), std::move(lines.rx)};
+    return Worker->TraceLines();
 }
 
 void WorkerTransaction::ClearDone() {
@@ -76,19 +62,19 @@ void WorkerTransaction::Release() {
     Worker.reset();
 }
 
-std::unique_ptr<modbus::Transaction> StartWorker(const modbus::TransactionRequest& request) {
-    auto worker = modbus::ModbusRead::Create();
-    const modbus::LinkSettings& link = request.Link;
+std::unique_ptr<Transaction> StartWorker(const TransactionRequest& request) {
+    auto worker = ModbusRead::Create();
+    const LinkSettings& link = request.Link;
     worker->SetPortSettings(link.PortName, link.BaudRate, 8, link.StopBits, link.Parity);
     worker->DeviceAddress = link.DeviceAddress;
     switch (request.Staged) {
-    case modbus::TransactionRequest::Write::Long:
+    case TransactionRequest::Write::Long:
         StageLongWrite(*worker, request.WriteRegister, request.LongValue);
         break;
-    case modbus::TransactionRequest::Write::Short:
+    case TransactionRequest::Write::Short:
         StageShortWrite(*worker, request.WriteRegister, request.ShortHigh, request.ShortLow);
         break;
-    case modbus::TransactionRequest::Write::None:
+    case TransactionRequest::Write::None:
         break;
     }
     if (request.Archive) {
@@ -102,4 +88,4 @@ std::unique_ptr<modbus::Transaction> StartWorker(const modbus::TransactionReques
     return std::make_unique<WorkerTransaction>(std::move(worker));
 }
 
-} // namespace model
+} // namespace modbus
