@@ -7,7 +7,6 @@
 #include <Frames.h>
 
 #include <algorithm>
-#include <climits>
 #include <cstdio>
 
 namespace archive {
@@ -15,8 +14,8 @@ namespace archive {
 using monitor::core::TimerId;
 
 ArchiveCycle::ArchiveCycle(monitor::core::LinkState& link, modbus::TransactionFactory factory,
-                           ArchiveView& view, monitor::core::PollCycle& poll)
-    : Link(link), Factory(std::move(factory)), View(view), Poll(poll) {}
+                           ArchiveView& view, std::function<void()> stopPolling)
+    : Link(link), Factory(std::move(factory)), View(view), StopPolling(std::move(stopPolling)) {}
 
 int ArchiveCycle::recordsRead() const {
     return (ArchiveFileNumber - 1) * kRecordsPerFile + ArchiveRecordNumber / kRecordStep;
@@ -25,13 +24,13 @@ int ArchiveCycle::recordsRead() const {
 // --- the archive button and the export window ---
 
 void ArchiveCycle::ArchiveButton() {
-    if (Running) {
+    if (ArchiveRunning()) {
         if (!AskToStop()) return;
         FinishArchiveDownload();
         return;
     }
     // Idle, or the export window is already open: the same steps again.
-    if (Link.Connected) Poll.Disconnect(false);
+    if (StopPolling) StopPolling();
     View.StopTimer(TimerId::Timer1);
     View.StopTimer(TimerId::Timer2);
     NextLogNumber = 0;
@@ -45,28 +44,28 @@ void ArchiveCycle::ArchiveButton() {
 bool ArchiveCycle::AskToStop() {
     // The timers keep running while a question is open: the download may
     // end meanwhile, and then the answers change nothing.
-    if (!View.Ask("Zakończyć odczyt danych ?") || !Running) return false;
+    if (!View.Ask("Zakończyć odczyt danych ?") || !ArchiveRunning()) return false;
     const bool save = View.Ask("Zapisać odczytane dane do pliku ?");
-    if (!Running) return false;
+    if (!ArchiveRunning()) return false;
     SaveArchive = save;
     return true;
 }
 
 bool ArchiveCycle::CloseRequested() {
-    if (!Running) return true;
-    if (!AskToStop()) return !Running;
+    if (!ArchiveRunning()) return true;
+    if (!AskToStop()) return !ArchiveRunning();
     FinishArchiveDownload();
     return true;
 }
 
 void ArchiveCycle::Stop(bool save) {
-    if (!Running) return;
+    if (!ArchiveRunning()) return;
     SaveArchive = save;
     FinishArchiveDownload();
 }
 
 void ArchiveCycle::ExportWindowHidden() {
-    if (Running || Current != State::Choosing) return;
+    if (Current != State::Choosing) return;
     View.SetArchiveCaption(std::string(kArchiveCaption));
     View.SetSettingControlsEnabled(true);
     Current = State::Idle;
@@ -124,17 +123,15 @@ int32_t ArchiveCycle::PacingMs() {
 }
 
 void ArchiveCycle::StartArchiveDownload() {
-    Running = true;
+    Current = State::Waiting;
     ArchiveFileNumber = 1;
     ArchiveRecordNumber = 0;
     QuietNext = false;
     DownloadStart = View.NowMs();
     StartArchiveRequest();
-    Link.PollTicks = 0;
     ArchiveLines.clear();
     View.StopTimer(TimerId::Timer4);
     View.StartTimer(TimerId::Timer3);
-    Current = State::Waiting;
     ReportProgress();
 }
 
@@ -165,7 +162,6 @@ void ArchiveCycle::Tick() {
     if (waiting && elapsed < timeout && Link.ActiveRead && Link.ActiveRead->Done())
         View.SetStatus(
             monitor::core::ResultLine(Link.ActiveRead->Result(), Link.GoodReplies, Link.BadReplies));
-    Link.PollTicks = static_cast<int32_t>(std::min<int64_t>(elapsed, INT32_MAX));
 
     if (waiting && elapsed >= timeout) {
         Link.TimeOutActiveRead(View, TimerId::Timer3);
@@ -175,7 +171,6 @@ void ArchiveCycle::Tick() {
     }
 
     if (Current == State::TimedOut) {
-        Link.PollTicks = 0;
         View.StopTimer(TimerId::Timer3);
         StartArchiveRequest(); // the same file and record
         View.StartTimer(TimerId::Timer3);
@@ -205,7 +200,6 @@ void ArchiveCycle::Completion(int64_t elapsedMs) {
         Link.ReleaseFinished();
         QuietNext = true; // the rest of a bad reply may still be on its way
     }
-    Link.PollTicks = 0;
     ReportProgress();
 
     if (ArchiveEnd) {
@@ -259,13 +253,12 @@ void ArchiveCycle::PacingEnd() {
 
 void ArchiveCycle::FinishArchiveDownload() {
     Link.GiveUpActiveRead();
-    Running = false;
+    Current = State::Idle;
     Link.GoodReplies = 0;
     Link.BadReplies = 0;
     View.StopTimer(TimerId::Timer4);
     View.StopTimer(TimerId::Timer3);
     ArchiveEnd = false;
-    Current = State::Idle;
     View.ShowProgress(false, 0, 0, -1);
     View.SetSettingControlsEnabled(true);
     if (SaveArchive) {
@@ -307,7 +300,7 @@ void ArchiveCycle::WriteArchiveLines() {
 }
 
 void ArchiveCycle::ReportProgress() {
-    if (!Running) return;
+    if (!ArchiveRunning()) return;
     const int read = recordsRead();
     const int64_t spent = View.NowMs() - DownloadStart;
     const int64_t left = read > 0 ? spent * (kMostRecords - read) / read : -1;

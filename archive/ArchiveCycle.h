@@ -10,8 +10,7 @@
 
 #include "RecordLine.h"
 
-#include <Link.h>
-#include <PollCycle.h>
+#include <LinkState.h>
 
 #include <cstdint>
 #include <functional>
@@ -40,14 +39,8 @@ public:
     // A steady clock in milliseconds.
     virtual int64_t NowMs() = 0;
     virtual monitor::core::Reading<int32_t> ReadTimeout() = 0;
-    virtual std::string DecimalSeparator() = 0;
-    virtual void SetArchiveCaption(const std::string& caption) = 0;
-    // The fourteen setting controls of the device page and the connect button.
-    virtual void SetSettingControlsEnabled(bool enabled) = 0;
-    virtual void ShowExportWindow() = 0;
     // The yes/no question of a user stop; true for "TAK".
     virtual bool Ask(const std::string& question) = 0;
-    virtual void ShowInformation(const std::string& text) = 0;
     // Where the download stands: records read (of kMostRecords), the file
     // being read, the time left at the current rate (-1: not known yet).
     // Called with `running` false when the download ends.
@@ -57,15 +50,23 @@ public:
     virtual std::string ChooseOtherFile(const std::string& error) = 0;
     // Thread-safe: runs an early tick on the window's thread once a
     // transaction has finished (empty: wait for the next tick).
-    virtual std::function<void()> CompletionNotifier() = 0;
+    virtual std::function<void()> CompletionNotifier() { return {}; }
+
+    // What only a window shows.
+    virtual void SetArchiveCaption(const std::string&) {}
+    // The fourteen setting controls of the device page and the connect button.
+    virtual void SetSettingControlsEnabled(bool) {}
+    virtual void ShowExportWindow() {}
+    virtual void ShowInformation(const std::string&) {}
 };
 
 class ArchiveCycle {
 public:
     enum class State { Idle, Choosing, Waiting, TimedOut, Pacing };
 
+    // stopPolling ends the polling, if it runs, before the export window opens.
     ArchiveCycle(monitor::core::LinkState& link, modbus::TransactionFactory factory, ArchiveView& view,
-                 monitor::core::PollCycle& poll);
+                 std::function<void()> stopPolling = {});
 
     // Button5: opens the export window, or asks whether to stop and save.
     void ArchiveButton();
@@ -85,7 +86,9 @@ public:
     void Stop(bool save);
 
     State state() const { return Current; }
-    bool ArchiveRunning() const { return Running; }
+    bool ArchiveRunning() const {
+        return Current == State::Waiting || Current == State::TimedOut || Current == State::Pacing;
+    }
     int recordsRead() const;
 
     // The download's state, as the export window and the tests see it.
@@ -117,9 +120,8 @@ private:
     monitor::core::LinkState& Link;
     modbus::TransactionFactory Factory;
     ArchiveView& View;
-    monitor::core::PollCycle& Poll;
+    std::function<void()> StopPolling;
     State Current = State::Idle;
-    bool Running = false;
 
     int64_t RequestStart = 0;    // when the request in flight started
     uint32_t RequestQuietMs = 0; // the silence it waits for before sending

@@ -5,7 +5,6 @@
 
 #include <ArchiveCycle.h>
 #include <Modbus.h>
-#include <PollCycle.h>
 #include <Worker.h>
 
 #include <filesystem>
@@ -23,24 +22,6 @@ using monitor::core::Reading;
 constexpr int kTickMs = 5;
 constexpr auto kProgressEvery = std::chrono::milliseconds(250);
 
-// The polling cycle the download is built with; only the archive button,
-// which this program never presses, would drive it.
-class IdlePollView final : public monitor::core::PollView {
-public:
-    void SetStatus(const std::string&) override {}
-    bool DiagnosticsOn() const override { return false; }
-    void AppendTrace(const std::string&) override {}
-    void StartTimer(TimerId, int) override {}
-    void StopTimer(TimerId) override {}
-    void ShowError(const std::string&) override {}
-    Reading<modbus::LinkSettings> ReadLink() override { return {}; }
-    Reading<int32_t> ReadPeriod() override { return {}; }
-    model::CachedIndexes Decode(const model::ParameterBlock&) override { return {}; }
-    void SetConnectCaption(const std::string&) override {}
-    void SetListsEditable(bool) override {}
-    void RestoreSelections(const model::CachedIndexes&) override {}
-};
-
 class DownloadView final : public archive::ArchiveView {
 public:
     DownloadView(const CommonOptions& common, const ArchiveOptions& options, TimerLoop& loop)
@@ -49,14 +30,12 @@ public:
 
     bool WriteFailed = false;
 
-    void SetStatus(const std::string&) override {}
-    bool DiagnosticsOn() const override { return false; }
-    void AppendTrace(const std::string&) override {}
     void StartTimer(TimerId timer, int intervalMs) override { Loop.Start(timer, intervalMs); }
     void StopTimer(TimerId timer) override { Loop.Stop(timer); }
     void ShowError(const std::string& text) override { std::cerr << "vqt540: " << text << '\n'; }
     Reading<modbus::LinkSettings> ReadLink() override { return {Common.Link(), {}}; }
     Reading<int32_t> ReadPeriod() override { return {Options.PeriodMs, {}}; }
+    std::string DecimalSeparator() override { return Separator; }
 
     int64_t NowMs() override {
         return std::chrono::duration_cast<std::chrono::milliseconds>(
@@ -64,10 +43,6 @@ public:
             .count();
     }
     Reading<int32_t> ReadTimeout() override { return {Common.TimeoutMs, {}}; }
-    std::string DecimalSeparator() override { return Separator; }
-    void SetArchiveCaption(const std::string&) override {}
-    void SetSettingControlsEnabled(bool) override {}
-    void ShowExportWindow() override {}
     // Only a user's stop asks, and this program stops with Stop().
     bool Ask(const std::string&) override { return false; }
     void ShowInformation(const std::string& text) override {
@@ -175,10 +150,8 @@ int RunArchive(const CommonOptions& common, const ArchiveOptions& options) {
     int code = kExitOk;
     {
         monitor::core::LinkState link;
-        IdlePollView idle;
-        monitor::core::PollCycle poll(link, modbus::StartWorker, idle);
         DownloadView view(common, options, loop);
-        archive::ArchiveCycle cycle(link, modbus::StartWorker, view, poll);
+        archive::ArchiveCycle cycle(link, modbus::StartWorker, view);
         const std::string error = update ? cycle.OpenExportFileForUpdate(path) : cycle.CreateExportFile(path);
         if (!error.empty()) {
             std::cerr << "vqt540: " << error << '\n';

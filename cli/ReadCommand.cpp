@@ -1,10 +1,11 @@
 // vqt540 read: one parameter read, shown as the device page shows it.
 #include "Commands.h"
+#include "TimerLoop.h"
 
 #include <Decode.h>
-#include <Frames.h>
 #include <Modbus.h>
 #include <ParameterBlock.h>
+#include <PollCycle.h>
 #include <Tables.h>
 #include <Worker.h>
 
@@ -12,14 +13,15 @@
 
 #include <algorithm>
 #include <array>
-#include <condition_variable>
 #include <iostream>
-#include <mutex>
+#include <optional>
 #include <vector>
 
 namespace cli {
 
 namespace {
+
+using monitor::core::Reading;
 
 struct Row {
     std::string label;
@@ -111,59 +113,70 @@ void PrintJson(const CommonOptions& common, const model::ParameterBlock& block, 
     std::cout << j.dump(2, ' ', false, nlohmann::ordered_json::error_handler_t::replace) << '\n';
 }
 
-// Signalled by the worker's thread when the transaction is done.
-struct Completion {
-    std::mutex Mutex;
-    std::condition_variable Done;
-    bool Finished = false;
+// One read of the polling cycle, with its reply time-out: the first result
+// ends it.
+class ReadView final : public monitor::core::PollView {
+public:
+    ReadView(const CommonOptions& common, TimerLoop& loop)
+        : Common(common), Separator(common.Separator()), Loop(loop) {
+        Loop.SetInterval(TimerId::Timer1, monitor::core::TickInterval(common.TimeoutMs));
+    }
+
+    std::optional<model::DeviceView> Decoded;
+    model::ParameterBlock Block{};
+    std::string Failure;
+
+    bool Finished() const { return Decoded || !Failure.empty(); }
+
+    void ShowParameters(const model::DeviceView& decoded, const model::ParameterBlock& block) override {
+        Decoded = decoded;
+        Block = block;
+    }
+    void TransactionFailed(const std::string& result) override { Failure = result; }
+    void StartTimer(TimerId timer, int intervalMs) override { Loop.Start(timer, intervalMs); }
+    void StopTimer(TimerId timer) override { Loop.Stop(timer); }
+    void ShowError(const std::string& text) override { Failure = text; }
+    Reading<modbus::LinkSettings> ReadLink() override { return {Common.Link(), {}}; }
+    Reading<int32_t> ReadPeriod() override { return {0, {}}; }
+    std::string DecimalSeparator() override { return Separator; }
+
+private:
+    const CommonOptions& Common;
+    const std::string Separator;
+    TimerLoop& Loop;
 };
 
 } // namespace
 
 int RunRead(const CommonOptions& common, const ReadOptions& options) {
     if (const int code = CheckPort(common.Port); code != kExitOk) return code;
-    const std::string separator = common.Separator();
 
-    auto completion = std::make_shared<Completion>();
-    modbus::TransactionRequest request;
-    request.Link = common.Link();
-    request.OnDone = [completion] {
-        std::lock_guard lock(completion->Mutex);
-        completion->Finished = true;
-        completion->Done.notify_all();
-    };
-    std::unique_ptr<modbus::Transaction> read = modbus::StartWorker(request);
-    bool finished = false;
+    TimerLoop loop;
+    ReadView view(common, loop);
     {
-        std::unique_lock lock(completion->Mutex);
-        const auto done = [&] { return completion->Finished; };
-        finished = completion->Done.wait_for(lock, std::chrono::milliseconds(common.TimeoutMs), done);
-        if (!finished) {
-            lock.unlock();
-            read->SignalTimeout(); // the worker then gives its time-out verdict at once
-            lock.lock();
-            finished = completion->Done.wait_for(lock, std::chrono::seconds(5), done);
+        monitor::core::LinkState link;
+        monitor::core::PollCycle poll(link, modbus::StartWorker, view);
+        poll.ConnectButton();
+        while (poll.Connected() && !view.Finished()) {
+            const TimerLoop::Event event = loop.Next();
+            if (event == TimerLoop::Event::Timer1) poll.Tick();
+            if (event == TimerLoop::Event::Timer2) poll.PauseEnd();
         }
+        // A read given up at its time-out ends by itself.
+        if (poll.Connected()) poll.Disconnect(false);
     }
-    const std::string result = finished ? read->Result() : "Timeout odpowiedzi z przepływomierza";
-    model::ParameterBlock block{};
-    if (finished && result == modbus::kReadSuccess) block = model::CopyParameterBlock(read->Reply());
-    if (finished) read->ClearDone();
-    read->Release();
-    read.reset();
     // The port is closed before the program ends.
     modbus::ModbusRead::WaitForAllWorkers(std::chrono::seconds(5));
 
-    if (result != modbus::kReadSuccess) {
-        std::cerr << "vqt540: " << result << '\n';
+    if (!view.Decoded) {
+        std::cerr << "vqt540: " << view.Failure << '\n';
         return kExitNoAnswer;
     }
-    const model::DeviceView view = model::DecodeParameterBlock(block, "", {}, {}, separator);
-    const std::vector<Row> rows = ShownRows(view);
+    const std::vector<Row> rows = ShownRows(*view.Decoded);
     if (options.Json)
-        PrintJson(common, block, rows, view.ListBox1Lines);
+        PrintJson(common, view.Block, rows, view.Decoded->ListBox1Lines);
     else
-        PrintText(rows, view.ListBox1Lines);
+        PrintText(rows, view.Decoded->ListBox1Lines);
     std::cout.flush();
     return std::cout ? kExitOk : kExitFile;
 }

@@ -4,7 +4,7 @@
 // condition variable.
 #pragma once
 
-#include <Link.h>
+#include <CycleView.h>
 
 #include <array>
 #include <atomic>

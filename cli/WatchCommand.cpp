@@ -26,7 +26,6 @@ using monitor::core::Reading;
 constexpr std::string_view kHeader = "Czas;Przepływ chwilowy;Jednostka przepływu;Licznik w przód L+;"
                                      "Licznik w tył L-;Jednostka liczników;Alarmy;Stan";
 constexpr std::string_view kGood = "OK";
-constexpr std::string_view kTimedOut = "Timeout odpowiedzi z przepływomierza";
 
 // stdout as UTF-8 lines, or a CSV file as the export file is written:
 // Windows-1250, CR LF. Every line is flushed, so that a stop loses nothing.
@@ -69,14 +68,11 @@ private:
 
 class WatchView final : public monitor::core::PollView {
 public:
-    WatchView(const CommonOptions& common, const WatchOptions& options, TimerLoop& loop, LinkState& link,
-              Table& table)
-        : Common(common), Options(options), Separator(common.Separator()), Loop(loop), Link(link),
-          Lines(table) {
+    WatchView(const CommonOptions& common, const WatchOptions& options, TimerLoop& loop, Table& table)
+        : Common(common), Options(options), Separator(common.Separator()), Loop(loop), Lines(table) {
         Loop.SetInterval(TimerId::Timer1, monitor::core::TickInterval(common.TimeoutMs));
     }
 
-    PollCycle* Poll = nullptr;
     int Reads = 0;
     int Failed = 0;
     std::string WriteError;
@@ -84,8 +80,7 @@ public:
 
     bool Finished() const { return !WriteError.empty() || (Options.Count > 0 && Reads >= Options.Count); }
 
-    model::CachedIndexes Decode(const model::ParameterBlock& block) override {
-        const model::DeviceView v = model::DecodeParameterBlock(block, "", {}, Poll->Cached, Separator);
+    void ShowParameters(const model::DeviceView& v, const model::ParameterBlock&) override {
         std::string alarms;
         for (const std::string& alarm : v.ListBox1Lines) alarms += (alarms.empty() ? "" : " + ") + alarm;
         // The unit the number is in: for the flow code without a unit the
@@ -93,13 +88,9 @@ public:
         const std::string flowUnit(model::FlowUnitTexts[v.Indexes.FlowUnitIndex]);
         Emit({IsoLocalTimeNow(), v.Edit3, flowUnit, v.Edit4, v.Edit5, v.ComboBox4Text, alarms,
               std::string(kGood)});
-        return v.Indexes;
     }
 
-    void TransactionFailed() override {
-        // A reply with an error is still held; a timed-out transaction is already released.
-        const std::string status =
-            Link.ActiveRead && Link.ActiveRead->Done() ? Link.ActiveRead->Result() : std::string(kTimedOut);
+    void TransactionFailed(const std::string& status) override {
         const std::string time = IsoLocalTimeNow();
         ++Failed;
         std::cerr << "vqt540: " << time << ": " << status << " (failed reads: " << Failed << " of "
@@ -107,9 +98,6 @@ public:
         Emit({time, "", "", "", "", "", "", status});
     }
 
-    void SetStatus(const std::string&) override {}
-    bool DiagnosticsOn() const override { return false; }
-    void AppendTrace(const std::string&) override {}
     void StartTimer(TimerId timer, int intervalMs) override { Loop.Start(timer, intervalMs); }
     void StopTimer(TimerId timer) override { Loop.Stop(timer); }
     void ShowError(const std::string& text) override {
@@ -118,9 +106,7 @@ public:
     }
     Reading<modbus::LinkSettings> ReadLink() override { return {Common.Link(), {}}; }
     Reading<int32_t> ReadPeriod() override { return {Options.IntervalMs, {}}; }
-    void SetConnectCaption(const std::string&) override {}
-    void SetListsEditable(bool) override {}
-    void RestoreSelections(const model::CachedIndexes&) override {}
+    std::string DecimalSeparator() override { return Separator; }
 
 private:
     void Emit(const std::vector<std::string>& fields) {
@@ -134,7 +120,6 @@ private:
     const WatchOptions& Options;
     const std::string Separator;
     TimerLoop& Loop;
-    LinkState& Link;
     Table& Lines;
 };
 
@@ -153,18 +138,17 @@ int RunWatch(const CommonOptions& common, const WatchOptions& options) {
     int code = kExitOk;
     {
         LinkState link;
-        WatchView view(common, options, loop, link, table);
+        WatchView view(common, options, loop, table);
         PollCycle poll(link, modbus::StartWorker, view);
-        view.Poll = &poll;
         poll.ConnectButton();
-        while (poll.state() != PollCycle::State::Offline && !view.Finished()) {
+        while (poll.Connected() && !view.Finished()) {
             const TimerLoop::Event event = loop.Next();
             if (event == TimerLoop::Event::Stop) break;
             if (event == TimerLoop::Event::Timer1) poll.Tick();
             if (event == TimerLoop::Event::Timer2) poll.PauseEnd();
         }
         // A read in flight is given up; the worker ends by itself.
-        if (poll.state() != PollCycle::State::Offline) poll.Disconnect(false);
+        if (poll.Connected()) poll.Disconnect(false);
         table.Close();
         if (view.Failed > 0)
             std::cerr << "vqt540: " << view.Reads << " reads, " << view.Failed << " failed\n";

@@ -87,7 +87,8 @@ TForm1::TForm1(QWidget* parent) : QMainWindow(parent) {
     // The result line with both counters needs nearly the whole width.
     StatusBar1->setSizeGripEnabled(false);
     setStatusBar(StatusBar1);
-    setStatusText(QStringLiteral("Przepływomierz nie podłączony - praca w trybie offline"));
+    setStatusText(QString::fromUtf8(monitor::core::kInitialStatusText.data(),
+                                    static_cast<qsizetype>(monitor::core::kInitialStatusText.size())));
 
     const auto makeTimer = [this](const char* name, int interval) {
         auto* timer = new QTimer(this);
@@ -107,13 +108,17 @@ TForm1::TForm1(QWidget* parent) : QMainWindow(parent) {
     const auto start = [this](const modbus::TransactionRequest& request) { return Transactions(request); };
     Poll = std::make_unique<monitor::core::PollCycle>(Link, start, *PollView);
     ArchiveView = std::make_unique<ArchiveWindow>(*this);
-    Archive = std::make_unique<archive::ArchiveCycle>(Link, start, *ArchiveView, *Poll);
+    Archive = std::make_unique<archive::ArchiveCycle>(Link, start, *ArchiveView,
+                                                      [this] { Poll->StopForArchive(); });
 
     buildCommunicationPage();
     buildDevicePage();
     buildDiagnosticsPage();
     buildChartPage();
     connectHandlers();
+    // The diameter the device page starts with: the first read brings a range
+    // list only for another one.
+    Poll->ShownDn = Edit2->text().toStdString();
 
     PageControl1->setCurrentWidget(TabSheet3);
     resize(698, 530);

@@ -12,7 +12,7 @@
 #include <ArchiveCycle.h>
 #include <Editing.h>
 #include <FlowHistory.h>
-#include <Link.h>
+#include <LinkState.h>
 #include <ParameterBlock.h>
 #include <PollCycle.h>
 #include <Transaction.h>
@@ -184,8 +184,8 @@ public:
     void setAlarms(uint8_t alarms);
     // The range list of a DN index into ComboBox2 (none for an unknown index).
     void setRange(uint8_t dnIndex);
-    // Shows a good read on the device page; returns the new cached indexes.
-    model::CachedIndexes showParameterBlock(const model::ParameterBlock& block);
+    // Shows a decoded good read on the device page.
+    void showParameters(const model::DeviceView& decoded, const model::ParameterBlock& block);
     // Line codes of the Parity and StopBits lists.
     uint8_t getParity() const;
     uint8_t getStopBits() const;

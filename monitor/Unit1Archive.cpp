@@ -94,10 +94,6 @@ monitor::core::Reading<int32_t> TForm1::ArchiveWindow::ReadTimeout() {
     return Form.readTimeout();
 }
 
-std::string TForm1::ArchiveWindow::DecimalSeparator() {
-    return QLocale().decimalPoint().toStdString();
-}
-
 void TForm1::ArchiveWindow::SetArchiveCaption(const std::string& caption) {
     Form.Button5->setText(QString::fromStdString(caption));
 }

@@ -81,10 +81,7 @@ void TForm1::setRange(uint8_t dnIndex) {
     for (const std::string& item : model::RangeList(dnIndex)) ComboBox2->addItem(q(item));
 }
 
-model::CachedIndexes TForm1::showParameterBlock(const model::ParameterBlock& block) {
-    const model::DeviceView v =
-        model::DecodeParameterBlock(block, Edit2->text().toStdString(), Poll->Editing, Poll->Cached,
-                                    QLocale().decimalPoint().toStdString());
+void TForm1::showParameters(const model::DeviceView& v, const model::ParameterBlock& block) {
     // Every control is set from the program: none of this is a user change.
     if (v.Edit2) {
         showText(Edit2, *v.Edit2);
@@ -110,7 +107,6 @@ model::CachedIndexes TForm1::showParameterBlock(const model::ParameterBlock& blo
     showText(Edit5, v.Edit5);
     showText(ComboBox8, v.ComboBox8Text);
     showText(Edit1, v.Edit1);
-    return v.Indexes;
 }
 
 uint8_t TForm1::getParity() const {
@@ -217,15 +213,15 @@ Reading<int32_t> TForm1::readTimeout() {
 
 // --- what the polling cycle asks of the window ---
 
-model::CachedIndexes TForm1::PollWindow::Decode(const model::ParameterBlock& block) {
-    const model::CachedIndexes indexes = Form.showParameterBlock(block);
+void TForm1::PollWindow::ShowParameters(const model::DeviceView& decoded,
+                                        const model::ParameterBlock& block) {
+    Form.showParameters(decoded, block);
     // In the unit the device page now shows, which this read may have changed.
-    Form.Flows.SetUnit(indexes.FlowUnitIndex);
+    Form.Flows.SetUnit(decoded.Indexes.FlowUnitIndex);
     Form.Flows.Add(QDateTime::currentMSecsSinceEpoch(), model::byteToSingle(block, model::offset::Flow));
-    return indexes;
 }
 
-void TForm1::PollWindow::TransactionFailed() {
+void TForm1::PollWindow::TransactionFailed(const std::string&) {
     Form.Flows.Break();
 }
 

@@ -20,7 +20,7 @@ using monitor::FileErrorText;
 
 void TForm1::FormShow() {
     ConfigPath = QDir::currentPath() + QLatin1Char('/') + QLatin1String(kConfigFileName);
-    Link.Connected = false;
+    // Not connected: the polling starts off-line and only the user connects.
     loadSettings();
     for (DropDownBox* box : {ComboBox2, ComboBox9, ComboBox8, ComboBox3, ComboBox4, ComboBox5, ComboBox10})
         box->setItemIndex(0);
@@ -33,7 +33,7 @@ void TForm1::FormShow() {
 void TForm1::describePorts() {
     // The port this program works on is left alone: a probe takes its lock
     // for a moment, and a transaction starting then would fail.
-    const bool working = Link.Connected || Archive->ArchiveRunning();
+    const bool working = Poll->Connected() || Archive->ArchiveRunning();
     const int inUse = working ? PortNr->currentIndex() : -1;
     for (int i = 0; i < PortNr->count(); ++i) {
         const std::string name = PortNr->itemText(i).toStdString();

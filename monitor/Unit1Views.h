@@ -6,6 +6,7 @@
 
 #include <ArchiveCycle.h>
 
+#include <QLocale>
 #include <QTimer>
 
 // What both cycles ask of the window in the same way.
@@ -25,6 +26,7 @@ public:
     void ShowError(const std::string& text) override { monitor::ShowError(QString::fromStdString(text)); }
     monitor::core::Reading<modbus::LinkSettings> ReadLink() override { return Form.readLink(); }
     monitor::core::Reading<int32_t> ReadPeriod() override { return Form.readPeriod(); }
+    std::string DecimalSeparator() override { return QLocale().decimalPoint().toStdString(); }
 
 protected:
     TForm1& Form;
@@ -33,11 +35,11 @@ protected:
 class TForm1::PollWindow final : public CycleWindow<monitor::core::PollView> {
 public:
     using CycleWindow::CycleWindow;
-    model::CachedIndexes Decode(const model::ParameterBlock& block) override;
+    void ShowParameters(const model::DeviceView& decoded, const model::ParameterBlock& block) override;
     void SetConnectCaption(const std::string& caption) override;
     void SetListsEditable(bool editable) override;
     void RestoreSelections(const model::CachedIndexes& indexes) override;
-    void TransactionFailed() override;
+    void TransactionFailed(const std::string& result) override;
 };
 
 class TForm1::ArchiveWindow final : public CycleWindow<archive::ArchiveView> {
@@ -46,7 +48,6 @@ public:
     ~ArchiveWindow() override;
     int64_t NowMs() override;
     monitor::core::Reading<int32_t> ReadTimeout() override;
-    std::string DecimalSeparator() override;
     void SetArchiveCaption(const std::string& caption) override;
     void SetSettingControlsEnabled(bool enabled) override;
     void ShowExportWindow() override;

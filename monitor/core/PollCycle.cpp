@@ -21,7 +21,7 @@ PollCycle::PollCycle(LinkState& link, modbus::TransactionFactory factory, PollVi
     : Link(link), Factory(std::move(factory)), View(view) {}
 
 void PollCycle::ConnectButton() {
-    if (Link.Connected)
+    if (Connected())
         Disconnect(true);
     else
         Connect();
@@ -37,9 +37,8 @@ void PollCycle::Connect() {
         return;
     }
     View.SetListsEditable(true);
-    Link.Connected = true;
     Link.ActiveRead = Factory(TakeSlot(Slot::None, *link.value));
-    Link.PollTicks = 0;
+    PollTicks = 0;
     View.StopTimer(TimerId::Timer2);
     View.StartTimer(TimerId::Timer1);
     View.SetConnectCaption(std::string(kDisconnectCaption));
@@ -48,7 +47,6 @@ void PollCycle::Connect() {
 
 void PollCycle::Disconnect(bool restoreSelections) {
     Link.GiveUpActiveRead();
-    Link.Connected = false;
     View.SetConnectCaption(std::string(kConnectCaption));
     View.SetStatus(std::string(kOfflineText));
     Link.GoodReplies = 0;
@@ -58,6 +56,10 @@ void PollCycle::Disconnect(bool restoreSelections) {
     if (restoreSelections) View.RestoreSelections(Cached);
     View.SetListsEditable(false);
     Current = State::Offline;
+}
+
+void PollCycle::StopForArchive() {
+    if (Connected()) Disconnect(false);
 }
 
 void PollCycle::Fail(const std::string& error) {
@@ -109,23 +111,23 @@ void PollCycle::Tick() {
 
     if (Link.ActiveRead && Link.ActiveRead->Done())
         View.SetStatus(ResultLine(Link.ActiveRead->Result(), Link.GoodReplies, Link.BadReplies));
-    ++Link.PollTicks;
+    ++PollTicks;
 
-    if (Link.PollTicks == kTimeoutTicks) {
+    if (PollTicks == kTimeoutTicks) {
         Link.TimeOutActiveRead(View, TimerId::Timer1);
-        View.TransactionFailed();
+        View.TransactionFailed(std::string(kReplyTimeoutText));
         Current = State::AfterTimeout;
     }
 
-    if (Link.PollTicks > kTimeoutTicks + 1) {
-        Link.PollTicks = 0;
+    if (PollTicks > kTimeoutTicks + 1) {
+        PollTicks = 0;
         View.StopTimer(TimerId::Timer1);
         if (!StartTransaction(Slot::B)) return;
         View.StartTimer(TimerId::Timer1);
         Current = State::Running;
     }
 
-    if (Link.ActiveRead && Link.ActiveRead->Done() && Link.PollTicks < kTimeoutTicks) Complete();
+    if (Link.ActiveRead && Link.ActiveRead->Done() && PollTicks < kTimeoutTicks) Complete();
 }
 
 void PollCycle::Complete() {
@@ -140,10 +142,10 @@ void PollCycle::Complete() {
         View.AppendTrace(trace.tx);
         View.AppendTrace(trace.rx);
     }
-    if (result == modbus::kReadSuccess) Cached = View.Decode(model::CopyParameterBlock(done.Reply()));
-    if (result != modbus::kReadSuccess && result != modbus::kWriteSuccess) View.TransactionFailed();
+    if (result == modbus::kReadSuccess) Decode(model::CopyParameterBlock(done.Reply()));
+    if (result != modbus::kReadSuccess && result != modbus::kWriteSuccess) View.TransactionFailed(result);
     Link.ReleaseFinished();
-    Link.PollTicks = 0;
+    PollTicks = 0;
     Current = State::Pause;
 
     const Reading<int32_t> period = View.ReadPeriod();
@@ -152,6 +154,14 @@ void PollCycle::Complete() {
         return;
     }
     View.StartTimer(TimerId::Timer2, *period.value);
+}
+
+void PollCycle::Decode(const model::ParameterBlock& block) {
+    const model::DeviceView decoded =
+        model::DecodeParameterBlock(block, ShownDn, Editing, Cached, View.DecimalSeparator());
+    if (decoded.Edit2) ShownDn = *decoded.Edit2;
+    Cached = decoded.Indexes;
+    View.ShowParameters(decoded, block);
 }
 
 void PollCycle::PauseEnd() {

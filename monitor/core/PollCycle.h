@@ -8,7 +8,7 @@
 // stopped, so that Timer1 never counts on through a pause.
 #pragma once
 
-#include "Link.h"
+#include "LinkState.h"
 
 #include <Decode.h>
 #include <ParameterBlock.h>
@@ -17,16 +17,18 @@ namespace monitor::core {
 
 class PollView : public CycleView {
 public:
-    // Shows a good read on the device page; returns the cached indexes after it.
-    virtual model::CachedIndexes Decode(const model::ParameterBlock& block) = 0;
-    virtual void SetConnectCaption(const std::string& caption) = 0;
+    // A good read, decoded for the device page, and the block it came from.
+    virtual void ShowParameters(const model::DeviceView& decoded, const model::ParameterBlock& block) = 0;
+    // A transaction timed out or ended with an error text (the result, or
+    // the time-out text): no good value for this period.
+    virtual void TransactionFailed(const std::string&) {}
+
+    // What only a window shows.
+    virtual void SetConnectCaption(const std::string&) {}
     // The six lists that show the meter's values: editable while connected,
     // pick-only otherwise.
-    virtual void SetListsEditable(bool editable) = 0;
-    virtual void RestoreSelections(const model::CachedIndexes& indexes) = 0;
-    // A transaction timed out or ended with an error text: no good value for
-    // this period.
-    virtual void TransactionFailed() {}
+    virtual void SetListsEditable(bool) {}
+    virtual void RestoreSelections(const model::CachedIndexes&) {}
 };
 
 // Interval of the tick timer for a reply time-out of t ms: t / 20 rounded
@@ -54,13 +56,23 @@ public:
     // takes over the line.
     void Disconnect(bool restoreSelections);
 
+    // The archive download takes over the line: off-line, when connected,
+    // without restoring the lists' selections.
+    void StopForArchive();
+
     State state() const { return Current; }
+    bool Connected() const { return Current != State::Offline; }
 
     // Pending writes, the indexes of the last good read and the fields the
     // user is typing in; the editing fills the slots.
     model::WriteSlots Slots;
     model::CachedIndexes Cached;
     model::EditingFlags Editing;
+    // Ticks of Timer1 since the transaction started.
+    int32_t PollTicks = 0;
+    // The diameter the device page shows (its initial text until the first
+    // read): a read of another one brings a new range list.
+    std::string ShownDn;
 
 private:
     void Connect();
@@ -69,6 +81,7 @@ private:
     bool StartTransaction(Slot preferred);
     modbus::TransactionRequest TakeSlot(Slot preferred, modbus::LinkSettings link);
     void Complete();
+    void Decode(const model::ParameterBlock& block);
     void Fail(const std::string& error);
 
     LinkState& Link;

@@ -33,7 +33,6 @@ public:
 
     int64_t NowMs() override { return now; }
     monitor::core::Reading<int32_t> ReadTimeout() override { return timeout; }
-    std::string DecimalSeparator() override { return ","; }
     void SetArchiveCaption(const std::string& c) override { caption = QString::fromStdString(c); }
     void SetSettingControlsEnabled(bool e) override { enabled = e; }
     void ShowExportWindow() override { ++exportShown; }
@@ -109,7 +108,8 @@ private slots:
         poll = std::make_unique<PollCycle>(*link, scripts->factory(), *pollView);
         view = std::make_unique<ArchiveRecorder>();
         view->period = {0, {}};
-        cycle = std::make_unique<ArchiveCycle>(*link, scripts->factory(), *view, *poll);
+        cycle = std::make_unique<ArchiveCycle>(*link, scripts->factory(), *view,
+                                               [this] { poll->StopForArchive(); });
     }
     void cleanup() {
         cycle.reset();
@@ -121,7 +121,7 @@ private slots:
     void archiveButtonTwiceBeforeAFileIsChosen() {
         poll->ConnectButton();
         cycle->ArchiveButton();
-        QVERIFY(!link->Connected);
+        QVERIFY(!poll->Connected());
         QCOMPARE(pollView->status, QStringLiteral("Przepływomierz nie podłączony - praca w trybie off-line"));
         cycle->ArchiveButton();
         QCOMPARE(view->exportShown, 2);

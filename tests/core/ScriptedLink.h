@@ -2,7 +2,7 @@
 // cycles by hand: no thread, timer or port decides a test's outcome.
 #pragma once
 
-#include <Link.h>
+#include <CycleView.h>
 #include <PollCycle.h>
 #include <Transaction.h>
 
@@ -122,6 +122,7 @@ public:
     }
     monitor::core::Reading<modbus::LinkSettings> ReadLink() override { return link; }
     monitor::core::Reading<int32_t> ReadPeriod() override { return period; }
+    std::string DecimalSeparator() override { return ","; }
     // The log since the last call.
     QStringList take() {
         QStringList out;
@@ -134,15 +135,15 @@ public:
 class PollRecorder : public RecordingView<monitor::core::PollView> {
 public:
     int decodes = 0;
-    model::CachedIndexes next; // what the next decode reports
+    model::DeviceView decoded; // what the last decode showed
     model::CachedIndexes restored{9, 9, 9, 9, 9, 9};
     QString caption;
     bool editable = false;
 
-    model::CachedIndexes Decode(const model::ParameterBlock&) override {
+    void ShowParameters(const model::DeviceView& d, const model::ParameterBlock&) override {
         ++decodes;
+        decoded = d;
         log << QStringLiteral("decode");
-        return next;
     }
     void SetConnectCaption(const std::string& c) override {
         caption = QString::fromStdString(c);

@@ -74,7 +74,7 @@ private slots:
         queueBoth(); // pending writes wait for the transactions after the first
         cycle->ConnectButton();
         QCOMPARE(view->take(), QStringList({"editable", "stop Timer2", "start Timer1", "caption"}));
-        QVERIFY(link->Connected);
+        QVERIFY(cycle->Connected());
         QCOMPARE(view->caption, QStringLiteral("Zakończ połączenie z przepływomierzem"));
         QCOMPARE(scripts->started.size(), size_t{1});
         QCOMPARE(scripts->last().request.Staged, Write::None);
@@ -96,7 +96,7 @@ private slots:
                  QStringList({"status", "stop Timer1", "trace", "trace", "decode", "start Timer2 1000ms"}));
         QCOMPARE(view->trace, QStringList({"TX : [01]", "RX : "}));
         QCOMPARE(link->GoodReplies, 5);
-        QCOMPARE(link->PollTicks, 0);
+        QCOMPARE(cycle->PollTicks, 0);
         QCOMPARE(scripts->last().calls, QStringList({"clear", "release"}));
         QCOMPARE(cycle->state(), State::Pause);
         QVERIFY(!link->ActiveRead);
@@ -128,7 +128,7 @@ private slots:
         cycle->Tick(); // 22
         QCOMPARE(view->take(), QStringList({"stop Timer1", "start Timer1"}));
         QCOMPARE(scripts->started.size(), size_t{2});
-        QCOMPARE(link->PollTicks, 0);
+        QCOMPARE(cycle->PollTicks, 0);
         QCOMPARE(cycle->state(), State::Running);
     }
 
@@ -221,7 +221,7 @@ private slots:
         QCOMPARE(link->GoodReplies, 0);
         QCOMPARE(link->BadReplies, 0);
         QVERIFY(view->restored == cycle->Cached);
-        QVERIFY(!link->Connected && !link->ActiveRead);
+        QVERIFY(!cycle->Connected() && !link->ActiveRead);
         ticks(30);
         cycle->PauseEnd();
         QCOMPARE(scripts->started.size(), size_t{1});
@@ -245,7 +245,7 @@ private slots:
         cycle->ConnectButton(); // refused: nothing starts
         QCOMPARE(view->take(), QStringList({"error"}));
         QCOMPARE(view->errors.first().left(5), QString(badLink ? "Adres" : "Okres"));
-        QVERIFY(scripts->started.empty() && !link->Connected);
+        QVERIFY(scripts->started.empty() && !cycle->Connected());
 
         view->link = RecordingView<PollView>::defaultLink();
         view->period = {1000, {}};
@@ -258,7 +258,7 @@ private slots:
         QCOMPARE(view->errors.size(), 2);
         QCOMPARE(view->log.last(), QStringLiteral("error"));
         QCOMPARE(cycle->state(), State::Offline);
-        QVERIFY(!link->Connected);
+        QVERIFY(!cycle->Connected());
         QCOMPARE(scripts->started.size(), size_t{1});
         QVERIFY(cycle->Slots.LongWritePending); // the write waits for the next connect
         ticks(25);

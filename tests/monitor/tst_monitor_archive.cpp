@@ -84,7 +84,7 @@ private slots:
     void newFileThenUpdates() {
         startSim(300);
         form->Button4Click(); // polling stops for the download, and stays off
-        QVERIFY(form->Link.Connected);
+        QVERIFY(form->poll().Connected());
         answer(QStringLiteral("Plik nie istnieje. Utworzyć nowy ?"), {true});
         choose(&TForm2::Button2, path());
         QCOMPARE(dialogTitles, QStringList{"Podaj plik do zapisu"});
@@ -96,7 +96,7 @@ private slots:
         QCOMPARE(ReadFile(path()), expectedFile());
         QCOMPARE(form->Button5->text(), QStringLiteral("Zapisz dane z archiwum do pliku"));
         QVERIFY(form->ComboBox2->isEnabled() && form->Button4->isEnabled());
-        QVERIFY(!form->Link.Connected && !form->Timer1->isActive());
+        QVERIFY(!form->poll().Connected() && !form->Timer1->isActive());
 
         // Right after: nothing new, the file stays as it is.
         const QByteArray first = ReadFile(path());

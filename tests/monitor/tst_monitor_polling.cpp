@@ -79,7 +79,7 @@ class TestMonitorPolling : public QObject {
     }
     void connect() {
         QTest::mouseClick(form->Button4, Qt::LeftButton);
-        QVERIFY(form->Link.Connected);
+        QVERIFY(form->poll().Connected());
         QTRY_VERIFY(form->Link.GoodReplies >= 1);
     }
     int64_t goodAfter(int more) { return form->Link.GoodReplies + more; }

@@ -185,7 +185,7 @@ void TestMonitorWindow::startUpState() {
     // Every control fits: the layout needs no more than the minimum.
     QVERIFY(form->centralWidget()->minimumSizeHint().width() <= 698);
 
-    QVERIFY(!form->Link.Connected);
+    QVERIFY(!form->poll().Connected());
     QVERIFY(!form->DiagnosticsOn);
     QVERIFY(!form->Link.ActiveRead);
     QVERIFY(Errors.isEmpty());

@@ -1,4 +1,4 @@
-#include "Link.h"
+#include "LinkState.h"
 
 namespace monitor::core {
 
@@ -46,7 +46,8 @@ std::string ResultLine(std::string_view result, int64_t good, int64_t bad) {
 }
 
 std::string TimeoutLine(int64_t good, int64_t bad) {
-    std::string line = "Timeout odpowiedzi z przepływomierza                     Poprawne odpowiedzi : ";
+    std::string line(kReplyTimeoutText);
+    line += "                     Poprawne odpowiedzi : ";
     line += std::to_string(good);
     line += "        Błędy : ";
     line += std::to_string(bad);
