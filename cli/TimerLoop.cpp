@@ -34,10 +34,6 @@ void TimerLoop::SetInterval(TimerId id, int intervalMs) {
     Timers[static_cast<size_t>(id)].IntervalMs = intervalMs;
 }
 
-bool TimerLoop::Active(TimerId id) const {
-    return Timers[static_cast<size_t>(id)].Active;
-}
-
 TimerLoop::Event TimerLoop::Next() {
     std::unique_lock lock(Shared->Mutex);
     for (;;) {

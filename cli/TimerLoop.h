@@ -48,7 +48,6 @@ public:
     void Stop(TimerId id);
     // The interval of the timer's next start without an interval of its own.
     void SetInterval(TimerId id, int intervalMs);
-    bool Active(TimerId id) const;
 
     std::shared_ptr<LoopWake> Wake() const { return Shared; }
 

@@ -87,10 +87,4 @@ double StrToFloat(const QString& text, const QLocale& locale) {
     return value;
 }
 
-int32_t RoundToInt32(double value) {
-    if (const std::optional<int32_t> rounded = core::RoundHalfEven(value)) return *rounded;
-    throw ConvertError(QStringLiteral("Wartość %1 jest poza zakresem liczb całkowitych 32-bitowych.")
-                           .arg(QLocale().toString(value, 'g', 17)));
-}
-
 } // namespace monitor

@@ -27,9 +27,6 @@ int32_t StrToInt(const QString& text);
 // blanks around it, a sign and an exponent ("1,5E3") are allowed.
 double StrToFloat(const QString& text, const QLocale& locale = QLocale());
 
-// Nearest integer, halves to the even neighbour; throws when out of 32 bits.
-int32_t RoundToInt32(double value);
-
 // Tick of the polling timer for a reply time-out (the polling cycle's rule).
 using core::TickInterval;
 

@@ -264,6 +264,7 @@ private:
     void leaveCommunicationPage();
     void loadSettings();
     void saveSettings();
+    void setSettingControlsEnabled(bool enabled);
 
     class PollWindow;
     class ArchiveWindow;

@@ -36,11 +36,18 @@ void TForm1::Timer4Timer() {
 }
 
 void TForm1::DisableSettingControls() {
-    ArchiveView->SetSettingControlsEnabled(false);
+    setSettingControlsEnabled(false);
 }
 
 void TForm1::EnableSettingControls() {
-    ArchiveView->SetSettingControlsEnabled(true);
+    setSettingControlsEnabled(true);
+}
+
+void TForm1::setSettingControlsEnabled(bool enabled) {
+    for (QWidget* control : std::initializer_list<QWidget*>{
+             ComboBox2, ComboBox3, ComboBox4, ComboBox5, ComboBox6, ComboBox7, ComboBox9, ComboBox10, Edit8,
+             MaskEdit4, MaskEdit5, Button4, Button1, Button2})
+        control->setEnabled(enabled);
 }
 
 QString TForm1::CreateExportFile(const QString& path) {
@@ -99,11 +106,10 @@ void TForm1::ArchiveWindow::SetArchiveCaption(const std::string& caption) {
 }
 
 void TForm1::ArchiveWindow::SetSettingControlsEnabled(bool enabled) {
-    for (QWidget* control : std::initializer_list<QWidget*>{
-             Form.ComboBox2, Form.ComboBox3, Form.ComboBox4, Form.ComboBox5, Form.ComboBox6, Form.ComboBox7,
-             Form.ComboBox9, Form.ComboBox10, Form.Edit8, Form.MaskEdit4, Form.MaskEdit5, Form.Button4,
-             Form.Button1, Form.Button2})
-        control->setEnabled(enabled);
+    if (enabled)
+        Form.EnableSettingControls();
+    else
+        Form.DisableSettingControls();
 }
 
 void TForm1::ArchiveWindow::ShowExportWindow() {

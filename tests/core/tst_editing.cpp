@@ -3,6 +3,8 @@
 
 #include <QTest>
 
+#include <limits>
+
 using namespace monitor::core;
 using model::CachedIndexes;
 using model::EditingFlags;
@@ -122,6 +124,19 @@ private slots:
         if (queued == "-")
             QCOMPARE(QString::fromStdString(error),
                      QStringLiteral("Próg odcięcia musi leżeć w zakresie od 0,0 do 25,5 %."));
+    }
+
+    // Halves to the even neighbour; nothing outside 32 bits.
+    void rounding() {
+        QCOMPARE(RoundHalfEven(12.5), std::optional<int32_t>(12));
+        QCOMPARE(RoundHalfEven(13.5), std::optional<int32_t>(14));
+        QCOMPARE(RoundHalfEven(-2.5), std::optional<int32_t>(-2));
+        QCOMPARE(RoundHalfEven(150.0), std::optional<int32_t>(150));
+        QCOMPARE(RoundHalfEven(2147483647.4), std::optional<int32_t>(2147483647));
+        QVERIFY(!RoundHalfEven(2147483647.5));
+        QVERIFY(!RoundHalfEven(-2147483649.0));
+        QVERIFY(!RoundHalfEven(1e300));
+        QVERIFY(!RoundHalfEven(std::numeric_limits<double>::quiet_NaN()));
     }
 };
 

@@ -20,7 +20,6 @@ private slots:
     void wholeNumberErrors_data();
     void wholeNumberErrors();
     void decimalNumbers();
-    void rounding();
     void tickInterval_data();
     void tickInterval();
 
@@ -93,18 +92,6 @@ void TestMonitorUnits::decimalNumbers() {
         }
     }
     QVERIFY_THROWS_EXCEPTION(ConvertError, StrToFloat(QStringLiteral("1E400"), polish));
-}
-
-void TestMonitorUnits::rounding() {
-    QCOMPARE(RoundToInt32(12.5), 12);
-    QCOMPARE(RoundToInt32(13.5), 14);
-    QCOMPARE(RoundToInt32(-2.5), -2);
-    QCOMPARE(RoundToInt32(150.0), 150);
-    QCOMPARE(RoundToInt32(2147483647.4), 2147483647);
-    QVERIFY_THROWS_EXCEPTION(ConvertError, RoundToInt32(2147483647.5));
-    QVERIFY_THROWS_EXCEPTION(ConvertError, RoundToInt32(-2147483649.0));
-    QVERIFY_THROWS_EXCEPTION(ConvertError, RoundToInt32(1e300));
-    QVERIFY_THROWS_EXCEPTION(ConvertError, RoundToInt32(std::numeric_limits<double>::quiet_NaN()));
 }
 
 void TestMonitorUnits::tickInterval_data() {
