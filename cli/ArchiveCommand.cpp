@@ -5,6 +5,7 @@
 
 #include <ArchiveCycle.h>
 #include <Modbus.h>
+#include <Progress.h>
 #include <Worker.h>
 
 #include <filesystem>
@@ -73,13 +74,7 @@ public:
         std::string line = "\r\033[Kvqt540: " + std::to_string(recordsRead) + " of at most " +
                            std::to_string(archive::kMostRecords) + " records (file " + std::to_string(file) +
                            " of 4)";
-        if (msLeft >= 0) {
-            const int64_t seconds = (msLeft + 999) / 1000;
-            line += ", at most " +
-                    (seconds >= 60 ? std::to_string((seconds + 59) / 60) + " min"
-                                   : std::to_string(seconds) + " s") +
-                    " left";
-        }
+        if (msLeft >= 0) line += ", at most " + archive::DurationText(msLeft) + " left";
         std::cerr << line << std::flush;
     }
 

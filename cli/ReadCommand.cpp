@@ -3,6 +3,7 @@
 #include "TimerLoop.h"
 
 #include <Decode.h>
+#include <DevicePage.h>
 #include <Modbus.h>
 #include <ParameterBlock.h>
 #include <PollCycle.h>
@@ -36,25 +37,27 @@ template <size_t N> std::string Entry(const std::array<std::string_view, N>& tab
 // The device page's rows, top to bottom, with the window's labels.
 std::vector<Row> ShownRows(const model::DeviceView& v) {
     using model::FlowUnitTexts;
+    namespace label = model::label;
+    const auto row = [](std::string_view name, std::string value, std::string unit) {
+        return Row{std::string(name), std::move(value), std::move(unit)};
+    };
     return {
-        {"Wersja VQT", v.Edit1, ""},
-        {"Średnica DN", v.Edit2.value_or(""), ""},
-        {"Zakres pomiarowy [m3/h]", v.ComboBox2Text, ""},
-        {"Przepływ chwilowy", v.Edit3, v.ComboBox3Text},
-        {"Waga impulsu licznika", v.ComboBox10Text, Entry(model::TotaliserUnitTexts, v.ComboBox11Index)},
-        {"Licznik przepływu w przód L+", v.Edit4, v.ComboBox4Text},
-        {"Licznik przepływu w tył L-", v.Edit5, v.ComboBox5Text},
-        {"Próg odcięcia [%]", v.Edit8.value_or(""), ""},
-        {"Stała czasowa [s]", v.ComboBox9Text, ""},
-        {"Wspólczynnik KorK", v.MaskEdit2, ""},
-        {"Wspólczynnik KorC", v.MaskEdit3, ""},
-        {"Okres zapisu danych do archiwum", v.ComboBox8Text, ""},
-        {"Wartość przepływu dla Alarmu1", v.MaskEdit4.value_or(""), Entry(FlowUnitTexts, v.ComboBox6Index)},
-        {"Wartość przepływu dla Alarmu2", v.MaskEdit5.value_or(""), Entry(FlowUnitTexts, v.ComboBox7Index)},
+        row(label::Version, v.Edit1, ""),
+        row(label::Diameter, v.Edit2.value_or(""), ""),
+        row(label::Range, v.ComboBox2Text, ""),
+        row(label::Flow, v.Edit3, v.ComboBox3Text),
+        row(label::PulseWeight, v.ComboBox10Text, Entry(model::TotaliserUnitTexts, v.ComboBox11Index)),
+        row(label::ForwardTotaliser, v.Edit4, v.ComboBox4Text),
+        row(label::ReverseTotaliser, v.Edit5, v.ComboBox5Text),
+        row(label::Cutoff, v.Edit8.value_or(""), ""),
+        row(label::TimeConstant, v.ComboBox9Text, ""),
+        row(label::KorK, v.MaskEdit2, ""),
+        row(label::KorC, v.MaskEdit3, ""),
+        row(label::ArchivePeriod, v.ComboBox8Text, ""),
+        row(label::Alarm1, v.MaskEdit4.value_or(""), Entry(FlowUnitTexts, v.ComboBox6Index)),
+        row(label::Alarm2, v.MaskEdit5.value_or(""), Entry(FlowUnitTexts, v.ComboBox7Index)),
     };
 }
-
-constexpr std::string_view kAlarmsTitle = "Lista aktualnych stanów alarmowych";
 
 size_t Characters(const std::string& utf8) {
     size_t n = 0;
@@ -70,7 +73,7 @@ void PrintText(const std::vector<Row>& rows, const std::vector<std::string>& ala
         if (!r.unit.empty()) line += ' ' + r.unit;
         std::cout << line << '\n';
     }
-    std::cout << kAlarmsTitle << ':' << (alarms.empty() ? " -" : "") << '\n';
+    std::cout << model::label::Alarms << ':' << (alarms.empty() ? " -" : "") << '\n';
     for (const std::string& alarm : alarms) std::cout << "  " << alarm << '\n';
 }
 

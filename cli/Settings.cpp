@@ -63,7 +63,7 @@ void AddCommonOptions(CLI::App& app, CommonOptions& o) {
         ->check(portName)
         ->capture_default_str();
     app.add_option("--address", o.Address, "slave address of the meter")
-        ->check(CLI::Range(1, 247))
+        ->check(CLI::Range(modbus::kLowestAddress, modbus::kHighestAddress))
         ->capture_default_str();
     app.add_option("--baud", o.Baud, "line speed in bit/s")
         ->check(CLI::IsMember({1200u, 2400u, 4800u, 9600u, 19200u, 38400u, 57600u, 115200u}))

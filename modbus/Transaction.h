@@ -17,6 +17,13 @@ namespace modbus {
 inline constexpr uint8_t kNoParity = 0, kOddParity = 1, kEvenParity = 2;
 inline constexpr uint8_t kOneStopBit = 0, kTwoStopBits = 2;
 
+// The addresses a meter can have: 0 would be a broadcast that every meter on
+// the line obeys without answering, and above 247 the protocol reserves.
+inline constexpr int32_t kLowestAddress = 1, kHighestAddress = 247;
+constexpr bool IsDeviceAddress(int32_t address) {
+    return address >= kLowestAddress && address <= kHighestAddress;
+}
+
 // Port settings and slave address of one transaction, as read from the
 // communication page when the transaction starts.
 struct LinkSettings {

@@ -2,6 +2,7 @@
 
 #include "NumberFormat.h"
 #include "Tables.h"
+#include "Units.h"
 
 namespace model {
 
@@ -9,29 +10,19 @@ namespace {
 constexpr int kPrecision = 10;
 constexpr int kCutoffPrecision = 4;
 
-// Alarm threshold (l/h on the wire) in the unit of the alarm's list.
+// Decimals shown of a flow in each unit.
+constexpr int kFlowDecimals[] = {1, 3, 1};
+
+// Alarm threshold (l/h on the wire) in the unit of the alarm's list, as an
+// exact ratio so that the halves round as the rule says.
 std::string Threshold(int32_t litresPerHour, uint8_t unit, std::string_view sep) {
-    switch (unit) {
-    case 1:
-        return FormatRatio(litresPerHour, 1000, 3, kPrecision, sep);
-    case 2:
-        return FormatRatio(litresPerHour, 60, 1, kPrecision, sep);
-    default:
-        return std::to_string(litresPerHour);
-    }
+    if (unit == LitresPerHour) return std::to_string(litresPerHour);
+    return FormatRatio(litresPerHour, kLitresPerHourIn[unit], kFlowDecimals[unit], kPrecision, sep);
 }
 
 // Instantaneous flow (m3/h on the wire) in the flow unit.
 std::string Flow(float cubicMetresPerHour, uint8_t unit, std::string_view sep) {
-    const double q = cubicMetresPerHour;
-    switch (unit) {
-    case 1:
-        return FormatNumber(q, 3, kPrecision, sep);
-    case 2:
-        return FormatNumber(q * 1000.0 / 60.0, 1, kPrecision, sep);
-    default:
-        return FormatNumber(q * 1000.0, 1, kPrecision, sep);
-    }
+    return FormatNumber(FlowInUnit(cubicMetresPerHour, unit), kFlowDecimals[unit], kPrecision, sep);
 }
 
 template <size_t N> std::string TextOrEmpty(const std::array<std::string_view, N>& table, size_t index) {

@@ -7,6 +7,8 @@
 #include "Messages.h"
 #include "Unit1Views.h"
 
+#include <Progress.h>
+
 #include <QDir>
 #include <QFileDialog>
 #include <QLabel>
@@ -136,10 +138,9 @@ void TForm1::ArchiveWindow::ShowProgress(bool running, int recordsRead, int file
     QString left;
     QString leftLong;
     if (msLeft >= 0) {
-        const int64_t seconds = (msLeft + 999) / 1000;
-        left = seconds >= 60 ? QStringLiteral(" · %1 min").arg((seconds + 59) / 60)
-                             : QStringLiteral(" · %1 s").arg(seconds);
-        leftLong = QStringLiteral("; do końca najwyżej%1").arg(left.mid(2).prepend(QLatin1Char(' ')));
+        const QString duration = QString::fromStdString(archive::DurationText(msLeft));
+        left = QStringLiteral(" · ") + duration;
+        leftLong = QStringLiteral("; do końca najwyżej ") + duration;
     }
     bar->setFormat(QStringLiteral("%p% · %1/4%2").arg(file).arg(left));
     bar->setToolTip(QStringLiteral("Odczytano %1 z najwyżej %2 rekordów archiwum (plik %3 z 4)%4")

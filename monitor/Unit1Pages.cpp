@@ -5,6 +5,8 @@
 #include "JpegImage.h"
 #include "Naming.h"
 
+#include <DevicePage.h>
+
 #include <QAction>
 #include <QFile>
 #include <QFontDatabase>
@@ -23,6 +25,10 @@
 #include <algorithm>
 
 namespace {
+
+QString text(std::string_view utf8) {
+    return QString::fromUtf8(utf8.data(), static_cast<qsizetype>(utf8.size()));
+}
 
 const QColor kSkyBlue(0xA6, 0xCA, 0xF0);
 const QColor kAqua(0x00, 0xFF, 0xFF);
@@ -223,7 +229,7 @@ void TForm1::buildDevicePage() {
     Bevel1->setFrameStyle(QFrame::Box | QFrame::Sunken);
     Bevel1->setLineWidth(1);
 
-    const auto label = [this](const QString& text) { return new QLabel(text, Bevel1); };
+    const auto label = [this](std::string_view name) { return new QLabel(text(name), Bevel1); };
     const auto value = [this](const QString& text, bool readOnly) {
         QLineEdit* edit = field(text, readOnly, Bevel1);
         colorField(edit, kSkyBlue);
@@ -251,15 +257,15 @@ void TForm1::buildDevicePage() {
     const QStringList volumeUnits{QStringLiteral("[m3]"), QStringLiteral("[l]")};
     using Kind = DropDownBox::Kind;
 
-    Label3 = label(QStringLiteral("Wersja VQT"));
+    Label3 = label(model::label::Version);
     VQT_NAME(Label3);
     Edit1 = value(QStringLiteral("123456"), true);
     VQT_NAME(Edit1);
-    Label4 = label(QStringLiteral("Średnica DN"));
+    Label4 = label(model::label::Diameter);
     VQT_NAME(Label4);
     Edit2 = value(QStringLiteral("3"), true);
     VQT_NAME(Edit2);
-    Label5 = label(QStringLiteral("Zakres pomiarowy [m3/h]"));
+    Label5 = label(model::label::Range);
     VQT_NAME(Label5);
     ComboBox2 = list(Kind::DropDown,
                      {QStringLiteral("0,240"), QStringLiteral("0,200"), QStringLiteral("0,150"),
@@ -268,14 +274,14 @@ void TForm1::buildDevicePage() {
                       QStringLiteral("0,020"), QStringLiteral("0,015"), QStringLiteral("0,012 ")},
                      kSkyBlue);
     VQT_NAME(ComboBox2);
-    Label6 = label(QStringLiteral("Przepływ chwilowy"));
+    Label6 = label(model::label::Flow);
     VQT_NAME(Label6);
     Edit3 = value(QStringLiteral("0,0"), true);
     VQT_NAME(Edit3);
     ComboBox3 = list(Kind::DropDown, flowUnits, kAqua);
     VQT_NAME(ComboBox3);
     ComboBox3->setText(QStringLiteral("[m3/h]"));
-    Label19 = label(QStringLiteral("Waga impulsu licznika :"));
+    Label19 = label(model::label::PulseWeight);
     VQT_NAME(Label19);
     ComboBox10 = list(Kind::DropDown,
                       {QStringLiteral("1"), QStringLiteral("10"), QStringLiteral("100"), QStringLiteral("X")},
@@ -284,7 +290,7 @@ void TForm1::buildDevicePage() {
     ComboBox11 = simple(volumeUnits, QStringLiteral("[m3]"));
     VQT_NAME(ComboBox11);
     ComboBox11->setEnabled(false); // shows the totaliser unit only
-    Label7 = label(QStringLiteral("Licznik przepływu w przód L+"));
+    Label7 = label(model::label::ForwardTotaliser);
     VQT_NAME(Label7);
     Edit4 = value(QStringLiteral("0,0"), true);
     VQT_NAME(Edit4);
@@ -297,7 +303,7 @@ void TForm1::buildDevicePage() {
     // The yellow caption needs a dark face to be readable.
     setColor(Button1, QPalette::ButtonText, kYellow);
     setColor(Button1, QPalette::Button, kNavy);
-    Label8 = label(QStringLiteral("Licznik przepływu w tył L-"));
+    Label8 = label(model::label::ReverseTotaliser);
     VQT_NAME(Label8);
     Edit5 = value(QStringLiteral("0,0"), true);
     VQT_NAME(Edit5);
@@ -306,11 +312,11 @@ void TForm1::buildDevicePage() {
     ComboBox5->setText(QStringLiteral("[m3]"));
     Button2 = new QPushButton(QStringLiteral("Zeruj licznik"), Bevel1);
     VQT_NAME(Button2);
-    Label12 = label(QStringLiteral("Próg odcięcia [%]"));
+    Label12 = label(model::label::Cutoff);
     VQT_NAME(Label12);
     Edit8 = value(QStringLiteral("0,0"), false);
     VQT_NAME(Edit8);
-    Label13 = label(QStringLiteral("Stała czasowa [s]"));
+    Label13 = label(model::label::TimeConstant);
     VQT_NAME(Label13);
     ComboBox9 =
         list(Kind::DropDown,
@@ -320,15 +326,15 @@ void TForm1::buildDevicePage() {
               QStringLiteral("20,0"), QStringLiteral("25,0"), QStringLiteral("30,0")},
              kSkyBlue);
     VQT_NAME(ComboBox9);
-    Label14 = label(QStringLiteral("Wspólczynnik KorK"));
+    Label14 = label(model::label::KorK);
     VQT_NAME(Label14);
     MaskEdit2 = value(QStringLiteral("0,0"), true);
     VQT_NAME(MaskEdit2);
-    Label16 = label(QStringLiteral("Wspólczynnik KorC"));
+    Label16 = label(model::label::KorC);
     VQT_NAME(Label16);
     MaskEdit3 = value(QStringLiteral("0,0"), true);
     VQT_NAME(MaskEdit3);
-    Label17 = label(QStringLiteral("Okres zapisu danych do archiwum"));
+    Label17 = label(model::label::ArchivePeriod);
     VQT_NAME(Label17);
     ComboBox8 = list(Kind::PickOnly,
                      {QStringLiteral("bez zapisu"), QStringLiteral("1 min"), QStringLiteral("2 min"),
@@ -337,13 +343,13 @@ void TForm1::buildDevicePage() {
                       QStringLiteral("12 godz"), QStringLiteral("24 godz")},
                      kSkyBlue);
     VQT_NAME(ComboBox8);
-    Label9 = label(QStringLiteral("Wartość przepływu dla Alarmu1"));
+    Label9 = label(model::label::Alarm1);
     VQT_NAME(Label9);
     MaskEdit4 = value(QStringLiteral("0,0"), false);
     VQT_NAME(MaskEdit4);
     ComboBox6 = simple(flowUnits, QStringLiteral("[m3/h]"));
     VQT_NAME(ComboBox6);
-    Label11 = label(QStringLiteral("Wartość przepływu dla Alarmu2"));
+    Label11 = label(model::label::Alarm2);
     VQT_NAME(Label11);
     MaskEdit5 = value(QStringLiteral("0,0"), false);
     VQT_NAME(MaskEdit5);
@@ -389,7 +395,7 @@ void TForm1::buildDevicePage() {
     // its value instead of drifting away to the left.
     grid->setColumnStretch(3, 1);
 
-    GroupBox3 = new QGroupBox(QStringLiteral("Lista aktualnych stanów alarmowych"), TabSheet3);
+    GroupBox3 = new QGroupBox(text(model::label::Alarms), TabSheet3);
     VQT_NAME(GroupBox3);
     setBold(GroupBox3, true);
     setColor(GroupBox3, QPalette::WindowText, kRed);

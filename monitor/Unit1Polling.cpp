@@ -169,8 +169,6 @@ Reading<modbus::LinkSettings> TForm1::readLink() {
                                             QStringLiteral("nie wybrano liczby bitów stopu."));
     link.StopBits = getStopBits();
 
-    // Only an address the meter can have: 0 would be a broadcast that every
-    // meter on the line obeys without answering.
     const QString addressLabel = QStringLiteral("Adres przepływomierza");
     int32_t address = 0;
     try {
@@ -178,7 +176,7 @@ Reading<modbus::LinkSettings> TForm1::readLink() {
     } catch (const monitor::ConvertError& error) {
         return refuse<modbus::LinkSettings>(addressLabel, QString::fromUtf8(error.what()));
     }
-    if (address < 1 || address > 247)
+    if (!modbus::IsDeviceAddress(address))
         return refuse<modbus::LinkSettings>(addressLabel, QStringLiteral("Adres urządzenia poza zakresem."));
     link.DeviceAddress = static_cast<uint8_t>(address);
     Result result;

@@ -114,7 +114,7 @@ void TForm1::saveSettings() {
 
 void TForm1::MaskEdit6Exit() {
     const int32_t address = monitor::StrToInt(MaskEdit6->text());
-    if (address > 247 || address < 1) {
+    if (!modbus::IsDeviceAddress(address)) {
         monitor::ShowInformation(QStringLiteral("Adres urządzenia poza zakresem."));
         MaskEdit6->setText(QStringLiteral("1"));
     }

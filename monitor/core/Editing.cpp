@@ -1,6 +1,7 @@
 #include "Editing.h"
 
 #include <Tables.h>
+#include <Units.h>
 
 #include <cmath>
 
@@ -68,9 +69,9 @@ void QueueTotaliserReset(model::WriteSlots& slots, uint8_t firstRegister) {
 
 std::string QueueAlarmThreshold(model::WriteSlots& slots, model::EditingFlags& editing, int alarm,
                                 double value, int unitIndex) {
-    static constexpr double kLitresPerHour[] = {1.0, 1000.0, 60.0};
-    if (unitIndex < 0 || unitIndex > 2) return "Jednostka progu alarmu nie jest wybrana z listy.";
-    const std::optional<int32_t> litres = RoundHalfEven(value * kLitresPerHour[unitIndex]);
+    if (unitIndex < 0 || unitIndex >= static_cast<int>(model::kLitresPerHourIn.size()))
+        return "Jednostka progu alarmu nie jest wybrana z listy.";
+    const std::optional<int32_t> litres = RoundHalfEven(value * model::kLitresPerHourIn[unitIndex]);
     if (!litres) return kOutOfRange;
     queueLong(slots, alarm == 1 ? reg::Alarm1 : reg::Alarm2, *litres);
     (alarm == 1 ? editing.Alarm1Editing : editing.Alarm2Editing) = false;

@@ -1,6 +1,7 @@
 #include "FlowHistory.h"
 
 #include <Tables.h>
+#include <Units.h>
 
 #include <cmath>
 
@@ -47,14 +48,7 @@ std::string_view FlowHistory::UnitText() const {
 }
 
 double FlowHistory::Convert(double cubicMetresPerHour, uint8_t unitIndex) {
-    switch (unitIndex) {
-    case 0:
-        return cubicMetresPerHour * 1000.0;
-    case 2:
-        return cubicMetresPerHour * 1000.0 / 60.0;
-    default:
-        return cubicMetresPerHour;
-    }
+    return model::FlowInUnit(cubicMetresPerHour, unitIndex);
 }
 
 } // namespace monitor::core
