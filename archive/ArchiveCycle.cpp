@@ -4,13 +4,14 @@
 #include "RecordLine.h"
 
 #include <Cp1250.h>
+#include <FileIo.h>
 #include <Frames.h>
 
 #include <algorithm>
-#include <cstdio>
 
 namespace archive {
 
+using monitor::core::Outcome;
 using monitor::core::TimerId;
 
 ArchiveCycle::ArchiveCycle(monitor::core::LinkState& link, modbus::TransactionFactory factory,
@@ -71,41 +72,42 @@ void ArchiveCycle::ExportWindowHidden() {
     Current = State::Idle;
 }
 
-std::string ArchiveCycle::CreateExportFile(const std::string& path) {
-    if (std::string error = CheckSettings(); !error.empty()) return error;
-    if (std::string error = archive::CreateExportFile(path); !error.empty()) return error;
+Outcome ArchiveCycle::CreateExportFile(const std::string& path) {
+    if (Outcome settings = CheckSettings(); !settings) return settings;
+    if (Outcome created = archive::CreateExportFile(path); !created) return created;
     AppendMode = false;
     ExportFileName = path;
     StartArchiveDownload();
-    return {};
+    return model::Ok();
 }
 
-std::string ArchiveCycle::OpenExportFileForUpdate(const std::string& path) {
-    if (std::string error = CheckSettings(); !error.empty()) return error;
-    std::string content;
-    if (std::string error = ReadExportFile(path, content); !error.empty()) return error;
-    const std::optional<LastExportLine> last = ReadLastExportLine(content);
+Outcome ArchiveCycle::OpenExportFileForUpdate(const std::string& path) {
+    if (Outcome settings = CheckSettings(); !settings) return settings;
+    const model::Reading<std::string> content = model::ReadWholeFile(path);
+    if (!content) return Outcome::Fail(content.error);
+    const std::optional<LastExportLine> last = ReadLastExportLine(*content);
     if (!last)
-        return "Plik " + path +
-               " nie kończy się wierszem danych z numerem logu; nie można go uaktualnić. Plik nie został "
-               "zmieniony.";
-    if (std::string error = CheckAppendable(path); !error.empty()) return error;
+        return Outcome::Fail(
+            "Plik " + path +
+            " nie kończy się wierszem danych z numerem logu; nie można go uaktualnić. Plik nie "
+            "został zmieniony.");
+    if (Outcome appendable = model::CheckAppendable(path); !appendable) return appendable;
     NextLogNumber = last->LogNumber + 1;
     LastFileDate = last->Date;
     LastFileTime = last->Time;
     AppendMode = true;
     ExportFileName = path;
     StartArchiveDownload();
-    return {};
+    return model::Ok();
 }
 
-std::string ArchiveCycle::CheckSettings() {
+Outcome ArchiveCycle::CheckSettings() {
     // Nothing starts on settings that cannot make a request; later, while the
     // download runs, a field being typed in falls back to its last good value.
     const monitor::core::Reading<modbus::LinkSettings> link = View.ReadLink();
-    if (!link.value) return link.error;
+    if (!link) return Outcome::Fail(link.error);
     LastLink = link.value;
-    return {};
+    return model::Ok();
 }
 
 // --- the cycle ---
@@ -264,7 +266,7 @@ void ArchiveCycle::FinishArchiveDownload() {
     if (SaveArchive) {
         WriteArchiveLines();
     } else if (!AppendMode) {
-        std::remove(ExportFileName.c_str()); // created for this download; an updated file stays as it was
+        model::RemoveFile(ExportFileName); // created for this download; an updated file stays as it was
     }
     View.SetArchiveCaption(std::string(kArchiveCaption));
 }
@@ -272,27 +274,25 @@ void ArchiveCycle::FinishArchiveDownload() {
 void ArchiveCycle::WriteArchiveLines() {
     PutInTimeOrder(ArchiveLines);
     const std::string lines = NumberedLines(ArchiveLines, NextLogNumber);
-    std::string head;
-    std::string error;
+    model::Reading<std::string> head{ExportHeader() + "\r\n", {}};
     if (AppendMode) {
-        error = ReadExportFile(ExportFileName, head);
+        head = model::ReadWholeFile(ExportFileName);
         // The file ends without a line end: the new lines start on a line of their own.
-        if (error.empty() && !head.empty() && head.back() != '\n' && head.back() != '\r') head += "\r\n";
-    } else {
-        head = ExportHeader() + "\r\n";
+        if (head && !head->empty() && head->back() != '\n' && head->back() != '\r') *head.value += "\r\n";
     }
-    if (error.empty()) error = ReplaceFile(ExportFileName, head, lines);
-    if (error.empty()) {
+    Outcome written =
+        head ? model::ReplaceWholeFile(ExportFileName, *head, lines) : Outcome::Fail(head.error);
+    if (written) {
         NextLogNumber += static_cast<int32_t>(ArchiveLines.size());
         View.ShowInformation(std::string(kArchiveSavedText));
         return;
     }
     // The export is as it was; the lines go to another file if the user wants.
     for (;;) {
-        const std::string other = View.ChooseOtherFile(error);
+        const std::string other = View.ChooseOtherFile(written.error);
         if (other.empty()) return;
-        error = ReplaceFile(other, ExportHeader() + "\r\n", lines);
-        if (error.empty()) {
+        written = model::ReplaceWholeFile(other, ExportHeader() + "\r\n", lines);
+        if (written) {
             View.ShowInformation(std::string(kArchiveSavedText));
             return;
         }

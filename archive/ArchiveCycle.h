@@ -74,10 +74,9 @@ public:
     void PacingEnd(); // Timer4
     // The export window was hidden: without a download, back to idle.
     void ExportWindowHidden();
-    // The export window's choices; each returns an error text (nothing
-    // started) or empty (the download runs).
-    std::string CreateExportFile(const std::string& path);
-    std::string OpenExportFileForUpdate(const std::string& path);
+    // The export window's choices: the download runs, or why nothing started.
+    monitor::core::Outcome CreateExportFile(const std::string& path);
+    monitor::core::Outcome OpenExportFileForUpdate(const std::string& path);
     // The user closes the main window: the questions of a stop. False when
     // the download is to go on (the window stays open).
     bool CloseRequested();
@@ -104,7 +103,7 @@ public:
     std::string ExportFileName;
 
 private:
-    std::string CheckSettings();
+    monitor::core::Outcome CheckSettings();
     void StartArchiveDownload();
     void StartArchiveRequest();
     void FinishArchiveDownload();

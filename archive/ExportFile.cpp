@@ -3,28 +3,14 @@
 #include <Cp1250.h>
 #include <NumberFormat.h>
 
+#include <FileIo.h>
+
 #include <algorithm>
-#include <cerrno>
-#include <cstdio>
-#include <cstring>
-#include <fcntl.h>
 #include <limits>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace archive {
 
 namespace {
-
-std::string fileError(const char* action, const std::string& path, int error) {
-    std::string text = action;
-    text += " pliku ";
-    text += path;
-    text += " nie powiódł się (";
-    text += std::strerror(error);
-    text += ").";
-    return text;
-}
 
 std::string_view field(std::string_view line, size_t index) {
     for (size_t i = 0; i < index; ++i) {
@@ -33,16 +19,6 @@ std::string_view field(std::string_view line, size_t index) {
         line.remove_prefix(semicolon + 1);
     }
     return line.substr(0, line.find(';'));
-}
-
-bool writeAll(int fd, std::string_view bytes) {
-    while (!bytes.empty()) {
-        const ssize_t written = ::write(fd, bytes.data(), bytes.size());
-        if (written < 0 && errno == EINTR) continue;
-        if (written <= 0) return false;
-        bytes.remove_prefix(static_cast<size_t>(written));
-    }
-    return true;
 }
 
 } // namespace
@@ -96,68 +72,8 @@ std::string NumberedLines(const std::vector<std::string>& lines, int32_t firstNu
     return out;
 }
 
-std::string CreateExportFile(const std::string& path) {
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-    if (fd < 0) return fileError("Utworzenie", path, errno);
-    errno = 0;
-    const bool ok = writeAll(fd, ExportHeader() + "\r\n") && ::fsync(fd) == 0;
-    const int error = errno != 0 ? errno : EIO;
-    ::close(fd);
-    return ok ? std::string() : fileError("Zapis", path, error);
-}
-
-std::string ReadExportFile(const std::string& path, std::string& content) {
-    content.clear();
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return fileError("Odczyt", path, errno);
-    char buffer[65536];
-    for (;;) {
-        const ssize_t got = ::read(fd, buffer, sizeof buffer);
-        if (got < 0 && errno == EINTR) continue;
-        if (got < 0) {
-            const int error = errno;
-            ::close(fd);
-            return fileError("Odczyt", path, error);
-        }
-        if (got == 0) break;
-        content.append(buffer, static_cast<size_t>(got));
-    }
-    ::close(fd);
-    return {};
-}
-
-std::string CheckAppendable(const std::string& path) {
-    const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
-    if (fd < 0) return fileError("Otwarcie do dopisania", path, errno);
-    ::close(fd);
-    return {};
-}
-
-std::string ReplaceFile(const std::string& path, std::string_view head, std::string_view tail) {
-    std::string temp = path + ".XXXXXX";
-    const int fd = ::mkostemp(temp.data(), O_CLOEXEC);
-    if (fd < 0) return fileError("Zapis", path, errno);
-    // The new file gets the old one's permissions, or those of a new file.
-    struct stat old {};
-    mode_t mode = 0;
-    if (::stat(path.c_str(), &old) == 0) {
-        mode = old.st_mode & 07777;
-    } else {
-        const mode_t mask = ::umask(0);
-        ::umask(mask);
-        mode = 0666 & ~mask;
-    }
-    int error = 0;
-    errno = 0;
-    if (!writeAll(fd, head) || !writeAll(fd, tail) || ::fchmod(fd, mode) != 0 || ::fsync(fd) != 0)
-        error = errno != 0 ? errno : EIO;
-    if (::close(fd) != 0 && error == 0) error = errno;
-    if (error == 0 && ::rename(temp.c_str(), path.c_str()) != 0) error = errno;
-    if (error != 0) {
-        ::unlink(temp.c_str());
-        return fileError("Zapis", path, error);
-    }
-    return {};
+model::Outcome CreateExportFile(const std::string& path) {
+    return model::CreateWithContent(path, ExportHeader() + "\r\n");
 }
 
 } // namespace archive

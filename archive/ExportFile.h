@@ -5,6 +5,8 @@
 // comparisons of dates, times and whole lines are byte comparisons.
 #pragma once
 
+#include <Reading.h>
+
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -39,17 +41,8 @@ void PutInTimeOrder(std::vector<std::string>& lines);
 // The numbered data lines, each "number;line" and CR LF.
 std::string NumberedLines(const std::vector<std::string>& lines, int32_t firstNumber);
 
-// File operations; each returns an error text (UTF-8, Polish, with the path
-// and the reason) or an empty text.
-// Creates or empties the file and writes the header.
-std::string CreateExportFile(const std::string& path);
-// Reads the whole file.
-std::string ReadExportFile(const std::string& path, std::string& content);
-// Checks that the file can be opened for appending, changing nothing.
-std::string CheckAppendable(const std::string& path);
-// Writes `head` followed by `tail` as the file's new contents: into a new
-// file beside it that then replaces it, so that a failure (disk full, no
-// permission, the folder gone) leaves the old file exactly as it was.
-std::string ReplaceFile(const std::string& path, std::string_view head, std::string_view tail);
+// Creates or empties the file and writes the header. The other operations
+// on it are the file layer's (FileIo.h).
+model::Outcome CreateExportFile(const std::string& path);
 
 } // namespace archive

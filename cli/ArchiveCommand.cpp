@@ -147,9 +147,10 @@ int RunArchive(const CommonOptions& common, const ArchiveOptions& options) {
         monitor::core::LinkState link;
         DownloadView view(common, options, loop);
         archive::ArchiveCycle cycle(link, modbus::StartWorker, view);
-        const std::string error = update ? cycle.OpenExportFileForUpdate(path) : cycle.CreateExportFile(path);
-        if (!error.empty()) {
-            std::cerr << "vqt540: " << error << '\n';
+        const monitor::core::Outcome opened =
+            update ? cycle.OpenExportFileForUpdate(path) : cycle.CreateExportFile(path);
+        if (!opened) {
+            std::cerr << "vqt540: " << opened.error << '\n';
             code = kExitFile;
         } else {
             // A partial update is never written: its last date would pass over

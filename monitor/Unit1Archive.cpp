@@ -53,11 +53,11 @@ void TForm1::setSettingControlsEnabled(bool enabled) {
 }
 
 QString TForm1::CreateExportFile(const QString& path) {
-    return QString::fromStdString(Archive->CreateExportFile(path.toStdString()));
+    return QString::fromStdString(Archive->CreateExportFile(path.toStdString()).error);
 }
 
 QString TForm1::OpenExportFileForUpdate(const QString& path) {
-    return QString::fromStdString(Archive->OpenExportFileForUpdate(path.toStdString()));
+    return QString::fromStdString(Archive->OpenExportFileForUpdate(path.toStdString()).error);
 }
 
 void TForm1::ExportWindowHidden() {

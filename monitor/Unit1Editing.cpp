@@ -17,8 +17,8 @@ bool isEnter(const QKeyEvent* key) {
     return key && (key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter);
 }
 
-void throwIfError(const std::string& error) {
-    if (!error.empty()) throw monitor::ConvertError(QString::fromStdString(error));
+void throwIfFailed(const monitor::core::Outcome& outcome) {
+    if (!outcome) throw monitor::ConvertError(QString::fromStdString(outcome.error));
 }
 
 } // namespace
@@ -31,15 +31,15 @@ template <class Box> void TForm1::queueChoice(Box* box, ListSetting setting) {
 
 void TForm1::queueCutoff() {
     const double percent = monitor::StrToFloat(Edit8->text());
-    throwIfError(monitor::core::QueueCutoff(Poll->Slots, Poll->Editing, percent,
-                                            QLocale().decimalPoint().toStdString()));
+    throwIfFailed(monitor::core::QueueCutoff(Poll->Slots, Poll->Editing, percent,
+                                             QLocale().decimalPoint().toStdString()));
 }
 
 void TForm1::queueAlarm(int alarm) {
     QLineEdit* field = alarm == 1 ? MaskEdit4 : MaskEdit5;
     SimpleComboBox* unit = alarm == 1 ? ComboBox6 : ComboBox7;
     const double value = monitor::StrToFloat(field->text());
-    throwIfError(
+    throwIfFailed(
         monitor::core::QueueAlarmThreshold(Poll->Slots, Poll->Editing, alarm, value, unit->itemIndex()));
 }
 

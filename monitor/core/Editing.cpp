@@ -67,19 +67,19 @@ void QueueTotaliserReset(model::WriteSlots& slots, uint8_t firstRegister) {
     queueLong(slots, firstRegister, 0);
 }
 
-std::string QueueAlarmThreshold(model::WriteSlots& slots, model::EditingFlags& editing, int alarm,
-                                double value, int unitIndex) {
+model::Outcome QueueAlarmThreshold(model::WriteSlots& slots, model::EditingFlags& editing, int alarm,
+                                   double value, int unitIndex) {
     if (unitIndex < 0 || unitIndex >= static_cast<int>(model::kLitresPerHourIn.size()))
-        return "Jednostka progu alarmu nie jest wybrana z listy.";
+        return model::Outcome::Fail("Jednostka progu alarmu nie jest wybrana z listy.");
     const std::optional<int32_t> litres = RoundHalfEven(value * model::kLitresPerHourIn[unitIndex]);
-    if (!litres) return kOutOfRange;
+    if (!litres) return model::Outcome::Fail(kOutOfRange);
     queueLong(slots, alarm == 1 ? reg::Alarm1 : reg::Alarm2, *litres);
     (alarm == 1 ? editing.Alarm1Editing : editing.Alarm2Editing) = false;
-    return {};
+    return model::Ok();
 }
 
-std::string QueueCutoff(model::WriteSlots& slots, model::EditingFlags& editing, double percent,
-                        std::string_view sep) {
+model::Outcome QueueCutoff(model::WriteSlots& slots, model::EditingFlags& editing, double percent,
+                           std::string_view sep) {
     const std::optional<int32_t> tenths = RoundHalfEven(percent * 10.0);
     if (!tenths || *tenths < 0 || *tenths > 255) {
         std::string text = "Próg odcięcia musi leżeć w zakresie od 0";
@@ -87,11 +87,11 @@ std::string QueueCutoff(model::WriteSlots& slots, model::EditingFlags& editing, 
         text += "0 do 25";
         text += sep;
         text += "5 %.";
-        return text;
+        return model::Outcome::Fail(std::move(text));
     }
     queueShort(slots, reg::Cutoff, static_cast<uint8_t>(*tenths));
     editing.CutoffEditing = false;
-    return {};
+    return model::Ok();
 }
 
 } // namespace monitor::core

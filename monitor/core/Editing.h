@@ -5,6 +5,7 @@
 
 #include <Decode.h>
 #include <ParameterBlock.h>
+#include <Reading.h>
 
 #include <cstdint>
 #include <string>
@@ -39,16 +40,16 @@ void QueueTotaliserReset(model::WriteSlots& slots, uint8_t firstRegister);
 
 // Alarm 1 or 2: `value` in the unit of its list (0 l/h, 1 m3/h, 2 l/min),
 // written in l/h rounded half to even. Clears the alarm's editing flag.
-// Returns an error text (and queues nothing) when it cannot be written.
-std::string QueueAlarmThreshold(model::WriteSlots& slots, model::EditingFlags& editing, int alarm,
-                                double value, int unitIndex);
+// Queues nothing when it cannot be written, and says why.
+model::Outcome QueueAlarmThreshold(model::WriteSlots& slots, model::EditingFlags& editing, int alarm,
+                                   double value, int unitIndex);
 
 // The cut-off in percent, written in tenths rounded half to even; the meter
 // keeps one byte, so only 0,0 ... 25,5 % can be written. Clears the editing
-// flag. Returns an error text (and queues nothing) when it cannot be written;
-// the separator is the one the message shows.
-std::string QueueCutoff(model::WriteSlots& slots, model::EditingFlags& editing, double percent,
-                        std::string_view decimalSeparator);
+// flag. Queues nothing when it cannot be written, and says why; the
+// separator is the one the message shows.
+model::Outcome QueueCutoff(model::WriteSlots& slots, model::EditingFlags& editing, double percent,
+                           std::string_view decimalSeparator);
 
 // Nearest integer, halves to even, when it fits 32 bits.
 std::optional<int32_t> RoundHalfEven(double value);

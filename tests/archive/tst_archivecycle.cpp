@@ -88,7 +88,7 @@ class TestArchiveCycle : public QObject {
     }
     void startNew() {
         cycle->ArchiveButton();
-        QCOMPARE(cycle->CreateExportFile(path()), std::string());
+        QCOMPARE(cycle->CreateExportFile(path()).error, std::string());
         view->take();
     }
     // Answers the request in flight with a record and lets the tick see it.
@@ -136,7 +136,7 @@ private slots:
     void unusableSettingsStartNothing() {
         view->link = {std::nullopt, "Numer portu: nie wybrano portu."};
         cycle->ArchiveButton();
-        QCOMPARE(cycle->CreateExportFile(path()), std::string("Numer portu: nie wybrano portu."));
+        QCOMPARE(cycle->CreateExportFile(path()).error, std::string("Numer portu: nie wybrano portu."));
         QVERIFY(!cycle->ArchiveRunning() && !QFile::exists(dir->filePath("export.csv")));
         QVERIFY(scripts->started.empty());
     }
@@ -251,7 +251,7 @@ private slots:
         f.write("Nr logu;Data;Czas\r\n41;2024-05-01;12:00:00;1,000;0,0 [m3];0,0 [m3];");
         f.close();
         cycle->ArchiveButton();
-        QCOMPARE(cycle->OpenExportFileForUpdate(path()), std::string());
+        QCOMPARE(cycle->OpenExportFileForUpdate(path()).error, std::string());
         QCOMPARE(cycle->NextLogNumber, 42);
         answer(2024, 5, 1, 12, 0, 1);  // one second later: taken
         answer(2024, 4, 30, 23, 0, 0); // earlier, after a newer one in reading order: not taken
@@ -283,7 +283,7 @@ private slots:
             f.write(old);
             f.close();
             cycle->ArchiveButton();
-            QCOMPARE(cycle->OpenExportFileForUpdate(path()), std::string());
+            QCOMPARE(cycle->OpenExportFileForUpdate(path()).error, std::string());
         } else {
             startNew();
         }

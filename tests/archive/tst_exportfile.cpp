@@ -2,6 +2,7 @@
 // of an update, the time order, and writes that fail.
 #include <ArchiveCycle.h>
 #include <ExportFile.h>
+#include <FileIo.h>
 
 #include <QDir>
 #include <QFile>
@@ -84,9 +85,9 @@ private slots:
         QVERIFY(f.open(QIODevice::WriteOnly));
         f.write(content);
         f.close();
-        std::string content2;
-        QCOMPARE(ReadExportFile(path.toStdString(), content2), std::string());
-        QVERIFY(!ReadLastExportLine(content2));
+        const model::Reading<std::string> content2 = model::ReadWholeFile(path.toStdString());
+        QCOMPARE(content2.error, std::string());
+        QVERIFY(!ReadLastExportLine(*content2));
         QVERIFY(f.open(QIODevice::ReadOnly));
         QCOMPARE(f.readAll(), content);
     }
@@ -94,18 +95,18 @@ private slots:
     void failedWritesChangeNothing() {
         QTemporaryDir dir;
         const std::string path = dir.filePath(QStringLiteral("export.csv")).toStdString();
-        QCOMPARE(CreateExportFile(path), std::string());
-        QCOMPARE(ReplaceFile(path, "old\r\n", "line\r\n"), std::string());
+        QCOMPARE(CreateExportFile(path).error, std::string());
+        QCOMPARE(model::ReplaceWholeFile(path, "old\r\n", "line\r\n").error, std::string());
         // The folder is gone: the error names the file and the reason.
         const std::string gone = dir.filePath(QStringLiteral("gone/export.csv")).toStdString();
-        const std::string error = ReplaceFile(gone, "a", "b");
+        const std::string error = model::ReplaceWholeFile(gone, "a", "b").error;
         QVERIFY(QString::fromStdString(error).contains(QString::fromStdString(gone)));
         QVERIFY(QString::fromStdString(error).contains(QStringLiteral("No such file")));
-        QVERIFY(!CreateExportFile(gone).empty());
-        QVERIFY(!CheckAppendable(gone).empty());
+        QVERIFY(!CreateExportFile(gone).error.empty());
+        QVERIFY(!model::CheckAppendable(gone).error.empty());
         // A directory in the file's place cannot be replaced; nothing is left beside it.
         QVERIFY(QDir().mkpath(dir.filePath("dir.csv")));
-        QVERIFY(!ReplaceFile(dir.filePath("dir.csv").toStdString(), "a", "b").empty());
+        QVERIFY(!model::ReplaceWholeFile(dir.filePath("dir.csv").toStdString(), "a", "b").error.empty());
         QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::NoDotAndDotDot), QStringList{"export.csv"});
         QFile f(QString::fromStdString(path));
         QVERIFY(f.open(QIODevice::ReadOnly));

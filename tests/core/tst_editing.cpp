@@ -94,7 +94,7 @@ private slots:
         QFETCH(QString, queued);
         WriteSlots pending;
         EditingFlags editing{true, true, true};
-        const std::string error = QueueAlarmThreshold(pending, editing, alarm, value, unit);
+        const std::string error = QueueAlarmThreshold(pending, editing, alarm, value, unit).error;
         QCOMPARE(error.empty(), queued != "-");
         QCOMPARE(slotA(pending), queued);
         // The flag clears only when the value went into the slot.
@@ -118,7 +118,7 @@ private slots:
         QFETCH(QString, queued);
         WriteSlots pending;
         EditingFlags editing{true, false, false};
-        const std::string error = QueueCutoff(pending, editing, percent, ",");
+        const std::string error = QueueCutoff(pending, editing, percent, ",").error;
         QCOMPARE(slotB(pending), queued);
         QCOMPARE(editing.CutoffEditing, queued == "-");
         if (queued == "-")
