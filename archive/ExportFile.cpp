@@ -39,11 +39,9 @@ std::optional<LastExportLine> ReadLastExportLine(std::string_view content) {
 
     const size_t semicolon = last.find(';');
     if (semicolon == std::string_view::npos) return std::nullopt;
-    int32_t number = 0;
-    if (model::ParseWholeNumber(last.substr(0, semicolon), number) != model::WholeNumber::Ok ||
-        number == std::numeric_limits<int32_t>::max())
-        return std::nullopt;
-    return LastExportLine{number, std::string(field(last, 1)), std::string(field(last, 2))};
+    const model::Reading<int32_t> number = model::ReadWholeNumber(last.substr(0, semicolon));
+    if (!number || *number == std::numeric_limits<int32_t>::max()) return std::nullopt;
+    return LastExportLine{*number, std::string(field(last, 1)), std::string(field(last, 2))};
 }
 
 void RotateArchiveLines(std::vector<std::string>& lines) {

@@ -1,5 +1,8 @@
 #include "Settings.h"
 
+#include <ArchiveCycle.h>
+#include <ConfigFile.h>
+#include <NumberFormat.h>
 #include <SerialPort.h>
 
 #include <CLI/CLI.hpp>
@@ -12,6 +15,7 @@
 #include <cstdlib>
 #include <ctime>
 #include <iostream>
+#include <optional>
 
 namespace cli {
 
@@ -50,36 +54,122 @@ std::string CommonOptions::Separator() const {
     return DecimalSeparator.empty() ? LocaleDecimalSeparator() : DecimalSeparator;
 }
 
-void AddCommonOptions(CLI::App& app, CommonOptions& o) {
+CommonFlags AddCommonOptions(CLI::App& app, CommonOptions& o) {
+    CommonFlags flags;
     const CLI::Validator portName(
         [](std::string& name) {
             if (!modbus::ResolveDevice(name).empty()) return std::string();
             return "\"" + name + "\" is no port: COM1 ... COM12 or a device path beginning with / or ./";
         },
         "");
-    app.add_option("--port", o.Port,
-                   "COM1 ... COM12 (a link of that name in the working directory, else /dev/ttyS0 ... "
-                   "/dev/ttyS11) or a device path beginning with / or ./")
-        ->check(portName)
-        ->capture_default_str();
-    app.add_option("--address", o.Address, "slave address of the meter")
-        ->check(CLI::Range(modbus::kLowestAddress, modbus::kHighestAddress))
-        ->capture_default_str();
-    app.add_option("--baud", o.Baud, "line speed in bit/s")
-        ->check(CLI::IsMember({1200u, 2400u, 4800u, 9600u, 19200u, 38400u, 57600u, 115200u}))
-        ->capture_default_str();
-    app.add_option("--parity", o.Parity, "parity")
-        ->check(CLI::IsMember({"none", "even", "odd"}))
-        ->capture_default_str();
-    app.add_option("--stop-bits", o.StopBits, "stop bits")
-        ->check(CLI::IsMember({1, 2}))
-        ->capture_default_str();
-    app.add_option("--timeout", o.TimeoutMs, "reply time-out in ms")
-        ->check(CLI::Range(20, 60000))
-        ->capture_default_str();
+    flags.Port =
+        app.add_option("--port", o.Port,
+                       "COM1 ... COM12 (a link of that name in the working directory, else /dev/ttyS0 ... "
+                       "/dev/ttyS11) or a device path beginning with / or ./")
+            ->check(portName)
+            ->capture_default_str();
+    flags.Address = app.add_option("--address", o.Address, "slave address of the meter")
+                        ->check(CLI::Range(modbus::kLowestAddress, modbus::kHighestAddress))
+                        ->capture_default_str();
+    flags.Baud = app.add_option("--baud", o.Baud, "line speed in bit/s")
+                     ->check(CLI::IsMember({1200u, 2400u, 4800u, 9600u, 19200u, 38400u, 57600u, 115200u}))
+                     ->capture_default_str();
+    flags.Parity = app.add_option("--parity", o.Parity, "parity")
+                       ->check(CLI::IsMember({"none", "even", "odd"}))
+                       ->capture_default_str();
+    flags.StopBits = app.add_option("--stop-bits", o.StopBits, "stop bits")
+                         ->check(CLI::IsMember({1, 2}))
+                         ->capture_default_str();
+    flags.Timeout = app.add_option("--timeout", o.TimeoutMs, "reply time-out in ms")
+                        ->check(CLI::Range(archive::kShortestTimeoutMs, kLongestTimeoutMs))
+                        ->capture_default_str();
     app.add_option("--decimal-separator", o.DecimalSeparator,
                    "decimal separator of the numbers shown and written (default: the locale's)")
         ->check(CLI::IsMember({",", "."}));
+    flags.Config =
+        app.add_option("--config", o.ConfigPath,
+                       "the window's settings file, for what the options above leave open (default: "
+                       "VQT540.cfg in the working directory, when there is one)");
+    return flags;
+}
+
+namespace {
+
+constexpr const char* const kParityNames[] = {"none", "even", "odd"}; // the window's list order
+
+// A value of the file that the command line did not give, and its check.
+struct FromFile {
+    const model::ConfigLines& Lines;
+    const std::string& Path;
+    std::string Error;
+
+    // Line `number` (1-based) as a list index below `count`.
+    std::optional<int32_t> Index(size_t number, int32_t count) {
+        const std::optional<int32_t>& index = Lines.Lists[number - 1];
+        if (!index || *index == -1) return std::nullopt; // no selection: the tool's default
+        if (*index >= 0 && *index < count) return index;
+        Refuse(number, "pozycja " + std::to_string(*index) + " nie istnieje na liście.");
+        return std::nullopt;
+    }
+    // Line `number` as a whole number within [low, high].
+    std::optional<int32_t> Number(size_t number, int32_t low, int32_t high) {
+        const std::optional<std::string>& text = Lines.Texts[number - 1 - Lines.Lists.size()];
+        if (!text) return std::nullopt;
+        const model::Reading<int32_t> value = model::ReadWholeNumber(*text);
+        if (value && *value >= low && *value <= high) return *value;
+        Refuse(number, value ? "wartość " + std::to_string(*value) + " poza zakresem " + std::to_string(low) +
+                                   " … " + std::to_string(high) + "."
+                             : value.error);
+        return std::nullopt;
+    }
+    void Refuse(size_t number, const std::string& reason) {
+        if (Error.empty()) Error = Path + ", wiersz " + std::to_string(number) + ": " + reason;
+    }
+};
+
+bool Given(const CLI::Option* option) {
+    return option != nullptr && option->count() > 0;
+}
+
+} // namespace
+
+int ApplyConfigFile(const CommonFlags& flags, CommonOptions& o, const PeriodFlag& period) {
+    const bool named = !o.ConfigPath.empty();
+    const std::string path = named ? o.ConfigPath : std::string(model::kConfigFileName);
+    const model::Reading<std::optional<model::ConfigLines>> loaded = model::LoadConfig(path);
+    if (!loaded || (named && !*loaded)) {
+        std::cerr << "vqt540: " << (loaded ? path + ": no such settings file" : loaded.error) << '\n';
+        return kExitFile;
+    }
+    if (!*loaded) return kExitOk;
+    const model::ConfigLines& lines = **loaded;
+    if (!lines.Stopped.empty()) {
+        std::cerr << "vqt540: " << lines.Stopped << '\n';
+        return kExitUsage;
+    }
+    FromFile file{lines, path, {}};
+    if (!Given(flags.Port))
+        if (const auto i = file.Index(1, model::kPortCount)) o.Port = "COM" + std::to_string(*i + 1);
+    if (!Given(flags.Baud))
+        if (const auto i = file.Index(2, static_cast<int32_t>(model::kSpeeds.size())))
+            o.Baud = model::kSpeeds[*i];
+    if (!Given(flags.Parity))
+        if (const auto i = file.Index(3, static_cast<int32_t>(model::kParityTexts.size())))
+            o.Parity = kParityNames[*i];
+    if (!Given(flags.StopBits))
+        if (const auto i = file.Index(4, static_cast<int32_t>(model::kStopBitsTexts.size())))
+            o.StopBits = *i + 1;
+    if (!Given(flags.Address))
+        if (const auto a = file.Number(6, modbus::kLowestAddress, modbus::kHighestAddress)) o.Address = *a;
+    if (period.Ms && !Given(period.Option))
+        if (const auto ms = file.Number(7, 0, period.MaxMs)) *period.Ms = *ms;
+    if (!Given(flags.Timeout))
+        if (const auto ms = file.Number(8, archive::kShortestTimeoutMs, kLongestTimeoutMs)) o.TimeoutMs = *ms;
+    if (!file.Error.empty()) {
+        std::cerr << "vqt540: " << file.Error << '\n';
+        return kExitUsage;
+    }
+    return kExitOk;
 }
 
 int CheckPort(const std::string& port) {

@@ -10,6 +10,7 @@
 
 namespace CLI {
 class App;
+class Option;
 }
 
 namespace cli {
@@ -32,6 +33,8 @@ enum ExitCode : int {
 // The table of exit codes for the end of every --help.
 extern const char* const kExitCodeHelp;
 
+inline constexpr int kLongestTimeoutMs = 60000;
+
 // The window's defaults.
 struct CommonOptions {
     std::string Port = "COM1";
@@ -41,13 +44,39 @@ struct CommonOptions {
     int StopBits = 1;
     int TimeoutMs = 1000;
     std::string DecimalSeparator; // empty: the locale's
+    std::string ConfigPath;       // empty: VQT540.cfg in the working directory, if there is one
 
     modbus::LinkSettings Link() const;
     // The given separator, else the locale's.
     std::string Separator() const;
 };
 
-void AddCommonOptions(CLI::App& app, CommonOptions& options);
+// The options of one command, to tell which the command line gave.
+struct CommonFlags {
+    CLI::Option* Port = nullptr;
+    CLI::Option* Address = nullptr;
+    CLI::Option* Baud = nullptr;
+    CLI::Option* Parity = nullptr;
+    CLI::Option* StopBits = nullptr;
+    CLI::Option* Timeout = nullptr;
+    CLI::Option* Config = nullptr;
+};
+
+CommonFlags AddCommonOptions(CLI::App& app, CommonOptions& options);
+
+// The scan period of a command that has one: its option, where it goes and
+// its largest value.
+struct PeriodFlag {
+    CLI::Option* Option = nullptr;
+    int* Ms = nullptr;
+    int MaxMs = 0;
+};
+
+// Takes what the command line left open from the window's settings file,
+// so that both programs work with a technician's saved settings. 0, or the
+// exit code with the reason on stderr (a value in the file that the option
+// would refuse, a file that cannot be read).
+int ApplyConfigFile(const CommonFlags& flags, CommonOptions& options, const PeriodFlag& period = {});
 
 // Probes the port before anything is sent. Usable: 0. Otherwise the reason
 // goes to stderr and the port's exit code is returned.

@@ -7,6 +7,11 @@
 #include <exception>
 #include <iostream>
 
+namespace {
+constexpr int kLongestIntervalMs = 86400000;
+constexpr int kLongestPeriodMs = 600000;
+} // namespace
+
 int main(int argc, char** argv) {
     using namespace cli;
     CLI::App app("VQT540 electromagnetic flowmeter on a serial line (MODBUS RTU): parameters, polling, "
@@ -19,7 +24,7 @@ int main(int argc, char** argv) {
 
     ReadOptions readOptions;
     CLI::App* read = app.add_subcommand("read", "Read the parameters once and show them as the window does.");
-    AddCommonOptions(*read, common);
+    const CommonFlags readFlags = AddCommonOptions(*read, common);
     read->add_flag("--json", readOptions.Json,
                    "the register values, the decoded numbers and the shown texts");
     read->footer(kExitCodeHelp);
@@ -27,10 +32,12 @@ int main(int argc, char** argv) {
     WatchOptions watchOptions;
     CLI::App* watch = app.add_subcommand(
         "watch", "Poll as the window does; one line per read (time, flow, L+, L-, units, alarms, status).");
-    AddCommonOptions(*watch, common);
-    watch->add_option("--interval", watchOptions.IntervalMs, "pause between reads in ms (the scan period)")
-        ->check(CLI::Range(0, 86400000))
-        ->capture_default_str();
+    const CommonFlags watchFlags = AddCommonOptions(*watch, common);
+    CLI::Option* interval =
+        watch
+            ->add_option("--interval", watchOptions.IntervalMs, "pause between reads in ms (the scan period)")
+            ->check(CLI::Range(0, kLongestIntervalMs))
+            ->capture_default_str();
     watch
         ->add_option("--count", watchOptions.Count, "stop after this many reads (0: until SIGINT or SIGTERM)")
         ->check(CLI::NonNegativeNumber)
@@ -43,18 +50,19 @@ int main(int argc, char** argv) {
     ArchiveOptions archiveOptions;
     CLI::App* archive = app.add_subcommand(
         "archive", "Download the meter's archive into a new export file, or bring an export up to date.");
-    AddCommonOptions(*archive, common);
+    const CommonFlags archiveFlags = AddCommonOptions(*archive, common);
     CLI::Option_group* target = archive->add_option_group("export file");
     CLI::Option* newFile =
         target->add_option("--new", archiveOptions.NewPath, "write the whole archive to this new file");
     target->add_option("--update", archiveOptions.UpdatePath,
                        "add the records newer than this export's last line to it");
     target->require_option(1);
-    archive
-        ->add_option("--period", archiveOptions.PeriodMs,
-                     "the window's scan period in ms; a tenth of it paces the requests (0: no pacing)")
-        ->check(CLI::Range(0, 600000))
-        ->capture_default_str();
+    CLI::Option* period =
+        archive
+            ->add_option("--period", archiveOptions.PeriodMs,
+                         "the window's scan period in ms; a tenth of it paces the requests (0: no pacing)")
+            ->check(CLI::Range(0, kLongestPeriodMs))
+            ->capture_default_str();
     archive
         ->add_option("--retries", archiveOptions.Retries,
                      "give up after this many failed attempts in a row for one record")
@@ -75,8 +83,17 @@ int main(int argc, char** argv) {
     }
 
     try {
-        if (read->parsed()) return RunRead(common, readOptions);
-        if (watch->parsed()) return RunWatch(common, watchOptions);
+        if (read->parsed()) {
+            if (const int code = ApplyConfigFile(readFlags, common); code != kExitOk) return code;
+            return RunRead(common, readOptions);
+        }
+        if (watch->parsed()) {
+            const PeriodFlag scan{interval, &watchOptions.IntervalMs, kLongestIntervalMs};
+            if (const int code = ApplyConfigFile(watchFlags, common, scan); code != kExitOk) return code;
+            return RunWatch(common, watchOptions);
+        }
+        const PeriodFlag scan{period, &archiveOptions.PeriodMs, kLongestPeriodMs};
+        if (const int code = ApplyConfigFile(archiveFlags, common, scan); code != kExitOk) return code;
         return RunArchive(common, archiveOptions);
     } catch (const std::exception& error) {
         std::cerr << "vqt540: " << error.what() << '\n';

@@ -143,24 +143,28 @@ std::string FormatRatio(int64_t numerator, int64_t denominator, int decimals, in
     return Render(FromRatio(numerator, denominator, decimals), decimals, precision, decimalSeparator);
 }
 
-WholeNumber ParseWholeNumber(std::string_view text, int32_t& value) {
+Reading<int32_t> ReadWholeNumber(std::string_view text) {
+    const auto notANumber = [text] {
+        return Reading<int32_t>::Fail("'" + std::string(text) + "' nie jest poprawną liczbą całkowitą.");
+    };
     size_t i = 0;
     while (i < text.size() && text[i] == ' ') ++i;
     bool negative = false;
     if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
-    if (i == text.size()) return WholeNumber::NotANumber;
+    if (i == text.size()) return notANumber();
     // Accumulated as a negative number so that -2147483648 fits; saturated
     // past the range, so that a long run of digits is reported as too large.
     constexpr int64_t kBeyond = int64_t{INT32_MIN} - 1;
     int64_t n = 0;
     for (; i < text.size(); ++i) {
-        if (text[i] < '0' || text[i] > '9') return WholeNumber::NotANumber;
+        if (text[i] < '0' || text[i] > '9') return notANumber();
         n = std::max(n * 10 - (text[i] - '0'), kBeyond);
     }
     if (!negative) n = -n;
-    if (n < INT32_MIN || n > INT32_MAX) return WholeNumber::OutOfRange;
-    value = static_cast<int32_t>(n);
-    return WholeNumber::Ok;
+    if (n < INT32_MIN || n > INT32_MAX)
+        return Reading<int32_t>::Fail("Liczba '" + std::string(text) +
+                                      "' jest poza zakresem liczb całkowitych.");
+    return {static_cast<int32_t>(n), {}};
 }
 
 } // namespace model

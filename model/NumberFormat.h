@@ -10,6 +10,8 @@
 // only when the rounded value is not zero; "NAN" and "INF"/"-INF".
 #pragma once
 
+#include "Reading.h"
+
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -28,7 +30,7 @@ std::string FormatRatio(int64_t numerator, int64_t denominator, int decimals, in
 // A whole number as the program reads one typed or stored: leading blanks,
 // an optional sign, decimal digits and nothing else ("  1" is 1; "1 ", "1,0",
 // "" and "0x10" are not numbers); within 32 bits.
-enum class WholeNumber { Ok, NotANumber, OutOfRange };
-WholeNumber ParseWholeNumber(std::string_view text, int32_t& value);
+// Otherwise the reason, quoting the text.
+Reading<int32_t> ReadWholeNumber(std::string_view text);
 
 } // namespace model

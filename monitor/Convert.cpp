@@ -22,16 +22,9 @@ bool isDigit(QChar c) {
 } // namespace
 
 int32_t StrToInt(const QString& text) {
-    int32_t value = 0;
-    switch (model::ParseWholeNumber(text.toStdString(), value)) {
-    case model::WholeNumber::Ok:
-        return value;
-    case model::WholeNumber::OutOfRange:
-        throw ConvertError(QStringLiteral("Liczba '%1' jest poza zakresem liczb całkowitych.").arg(text));
-    case model::WholeNumber::NotANumber:
-        break;
-    }
-    throw ConvertError(QStringLiteral("'%1' nie jest poprawną liczbą całkowitą.").arg(text));
+    const model::Reading<int32_t> number = model::ReadWholeNumber(text.toStdString());
+    if (!number) throw ConvertError(QString::fromStdString(number.error));
+    return *number;
 }
 
 double StrToFloat(const QString& text, const QLocale& locale) {

@@ -1,5 +1,7 @@
 #include "Messages.h"
 
+#include <FileIo.h>
+
 #include <QApplication>
 #include <QDir>
 #include <QFileDialog>
@@ -69,8 +71,8 @@ FileDialogFunction SetFileDialogFunction(FileDialogFunction function) {
 }
 
 QString FileErrorText(const QString& action, const QString& path, const QString& reason) {
-    return QStringLiteral("%1 pliku %2 nie powiódł się (%3).")
-        .arg(action, QDir::toNativeSeparators(path), reason);
+    return QString::fromStdString(model::FileErrorText(
+        action.toStdString(), QDir::toNativeSeparators(path).toStdString(), reason.toStdString()));
 }
 
 QString CurrentExceptionText() {

@@ -54,8 +54,6 @@ public:
 
     // Lines kept in the trace log; older lines go first.
     static constexpr int kDiagnosticsLineLimit = 20000;
-    // Name of the settings file in the working directory.
-    static constexpr const char* kConfigFileName = "VQT540.cfg";
 
     // --- frame ---
     QTabWidget* PageControl1;
@@ -264,6 +262,7 @@ private:
     void leaveCommunicationPage();
     void loadSettings();
     void saveSettings();
+    std::string configPath() const;
     void setSettingControlsEnabled(bool enabled);
 
     class PollWindow;

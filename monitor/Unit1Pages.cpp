@@ -5,6 +5,7 @@
 #include "JpegImage.h"
 #include "Naming.h"
 
+#include <ConfigFile.h>
 #include <DevicePage.h>
 
 #include <QAction>
@@ -147,24 +148,27 @@ void TForm1::buildCommunicationPage() {
     StaticText1 = label(QStringLiteral("Numer portu"), GroupBox1);
     VQT_NAME(StaticText1);
     QStringList ports;
-    for (int i = 1; i <= 12; ++i) ports << QStringLiteral("COM%1").arg(i);
+    for (int i = 1; i <= model::kPortCount; ++i) ports << QStringLiteral("COM%1").arg(i);
     PortNr = pickOnly(ports, GroupBox1);
     VQT_NAME(PortNr);
     StaticText2 = label(QStringLiteral("Prędkość transmisji"), GroupBox1);
     VQT_NAME(StaticText2);
-    Speed = pickOnly({QStringLiteral("1200"), QStringLiteral("2400"), QStringLiteral("4800"),
-                      QStringLiteral("9600"), QStringLiteral("19200"), QStringLiteral("38400"),
-                      QStringLiteral("57600"), QStringLiteral("115200")},
-                     GroupBox1);
+    QStringList speeds;
+    for (const uint32_t speed : model::kSpeeds) speeds << QString::number(speed);
+    Speed = pickOnly(speeds, GroupBox1);
     VQT_NAME(Speed);
     Label1 = label(QStringLiteral("Kontola parzystości"), GroupBox1);
     VQT_NAME(Label1);
-    Parity = pickOnly({QStringLiteral("Brak"), QStringLiteral("Parzyste"), QStringLiteral("Nieparzyste")},
-                      GroupBox1);
+    const auto texts = [](const auto& table) {
+        QStringList items;
+        for (const std::string_view item : table) items << text(item);
+        return items;
+    };
+    Parity = pickOnly(texts(model::kParityTexts), GroupBox1);
     VQT_NAME(Parity);
     Label2 = label(QStringLiteral("Bity stopu"), GroupBox1);
     VQT_NAME(Label2);
-    StopBits = pickOnly({QStringLiteral("1"), QStringLiteral("2")}, GroupBox1);
+    StopBits = pickOnly(texts(model::kStopBitsTexts), GroupBox1);
     VQT_NAME(StopBits);
 
     StaticText3 = label(QStringLiteral("Tryb transmisji"), GroupBox2);

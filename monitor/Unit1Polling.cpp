@@ -5,6 +5,7 @@
 #include "Messages.h"
 #include "Unit1Views.h"
 
+#include <ConfigFile.h>
 #include <Decode.h>
 #include <SerialPort.h>
 #include <Tables.h>
@@ -110,9 +111,9 @@ void TForm1::showParameters(const model::DeviceView& v, const model::ParameterBl
 }
 
 uint8_t TForm1::getParity() const {
-    const QString text = Parity->text();
-    if (text == QStringLiteral("Parzyste")) return modbus::kEvenParity;
-    if (text == QStringLiteral("Nieparzyste")) return modbus::kOddParity;
+    const std::string text = Parity->text().toStdString();
+    if (text == model::kParityTexts[1]) return modbus::kEvenParity;
+    if (text == model::kParityTexts[2]) return modbus::kOddParity;
     return modbus::kNoParity;
 }
 

@@ -2,24 +2,22 @@
 #include "Unit1.h"
 
 #include "Convert.h"
-#include "Cp1250.h"
 #include "Messages.h"
+
+#include <ConfigFile.h>
 
 #include <SerialPort.h>
 
 #include <QDir>
-#include <QFile>
 #include <QLineEdit>
 #include <QPlainTextEdit>
-#include <QSaveFile>
 #include <QTimer>
 
 #include <stdexcept>
 
-using monitor::FileErrorText;
-
 void TForm1::FormShow() {
-    ConfigPath = QDir::currentPath() + QLatin1Char('/') + QLatin1String(kConfigFileName);
+    ConfigPath = QDir::currentPath() + QLatin1Char('/') +
+                 QString::fromUtf8(model::kConfigFileName.data(), qsizetype(model::kConfigFileName.size()));
     // Not connected: the polling starts off-line and only the user connects.
     loadSettings();
     for (DropDownBox* box : {ComboBox2, ComboBox9, ComboBox8, ComboBox3, ComboBox4, ComboBox5, ComboBox10})
@@ -49,44 +47,28 @@ void TForm1::describePorts() {
 }
 
 void TForm1::loadSettings() {
-    QFile file(ConfigPath);
-    if (!file.exists()) {
-        Speed->setItemIndex(3);
-        PortNr->setItemIndex(0);
-        StopBits->setItemIndex(0);
-        Parity->setItemIndex(0);
-        ComboBox1->setItemIndex(0);
+    const model::Reading<std::optional<model::ConfigLines>> loaded = model::LoadConfig(configPath());
+    if (!loaded) throw std::runtime_error(loaded.error);
+    if (!*loaded) {
+        const model::ConfigLists defaults;
+        PortNr->setItemIndex(defaults.Port);
+        Speed->setItemIndex(defaults.Speed);
+        StopBits->setItemIndex(defaults.StopBits);
+        Parity->setItemIndex(defaults.Parity);
+        ComboBox1->setItemIndex(defaults.Mode);
         return;
     }
-    if (!file.open(QIODevice::ReadOnly))
-        throw std::runtime_error(
-            FileErrorText(QStringLiteral("Odczyt"), ConfigPath, file.errorString()).toStdString());
+    const model::ConfigLines& lines = **loaded;
     DropDownBox* const lists[] = {PortNr, Speed, Parity, StopBits, ComboBox1};
     QLineEdit* const texts[] = {MaskEdit6, Period, MaskEdit1};
-    // Lines that the file lacks leave their controls as they are; a line
-    // that is not a number stops the loading there (QFile closes on unwind).
-    for (int line = 0; line < 8 && !file.atEnd(); ++line) {
-        QByteArray bytes = file.readLine();
-        if (file.error() != QFileDevice::NoError)
-            throw std::runtime_error(
-                FileErrorText(QStringLiteral("Odczyt"), ConfigPath, file.errorString()).toStdString());
-        if (bytes.endsWith('\n')) bytes.chop(1);
-        if (bytes.endsWith('\r')) bytes.chop(1);
-        const QString text = QString::fromStdString(model::Cp1250ToUtf8(bytes.toStdString()));
-        if (line >= 5) {
-            texts[line - 5]->setText(text);
-            continue;
-        }
-        try {
-            lists[line]->setItemIndex(monitor::StrToInt(text));
-        } catch (const monitor::ConvertError& error) {
-            // Say where: the user has to find the line to mend it.
-            throw monitor::ConvertError(QStringLiteral("%1, wiersz %2: %3")
-                                            .arg(QDir::toNativeSeparators(ConfigPath))
-                                            .arg(line + 1)
-                                            .arg(QString::fromUtf8(error.what())));
-        }
-    }
+    // Lines that the file lacks leave their controls as they are.
+    for (size_t i = 0; i < lines.Lists.size(); ++i)
+        if (lines.Lists[i]) lists[i]->setItemIndex(*lines.Lists[i]);
+    for (size_t i = 0; i < lines.Texts.size(); ++i)
+        if (lines.Texts[i]) texts[i]->setText(QString::fromStdString(*lines.Texts[i]));
+    // A line that is not a number stopped the reading there; the lines
+    // before it stay applied.
+    if (!lines.Stopped.empty()) throw monitor::ConvertError(QString::fromStdString(lines.Stopped));
 }
 
 void TForm1::TabSheet2Exit() {
@@ -95,21 +77,18 @@ void TForm1::TabSheet2Exit() {
 }
 
 void TForm1::saveSettings() {
-    QString content;
-    for (DropDownBox* list : {PortNr, Speed, Parity, StopBits, ComboBox1})
-        content += QString::number(list->currentIndex()) + QStringLiteral("\r\n");
-    for (QLineEdit* text : {MaskEdit6, Period, MaskEdit1}) content += text->text() + QStringLiteral("\r\n");
-    const QByteArray bytes = QByteArray::fromStdString(model::Utf8ToCp1250(content.toStdString()));
+    model::ConfigValues values;
+    values.Lists = {PortNr->currentIndex(), Speed->currentIndex(), Parity->currentIndex(),
+                    StopBits->currentIndex(), ComboBox1->currentIndex()};
+    values.Address = MaskEdit6->text().toStdString();
+    values.Period = Period->text().toStdString();
+    values.Timeout = MaskEdit1->text().toStdString();
+    if (const model::Outcome saved = model::SaveConfig(configPath(), values); !saved)
+        throw std::runtime_error(saved.error);
+}
 
-    // Written beside the old file and renamed over it: a failed write leaves
-    // the previous settings intact.
-    QSaveFile file(ConfigPath);
-    if (!file.open(QIODevice::WriteOnly))
-        throw std::runtime_error(
-            FileErrorText(QStringLiteral("Zapis"), ConfigPath, file.errorString()).toStdString());
-    if (file.write(bytes) != bytes.size() || !file.commit())
-        throw std::runtime_error(
-            FileErrorText(QStringLiteral("Zapis"), ConfigPath, file.errorString()).toStdString());
+std::string TForm1::configPath() const {
+    return QDir::toNativeSeparators(ConfigPath).toStdString();
 }
 
 void TForm1::MaskEdit6Exit() {

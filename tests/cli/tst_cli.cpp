@@ -220,6 +220,43 @@ private slots:
         QCOMPARE(sim->RequestsSeen(), uint64_t{0}); // nothing was sent
         QVERIFY(!QFile::exists(path("x.csv")));
     }
+
+    // The window's settings file fills what the command line leaves open.
+    void settingsFile_data() {
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<QByteArray>("file"); // VQT540.cfg in the working directory
+        QTest::addColumn<int>("code");
+        QTest::addColumn<QString>("says");
+        using L = QStringList;
+        const QByteArray address9 = "0\r\n7\r\n0\r\n0\r\n0\r\n  9\r\n1000\r\n100\r\n";
+        QTest::newRow("its address and time-out") << L{"read"} << address9 << 3 << "Timeout odpowiedzi";
+        QTest::newRow("overridden") << L{"read", "--address", "1"} << address9 << 0 << "";
+        QTest::newRow("its port") << L{"read"} << QByteArray("4\r\n") << 10 << "COM5";
+        QTest::newRow("named file") << L{"read", "--config", "other.cfg"} << QByteArray("4\r\n") << 0 << "";
+        QTest::newRow("named file absent")
+            << L{"read", "--config", "none.cfg"} << QByteArray() << 4 << "none.cfg";
+        QTest::newRow("not a number") << L{"read"} << QByteArray("x\r\n") << 2 << "VQT540.cfg, wiersz 1";
+        QTest::newRow("address out of range")
+            << L{"read"} << QByteArray("0\r\n3\r\n0\r\n0\r\n0\r\n300\r\n") << 2 << "wiersz 6";
+        QTest::newRow("no such speed") << L{"watch"} << QByteArray("0\r\n9\r\n") << 2 << "wiersz 2";
+    }
+    void settingsFile() {
+        QFETCH(QStringList, args);
+        QFETCH(QByteArray, file);
+        QFETCH(int, code);
+        QFETCH(QString, says);
+        if (!file.isEmpty()) {
+            QFile cfg(path("VQT540.cfg"));
+            QVERIFY(cfg.open(QIODevice::WriteOnly) && cfg.write(file) == file.size());
+        }
+        QFile other(path("other.cfg")); // the defaults: COM1, 9600, address 1
+        QVERIFY(other.open(QIODevice::WriteOnly) && other.write("0\r\n3\r\n0\r\n0\r\n0\r\n  1\r\n") > 0);
+        other.close();
+        const ToolRun r = RunTool(dir->path(), args);
+        QVERIFY2(r.code == code, r.err.constData());
+        QVERIFY2(QString::fromUtf8(r.err).contains(says), r.err.constData());
+        if (code == 0) QVERIFY(r.out.contains("Wersja VQT"));
+    }
 };
 
 QTEST_GUILESS_MAIN(TestCli)

@@ -1,0 +1,53 @@
+#include "ConfigFile.h"
+
+#include "Cp1250.h"
+#include "FileIo.h"
+#include "NumberFormat.h"
+
+namespace model {
+
+ConfigLines ParseConfig(std::string_view bytes, std::string_view path) {
+    ConfigLines lines;
+    for (size_t number = 0; number < 8 && !bytes.empty(); ++number) {
+        const size_t end = bytes.find('\n');
+        std::string_view line = bytes.substr(0, end);
+        bytes.remove_prefix(end == std::string_view::npos ? bytes.size() : end + 1);
+        if (line.ends_with('\r')) line.remove_suffix(1);
+        std::string text = Cp1250ToUtf8(line);
+        if (number >= lines.Lists.size()) {
+            lines.Texts[number - lines.Lists.size()] = std::move(text);
+            continue;
+        }
+        const Reading<int32_t> index = ReadWholeNumber(text);
+        if (!index) {
+            // Say where: the user has to find the line to mend it.
+            lines.Stopped = std::string(path) + ", wiersz " + std::to_string(number + 1) + ": " + index.error;
+            break;
+        }
+        lines.Lists[number] = *index;
+    }
+    return lines;
+}
+
+std::string FormatConfig(const ConfigValues& values) {
+    std::string text;
+    const ConfigLists& l = values.Lists;
+    for (const int32_t index : {l.Port, l.Speed, l.Parity, l.StopBits, l.Mode})
+        text += std::to_string(index) + "\r\n";
+    for (const std::string* field : {&values.Address, &values.Period, &values.Timeout})
+        text += *field + "\r\n";
+    return Utf8ToCp1250(text);
+}
+
+Reading<std::optional<ConfigLines>> LoadConfig(const std::string& path) {
+    if (!FileExists(path)) return {std::optional<ConfigLines>(), {}};
+    const Reading<std::string> bytes = ReadWholeFile(path);
+    if (!bytes) return Reading<std::optional<ConfigLines>>::Fail(bytes.error);
+    return {ParseConfig(*bytes, path), {}};
+}
+
+Outcome SaveConfig(const std::string& path, const ConfigValues& values) {
+    return ReplaceWholeFile(path, FormatConfig(values));
+}
+
+} // namespace model

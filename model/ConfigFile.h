@@ -1,0 +1,62 @@
+// The settings file VQT540.cfg in the working directory: eight lines, each
+// ended by CR LF, in Windows-1250. Lines 1-5 are the item indexes of the
+// port, speed, parity, stop-bits and mode lists (-1: no selection); lines
+// 6-8 the texts of the address, scan-period and time-out fields, exactly as
+// typed. The window and the tool read it alike.
+#pragma once
+
+#include "Reading.h"
+
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace model {
+
+inline constexpr std::string_view kConfigFileName = "VQT540.cfg";
+
+// The items of the communication page's lists, in their order.
+inline constexpr std::array<uint32_t, 8> kSpeeds = {1200, 2400, 4800, 9600, 19200, 38400, 57600, 115200};
+inline constexpr std::array<std::string_view, 3> kParityTexts = {"Brak", "Parzyste", "Nieparzyste"};
+inline constexpr std::array<std::string_view, 2> kStopBitsTexts = {"1", "2"};
+inline constexpr int kPortCount = 12; // "COM1" ... "COM12"
+
+struct ConfigLists {
+    int32_t Port = 0;
+    int32_t Speed = 3; // 9600
+    int32_t Parity = 0;
+    int32_t StopBits = 0;
+    int32_t Mode = 0;
+};
+
+// A whole settings file, as saved; the defaults are those of a missing file.
+struct ConfigValues {
+    ConfigLists Lists;
+    std::string Address = "  1"; // UTF-8
+    std::string Period = "1000";
+    std::string Timeout = "1000";
+};
+
+// What a file holds: the lines it has, in their order. Reading stops at the
+// first list line that is not a whole number; the lines before it stay.
+struct ConfigLines {
+    std::array<std::optional<int32_t>, 5> Lists;     // port, speed, parity, stop bits, mode
+    std::array<std::optional<std::string>, 3> Texts; // address, period, time-out (UTF-8)
+    // Set when reading stopped at a line: "path, wiersz N: reason".
+    std::string Stopped;
+};
+
+// The bytes of a file: lines end in LF, CR LF counts as LF; at most eight
+// lines are read. `path` names the file in the stop message.
+ConfigLines ParseConfig(std::string_view bytes, std::string_view path);
+// The 32 bytes of the defaults, and any other settings alike.
+std::string FormatConfig(const ConfigValues& values);
+
+// The file, or nothing when there is none; a file that cannot be read is an error.
+Reading<std::optional<ConfigLines>> LoadConfig(const std::string& path);
+// Replaces the file whole, so that a failed write leaves the old settings.
+Outcome SaveConfig(const std::string& path, const ConfigValues& values);
+
+} // namespace model
