@@ -11,7 +11,7 @@ ctest --preset ci -j2
 # Where threads meet (the worker, the windows and the command-line tool against
 # the simulator) once more under ThreadSanitizer.
 cmake --preset tsan
-cmake --build --preset tsan -j2 --target tst_worker tst_monitor_polling tst_monitor_archive tst_cli tst_cli_window
+cmake --build --preset tsan -j2 --target tst_worker tst_monitor_polling tst_monitor_archive tst_cli tst_cli_window tst_timerloop
 ctest --preset tsan -L threads
 # Every test once more under AddressSanitizer and UndefinedBehaviorSanitizer.
 cmake --preset asan
