@@ -1,16 +1,16 @@
-// The serving side of the simulator: the line (pty or serial device), the
-// serving thread, wire timing, fault injection and the live measurement.
+// The line side of the simulator: the pty or serial device and its link,
+// the serving thread, framing, wire timing and fault injection. What the
+// meter answers is the Meter's.
+#include "Meter.h"
 #include "Simulator.h"
 
 #include <algorithm>
-#include <bit>
 #include <cerrno>
 #include <cmath>
 #include <cstring>
 #include <fcntl.h>
 #include <filesystem>
 #include <mutex>
-#include <numbers>
 #include <poll.h>
 #include <pthread.h>
 #include <random>
@@ -75,57 +75,21 @@ int MsUntil(Clock::time_point t) {
     return static_cast<int>(std::clamp<long long>(left, 0, 1000000));
 }
 
-uint32_t Get32(const std::array<uint16_t, 27>& regs, int index) {
-    return (static_cast<uint32_t>(regs[index]) << 16) | regs[index + 1];
-}
-
-void Put32(std::array<uint16_t, 27>& regs, int index, uint32_t v) {
-    regs[index] = static_cast<uint16_t>(v >> 16);
-    regs[index + 1] = static_cast<uint16_t>(v & 0xFFFF);
-}
-
 bool CrcOk(const std::vector<uint8_t>& buf, size_t n) {
     if (n < 4) return false;
     const uint16_t crc = SimCrc(buf.data(), n - 2);
     return buf[n - 2] == (crc & 0xFF) && buf[n - 1] == (crc >> 8);
 }
 
-// Register indexes (0-based) of the fields the live measurement moves.
-constexpr int kAlarmReg = 2;
-constexpr int kRangeReg = 5;
-constexpr int kAlarm1Reg = 7;
-constexpr int kAlarm2Reg = 9;
-constexpr int kFlowReg = 15;
-constexpr int kForwardReg = 17;
-constexpr int kReverseReg = 19;
-
 } // namespace
 
 struct Simulator::Impl {
     explicit Impl(Options o)
-        : options(std::move(o)), archive(MakeArchive(options.archiveRecords, options.archiveWrapped,
-                                                     options.seed,
-                                                     options.archiveNow ? options.archiveNow : std::time(nullptr))),
-          regs(DefaultRegisters()), liveSince(Clock::now()), dropRng(options.seed),
-          wireTiming(options.wireTiming) {
-        std::mt19937 rng(options.seed);
-        wavePhase1 = static_cast<double>(rng()) / 4294967296.0 * 2.0 * std::numbers::pi;
-        wavePhase2 = static_cast<double>(rng()) / 4294967296.0 * 2.0 * std::numbers::pi;
-    }
+        : options(std::move(o)), meter(options), dropRng(options.seed), wireTiming(options.wireTiming) {}
 
     const Options options;
-    const std::vector<Record> archive;
+    Meter meter;
     std::function<void(const TrafficEvent&)> log;
-
-    // The meter's state, shared by the API and the serving thread.
-    mutable std::mutex stateMutex;
-    std::array<uint16_t, 27> regs;
-    bool live = true;
-    Clock::time_point liveSince; // time of the last live update
-    double livePhase = 0;        // seconds of live time since the flow wave started
-    double liveBase = 12.5;      // flow the wave swings around
-    double wavePhase1 = 0, wavePhase2 = 0;
-    double forwardRest = 0, reverseRest = 0; // fractions of a tenth not counted yet
 
     // Fault injection, changed from any thread.
     mutable std::mutex faultMutex;
@@ -158,62 +122,6 @@ struct Simulator::Impl {
     std::vector<uint8_t> discarded; // bytes dropped as noise, not yet logged
     bool discardedBadCrc = false;
     Clock::time_point lastByte;
-
-    // --- live measurement (callers hold stateMutex) ---
-
-    double RegisterFlow() const {
-        const float f = std::bit_cast<float>(Get32(regs, kFlowReg));
-        return std::isfinite(f) ? f : 0.0;
-    }
-
-    double FlowAt(double t) const {
-        const double a1 = 0.2 * std::fabs(liveBase) + 0.3;
-        const double a2 = 0.08 * std::fabs(liveBase) + 0.1;
-        const double w = 2.0 * std::numbers::pi;
-        return liveBase + a1 * (std::sin(w * t / 97.0 + wavePhase1) - std::sin(wavePhase1)) +
-               a2 * (std::sin(w * t / 23.0 + wavePhase2) - std::sin(wavePhase2));
-    }
-
-    void AddTenths(int index, double& rest) {
-        const double whole = std::floor(rest);
-        rest -= whole;
-        int64_t v = static_cast<int32_t>(Get32(regs, index)) + static_cast<int64_t>(whole);
-        if (v > INT32_MAX) v %= int64_t{1} << 31; // the meter's counter rolls over
-        Put32(regs, index, static_cast<uint32_t>(v));
-    }
-
-    void UpdateLive(Clock::time_point now) {
-        if (!live) return;
-        double dt = std::chrono::duration<double>(now - liveSince).count();
-        liveSince = now;
-        if (dt <= 0) return;
-        const double tenthsPerM3 = (regs[1] & 0x04) ? 10000.0 : 10.0;
-        const double step = std::max(0.25, dt / 10000.0);
-        double flow = FlowAt(livePhase);
-        while (dt > 0) {
-            const double h = std::min(step, dt);
-            dt -= h;
-            livePhase += h;
-            flow = FlowAt(livePhase);
-            const double volume = std::fabs(flow) * h / 3600.0 * tenthsPerM3;
-            (flow >= 0 ? forwardRest : reverseRest) += volume;
-        }
-        AddTenths(kForwardReg, forwardRest);
-        AddTenths(kReverseReg, reverseRest);
-        Put32(regs, kFlowReg, std::bit_cast<uint32_t>(static_cast<float>(flow)));
-
-        // Alarm bits that follow the flow; the others keep what was set.
-        const double lph = std::fabs(flow) * 1000.0;
-        const auto range = static_cast<int32_t>(Get32(regs, kRangeReg));
-        const auto alarm1 = static_cast<int32_t>(Get32(regs, kAlarm1Reg));
-        const auto alarm2 = static_cast<int32_t>(Get32(regs, kAlarm2Reg));
-        uint16_t alarms = regs[kAlarmReg] & 0xFF33;
-        if (flow < 0) alarms |= 0x80;
-        if (range > 0 && lph > range) alarms |= 0x40;
-        if (alarm1 > 0 && lph > alarm1) alarms |= 0x08;
-        if (lph < alarm2) alarms |= 0x04;
-        regs[kAlarmReg] = alarms;
-    }
 
     // --- the line ---
 
@@ -384,7 +292,8 @@ struct Simulator::Impl {
             delayMs = std::max(0, faultDelayMs);
             timing = wireTiming;
             drop = dropProbability > 0 && static_cast<double>(dropRng()) / 4294967296.0 < dropProbability;
-            if (f != Fault::None && faultShare < 1 && static_cast<double>(dropRng()) / 4294967296.0 >= faultShare)
+            if (f != Fault::None && faultShare < 1 &&
+                static_cast<double>(dropRng()) / 4294967296.0 >= faultShare)
                 f = Fault::None;
         }
         if (drop) return Log(frame, {}, "dropped");
@@ -397,15 +306,9 @@ struct Simulator::Impl {
             answer.push_back(static_cast<uint8_t>(crc & 0xFF));
             answer.push_back(static_cast<uint8_t>(crc >> 8));
         } else {
-            std::lock_guard lock(stateMutex);
-            UpdateLive(Clock::now());
-            answer = Answer(frame, options.address, regs, archive);
-            if (answer.size() == 8 && answer[1] == 0x10) {
-                ++writesApplied;
-                const int reg = ((frame[2] << 8) | frame[3]) + 1;
-                if (reg == kForwardReg + 1) forwardRest = 0;
-                if (reg == kReverseReg + 1) reverseRest = 0;
-            }
+            bool wrote = false;
+            answer = meter.Answer(frame, wrote);
+            if (wrote) ++writesApplied;
         }
         if (answer.empty()) return Log(frame, {}, "not a request");
         if (f == Fault::BadCrc) answer.back() ^= 0xFF;
@@ -644,40 +547,19 @@ void Simulator::SetWireTiming(bool on) {
 }
 
 std::array<uint16_t, 27> Simulator::Registers() const {
-    std::lock_guard lock(impl_->stateMutex);
-    impl_->UpdateLive(Clock::now());
-    return impl_->regs;
+    return impl_->meter.Registers();
 }
 
 void Simulator::SetRegister(int number, uint16_t value) {
-    if (number < 1 || number > 27) return;
-    Impl& d = *impl_;
-    std::lock_guard lock(d.stateMutex);
-    d.UpdateLive(Clock::now());
-    d.regs[number - 1] = value;
-    if (number == kFlowReg + 1 || number == kFlowReg + 2) {
-        // The live flow swings around what was set from now on.
-        d.liveBase = d.RegisterFlow();
-        d.livePhase = 0;
-    }
+    impl_->meter.SetRegister(number, value);
 }
 
 void Simulator::SetLive(bool on) {
-    Impl& d = *impl_;
-    std::lock_guard lock(d.stateMutex);
-    if (on && !d.live) {
-        d.liveSince = Clock::now();
-        d.liveBase = d.RegisterFlow();
-        d.livePhase = 0;
-    }
-    // Freezing keeps the values of the last update, so a simulator frozen
-    // before its first read reports exactly the defaults.
-    d.live = on;
+    impl_->meter.SetLive(on);
 }
 
 Record Simulator::ArchiveRecord(int file, int index) const {
-    if (file < 1 || file > kArchiveFiles || index < 0 || index >= kRecordsPerFile) return Record{};
-    return impl_->archive[static_cast<size_t>(file - 1) * kRecordsPerFile + static_cast<size_t>(index)];
+    return impl_->meter.ArchiveRecord(file, index);
 }
 
 uint64_t Simulator::RequestsSeen() const {
