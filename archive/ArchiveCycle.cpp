@@ -11,10 +11,10 @@
 
 namespace archive {
 
-using monitor::core::Outcome;
-using monitor::core::TimerId;
+using monitor::cycles::Outcome;
+using monitor::cycles::TimerId;
 
-ArchiveCycle::ArchiveCycle(monitor::core::LinkState& link, modbus::TransactionFactory factory,
+ArchiveCycle::ArchiveCycle(monitor::cycles::LinkState& link, modbus::TransactionFactory factory,
                            ArchiveView& view, std::function<void()> stopPolling)
     : Link(link), Factory(std::move(factory)), View(view), StopPolling(std::move(stopPolling)) {}
 
@@ -104,7 +104,7 @@ Outcome ArchiveCycle::OpenExportFileForUpdate(const std::string& path) {
 Outcome ArchiveCycle::CheckSettings() {
     // Nothing starts on settings that cannot make a request; later, while the
     // download runs, a field being typed in falls back to its last good value.
-    const monitor::core::Reading<modbus::LinkSettings> link = View.ReadLink();
+    const monitor::cycles::Reading<modbus::LinkSettings> link = View.ReadLink();
     if (!link) return Outcome::Fail(link.error);
     LastLink = link.value;
     return model::Ok();
@@ -113,13 +113,13 @@ Outcome ArchiveCycle::CheckSettings() {
 // --- the cycle ---
 
 int32_t ArchiveCycle::TimeoutMs() {
-    const monitor::core::Reading<int32_t> timeout = View.ReadTimeout();
+    const monitor::cycles::Reading<int32_t> timeout = View.ReadTimeout();
     if (timeout.value) LastTimeoutMs = std::max(*timeout.value, kShortestTimeoutMs);
     return LastTimeoutMs;
 }
 
 int32_t ArchiveCycle::PacingMs() {
-    const monitor::core::Reading<int32_t> period = View.ReadPeriod();
+    const monitor::cycles::Reading<int32_t> period = View.ReadPeriod();
     if (period.value) LastPeriodMs = *period.value;
     return LastPeriodMs / 10;
 }
@@ -138,7 +138,7 @@ void ArchiveCycle::StartArchiveDownload() {
 }
 
 void ArchiveCycle::StartArchiveRequest() {
-    const monitor::core::Reading<modbus::LinkSettings> link = View.ReadLink();
+    const monitor::cycles::Reading<modbus::LinkSettings> link = View.ReadLink();
     if (link.value) LastLink = link.value;
     modbus::TransactionRequest request;
     if (LastLink) request.Link = *LastLink;
@@ -163,7 +163,7 @@ void ArchiveCycle::Tick() {
 
     if (waiting && elapsed < timeout && Link.ActiveRead && Link.ActiveRead->Done())
         View.SetStatus(
-            monitor::core::ResultLine(Link.ActiveRead->Result(), Link.GoodReplies, Link.BadReplies));
+            monitor::cycles::ResultLine(Link.ActiveRead->Result(), Link.GoodReplies, Link.BadReplies));
 
     if (waiting && elapsed >= timeout) {
         Link.TimeOutActiveRead(View, TimerId::Timer3);

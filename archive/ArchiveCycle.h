@@ -34,11 +34,11 @@ inline constexpr std::string_view kArchiveCaption = "Zapisz dane z archiwum do p
 inline constexpr std::string_view kStopArchiveCaption = "Zakończ zapis danych z archiwum";
 inline constexpr std::string_view kArchiveSavedText = "Zapis archiwum do pliku zakończony.";
 
-class ArchiveView : public monitor::core::CycleView {
+class ArchiveView : public monitor::cycles::CycleView {
 public:
     // A steady clock in milliseconds.
     virtual int64_t NowMs() = 0;
-    virtual monitor::core::Reading<int32_t> ReadTimeout() = 0;
+    virtual monitor::cycles::Reading<int32_t> ReadTimeout() = 0;
     // The yes/no question of a user stop; true for "TAK".
     virtual bool Ask(const std::string& question) = 0;
     // Where the download stands: records read (of kMostRecords), the file
@@ -65,7 +65,7 @@ public:
     enum class State { Idle, Choosing, Waiting, TimedOut, Pacing };
 
     // stopPolling ends the polling, if it runs, before the export window opens.
-    ArchiveCycle(monitor::core::LinkState& link, modbus::TransactionFactory factory, ArchiveView& view,
+    ArchiveCycle(monitor::cycles::LinkState& link, modbus::TransactionFactory factory, ArchiveView& view,
                  std::function<void()> stopPolling = {});
 
     // Button5: opens the export window, or asks whether to stop and save.
@@ -75,8 +75,8 @@ public:
     // The export window was hidden: without a download, back to idle.
     void ExportWindowHidden();
     // The export window's choices: the download runs, or why nothing started.
-    monitor::core::Outcome CreateExportFile(const std::string& path);
-    monitor::core::Outcome OpenExportFileForUpdate(const std::string& path);
+    monitor::cycles::Outcome CreateExportFile(const std::string& path);
+    monitor::cycles::Outcome OpenExportFileForUpdate(const std::string& path);
     // The user closes the main window: the questions of a stop. False when
     // the download is to go on (the window stays open).
     bool CloseRequested();
@@ -103,7 +103,7 @@ public:
     std::string ExportFileName;
 
 private:
-    monitor::core::Outcome CheckSettings();
+    monitor::cycles::Outcome CheckSettings();
     void StartArchiveDownload();
     void StartArchiveRequest();
     void FinishArchiveDownload();
@@ -116,7 +116,7 @@ private:
     int32_t PacingMs();
     void ReportProgress();
 
-    monitor::core::LinkState& Link;
+    monitor::cycles::LinkState& Link;
     modbus::TransactionFactory Factory;
     ArchiveView& View;
     std::function<void()> StopPolling;

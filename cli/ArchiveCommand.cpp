@@ -16,7 +16,7 @@ namespace cli {
 
 namespace {
 
-using monitor::core::Reading;
+using monitor::cycles::Reading;
 
 // How often the download looks at a request in flight for its time-out; a
 // finished request wakes the loop at once.
@@ -90,7 +90,7 @@ private:
 
 enum class End { Complete, GaveUp, Interrupted };
 
-End Drive(archive::ArchiveCycle& cycle, const monitor::core::LinkState& link, TimerLoop& loop,
+End Drive(archive::ArchiveCycle& cycle, const monitor::cycles::LinkState& link, TimerLoop& loop,
           const ArchiveOptions& options, bool keep) {
     int64_t good = link.GoodReplies;
     int64_t badBefore = link.BadReplies; // failures before the last good reply
@@ -144,10 +144,10 @@ int RunArchive(const CommonOptions& common, const ArchiveOptions& options) {
     const SignalStop signals(loop.Wake());
     int code = kExitOk;
     {
-        monitor::core::LinkState link;
+        monitor::cycles::LinkState link;
         DownloadView view(common, options, loop);
         archive::ArchiveCycle cycle(link, modbus::StartWorker, view);
-        const monitor::core::Outcome opened =
+        const monitor::cycles::Outcome opened =
             update ? cycle.OpenExportFileForUpdate(path) : cycle.CreateExportFile(path);
         if (!opened) {
             std::cerr << "vqt540: " << opened.error << '\n';

@@ -22,7 +22,7 @@ namespace cli {
 
 namespace {
 
-using monitor::core::Reading;
+using monitor::cycles::Reading;
 
 struct Row {
     std::string label;
@@ -118,11 +118,11 @@ void PrintJson(const CommonOptions& common, const model::ParameterBlock& block, 
 
 // One read of the polling cycle, with its reply time-out: the first result
 // ends it.
-class ReadView final : public monitor::core::PollView {
+class ReadView final : public monitor::cycles::PollView {
 public:
     ReadView(const CommonOptions& common, TimerLoop& loop)
         : Common(common), Separator(common.Separator()), Loop(loop) {
-        Loop.SetInterval(TimerId::Timer1, monitor::core::TickInterval(common.TimeoutMs));
+        Loop.SetInterval(TimerId::Timer1, monitor::cycles::TickInterval(common.TimeoutMs));
     }
 
     std::optional<model::DeviceView> Decoded;
@@ -157,8 +157,8 @@ int RunRead(const CommonOptions& common, const ReadOptions& options) {
     TimerLoop loop;
     ReadView view(common, loop);
     {
-        monitor::core::LinkState link;
-        monitor::core::PollCycle poll(link, modbus::StartWorker, view);
+        monitor::cycles::LinkState link;
+        monitor::cycles::PollCycle poll(link, modbus::StartWorker, view);
         poll.ConnectButton();
         while (poll.Connected() && !view.Finished()) {
             const TimerLoop::Event event = loop.Next();

@@ -17,7 +17,7 @@
 
 namespace cli {
 
-using monitor::core::TimerId;
+using monitor::cycles::TimerId;
 
 // What other threads may do to the loop. Shared with them, so that a worker
 // finishing after the loop has gone finds it still there.

@@ -19,9 +19,9 @@ namespace cli {
 
 namespace {
 
-using monitor::core::LinkState;
-using monitor::core::PollCycle;
-using monitor::core::Reading;
+using monitor::cycles::LinkState;
+using monitor::cycles::PollCycle;
+using monitor::cycles::Reading;
 
 constexpr std::string_view kHeader = "Czas;Przepływ chwilowy;Jednostka przepływu;Licznik w przód L+;"
                                      "Licznik w tył L-;Jednostka liczników;Alarmy;Stan";
@@ -66,11 +66,11 @@ private:
     std::string Path;
 };
 
-class WatchView final : public monitor::core::PollView {
+class WatchView final : public monitor::cycles::PollView {
 public:
     WatchView(const CommonOptions& common, const WatchOptions& options, TimerLoop& loop, Table& table)
         : Common(common), Options(options), Separator(common.Separator()), Loop(loop), Lines(table) {
-        Loop.SetInterval(TimerId::Timer1, monitor::core::TickInterval(common.TimeoutMs));
+        Loop.SetInterval(TimerId::Timer1, monitor::cycles::TickInterval(common.TimeoutMs));
     }
 
     int Reads = 0;

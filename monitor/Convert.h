@@ -28,6 +28,6 @@ int32_t StrToInt(const QString& text);
 double StrToFloat(const QString& text, const QLocale& locale = QLocale());
 
 // Tick of the polling timer for a reply time-out (the polling cycle's rule).
-using core::TickInterval;
+using cycles::TickInterval;
 
 } // namespace monitor

@@ -22,7 +22,7 @@ namespace monitor {
 class FlowChart : public QChartView {
     Q_OBJECT
 public:
-    explicit FlowChart(const core::FlowHistory& history, QWidget* parent = nullptr);
+    explicit FlowChart(const cycles::FlowHistory& history, QWidget* parent = nullptr);
 
     // Draws the history as it is now, with the time axis reaching the
     // present; nothing while the chart is not shown.
@@ -40,7 +40,7 @@ protected:
 private:
     void drawLines();
 
-    const core::FlowHistory& History;
+    const cycles::FlowHistory& History;
     QDateTimeAxis* TimeAxis;
     QValueAxis* ValueAxis;
     QTimer* Tick; // the time axis moves on while the chart is shown

@@ -82,8 +82,8 @@ TForm1::TForm1(QWidget* parent) : QMainWindow(parent) {
     // The result line with both counters needs nearly the whole width.
     StatusBar1->setSizeGripEnabled(false);
     setStatusBar(StatusBar1);
-    setStatusText(QString::fromUtf8(monitor::core::kInitialStatusText.data(),
-                                    static_cast<qsizetype>(monitor::core::kInitialStatusText.size())));
+    setStatusText(QString::fromUtf8(monitor::cycles::kInitialStatusText.data(),
+                                    static_cast<qsizetype>(monitor::cycles::kInitialStatusText.size())));
 
     const auto makeTimer = [this](const char* name, int interval) {
         auto* timer = new QTimer(this);
@@ -101,7 +101,7 @@ TForm1::TForm1(QWidget* parent) : QMainWindow(parent) {
     PollView = std::make_unique<PollWindow>(*this);
     // Through a lambda, so that a test can swap the factory at any time.
     const auto start = [this](const modbus::TransactionRequest& request) { return Transactions(request); };
-    Poll = std::make_unique<monitor::core::PollCycle>(Link, start, *PollView);
+    Poll = std::make_unique<monitor::cycles::PollCycle>(Link, start, *PollView);
     ArchiveView = std::make_unique<ArchiveWindow>(*this);
     Archive = std::make_unique<archive::ArchiveCycle>(Link, start, *ArchiveView,
                                                       [this] { Poll->StopForArchive(); });

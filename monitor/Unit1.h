@@ -151,7 +151,7 @@ public:
     bool DiagnosticsOn = false; // transactions are traced
     // The current transaction, Connected, the tick counter and the reply
     // counters, shared by the polling and the archive download.
-    monitor::core::LinkState Link;
+    monitor::cycles::LinkState Link;
     // Starts every transaction; a real worker unless a test replaces it.
     modbus::TransactionFactory Transactions;
     // The confirmation dialogs and the export window, created by the program
@@ -164,7 +164,7 @@ public:
     QProgressBar* ArchiveProgress = nullptr;
     // The instantaneous flow of the last minutes, drawn by Chart1; filled by
     // the polling whatever page is shown.
-    monitor::core::FlowHistory Flows;
+    monitor::cycles::FlowHistory Flows;
 
     // The one text of the status bar.
     void setStatusText(const QString& text);
@@ -176,7 +176,7 @@ public:
     void releaseActiveRead();
 
     // --- polling and the device page ---
-    monitor::core::PollCycle& poll() { return *Poll; }
+    monitor::cycles::PollCycle& poll() { return *Poll; }
     archive::ArchiveCycle& archiveCycle() { return *Archive; }
     // The meter's active alarms into ListBox1, one line per set bit.
     void setAlarms(uint8_t alarms);
@@ -188,10 +188,10 @@ public:
     uint8_t getParity() const;
     uint8_t getStopBits() const;
     // The communication settings as the cycles use them, or why they cannot.
-    monitor::core::Reading<modbus::LinkSettings> readLink();
-    monitor::core::Reading<int32_t> readPeriod();
-    monitor::core::Reading<int32_t> readTimeout();
-    QTimer* timer(monitor::core::TimerId id) const;
+    monitor::cycles::Reading<modbus::LinkSettings> readLink();
+    monitor::cycles::Reading<int32_t> readPeriod();
+    monitor::cycles::Reading<int32_t> readTimeout();
+    QTimer* timer(monitor::cycles::TimerId id) const;
 
     // --- archive download ---
     // The fourteen controls that must not be used while the archive is handled.
@@ -267,13 +267,13 @@ private:
 
     class PollWindow;
     class ArchiveWindow;
-    template <class Box> void queueChoice(Box* box, monitor::core::ListSetting setting);
+    template <class Box> void queueChoice(Box* box, monitor::cycles::ListSetting setting);
     void queueCutoff();
     void queueAlarm(int alarm);
 
     QLabel* StatusText = nullptr;
     std::unique_ptr<PollWindow> PollView; // before Poll: the cycle talks to it
-    std::unique_ptr<monitor::core::PollCycle> Poll;
+    std::unique_ptr<monitor::cycles::PollCycle> Poll;
     std::unique_ptr<ArchiveWindow> ArchiveView; // before Archive: the cycle talks to it
     std::unique_ptr<archive::ArchiveCycle> Archive;
     bool Shown = false;

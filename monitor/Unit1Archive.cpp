@@ -99,7 +99,7 @@ int64_t TForm1::ArchiveWindow::NowMs() {
         .count();
 }
 
-monitor::core::Reading<int32_t> TForm1::ArchiveWindow::ReadTimeout() {
+monitor::cycles::Reading<int32_t> TForm1::ArchiveWindow::ReadTimeout() {
     return Form.readTimeout();
 }
 

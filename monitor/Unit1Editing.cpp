@@ -9,7 +9,7 @@
 #include <QLineEdit>
 #include <QLocale>
 
-using monitor::core::ListSetting;
+using monitor::cycles::ListSetting;
 
 namespace {
 
@@ -17,7 +17,7 @@ bool isEnter(const QKeyEvent* key) {
     return key && (key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter);
 }
 
-void throwIfFailed(const monitor::core::Outcome& outcome) {
+void throwIfFailed(const monitor::cycles::Outcome& outcome) {
     if (!outcome) throw monitor::ConvertError(QString::fromStdString(outcome.error));
 }
 
@@ -25,14 +25,14 @@ void throwIfFailed(const monitor::core::Outcome& outcome) {
 
 template <class Box> void TForm1::queueChoice(Box* box, ListSetting setting) {
     // Typed text that names no item queues nothing and goes.
-    if (!monitor::core::QueueListChoice(Poll->Slots, Poll->Cached, setting, box->userIndex(), box->count()))
+    if (!monitor::cycles::QueueListChoice(Poll->Slots, Poll->Cached, setting, box->userIndex(), box->count()))
         box->revertUserText();
 }
 
 void TForm1::queueCutoff() {
     const double percent = monitor::StrToFloat(Edit8->text());
-    throwIfFailed(monitor::core::QueueCutoff(Poll->Slots, Poll->Editing, percent,
-                                             QLocale().decimalPoint().toStdString()));
+    throwIfFailed(monitor::cycles::QueueCutoff(Poll->Slots, Poll->Editing, percent,
+                                               QLocale().decimalPoint().toStdString()));
 }
 
 void TForm1::queueAlarm(int alarm) {
@@ -40,17 +40,17 @@ void TForm1::queueAlarm(int alarm) {
     SimpleComboBox* unit = alarm == 1 ? ComboBox6 : ComboBox7;
     const double value = monitor::StrToFloat(field->text());
     throwIfFailed(
-        monitor::core::QueueAlarmThreshold(Poll->Slots, Poll->Editing, alarm, value, unit->itemIndex()));
+        monitor::cycles::QueueAlarmThreshold(Poll->Slots, Poll->Editing, alarm, value, unit->itemIndex()));
 }
 
 // Queues the reset of the forward totaliser.
 void TForm1::Button1Click() {
-    monitor::core::QueueTotaliserReset(Poll->Slots, monitor::core::reg::ForwardTotaliser);
+    monitor::cycles::QueueTotaliserReset(Poll->Slots, monitor::cycles::reg::ForwardTotaliser);
 }
 
 // Queues the reset of the reverse totaliser.
 void TForm1::Button2Click() {
-    monitor::core::QueueTotaliserReset(Poll->Slots, monitor::core::reg::ReverseTotaliser);
+    monitor::cycles::QueueTotaliserReset(Poll->Slots, monitor::cycles::reg::ReverseTotaliser);
 }
 
 // Queues the chosen measuring range.

@@ -19,8 +19,8 @@
 
 namespace {
 
-using monitor::core::Reading;
-using monitor::core::TimerId;
+using monitor::cycles::Reading;
+using monitor::cycles::TimerId;
 
 QString q(const std::string& text) {
     return QString::fromStdString(text);

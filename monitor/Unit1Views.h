@@ -17,22 +17,22 @@ public:
     void SetStatus(const std::string& text) override { Form.setStatusText(QString::fromStdString(text)); }
     bool DiagnosticsOn() const override { return Form.DiagnosticsOn; }
     void AppendTrace(const std::string& line) override { Form.appendDiagnostics(line); }
-    void StartTimer(monitor::core::TimerId id, int intervalMs) override {
+    void StartTimer(monitor::cycles::TimerId id, int intervalMs) override {
         QTimer* t = Form.timer(id);
         if (intervalMs >= 0) t->setInterval(intervalMs);
         t->start();
     }
-    void StopTimer(monitor::core::TimerId id) override { Form.timer(id)->stop(); }
+    void StopTimer(monitor::cycles::TimerId id) override { Form.timer(id)->stop(); }
     void ShowError(const std::string& text) override { monitor::ShowError(QString::fromStdString(text)); }
-    monitor::core::Reading<modbus::LinkSettings> ReadLink() override { return Form.readLink(); }
-    monitor::core::Reading<int32_t> ReadPeriod() override { return Form.readPeriod(); }
+    monitor::cycles::Reading<modbus::LinkSettings> ReadLink() override { return Form.readLink(); }
+    monitor::cycles::Reading<int32_t> ReadPeriod() override { return Form.readPeriod(); }
     std::string DecimalSeparator() override { return QLocale().decimalPoint().toStdString(); }
 
 protected:
     TForm1& Form;
 };
 
-class TForm1::PollWindow final : public CycleWindow<monitor::core::PollView> {
+class TForm1::PollWindow final : public CycleWindow<monitor::cycles::PollView> {
 public:
     using CycleWindow::CycleWindow;
     void ShowParameters(const model::DeviceView& decoded, const model::ParameterBlock& block) override;
@@ -47,7 +47,7 @@ public:
     explicit ArchiveWindow(TForm1& form);
     ~ArchiveWindow() override;
     int64_t NowMs() override;
-    monitor::core::Reading<int32_t> ReadTimeout() override;
+    monitor::cycles::Reading<int32_t> ReadTimeout() override;
     void SetArchiveCaption(const std::string& caption) override;
     void SetSettingControlsEnabled(bool enabled) override;
     void ShowExportWindow() override;

@@ -1,6 +1,6 @@
 // The archive download stepped by hand: scripted transactions, a clock the
 // test moves, the export file in a temporary folder.
-#include "../core/ScriptedLink.h"
+#include "../cycles/ScriptedLink.h"
 
 #include <ArchiveCycle.h>
 #include <ExportFile.h>
@@ -14,15 +14,15 @@
 #include <deque>
 
 using namespace archive;
-using monitor::core::LinkState;
-using monitor::core::PollCycle;
+using monitor::cycles::LinkState;
+using monitor::cycles::PollCycle;
 
 namespace {
 
 class ArchiveRecorder : public RecordingView<ArchiveView> {
 public:
     int64_t now = 0;
-    monitor::core::Reading<int32_t> timeout{1000, {}};
+    monitor::cycles::Reading<int32_t> timeout{1000, {}};
     std::deque<bool> answers;          // the user's answers to the stop questions
     std::function<void()> whileAsking; // what happens while a question is open
     QStringList questions;
@@ -32,7 +32,7 @@ public:
     int exportShown = 0;
 
     int64_t NowMs() override { return now; }
-    monitor::core::Reading<int32_t> ReadTimeout() override { return timeout; }
+    monitor::cycles::Reading<int32_t> ReadTimeout() override { return timeout; }
     void SetArchiveCaption(const std::string& c) override { caption = QString::fromStdString(c); }
     void SetSettingControlsEnabled(bool e) override { enabled = e; }
     void ShowExportWindow() override { ++exportShown; }

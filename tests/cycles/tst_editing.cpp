@@ -5,7 +5,7 @@
 
 #include <limits>
 
-using namespace monitor::core;
+using namespace monitor::cycles;
 using model::CachedIndexes;
 using model::EditingFlags;
 using model::WriteSlots;

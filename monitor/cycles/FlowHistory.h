@@ -9,7 +9,7 @@
 #include <deque>
 #include <string_view>
 
-namespace monitor::core {
+namespace monitor::cycles {
 
 class FlowHistory {
 public:
@@ -54,4 +54,4 @@ private:
     uint64_t Changes = 0;
 };
 
-} // namespace monitor::core
+} // namespace monitor::cycles

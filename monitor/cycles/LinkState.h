@@ -11,7 +11,7 @@
 #include <string>
 #include <string_view>
 
-namespace monitor::core {
+namespace monitor::cycles {
 
 // The state both cycles work on; it lives as long as the window.
 struct LinkState {
@@ -50,4 +50,4 @@ inline constexpr std::string_view kReplyTimeoutText = "Timeout odpowiedzi z prze
 std::string ResultLine(std::string_view result, int64_t good, int64_t bad);
 std::string TimeoutLine(int64_t good, int64_t bad);
 
-} // namespace monitor::core
+} // namespace monitor::cycles

@@ -1,6 +1,6 @@
 #include "LinkState.h"
 
-namespace monitor::core {
+namespace monitor::cycles {
 
 void LinkState::GiveUpActiveRead() {
     if (!ActiveRead) return;
@@ -54,4 +54,4 @@ std::string TimeoutLine(int64_t good, int64_t bad) {
     return line;
 }
 
-} // namespace monitor::core
+} // namespace monitor::cycles

@@ -88,17 +88,17 @@ public:
     QStringList trace;
     QStringList errors;
     bool diagnostics = false;
-    monitor::core::Reading<modbus::LinkSettings> link = defaultLink();
-    monitor::core::Reading<int32_t> period{1000, {}};
+    monitor::cycles::Reading<modbus::LinkSettings> link = defaultLink();
+    monitor::cycles::Reading<int32_t> period{1000, {}};
 
-    static monitor::core::Reading<modbus::LinkSettings> defaultLink() {
+    static monitor::cycles::Reading<modbus::LinkSettings> defaultLink() {
         modbus::LinkSettings l;
         l.PortName = "COM1";
         l.BaudRate = 9600;
         l.DeviceAddress = 1;
         return {l, {}};
     }
-    static QString name(monitor::core::TimerId id) {
+    static QString name(monitor::cycles::TimerId id) {
         return QStringLiteral("Timer%1").arg(static_cast<int>(id) + 1);
     }
 
@@ -111,17 +111,17 @@ public:
         trace << QString::fromStdString(line);
         log << QStringLiteral("trace");
     }
-    void StartTimer(monitor::core::TimerId id, int ms) override {
+    void StartTimer(monitor::cycles::TimerId id, int ms) override {
         log << (ms < 0 ? QStringLiteral("start %1").arg(name(id))
                        : QStringLiteral("start %1 %2ms").arg(name(id)).arg(ms));
     }
-    void StopTimer(monitor::core::TimerId id) override { log << QStringLiteral("stop %1").arg(name(id)); }
+    void StopTimer(monitor::cycles::TimerId id) override { log << QStringLiteral("stop %1").arg(name(id)); }
     void ShowError(const std::string& text) override {
         errors << QString::fromStdString(text);
         log << QStringLiteral("error");
     }
-    monitor::core::Reading<modbus::LinkSettings> ReadLink() override { return link; }
-    monitor::core::Reading<int32_t> ReadPeriod() override { return period; }
+    monitor::cycles::Reading<modbus::LinkSettings> ReadLink() override { return link; }
+    monitor::cycles::Reading<int32_t> ReadPeriod() override { return period; }
     std::string DecimalSeparator() override { return ","; }
     // The log since the last call.
     QStringList take() {
@@ -132,7 +132,7 @@ public:
 };
 
 // The polling cycle's view, recording as RecordingView does.
-class PollRecorder : public RecordingView<monitor::core::PollView> {
+class PollRecorder : public RecordingView<monitor::cycles::PollView> {
 public:
     int decodes = 0;
     model::DeviceView decoded; // what the last decode showed

@@ -13,7 +13,7 @@
 #include <Decode.h>
 #include <ParameterBlock.h>
 
-namespace monitor::core {
+namespace monitor::cycles {
 
 class PollView : public CycleView {
 public:
@@ -90,4 +90,4 @@ private:
     State Current = State::Offline;
 };
 
-} // namespace monitor::core
+} // namespace monitor::cycles

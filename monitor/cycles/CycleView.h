@@ -9,7 +9,7 @@
 #include <cstdint>
 #include <string>
 
-namespace monitor::core {
+namespace monitor::cycles {
 
 using model::Outcome;
 using model::Reading;
@@ -36,4 +36,4 @@ public:
     virtual void AppendTrace(const std::string&) {}
 };
 
-} // namespace monitor::core
+} // namespace monitor::cycles

@@ -6,7 +6,7 @@
 
 #include <cmath>
 
-using monitor::core::FlowHistory;
+using monitor::cycles::FlowHistory;
 
 class TestFlowHistory : public QObject {
     Q_OBJECT

@@ -5,7 +5,7 @@
 
 #include <cmath>
 
-namespace monitor::core {
+namespace monitor::cycles {
 
 void FlowHistory::Add(int64_t timeMs, double cubicMetresPerHour) {
     if (!std::isfinite(cubicMetresPerHour)) {
@@ -51,4 +51,4 @@ double FlowHistory::Convert(double cubicMetresPerHour, uint8_t unitIndex) {
     return model::FlowInUnit(cubicMetresPerHour, unitIndex);
 }
 
-} // namespace monitor::core
+} // namespace monitor::cycles

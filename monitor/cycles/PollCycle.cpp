@@ -4,7 +4,7 @@
 
 #include <utility>
 
-namespace monitor::core {
+namespace monitor::cycles {
 
 using modbus::TransactionRequest;
 
@@ -172,4 +172,4 @@ void PollCycle::PauseEnd() {
     Current = State::Running;
 }
 
-} // namespace monitor::core
+} // namespace monitor::cycles

@@ -5,7 +5,7 @@
 
 #include <cmath>
 
-namespace monitor::core {
+namespace monitor::cycles {
 
 namespace {
 
@@ -94,4 +94,4 @@ model::Outcome QueueCutoff(model::WriteSlots& slots, model::EditingFlags& editin
     return model::Ok();
 }
 
-} // namespace monitor::core
+} // namespace monitor::cycles

@@ -11,7 +11,7 @@
 #include <string>
 #include <string_view>
 
-namespace monitor::core {
+namespace monitor::cycles {
 
 // Registers that the editing writes (1-based).
 namespace reg {
@@ -54,4 +54,4 @@ model::Outcome QueueCutoff(model::WriteSlots& slots, model::EditingFlags& editin
 // Nearest integer, halves to even, when it fits 32 bits.
 std::optional<int32_t> RoundHalfEven(double value);
 
-} // namespace monitor::core
+} // namespace monitor::cycles

@@ -6,7 +6,7 @@
 
 #include <QTest>
 
-using namespace monitor::core;
+using namespace monitor::cycles;
 using State = PollCycle::State;
 
 namespace {
