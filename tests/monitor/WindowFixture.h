@@ -1,0 +1,97 @@
+// What the main window's tests share: a fresh working directory, the
+// message boxes recorded instead of shown, and a shown, active window.
+#pragma once
+
+#include "Messages.h"
+#include "Unit1.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QTabBar>
+#include <QTabWidget>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <memory>
+
+namespace window_fixture {
+
+inline const QByteArray kDefaultFile("0\r\n3\r\n0\r\n0\r\n0\r\n  1\r\n1000\r\n1000\r\n");
+
+inline QByteArray readAll(const QString& path) {
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) return "<missing>";
+    return file.readAll();
+}
+
+inline void writeFile(const QString& path, const QByteArray& bytes) {
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    QCOMPARE(file.write(bytes), bytes.size());
+}
+
+// Open descriptors of this process that lead to the file.
+inline int openHandlesTo(const QString& path) {
+    int count = 0;
+    const QString target = QFileInfo(path).absoluteFilePath();
+    for (const QFileInfo& fd :
+         QDir(QStringLiteral("/proc/self/fd")).entryInfoList(QDir::System | QDir::Files))
+        if (fd.symLinkTarget() == target) ++count;
+    return count;
+}
+
+} // namespace window_fixture
+using namespace window_fixture;
+
+class WindowFixture {
+public:
+    void setUp() {
+        OldDir = QDir::currentPath();
+        Dir = std::make_unique<QTemporaryDir>();
+        QVERIFY(Dir->isValid());
+        QVERIFY(QDir::setCurrent(Dir->path()));
+        Errors.clear();
+        Infos.clear();
+        monitor::SetErrorFunction([this](const QString& text) { Errors << text; });
+        monitor::SetInformationFunction([this](const QString& text) { Infos << text; });
+    }
+
+    void tearDown() {
+        monitor::SetErrorFunction({});
+        monitor::SetInformationFunction({});
+        QDir::setCurrent(OldDir);
+        Dir.reset();
+    }
+
+    // A shown, active window in a fresh working directory.
+    std::unique_ptr<TForm1> openWindow() {
+        auto form = std::make_unique<TForm1>();
+        form->show();
+        form->activateWindow();
+        if (!QTest::qWaitForWindowActive(form.get())) return nullptr;
+        return form;
+    }
+
+    void focusField(TForm1& form, QWidget* field) {
+        for (QWidget* page : {form.TabSheet2, form.TabSheet3, form.TabSheet1})
+            if (page->isAncestorOf(field)) form.PageControl1->setCurrentWidget(page);
+        field->setFocus(Qt::MouseFocusReason);
+        QTRY_COMPARE(QApplication::focusWidget(), field);
+    }
+
+    // The user clicks the "Parametry VQT540" tab.
+    void leaveToDevicePageByClick(TForm1& form) {
+        QTabBar* bar = form.PageControl1->tabBar();
+        QTest::mouseClick(bar, Qt::LeftButton, {}, bar->tabRect(1).center());
+        QCOMPARE(form.PageControl1->currentWidget(), form.TabSheet3);
+    }
+
+    QString cfgPath() const { return Dir->filePath(QStringLiteral("VQT540.cfg")); }
+
+    std::unique_ptr<QTemporaryDir> Dir;
+    QString OldDir;
+    QStringList Errors;
+    QStringList Infos;
+};

@@ -1,0 +1,344 @@
+// The communication page and its settings file: loading, saving byte for
+// byte, the address and time-out fields.
+#include "Application.h"
+#include "WhenModal.h"
+#include "WindowFixture.h"
+
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTimer>
+
+class TestMonitorSettings : public QObject, WindowFixture {
+    Q_OBJECT
+private slots:
+    void init() { setUp(); }
+    void cleanup() { tearDown(); }
+
+    void noFileGivesDefaultsAndLeavingWritesThem();
+    void shortFileAppliesTheLinesPresent();
+    void fullFileRoundTripsByteForByte();
+    void damagedLineStopsLoadingAndReleasesTheFile();
+    void indexOutsideTheListLeavesNoSelection();
+    void movingWithinThePageSavesNothing();
+    void closingWithoutLeavingSavesNothing();
+    void unwritableFileIsReported();
+    void addressCheck_data();
+    void addressCheck();
+    void addressCorrectedBeforeSaving();
+    void addressCorrectedThroughTheRealBoxBeforeSaving();
+    void timeoutSetsTickIntervals_data();
+    void timeoutSetsTickIntervals();
+    void badTimeoutIsReportedAndTheWindowGoesOn();
+};
+
+void TestMonitorSettings::noFileGivesDefaultsAndLeavingWritesThem() {
+    auto form = openWindow();
+    QVERIFY(form);
+    QCOMPARE(form->ConfigPath, QDir::currentPath() + QStringLiteral("/VQT540.cfg"));
+    QCOMPARE(form->PortNr->text(), QStringLiteral("COM1"));
+    QCOMPARE(form->Speed->text(), QStringLiteral("9600"));
+    QCOMPARE(form->Parity->text(), QStringLiteral("Brak"));
+    QCOMPARE(form->StopBits->text(), QStringLiteral("1"));
+    QCOMPARE(form->ComboBox1->text(), QStringLiteral("MODBUS RTU"));
+    QCOMPARE(form->MaskEdit6->text(), QStringLiteral("  1"));
+    QCOMPARE(form->Period->text(), QStringLiteral("1000"));
+    QCOMPARE(form->MaskEdit1->text(), QStringLiteral("1000"));
+    QVERIFY(!QFile::exists(cfgPath())); // showing writes nothing
+
+    focusField(*form, form->Period);
+    leaveToDevicePageByClick(*form);
+    QCOMPARE(readAll(cfgPath()), kDefaultFile);
+    QCOMPARE(kDefaultFile.size(), 32);
+    QVERIFY(Errors.isEmpty());
+    QVERIFY(Infos.isEmpty());
+}
+
+void TestMonitorSettings::shortFileAppliesTheLinesPresent() {
+    writeFile(cfgPath(), "2\r\n4\r\n1\r\n");
+    auto form = openWindow();
+    QVERIFY(form);
+    QVERIFY(Errors.isEmpty());
+    QCOMPARE(form->PortNr->text(), QStringLiteral("COM3"));
+    QCOMPARE(form->Speed->text(), QStringLiteral("19200"));
+    QCOMPARE(form->Parity->text(), QStringLiteral("Parzyste"));
+    QCOMPARE(form->StopBits->currentIndex(), -1);
+    QCOMPARE(form->ComboBox1->currentIndex(), -1);
+    QCOMPARE(form->MaskEdit6->text(), QStringLiteral("  1"));
+    QCOMPARE(form->Period->text(), QStringLiteral("1000"));
+    QCOMPARE(form->MaskEdit1->text(), QStringLiteral("1000"));
+    QCOMPARE(form->ComboBox2->itemIndex(), 0); // the start-up went on
+    QCOMPARE(openHandlesTo(cfgPath()), 0);
+
+    // A list without a selection is written as -1.
+    focusField(*form, form->PortNr);
+    leaveToDevicePageByClick(*form);
+    QCOMPARE(readAll(cfgPath()), QByteArray("2\r\n4\r\n1\r\n-1\r\n-1\r\n  1\r\n1000\r\n1000\r\n"));
+
+    // An empty file is a file with no lines: nothing is applied, no error.
+    writeFile(cfgPath(), "");
+    auto second = openWindow();
+    QVERIFY(second);
+    QVERIFY(Errors.isEmpty());
+    QCOMPARE(second->PortNr->currentIndex(), -1);
+    QCOMPARE(second->Speed->currentIndex(), -1);
+    QCOMPARE(second->ComboBox9->itemIndex(), 0);
+}
+
+void TestMonitorSettings::fullFileRoundTripsByteForByte() {
+    // Blanks kept, a Windows-1250 letter ("ś" is 0x9C) in a free text, and
+    // one line ended by LF alone.
+    const QByteArray content("11\r\n7\r\n2\r\n1\r\n0\r\n  7\r\n250\xE6\r\n3000\n");
+    writeFile(cfgPath(), content);
+    auto form = openWindow();
+    QVERIFY(form);
+    QVERIFY(Errors.isEmpty());
+    QCOMPARE(form->PortNr->text(), QStringLiteral("COM12"));
+    QCOMPARE(form->Speed->text(), QStringLiteral("115200"));
+    QCOMPARE(form->Parity->text(), QStringLiteral("Nieparzyste"));
+    QCOMPARE(form->StopBits->text(), QStringLiteral("2"));
+    QCOMPARE(form->ComboBox1->text(), QStringLiteral("MODBUS RTU"));
+    QCOMPARE(form->MaskEdit6->text(), QStringLiteral("  7"));
+    QCOMPARE(form->Period->text(), QStringLiteral("250ć"));
+    QCOMPARE(form->MaskEdit1->text(), QStringLiteral("3000"));
+    QCOMPARE(form->Timer1->interval(), 50); // loading does not run the time-out handler
+
+    form->Period->setText(QStringLiteral("250ś"));
+    focusField(*form, form->MaskEdit6); // leaves "  7" as it is
+    leaveToDevicePageByClick(*form);
+    QVERIFY(Errors.isEmpty());
+    QVERIFY(Infos.isEmpty());
+    QCOMPARE(readAll(cfgPath()), QByteArray("11\r\n7\r\n2\r\n1\r\n0\r\n  7\r\n250\x9C\r\n3000\r\n"));
+    QCOMPARE(form->Timer1->interval(), 50); // only leaving the time-out field changes it
+}
+
+void TestMonitorSettings::damagedLineStopsLoadingAndReleasesTheFile() {
+    writeFile(cfgPath(), "1\r\nabc\r\n2\r\n1\r\n0\r\n  9\r\n500\r\n500\r\n");
+    auto form = openWindow();
+    QVERIFY(form);
+    QCOMPARE(Errors, QStringList({cfgPath() +
+                                  QStringLiteral(", wiersz 2: 'abc' nie jest poprawną liczbą całkowitą.")}));
+    QCOMPARE(form->PortNr->text(), QStringLiteral("COM2")); // read before the bad line
+    QCOMPARE(form->Speed->currentIndex(), -1);
+    QCOMPARE(form->Parity->currentIndex(), -1);
+    QCOMPARE(form->MaskEdit6->text(), QStringLiteral("  1"));
+    // The rest of the start-up is not done.
+    QCOMPARE(form->ComboBox2->itemIndex(), -1);
+    QCOMPARE(form->RichEdit1->toPlainText(), QStringLiteral("RichEdit1"));
+    QCOMPARE(openHandlesTo(cfgPath()), 0);
+    QVERIFY(form->isVisible()); // the program goes on
+}
+
+void TestMonitorSettings::indexOutsideTheListLeavesNoSelection() {
+    writeFile(cfgPath(), "12\r\n-1\r\n3\r\n 1\r\n");
+    auto form = openWindow();
+    QVERIFY(form);
+    QVERIFY(Errors.isEmpty());
+    QCOMPARE(form->PortNr->currentIndex(), -1);
+    QCOMPARE(form->Speed->currentIndex(), -1);
+    QCOMPARE(form->Parity->currentIndex(), -1);
+    QCOMPARE(form->StopBits->text(), QStringLiteral("2"));
+}
+
+void TestMonitorSettings::movingWithinThePageSavesNothing() {
+    auto form = openWindow();
+    QVERIFY(form);
+    focusField(*form, form->MaskEdit6);
+    focusField(*form, form->Period);
+    focusField(*form, form->PortNr);
+    QVERIFY(!QFile::exists(cfgPath()));
+    // Another window taking the focus does not leave the page either.
+    QWidget other;
+    other.show();
+    other.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&other));
+    QVERIFY(!QFile::exists(cfgPath()));
+    form->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(form.get()));
+    // Keyboard: Tab from the last field of the page moves on beyond it.
+    focusField(*form, form->MaskEdit1);
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+    QTRY_VERIFY(QApplication::focusWidget() && !form->TabSheet2->isAncestorOf(QApplication::focusWidget()));
+    QCOMPARE(readAll(cfgPath()), kDefaultFile);
+}
+
+void TestMonitorSettings::closingWithoutLeavingSavesNothing() {
+    writeFile(cfgPath(), kDefaultFile);
+    auto form = openWindow();
+    QVERIFY(form);
+    focusField(*form, form->Period);
+    form->Period->setText(QStringLiteral("500"));
+    form->PortNr->setItemIndex(4);
+    QVERIFY(form->close());
+    form.reset();
+    QCOMPARE(readAll(cfgPath()), kDefaultFile);
+    QVERIFY(Errors.isEmpty());
+
+    QVERIFY(QFile::remove(cfgPath()));
+    form = openWindow();
+    QVERIFY(form);
+    focusField(*form, form->MaskEdit6);
+    form->close();
+    QVERIFY(!QFile::exists(cfgPath()));
+}
+
+void TestMonitorSettings::unwritableFileIsReported() {
+    auto form = openWindow();
+    QVERIFY(form);
+    // A directory where the file should be: creating the file fails.
+    QVERIFY(QDir(Dir->path()).mkdir(QStringLiteral("VQT540.cfg")));
+    focusField(*form, form->Period);
+    form->Period->setText(QStringLiteral("700"));
+    leaveToDevicePageByClick(*form);
+    QCOMPARE(Errors.size(), 1);
+    QVERIFY2(Errors[0].startsWith(QStringLiteral("Zapis pliku ")), qPrintable(Errors[0]));
+    QVERIFY(Errors[0].contains(QStringLiteral("VQT540.cfg")));
+    QCOMPARE(form->Period->text(), QStringLiteral("700")); // the controls keep their values
+    QVERIFY(QFileInfo(cfgPath()).isDir());
+
+    // Reading it at start-up fails the same way, and the window still opens.
+    Errors.clear();
+    auto second = openWindow();
+    QVERIFY(second);
+    QCOMPARE(Errors.size(), 1);
+    QVERIFY2(Errors[0].startsWith(QStringLiteral("Odczyt pliku ")), qPrintable(Errors[0]));
+}
+
+void TestMonitorSettings::addressCheck_data() {
+    QTest::addColumn<QString>("typed");
+    QTest::addColumn<QString>("after");
+    QTest::addColumn<bool>("message");
+    QTest::newRow("0") << "0"
+                       << "1" << true;
+    QTest::newRow("248") << "248"
+                         << "1" << true;
+    QTest::newRow("negative") << " -3"
+                              << "1" << true;
+    QTest::newRow("1") << "1"
+                       << "1" << false;
+    QTest::newRow("247") << "247"
+                         << "247" << false;
+    QTest::newRow("blanks kept") << "  7"
+                                 << "  7" << false;
+}
+
+void TestMonitorSettings::addressCheck() {
+    QFETCH(QString, typed);
+    QFETCH(QString, after);
+    QFETCH(bool, message);
+    auto form = openWindow();
+    QVERIFY(form);
+    focusField(*form, form->MaskEdit6);
+    form->MaskEdit6->selectAll();
+    QTest::keyClicks(form->MaskEdit6, typed);
+    QCOMPARE(form->MaskEdit6->text(), typed);
+    focusField(*form, form->Period); // leaving the field, not the page
+    QCOMPARE(form->MaskEdit6->text(), after);
+    QCOMPARE(Infos,
+             message ? QStringList({QStringLiteral("Adres urządzenia poza zakresem.")}) : QStringList());
+    QVERIFY(Errors.isEmpty());
+}
+
+void TestMonitorSettings::addressCorrectedBeforeSaving() {
+    auto form = openWindow();
+    QVERIFY(form);
+    focusField(*form, form->MaskEdit6);
+    form->MaskEdit6->setText(QStringLiteral("300"));
+    leaveToDevicePageByClick(*form);
+    QCOMPARE(Infos.size(), 1);
+    QCOMPARE(readAll(cfgPath()), QByteArray("0\r\n3\r\n0\r\n0\r\n0\r\n1\r\n1000\r\n1000\r\n"));
+
+    // Not a number: reported, the field keeps its text, the page still saves.
+    focusField(*form, form->MaskEdit6);
+    form->MaskEdit6->setText(QStringLiteral("x5"));
+    leaveToDevicePageByClick(*form);
+    QCOMPARE(Errors, QStringList({QStringLiteral("'x5' nie jest poprawną liczbą całkowitą.")}));
+    QCOMPARE(form->MaskEdit6->text(), QStringLiteral("x5"));
+    QCOMPARE(readAll(cfgPath()), QByteArray("0\r\n3\r\n0\r\n0\r\n0\r\nx5\r\n1000\r\n1000\r\n"));
+}
+
+void TestMonitorSettings::addressCorrectedThroughTheRealBoxBeforeSaving() {
+    // The real box runs its own event loop in the middle of the page switch
+    // and takes the focus meanwhile: the page must still be saved, once.
+    monitor::SetInformationFunction({});
+    auto form = openWindow();
+    QVERIFY(form);
+    focusField(*form, form->MaskEdit6);
+    form->MaskEdit6->setText(QStringLiteral("0"));
+    QString shown;
+    whenModal([&shown](QWidget* modal) {
+        auto* box = qobject_cast<QMessageBox*>(modal);
+        if (!box) return;
+        shown = box->text();
+        box->button(QMessageBox::Ok)->click();
+    });
+    leaveToDevicePageByClick(*form);
+    QCOMPARE(shown, QStringLiteral("Adres urządzenia poza zakresem."));
+    QCOMPARE(form->MaskEdit6->text(), QStringLiteral("1"));
+    QTRY_COMPARE(readAll(cfgPath()), QByteArray("0\r\n3\r\n0\r\n0\r\n0\r\n1\r\n1000\r\n1000\r\n"));
+    QVERIFY(Errors.isEmpty());
+    QCOMPARE(form->PageControl1->currentWidget(), form->TabSheet3);
+    // Saved once: the focus coming back to the device page saves no more.
+    QVERIFY(QFile::remove(cfgPath()));
+    QTest::qWait(100);
+    QVERIFY(!form->TabSheet2->isAncestorOf(QApplication::focusWidget()));
+    QVERIFY(!QFile::exists(cfgPath()));
+}
+
+void TestMonitorSettings::timeoutSetsTickIntervals_data() {
+    QTest::addColumn<QString>("timeout");
+    QTest::addColumn<int>("tick");
+    QTest::newRow("1000") << "1000" << 50;
+    QTest::newRow("30") << "30" << 2;
+    QTest::newRow("50") << "50" << 2;
+    QTest::newRow("70") << "70" << 4;
+    QTest::newRow("200") << "200" << 10;
+    QTest::newRow("20") << "20" << 1;
+    QTest::newRow("0") << "0" << 1;
+    QTest::newRow("negative") << " -40" << 1;
+}
+
+void TestMonitorSettings::timeoutSetsTickIntervals() {
+    QFETCH(QString, timeout);
+    QFETCH(int, tick);
+    auto form = openWindow();
+    QVERIFY(form);
+    form->Timer1->setInterval(777);
+    form->Timer3->setInterval(777);
+    focusField(*form, form->MaskEdit1);
+    form->MaskEdit1->setText(timeout);
+    focusField(*form, form->Period);
+    QCOMPARE(form->Timer1->interval(), tick);
+    QCOMPARE(form->Timer3->interval(), 1);
+    QVERIFY(!form->Timer1->isActive() && !form->Timer3->isActive());
+    QVERIFY(Errors.isEmpty());
+}
+
+void TestMonitorSettings::badTimeoutIsReportedAndTheWindowGoesOn() {
+    auto form = openWindow();
+    QVERIFY(form);
+    focusField(*form, form->MaskEdit1);
+    form->MaskEdit1->setText(QStringLiteral("1 000"));
+    focusField(*form, form->Period);
+    QCOMPARE(Errors, QStringList({QStringLiteral("'1 000' nie jest poprawną liczbą całkowitą.")}));
+    QCOMPARE(form->MaskEdit1->text(), QStringLiteral("1 000"));
+    QCOMPARE(form->Timer1->interval(), 50);
+    QCOMPARE(QApplication::focusWidget(), form->Period); // the focus moved on regardless
+
+    // The next handler runs normally.
+    focusField(*form, form->MaskEdit1);
+    form->MaskEdit1->setText(QStringLiteral("200"));
+    focusField(*form, form->Period);
+    QCOMPARE(form->Timer1->interval(), 10);
+    QCOMPARE(Errors.size(), 1);
+}
+
+int main(int argc, char** argv) {
+    Application app(argc, argv);
+    QLocale::setDefault(QLocale(QLocale::Polish, QLocale::Poland));
+    TestMonitorSettings test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_monitor_settings.moc"
