@@ -6,10 +6,10 @@
 // bits per record), and the peak memory of the process.
 // Usage: bench_archive [RECORDS_AT_115200]
 #include "Application.h"
+#include "BenchSim.h"
 #include "DZakoncz.h"
 #include "Messages.h"
 #include "Modbus.h"
-#include "Simulator.h"
 #include "Unit1.h"
 
 #include <QDir>
@@ -32,16 +32,8 @@ struct Run {
 
 Run download(uint32_t baud, int records) {
     QTemporaryDir dir;
-    QDir::setCurrent(dir.path());
-    vqtsim::Options o;
-    o.linkDir = dir.path().toStdString();
-    o.baudRate = baud;
-    o.archiveRecords = records; // the whole archive: no end record, the last of file 4 ends it
-    vqtsim::Simulator sim(o);
-    if (!sim.Start()) {
-        std::fprintf(stderr, "simulator: %s\n", sim.Error().c_str());
-        std::exit(1);
-    }
+    // The whole archive: no end record, the last of file 4 ends it.
+    const auto sim = StartBenchSim(dir, baud, records);
     Run run;
     {
         TForm1 form;
@@ -62,7 +54,7 @@ Run download(uint32_t baud, int records) {
         loop.exec();
         run.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
         run.lines = form.archiveCycle().ArchiveLines.size();
-        run.requests = static_cast<int64_t>(sim.RequestsSeen());
+        run.requests = static_cast<int64_t>(sim->RequestsSeen());
     }
     modbus::ModbusRead::WaitForAllWorkers(std::chrono::seconds(3));
     return run;

@@ -5,8 +5,8 @@
 //     polls per second against the wire-time limit.
 // Usage: bench_poll [SECONDS [defaults]]
 #include "Application.h"
+#include "BenchSim.h"
 #include "Modbus.h"
-#include "Simulator.h"
 #include "Unit1.h"
 
 #include <QDir>
@@ -40,15 +40,7 @@ struct Run {
 
 Run poll(uint32_t baud, const char* timeout, const char* period, int seconds, bool connect = true) {
     QTemporaryDir dir;
-    QDir::setCurrent(dir.path());
-    vqtsim::Options o;
-    o.linkDir = dir.path().toStdString();
-    o.baudRate = baud;
-    vqtsim::Simulator sim(o);
-    if (!sim.Start()) {
-        std::fprintf(stderr, "simulator: %s\n", sim.Error().c_str());
-        std::exit(1);
-    }
+    const auto sim = StartBenchSim(dir, baud);
     Run run;
     {
         TForm1 form;
@@ -61,7 +53,7 @@ Run poll(uint32_t baud, const char* timeout, const char* period, int seconds, bo
 
         const auto start = std::chrono::steady_clock::now();
         const double cpu0 = processCpuSeconds();
-        const auto sim0 = sim.ServingCpuTime();
+        const auto sim0 = sim->ServingCpuTime();
         if (connect) form.Button4Click();
         // A plain event loop, as the program runs: QTest::qWait would wake 100 times a second.
         QEventLoop loop;
@@ -71,7 +63,7 @@ Run poll(uint32_t baud, const char* timeout, const char* period, int seconds, bo
         run.bad = form.Link.BadReplies;
         if (connect) form.Button4Click();
         run.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-        const double simCpu = std::chrono::duration<double>(sim.ServingCpuTime() - sim0).count();
+        const double simCpu = std::chrono::duration<double>(sim->ServingCpuTime() - sim0).count();
         run.cpuShare = (processCpuSeconds() - cpu0 - simCpu) / run.seconds;
     }
     modbus::ModbusRead::WaitForAllWorkers(std::chrono::seconds(3));

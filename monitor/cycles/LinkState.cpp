@@ -36,22 +36,25 @@ void LinkState::TimeOutActiveRead(CycleView& view, TimerId tick) {
     ++BadReplies;
 }
 
-std::string ResultLine(std::string_view result, int64_t good, int64_t bad) {
-    std::string line(result);
+namespace {
+// The two lines differ only in the gap before "Błędy".
+std::string CounterLine(std::string_view text, int64_t good, int64_t bad, std::string_view gap) {
+    std::string line(text);
     line += "                     Poprawne odpowiedzi : ";
     line += std::to_string(good);
-    line += "         Błędy : ";
+    line += gap;
+    line += "Błędy : ";
     line += std::to_string(bad);
     return line;
 }
+} // namespace
+
+std::string ResultLine(std::string_view result, int64_t good, int64_t bad) {
+    return CounterLine(result, good, bad, "         ");
+}
 
 std::string TimeoutLine(int64_t good, int64_t bad) {
-    std::string line(kReplyTimeoutText);
-    line += "                     Poprawne odpowiedzi : ";
-    line += std::to_string(good);
-    line += "        Błędy : ";
-    line += std::to_string(bad);
-    return line;
+    return CounterLine(kReplyTimeoutText, good, bad, "        ");
 }
 
 } // namespace monitor::cycles
