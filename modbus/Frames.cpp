@@ -5,9 +5,11 @@
 namespace modbus {
 
 namespace {
-constexpr KindParams kRead{0x03, 59, 0x83};
-constexpr KindParams kFile{0x14, 29, 0x94};
-constexpr KindParams kWrite{0x10, 8, 0x90};
+// The archive read is sent record after record: its short limits keep a
+// stuck port call from holding up the download.
+constexpr KindParams kRead{0x03, 59, 0x83, 10000, 10000};
+constexpr KindParams kFile{0x14, 29, 0x94, 10, 100};
+constexpr KindParams kWrite{0x10, 8, 0x90, 10000, 10000};
 
 struct KindTexts {
     std::string_view timeout;

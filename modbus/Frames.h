@@ -17,6 +17,8 @@ struct KindParams {
     uint8_t function;
     size_t expectedLength;     // E: length of a good reply
     uint8_t exceptionFunction; // X: function code of an exception reply
+    uint32_t readTimeoutMs;    // longest one read of the port may take
+    uint32_t writeTimeoutMs;   // longest one write of the port may take
 };
 
 const KindParams& Params(Kind kind);

@@ -1,12 +1,8 @@
 #include "Modbus.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <condition_variable>
-#include <poll.h>
-#include <sys/eventfd.h>
 #include <thread>
-#include <unistd.h>
 
 namespace modbus {
 
@@ -22,20 +18,6 @@ LiveCount& Live() {
     static auto* live = new LiveCount;
     return *live;
 }
-
-void DrainEvent(int fd) {
-    uint64_t value = 0;
-    while (::read(fd, &value, sizeof value) < 0 && errno == EINTR) {
-    }
-}
-
-int PollForever(pollfd* fds, nfds_t n) {
-    int rc;
-    do {
-        rc = ::poll(fds, n, -1);
-    } while (rc < 0 && errno == EINTR);
-    return rc;
-}
 } // namespace
 
 std::shared_ptr<ModbusRead> ModbusRead::Create() {
@@ -43,7 +25,6 @@ std::shared_ptr<ModbusRead> ModbusRead::Create() {
 }
 
 ModbusRead::ModbusRead() {
-    WakeFd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
     LiveCount& live = Live();
     std::lock_guard lock(live.mutex);
     ++live.count;
@@ -51,7 +32,6 @@ ModbusRead::ModbusRead() {
 
 ModbusRead::~ModbusRead() {
     Port.Close();
-    if (WakeFd >= 0) ::close(WakeFd);
     LiveCount& live = Live();
     std::lock_guard lock(live.mutex);
     --live.count;
@@ -87,20 +67,14 @@ void ModbusRead::Start() {
     std::thread([self = shared_from_this()] { self->RunTransaction(); }).detach();
 }
 
-void ModbusRead::Wake() {
-    const uint64_t one = 1;
-    // Cannot fail short of a closed descriptor; the flag itself is already set.
-    if (WakeFd >= 0 && ::write(WakeFd, &one, sizeof one) < 0) return;
-}
-
 void ModbusRead::SignalTimeout(int32_t value) {
     TimedOut.store(value, std::memory_order_release);
-    Wake();
+    WakeUp.Set();
 }
 
 void ModbusRead::Release() {
     Released.store(-1, std::memory_order_release);
-    Wake();
+    WakeUp.Set();
 }
 
 Trace ModbusRead::TraceLines() const {
@@ -142,6 +116,7 @@ void ModbusRead::Exchange(Kind kind) {
     Port.Open(PortName);
     TransactionDone.store(0, std::memory_order_release);
     const uint8_t stopBits = kind == Kind::WriteRegisters ? StopBits : kTwoStopBits;
+    Port.SetTimeouts(Params(kind).readTimeoutMs, Params(kind).writeTimeoutMs);
     Port.Configure(BaudRate, DataBits, Parity, stopBits);
     if (QuietMs > 0 && Port.IsOpen()) WaitForQuiet();
 
@@ -176,18 +151,12 @@ void ModbusRead::WaitForQuiet() {
     uint8_t dropped[256];
     for (;;) {
         if (TimedOut.load(std::memory_order_acquire) != 0) return;
-        pollfd fds[2] = {{WakeFd, POLLIN, 0}, {Port.Handle(), POLLIN, 0}};
-        int rc;
-        do {
-            rc = ::poll(fds, 2, static_cast<int>(QuietMs));
-        } while (rc < 0 && errno == EINTR);
-        if (rc <= 0) return; // silent long enough (or poll failed: nothing to wait for)
-        if (fds[0].revents != 0) DrainEvent(WakeFd);
-        if ((fds[1].revents & POLLIN) != 0) {
+        const SerialPort::WaitResult seen = Port.WaitForInput(WakeUp, static_cast<int>(QuietMs));
+        if (seen.readable) {
             while (Port.Read(dropped, sizeof dropped) > 0) {
             }
-        } else if ((fds[1].revents & (POLLHUP | POLLERR | POLLNVAL)) != 0) {
-            return; // a hung-up line brings nothing more
+        } else if (!seen.woken) {
+            return; // silent long enough, or a hung-up line that brings nothing more
         }
     }
 }
@@ -219,22 +188,19 @@ void ModbusRead::WaitForReply(Kind kind) {
         // seen at its fifth byte (slow line, bursty adapter) is waited for.
         if (IsCompleteException(kind, RxBuffer, BytesRead)) return;
 
-        pollfd fds[2] = {{WakeFd, POLLIN, 0}, {Port.Handle(), POLLIN, 0}};
-        PollForever(fds, watchPort ? 2 : 1);
-        if (fds[0].revents != 0) DrainEvent(WakeFd);
-        readable = watchPort && (fds[1].revents & POLLIN) != 0;
-        // A hung-up line stays "ready" forever: stop watching it and wait for TimedOut.
-        if (watchPort && !readable && (fds[1].revents & (POLLHUP | POLLERR | POLLNVAL)) != 0)
-            watchPort = false;
+        if (!watchPort) {
+            WakeUp.Wait(-1);
+            continue;
+        }
+        const SerialPort::WaitResult seen = Port.WaitForInput(WakeUp, -1);
+        readable = seen.readable;
+        // A hung-up line brings nothing more: wait for TimedOut alone.
+        if (seen.hungUp) watchPort = false;
     }
 }
 
 void ModbusRead::WaitForRelease() {
-    while (Released.load(std::memory_order_acquire) == 0) {
-        pollfd fd{WakeFd, POLLIN, 0};
-        PollForever(&fd, 1);
-        DrainEvent(WakeFd);
-    }
+    while (Released.load(std::memory_order_acquire) == 0) WakeUp.Wait(-1);
 }
 
 } // namespace modbus

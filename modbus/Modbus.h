@@ -10,6 +10,7 @@
 
 #include "Frames.h"
 #include "SerialPort.h"
+#include "Wake.h"
 
 #include <atomic>
 #include <chrono>
@@ -80,7 +81,6 @@ private:
     void WaitForQuiet();
     void WaitForReply(Kind kind);
     void WaitForRelease();
-    void Wake();
     void SetTx(std::string line);
     void SetRx(std::string line);
     void AppendRx(const uint8_t* bytes, size_t n);
@@ -103,7 +103,7 @@ private:
     uint8_t Parity = 0;
     std::string PortName;
 
-    int WakeFd = -1; // eventfd: SignalTimeout and Release wake the blocked worker
+    Wake WakeUp; // SignalTimeout and Release wake the blocked worker
     bool Started = false;
 };
 

@@ -1,4 +1,6 @@
-// A serial port on POSIX termios, opened for one exchange.
+// A serial port opened for one exchange. One interface; the build picks the
+// system's side: termios (SerialPortPosix.cpp) or the Win32 communications
+// calls (SerialPortWin32.cpp).
 #pragma once
 
 #include "Transaction.h"
@@ -6,18 +8,28 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
-#include <termios.h>
 
 namespace modbus {
 
-// "COM1" .. "COM12": a link of that name in the working directory when it
-// exists, else /dev/ttyS0 .. /dev/ttyS11. Any other name gives "".
+class Wake;
+
+// 1 .. 12 for "COM1" .. "COM12", else 0.
+int ComPortNumber(const std::string& name);
+
+// "COM1" .. "COM12" as a device of this system. POSIX: a link of that name in
+// the working directory when it exists, else /dev/ttyS0 .. /dev/ttyS11.
+// Windows: \\.\COM1 .. \\.\COM12. Any other name gives "".
 std::string ResolvePortName(const std::string& name);
 
-// A port name of the program ("COM1" .. "COM12") as above, or a device path
-// ("/dev/ttyUSB0", "/dev/serial/by-id/..."; a path must begin with "/" or
-// "./"). Anything else gives "".
+// A port name of the program ("COM1" .. "COM12") as above, or a device path:
+// POSIX "/dev/ttyUSB0", "/dev/serial/by-id/..." (beginning with "/" or
+// "./"); Windows "\\.\COM15". Anything else gives "".
 std::string ResolveDevice(const std::string& nameOrPath);
+
+// For help texts: the names a port may be given by here, and the same with
+// where the COM names lead.
+extern const char* const kPortNames;
+extern const char* const kPortNamesHelp;
 
 // What a port name leads to and whether the port can be opened now, without
 // changing anything on it (the program's own lock is taken only for a moment).
@@ -34,10 +46,6 @@ PortProbe ProbePort(const std::string& nameOrPath);
 // dialout group when permission is missing).
 std::string DescribeProbe(const PortProbe& probe);
 
-// The line settings applied by SerialPort::Configure, starting from the
-// port's current ones. False for a speed the port list does not offer.
-bool MakeLineSettings(termios& t, uint32_t baudRate, uint8_t dataBits, uint8_t parity, uint8_t stopBits);
-
 class SerialPort {
 public:
     SerialPort() = default;
@@ -45,18 +53,24 @@ public:
     SerialPort(const SerialPort&) = delete;
     SerialPort& operator=(const SerialPort&) = delete;
 
-    // Opens read/write, non-blocking, without becoming the controlling
-    // terminal, exclusively (flock and TIOCEXCL). False when absent or held,
-    // also when another program holds it with TIOCEXCL and we are root.
-    // The name is taken as ResolveDevice takes it.
+    // Opens for reading and writing by this program alone; false when the
+    // port is absent or held. POSIX: non-blocking, without becoming the
+    // controlling terminal, under flock and TIOCEXCL (also refused when
+    // another program holds TIOCEXCL and we are root). The name is taken as
+    // ResolveDevice takes it.
     bool Open(const std::string& portName);
-    bool IsOpen() const { return Fd >= 0; }
-    int Handle() const { return Fd; }
+    bool IsOpen() const { return Native != kClosed; }
+    // The open port's descriptor (POSIX) or handle (Windows).
+    std::intptr_t Handle() const { return Native; }
 
     // Raw 8-bit characters, the given speed, parity and stop bits, no flow
     // control, receiver parity check off, DTR and RTS off; stale input dropped.
     // False when the port refuses; the port then keeps its old settings.
     bool Configure(uint32_t baudRate, uint8_t dataBits, uint8_t parity, uint8_t stopBits);
+    // The longest one read and one write may take where the system limits
+    // each call (Windows). Reads are only of bytes already waiting, so the
+    // limits never hold up an exchange; a POSIX port needs none.
+    void SetTimeouts(uint32_t readTotalMs, uint32_t writeTotalMs);
 
     // Queues the bytes and returns at once with the count accepted.
     size_t Write(const uint8_t* data, size_t n);
@@ -64,11 +78,22 @@ public:
     size_t InputCount() const;
     // Reads up to n bytes that are already waiting; never blocks.
     size_t Read(uint8_t* data, size_t n);
+
+    struct WaitResult {
+        bool woken = false;    // the wake was set (and is taken)
+        bool readable = false; // input is waiting
+        bool hungUp = false;   // the line is gone: nothing more will come
+    };
+    // Blocks, without spinning, until input waits, the wake is set or
+    // timeoutMs have passed (-1: no limit).
+    WaitResult WaitForInput(Wake& wake, int timeoutMs);
+
     void Close();
 
 private:
-    int Fd = -1;
-    bool Exclusive = false;
+    static constexpr std::intptr_t kClosed = -1; // also INVALID_HANDLE_VALUE
+    std::intptr_t Native = kClosed;
+    bool Exclusive = false; // POSIX: TIOCEXCL is ours to clear on close
 };
 
 } // namespace modbus

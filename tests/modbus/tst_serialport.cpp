@@ -2,6 +2,7 @@
 // TIOCEXCL when root) and configuration.
 #include "PtyPair.h"
 #include "SerialPort.h"
+#include "SerialPortPosix.h"
 
 #include <QDir>
 #include <QTemporaryDir>
@@ -194,7 +195,7 @@ private slots:
         QVERIFY(!port.Configure(12345, 8, kNoParity, kOneStopBit)); // unsupported speed refused
         QVERIFY(port.Configure(19200, 8, kEvenParity, kTwoStopBits));
         termios t{};
-        QCOMPARE(tcgetattr(port.Handle(), &t), 0);
+        QCOMPARE(tcgetattr(static_cast<int>(port.Handle()), &t), 0);
         QCOMPARE(cfgetospeed(&t), speed_t(B19200));
         QCOMPARE(t.c_cflag & CSIZE, tcflag_t(CS8));
         QVERIFY(t.c_cflag & CSTOPB); // a pseudo-terminal drops parity itself, so that is checked below
@@ -203,7 +204,7 @@ private slots:
         QVERIFY(!(t.c_iflag & (IXON | IXOFF | INPCK)));
         QVERIFY(!(t.c_lflag & (ICANON | ECHO)));
         QVERIFY(port.Configure(9600, 8, kOddParity, kOneStopBit));
-        QCOMPARE(tcgetattr(port.Handle(), &t), 0);
+        QCOMPARE(tcgetattr(static_cast<int>(port.Handle()), &t), 0);
         QVERIFY(!(t.c_cflag & CSTOPB));
 
         // Stale bytes from before the exchange are dropped by Configure.

@@ -1,0 +1,25 @@
+// The Win32 side of SerialPort, for its tests.
+#pragma once
+
+#include "SerialPort.h"
+
+#include <cstdint>
+#include <windows.h>
+
+namespace modbus {
+
+// The probe's verdict on the error with which CreateFileA refused a port.
+// A port held by another program is refused with ERROR_ACCESS_DENIED.
+PortProbe::State StateOfOpenError(unsigned long error);
+
+// The device-control block Configure applies, from the port's current one:
+// speed, character format, and of the flags binary mode alone (no parity
+// check of received bytes, no flow control, DTR and RTS off). False for a
+// speed the port list does not offer.
+bool MakeCommState(DCB& dcb, uint32_t baudRate, uint8_t dataBits, uint8_t parity, uint8_t stopBits);
+
+// The passes of the wait for input, which looks at the input count after
+// each: how late a reply may be seen.
+inline constexpr int kShortestPassMs = 1, kLongestPassMs = 10;
+
+} // namespace modbus
