@@ -1,7 +1,7 @@
 // SerialPort on the Win32 communications calls.
 #include "SerialPortWin32.h"
 #include "Wake.h"
-#include "Win32Text.h"
+#include <Win32Text.h>
 
 #include <algorithm>
 #include <chrono>
@@ -29,7 +29,7 @@ HANDLE openForUse(PortProbe& probe) {
     if (port == INVALID_HANDLE_VALUE) {
         const DWORD error = ::GetLastError();
         probe.state = StateOfOpenError(error);
-        if (probe.state == PortProbe::State::OtherError) probe.reason = SystemErrorText(error);
+        if (probe.state == PortProbe::State::OtherError) probe.reason = model::SystemErrorText(error);
         return INVALID_HANDLE_VALUE;
     }
     DCB dcb{};

@@ -38,7 +38,7 @@ std::string FileErrorText(std::string_view action, std::string_view path, std::s
 
 bool FileExists(const std::string& path) {
     struct stat status {};
-    return ::stat(path.c_str(), &status) == 0;
+    return ::lstat(path.c_str(), &status) == 0;
 }
 
 Reading<std::string> ReadWholeFile(const std::string& path) {
@@ -107,6 +107,10 @@ Outcome CheckAppendable(const std::string& path) {
 
 void RemoveFile(const std::string& path) {
     ::unlink(path.c_str());
+}
+
+std::FILE* OpenFile(const std::string& path, const char* mode) {
+    return std::fopen(path.c_str(), mode);
 }
 
 } // namespace model

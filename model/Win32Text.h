@@ -4,7 +4,7 @@
 #include <string>
 #include <string_view>
 
-namespace modbus {
+namespace model {
 
 std::wstring Utf8ToWide(std::string_view utf8);
 std::string WideToUtf8(std::wstring_view wide);
@@ -12,4 +12,4 @@ std::string WideToUtf8(std::wstring_view wide);
 // the final full stop and line end.
 std::string SystemErrorText(unsigned long code);
 
-} // namespace modbus
+} // namespace model

@@ -2,7 +2,7 @@
 
 #include <windows.h>
 
-namespace modbus {
+namespace model {
 
 std::wstring Utf8ToWide(std::string_view utf8) {
     if (utf8.empty()) return {};
@@ -36,4 +36,4 @@ std::string SystemErrorText(unsigned long code) {
     return WideToUtf8(text);
 }
 
-} // namespace modbus
+} // namespace model
