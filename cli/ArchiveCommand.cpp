@@ -1,16 +1,16 @@
 // vqt540 archive: the window's archive download into a new or an updated
 // export file, unattended.
 #include "Commands.h"
+#include "Platform.h"
 #include "TimerLoop.h"
 
 #include <ArchiveCycle.h>
+#include <FileIo.h>
 #include <Modbus.h>
 #include <Progress.h>
 #include <Worker.h>
 
-#include <filesystem>
 #include <iostream>
-#include <unistd.h>
 
 namespace cli {
 
@@ -27,7 +27,7 @@ class DownloadView final : public archive::ArchiveView {
 public:
     DownloadView(const CommonOptions& common, const ArchiveOptions& options, TimerLoop& loop)
         : Common(common), Options(options), Separator(common.Separator()), Loop(loop),
-          Terminal(::isatty(STDERR_FILENO) == 1) {}
+          Terminal(StderrIsTerminal()) {}
 
     bool WriteFailed = false;
 
@@ -132,8 +132,7 @@ int RunArchive(const CommonOptions& common, const ArchiveOptions& options) {
     const bool update = !options.UpdatePath.empty();
     const std::string& path = update ? options.UpdatePath : options.NewPath;
     if (const int code = CheckPort(common.Port); code != kExitOk) return code;
-    std::error_code ignored;
-    if (!update && std::filesystem::exists(std::filesystem::symlink_status(path, ignored))) {
+    if (!update && model::fileio::FileExists(path)) {
         // The window asks before it empties a file; here nobody can answer.
         std::cerr << "vqt540: " << path << " exists; remove it first, or bring it up to date with --update\n";
         return kExitFile;

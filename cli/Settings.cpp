@@ -1,4 +1,5 @@
 #include "Settings.h"
+#include "Platform.h"
 
 #include <ArchiveCycle.h>
 #include <ConfigFile.h>
@@ -9,11 +10,9 @@
 
 #include <algorithm>
 #include <cctype>
-#include <chrono>
 #include <clocale>
 #include <cstdio>
 #include <cstdlib>
-#include <ctime>
 #include <iostream>
 #include <optional>
 
@@ -59,15 +58,10 @@ CommonFlags AddCommonOptions(CLI::App& app, CommonOptions& o) {
     const CLI::Validator portName(
         [](std::string& name) {
             if (!modbus::ResolveDevice(name).empty()) return std::string();
-            return "\"" + name + "\" is no port: COM1 ... COM12 or a device path beginning with / or ./";
+            return "\"" + name + "\" is no port: " + modbus::kPortNames;
         },
         "");
-    flags.Port =
-        app.add_option("--port", o.Port,
-                       "COM1 ... COM12 (a link of that name in the working directory, else /dev/ttyS0 ... "
-                       "/dev/ttyS11) or a device path beginning with / or ./")
-            ->check(portName)
-            ->capture_default_str();
+    flags.Port = app.add_option("--port", o.Port, modbus::kPortNamesHelp)->check(portName)->capture_default_str();
     flags.Address = app.add_option("--address", o.Address, "slave address of the meter")
                         ->check(CLI::Range(modbus::kLowestAddress, modbus::kHighestAddress))
                         ->capture_default_str();
@@ -230,23 +224,7 @@ std::string LocaleDecimalSeparator() {
 }
 
 std::string IsoLocalTimeNow() {
-    const auto now = std::chrono::system_clock::now();
-    const std::time_t seconds = std::chrono::system_clock::to_time_t(now);
-    const auto millis =
-        std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count() % 1000;
-    std::tm local{};
-    localtime_r(&seconds, &local);
-    char stamp[32];
-    std::strftime(stamp, sizeof stamp, "%Y-%m-%dT%H:%M:%S", &local);
-    char zone[8];
-    std::strftime(zone, sizeof zone, "%z", &local); // +0200
-    std::string text = stamp;
-    char fraction[8];
-    std::snprintf(fraction, sizeof fraction, ".%03d", static_cast<int>(millis));
-    text += fraction;
-    const std::string offset = zone;
-    text += offset.size() == 5 ? offset.substr(0, 3) + ":" + offset.substr(3) : offset;
-    return text;
+    return IsoTimestamp(LocalTimeNow());
 }
 
 } // namespace cli

@@ -1,8 +1,5 @@
 #include "TimerLoop.h"
 
-#include <cstdlib>
-#include <pthread.h>
-
 namespace cli {
 
 void LoopWake::Notify() {
@@ -61,33 +58,6 @@ TimerLoop::Event TimerLoop::Next() {
         if (t.Due < now) t.Due = now + interval;
         return static_cast<Event>(next);
     }
-}
-
-SignalStop::SignalStop(std::shared_ptr<LoopWake> wake) {
-    sigset_t signals;
-    sigemptyset(&signals);
-    sigaddset(&signals, SIGINT);
-    sigaddset(&signals, SIGTERM);
-    pthread_sigmask(SIG_BLOCK, &signals, &Previous);
-    Waiter = std::thread([this, signals, wake = std::move(wake)] {
-        bool asked = false;
-        for (;;) {
-            int number = 0;
-            if (sigwait(&signals, &number) != 0) continue;
-            if (Closing.load()) return;
-            // The user insists: no more waiting for the cycle to wind down.
-            if (asked) std::_Exit(128 + number);
-            asked = true;
-            wake->RequestStop();
-        }
-    });
-}
-
-SignalStop::~SignalStop() {
-    Closing.store(true);
-    pthread_kill(Waiter.native_handle(), SIGTERM);
-    Waiter.join();
-    pthread_sigmask(SIG_SETMASK, &Previous, nullptr);
 }
 
 } // namespace cli

@@ -7,13 +7,10 @@
 #include <CycleView.h>
 
 #include <array>
-#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <memory>
 #include <mutex>
-#include <signal.h>
-#include <thread>
 
 namespace cli {
 
@@ -65,9 +62,11 @@ private:
     std::shared_ptr<LoopWake> Shared;
 };
 
-// While it lives, SIGINT and SIGTERM ask the loop to stop instead of ending
-// the program; a second one ends it at once. Must be created before any
-// other thread, so that every thread leaves the signals to it.
+// While it lives, SIGINT and SIGTERM (Windows: Ctrl-C, Ctrl-Break, the
+// console closing, logging off, shutting down) ask the loop to stop instead
+// of ending the program; a second Ctrl-C ends it at once. Must be created
+// before any other thread, so that every thread leaves the signals to it.
+// Defined with the system's other parts (Platform*.cpp).
 class SignalStop {
 public:
     explicit SignalStop(std::shared_ptr<LoopWake> wake);
@@ -76,9 +75,8 @@ public:
     SignalStop& operator=(const SignalStop&) = delete;
 
 private:
-    sigset_t Previous{};
-    std::atomic<bool> Closing{false};
-    std::thread Waiter;
+    struct Waiting;
+    std::unique_ptr<Waiting> Impl;
 };
 
 } // namespace cli

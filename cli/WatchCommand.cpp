@@ -4,6 +4,7 @@
 
 #include <Cp1250.h>
 #include <Decode.h>
+#include <FileIo.h>
 #include <Modbus.h>
 #include <PollCycle.h>
 #include <Tables.h>
@@ -38,7 +39,7 @@ public:
             Out = stdout;
         } else {
             // Appended to, so that a watch started again goes on with the same table.
-            Out = std::fopen(csvPath.c_str(), "ab");
+            Out = model::fileio::OpenFile(csvPath, "ab");
             if (!Out) return "Plik " + csvPath + ": " + std::strerror(errno);
             Csv = true;
             Path = csvPath;

@@ -1,11 +1,14 @@
 // vqt540: the meter from the command line, for gateways without a desktop.
 // The same cycles as the window, driven by a loop of its own; no Qt.
 #include "Commands.h"
+#include "Platform.h"
 
 #include <CLI/CLI.hpp>
 
 #include <exception>
 #include <iostream>
+#include <string>
+#include <vector>
 
 namespace {
 constexpr int kLongestIntervalMs = 86400000;
@@ -14,6 +17,7 @@ constexpr int kLongestPeriodMs = 600000;
 
 int main(int argc, char** argv) {
     using namespace cli;
+    const ConsoleSession console;
     CLI::App app("VQT540 electromagnetic flowmeter on a serial line (MODBUS RTU): parameters, polling, "
                  "archive download.",
                  "vqt540");
@@ -76,7 +80,10 @@ int main(int argc, char** argv) {
     archive->footer(kExitCodeHelp);
 
     try {
-        app.parse(argc, argv);
+        std::vector<std::string> arguments = Utf8Arguments(argc, argv);
+        std::vector<char*> pointers;
+        for (std::string& argument : arguments) pointers.push_back(argument.data());
+        app.parse(static_cast<int>(pointers.size()), pointers.data());
     } catch (const CLI::ParseError& error) {
         const int code = app.exit(error);
         return code == 0 ? kExitOk : kExitUsage;
