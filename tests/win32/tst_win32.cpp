@@ -1,0 +1,257 @@
+// The Windows build's own parts, as plain code: Qt Test does not exist for
+// this build, and CTest runs it under Wine. What the Win32 calls give and how
+// the program reads them: the port's open errors, names and line settings,
+// the wake, the files with Polish names in binary mode, the local time's
+// offset. The tool as a whole runs under Wine against the simulator in
+// tests/cli/tst_cli_wine.
+#include <FileIo.h>
+#include <Platform.h>
+#include <SerialPortWin32.h>
+#include <Wake.h>
+#include <Win32Text.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace {
+
+int failures = 0;
+
+void Check(bool ok, const std::string& what) {
+    if (ok) return;
+    ++failures;
+    std::printf("FAIL: %s\n", what.c_str());
+}
+
+bool Contains(const std::string& text, const std::string& part) {
+    return text.find(part) != std::string::npos;
+}
+
+using modbus::PortProbe;
+
+void OpenErrors() {
+    using S = PortProbe::State;
+    const struct {
+        unsigned long error;
+        S state;
+        std::string says;
+    } rows[] = {
+        {ERROR_FILE_NOT_FOUND, S::Absent, ": brak takiego urządzenia."},
+        {ERROR_PATH_NOT_FOUND, S::Absent, ": brak takiego urządzenia."},
+        // Another program holds the port.
+        {ERROR_ACCESS_DENIED, S::Busy, ": zajęty przez inny program."},
+        {ERROR_SHARING_VIOLATION, S::Busy, ": zajęty przez inny program."},
+        // Anything else with the system's own words, without their full stop and line end.
+        {ERROR_GEN_FAILURE, S::OtherError,
+         ": nie można otworzyć (" + modbus::SystemErrorText(ERROR_GEN_FAILURE) + ")."},
+    };
+    for (const auto& r : rows) {
+        PortProbe probe{"COM3", "\\\\.\\COM3", "\\\\.\\COM3", modbus::StateOfOpenError(r.error), {}};
+        if (probe.state == S::OtherError) probe.reason = modbus::SystemErrorText(r.error);
+        const std::string text = modbus::DescribeProbe(probe);
+        Check(probe.state == r.state && text == "COM3 → \\\\.\\COM3" + r.says,
+              "open error " + std::to_string(r.error) + ": " + text);
+    }
+    const std::string words = modbus::SystemErrorText(ERROR_GEN_FAILURE);
+    Check(words.size() > 3 && words.back() != '.' && words.back() != '\n' && !Contains(words, "błąd"),
+          "the system's words for an error: " + words);
+
+    // What Wine gives for a port that is not there and for a device that is no port.
+    const struct {
+        const char* name;
+        S state;
+    } probes[] = {{"\\\\.\\COM199", S::Absent},
+                  {"\\\\.\\NUL", S::NotATerminal},
+                  {"COM13", S::BadName},
+                  {"/dev/ttyS0", S::BadName}};
+    for (const auto& p : probes) {
+        const PortProbe probe = modbus::ProbePort(p.name);
+        Check(probe.state == p.state,
+              std::string("probe of ") + p.name + ": " + modbus::DescribeProbe(probe));
+    }
+}
+
+void PortNames() {
+    const struct {
+        const char* name;
+        const char* device;
+    } rows[] = {{"COM1", "\\\\.\\COM1"},
+                {"COM12", "\\\\.\\COM12"},
+                {"COM13", ""},
+                {"COM01", ""},
+                {"com1", ""},
+                {"\\\\.\\COM15", "\\\\.\\COM15"},
+                {"\\\\.\\", ""},
+                {"/dev/ttyS0", ""},
+                {"./COM1", ""}};
+    for (const auto& r : rows)
+        Check(modbus::ResolveDevice(r.name) == r.device,
+              std::string("device of ") + r.name + ": " + modbus::ResolveDevice(r.name));
+}
+
+void LineSettings() {
+    // From a port an earlier program left with flow control, parity checking
+    // and the modem lines in handshake.
+    DCB old{};
+    old.DCBlength = sizeof old;
+    old.BaudRate = 2400;
+    old.fParity = old.fOutxCtsFlow = old.fOutxDsrFlow = old.fDsrSensitivity = TRUE;
+    old.fTXContinueOnXoff = old.fOutX = old.fInX = old.fErrorChar = old.fNull = old.fAbortOnError = TRUE;
+    old.fDtrControl = DTR_CONTROL_HANDSHAKE;
+    old.fRtsControl = RTS_CONTROL_TOGGLE;
+    old.fBinary = FALSE;
+    old.XonChar = 0x11;
+    old.ErrorChar = '?';
+    const struct {
+        uint32_t baud;
+        uint8_t parity, stopBits;
+        BYTE dcbParity, dcbStopBits;
+    } rows[] = {{115200, modbus::kEvenParity, modbus::kOneStopBit, EVENPARITY, ONESTOPBIT},
+                {9600, modbus::kOddParity, modbus::kTwoStopBits, ODDPARITY, TWOSTOPBITS},
+                {1200, modbus::kNoParity, modbus::kTwoStopBits, NOPARITY, TWOSTOPBITS}};
+    for (const auto& r : rows) {
+        DCB d = old;
+        const bool made = modbus::MakeCommState(d, r.baud, 8, r.parity, r.stopBits);
+        const bool flagsOff = !d.fParity && !d.fOutxCtsFlow && !d.fOutxDsrFlow && !d.fDsrSensitivity &&
+                              !d.fTXContinueOnXoff && !d.fOutX && !d.fInX && !d.fErrorChar && !d.fNull &&
+                              !d.fAbortOnError && d.fDtrControl == DTR_CONTROL_DISABLE &&
+                              d.fRtsControl == RTS_CONTROL_DISABLE;
+        Check(made && d.BaudRate == r.baud && d.ByteSize == 8 && d.Parity == r.dcbParity &&
+                  d.StopBits == r.dcbStopBits && d.fBinary && flagsOff,
+              "line settings at " + std::to_string(r.baud));
+        Check(d.XonChar == 0x11 && d.ErrorChar == '?', "the other fields are the port's own");
+    }
+    for (const uint32_t refused : {0u, 300u, 230400u}) {
+        DCB d = old;
+        Check(!modbus::MakeCommState(d, refused, 8, 0, 0) && d.BaudRate == 2400,
+              "speed " + std::to_string(refused) + " refused, the block left alone");
+    }
+}
+
+void WakeUp() {
+    using Clock = std::chrono::steady_clock;
+    modbus::Wake wake;
+    wake.Set();
+    wake.Set();
+    Check(wake.Take() && !wake.Take(), "one take takes every set before it");
+    const auto before = Clock::now();
+    Check(!wake.Wait(40), "a wait without a set times out");
+    Check(Clock::now() - before >= std::chrono::milliseconds(30), "and waits its time");
+    // The worker's wait with the port closed ends by the wake alone, at once.
+    modbus::SerialPort port;
+    std::thread setter([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        wake.Set();
+    });
+    const auto start = Clock::now();
+    const modbus::SerialPort::WaitResult seen = port.WaitForInput(wake, -1);
+    const auto took = Clock::now() - start;
+    setter.join();
+    Check(seen.woken && !seen.readable && took < std::chrono::seconds(2), "a set ends the wait for input");
+}
+
+// Every file of the folder by its wide name.
+std::vector<std::wstring> Listing(const std::wstring& folder) {
+    std::vector<std::wstring> names;
+    WIN32_FIND_DATAW found;
+    const HANDLE find = ::FindFirstFileW((folder + L"\\*").c_str(), &found);
+    if (find == INVALID_HANDLE_VALUE) return names;
+    do {
+        const std::wstring name = found.cFileName;
+        if (name != L"." && name != L"..") names.push_back(name);
+    } while (::FindNextFileW(find, &found));
+    ::FindClose(find);
+    return names;
+}
+
+void Files() {
+    namespace io = model::fileio;
+    wchar_t temp[MAX_PATH];
+    ::GetTempPathW(MAX_PATH, temp);
+    const std::wstring folder =
+        std::wstring(temp) + L"vqt540-test-" + std::to_wstring(::GetCurrentProcessId());
+    ::CreateDirectoryW(folder.c_str(), nullptr);
+    const std::string dir = modbus::WideToUtf8(folder);
+    const std::string file = dir + "\\pomiar-zażółć.csv";
+    const std::string table = "Nr logu\r\n0;2024-05-01\r\n1;a\nb\r\n";
+
+    std::string content;
+    Check(io::WriteWholeFile(file, table).empty() && io::ReadWholeFile(file, content).empty() &&
+              content == table,
+          "bytes written are the bytes read: CR LF once, a lone LF left alone");
+    // The name reaches the disk as the user wrote it, not in the ANSI code page.
+    Check(Listing(folder) == std::vector<std::wstring>{L"pomiar-za\u017C\u00F3\u0142\u0107.csv"},
+          "the Polish name on the disk");
+    Check(io::FileExists(file) && io::CheckAppendable(file).empty(), "the file is there and appendable");
+
+    Check(io::ReplaceWholeFile(file, {"Nr logu\r\n", "5;x\r\n"}).empty() &&
+              io::ReadWholeFile(file, content).empty() && content == "Nr logu\r\n5;x\r\n",
+          "replaced whole");
+    Check(Listing(folder).size() == 1, "nothing left beside the replaced file");
+
+    // A folder in the file's place cannot be replaced: it stays, and nothing is left beside it.
+    const std::string folderInPlace = dir + "\\katalog-ł.csv";
+    ::CreateDirectoryW(modbus::Utf8ToWide(folderInPlace).c_str(), nullptr);
+    const std::string refused = io::ReplaceWholeFile(folderInPlace, {"a", "b"});
+    Check(!refused.empty() && io::FileExists(folderInPlace) && Listing(folder).size() == 2,
+          "a folder in the file's place: " + refused);
+    ::RemoveDirectoryW(modbus::Utf8ToWide(folderInPlace).c_str());
+    const std::string gone = dir + "\\brak\\plik.csv";
+    Check(!io::ReplaceWholeFile(gone, {"a"}).empty() && !io::CheckAppendable(gone).empty() &&
+              !io::ReadWholeFile(gone, content).empty() && !io::FileExists(gone),
+          "the folder is gone: every operation says so");
+
+    // stdio for the watch table: appended in binary mode.
+    if (std::FILE* f = io::OpenFile(file, "ab")) {
+        std::fputs("6;y\r\n", f);
+        std::fclose(f);
+    }
+    Check(io::ReadWholeFile(file, content).empty() && content == "Nr logu\r\n5;x\r\n6;y\r\n",
+          "appended through stdio");
+
+    Check(io::RemoveFile(file).empty() && !io::FileExists(file) && !io::RemoveFile(file).empty(),
+          "removed once");
+    ::RemoveDirectoryW(folder.c_str());
+}
+
+void Times() {
+    const struct {
+        int offset;
+        const char* text;
+    } rows[] = {{120, "2024-06-01T14:05:09.007+02:00"},
+                {0, "2024-06-01T14:05:09.007+00:00"},
+                {345, "2024-06-01T14:05:09.007+05:45"},
+                {-210, "2024-06-01T14:05:09.007-03:30"},
+                {-30, "2024-06-01T14:05:09.007-00:30"}};
+    for (const auto& r : rows) {
+        cli::LocalTimestamp t{2024, 6, 1, 14, 5, 9, 7, r.offset};
+        Check(cli::IsoTimestamp(t) == r.text, "ISO time " + cli::IsoTimestamp(t));
+    }
+    // The system's zone, not the C runtime's reading of TZ (CTest sets a zone
+    // with a quarter-hour offset; Wine passes it to Windows).
+    SYSTEMTIME utc{};
+    ::GetSystemTime(&utc);
+    const cli::LocalTimestamp now = cli::LocalTimeNow();
+    const int localMinute = now.Hour * 60 + now.Minute, utcMinute = utc.wHour * 60 + utc.wMinute;
+    Check((localMinute - utcMinute - now.UtcOffsetMinutes + 2 * 1440 + 1) % 1440 <= 2,
+          "local time is UTC and the offset: " + cli::IsoTimestamp(now));
+    if (const char* zone = std::getenv("TZ"); zone && std::string(zone) == "Asia/Kathmandu")
+        Check(now.UtcOffsetMinutes == 345, "Kathmandu's offset: " + cli::IsoTimestamp(now));
+}
+
+} // namespace
+
+int main() {
+    OpenErrors();
+    PortNames();
+    LineSettings();
+    WakeUp();
+    Files();
+    Times();
+    std::printf("%s: %d failed\n", failures == 0 ? "PASS" : "FAIL", failures);
+    return failures == 0 ? 0 : 1;
+}
