@@ -13,19 +13,25 @@ struct ToolRun {
     QByteArray err;
 };
 
-inline void StartTool(QProcess& p, const QString& dir, const QStringList& args,
-                      const QProcessEnvironment& env = QProcessEnvironment::systemEnvironment()) {
+// Any program (the Windows tool runs as wine and its arguments).
+inline void StartProgram(QProcess& p, const QString& program, const QString& dir, const QStringList& args,
+                         const QProcessEnvironment& env = QProcessEnvironment::systemEnvironment()) {
     p.setWorkingDirectory(dir);
     p.setProcessEnvironment(env);
-    p.start(QStringLiteral(VQT_CLI_PROGRAM), args);
+    p.start(program, args);
 }
 
-inline ToolRun RunTool(const QString& dir, const QStringList& args,
-                       const QProcessEnvironment& env = QProcessEnvironment::systemEnvironment(),
-                       const std::function<void()>& asChild = {}) {
+inline void StartTool(QProcess& p, const QString& dir, const QStringList& args,
+                      const QProcessEnvironment& env = QProcessEnvironment::systemEnvironment()) {
+    StartProgram(p, QStringLiteral(VQT_CLI_PROGRAM), dir, args, env);
+}
+
+inline ToolRun RunProgram(const QString& program, const QString& dir, const QStringList& args,
+                          const QProcessEnvironment& env = QProcessEnvironment::systemEnvironment(),
+                          const std::function<void()>& asChild = {}) {
     QProcess p;
     if (asChild) p.setChildProcessModifier(asChild);
-    StartTool(p, dir, args, env);
+    StartProgram(p, program, dir, args, env);
     ToolRun run;
     if (!p.waitForFinished(120000) || p.exitStatus() != QProcess::NormalExit) {
         p.kill();
@@ -37,4 +43,10 @@ inline ToolRun RunTool(const QString& dir, const QStringList& args,
     run.out = p.readAllStandardOutput();
     run.err = p.readAllStandardError();
     return run;
+}
+
+inline ToolRun RunTool(const QString& dir, const QStringList& args,
+                       const QProcessEnvironment& env = QProcessEnvironment::systemEnvironment(),
+                       const std::function<void()>& asChild = {}) {
+    return RunProgram(QStringLiteral(VQT_CLI_PROGRAM), dir, args, env, asChild);
 }
