@@ -10,6 +10,7 @@ packages=(
   qt6-charts-dev libqt6opengl6-dev
   libjpeg62-turbo-dev libcli11-dev nlohmann-json3-dev
   xvfb xauth x11-utils imagemagick procps
+  g++-mingw-w64-x86-64 wine wine64
 )
 
 missing=()
