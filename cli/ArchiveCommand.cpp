@@ -132,7 +132,7 @@ int RunArchive(const CommonOptions& common, const ArchiveOptions& options) {
     const bool update = !options.UpdatePath.empty();
     const std::string& path = update ? options.UpdatePath : options.NewPath;
     if (const int code = CheckPort(common.Port); code != kExitOk) return code;
-    if (!update && model::fileio::FileExists(path)) {
+    if (!update && model::FileExists(path)) {
         // The window asks before it empties a file; here nobody can answer.
         std::cerr << "vqt540: " << path << " exists; remove it first, or bring it up to date with --update\n";
         return kExitFile;

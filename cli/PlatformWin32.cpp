@@ -84,7 +84,7 @@ std::vector<std::string> Utf8Arguments(int argc, char** argv) {
     wchar_t** wide = ::CommandLineToArgvW(::GetCommandLineW(), &count);
     if (wide == nullptr) return std::vector<std::string>(argv, argv + argc);
     std::vector<std::string> arguments;
-    for (int i = 0; i < count; ++i) arguments.push_back(modbus::WideToUtf8(wide[i]));
+    for (int i = 0; i < count; ++i) arguments.push_back(model::WideToUtf8(wide[i]));
     ::LocalFree(wide);
     return arguments;
 }

@@ -61,7 +61,8 @@ CommonFlags AddCommonOptions(CLI::App& app, CommonOptions& o) {
             return "\"" + name + "\" is no port: " + modbus::kPortNames;
         },
         "");
-    flags.Port = app.add_option("--port", o.Port, modbus::kPortNamesHelp)->check(portName)->capture_default_str();
+    flags.Port =
+        app.add_option("--port", o.Port, modbus::kPortNamesHelp)->check(portName)->capture_default_str();
     flags.Address = app.add_option("--address", o.Address, "slave address of the meter")
                         ->check(CLI::Range(modbus::kLowestAddress, modbus::kHighestAddress))
                         ->capture_default_str();

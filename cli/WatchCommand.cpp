@@ -39,7 +39,7 @@ public:
             Out = stdout;
         } else {
             // Appended to, so that a watch started again goes on with the same table.
-            Out = model::fileio::OpenFile(csvPath, "ab");
+            Out = model::OpenFile(csvPath, "ab");
             if (!Out) return "Plik " + csvPath + ": " + std::strerror(errno);
             Csv = true;
             Path = csvPath;

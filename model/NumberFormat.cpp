@@ -144,9 +144,14 @@ std::string FormatRatio(int64_t numerator, int64_t denominator, int decimals, in
 }
 
 Reading<int32_t> ReadWholeNumber(std::string_view text) {
-    const auto notANumber = [text] {
-        return Reading<int32_t>::Fail("'" + std::string(text) + "' nie jest poprawną liczbą całkowitą.");
+    // Built by appending: GCC 12 warns falsely about the copies of a chain of "+".
+    const auto fail = [text](std::string_view before, std::string_view after) {
+        std::string reason(before);
+        reason.append(text);
+        reason.append(after);
+        return Reading<int32_t>::Fail(std::move(reason));
     };
+    const auto notANumber = [&fail] { return fail("'", "' nie jest poprawną liczbą całkowitą."); };
     size_t i = 0;
     while (i < text.size() && text[i] == ' ') ++i;
     bool negative = false;
@@ -161,9 +166,7 @@ Reading<int32_t> ReadWholeNumber(std::string_view text) {
         n = std::max(n * 10 - (text[i] - '0'), kBeyond);
     }
     if (!negative) n = -n;
-    if (n < INT32_MIN || n > INT32_MAX)
-        return Reading<int32_t>::Fail("Liczba '" + std::string(text) +
-                                      "' jest poza zakresem liczb całkowitych.");
+    if (n < INT32_MIN || n > INT32_MAX) return fail("Liczba '", "' jest poza zakresem liczb całkowitych.");
     return {static_cast<int32_t>(n), {}};
 }
 

@@ -77,7 +77,7 @@ private slots:
         QTest::newRow("archive, a tenth of the requests lost") << "archive" << 0.1 << 0 << 0 << "";
         QTest::newRow("archive, replies split after 5 bytes") << "archive" << 0.0 << 15 << 0 << "";
         QTest::newRow("absent port") << "absent" << 0.0 << 0 << 10 << "brak takiego urządzenia";
-        QTest::newRow("silent meter") << "silent" << 0.0 << 0 << 3 << "Timeout przy odczycie danych";
+        QTest::newRow("silent meter") << "silent" << 0.0 << 0 << 3 << "Timeout odpowiedzi z przepływomierza";
         QTest::newRow("Ctrl-C during --update: unchanged")
             << "stop update" << 0.0 << 0 << 5 << "left unchanged";
         QTest::newRow("Ctrl-C during --new: deleted") << "stop new" << 0.0 << 0 << 5 << "deleted";

@@ -47,16 +47,16 @@ void OpenErrors() {
         {ERROR_SHARING_VIOLATION, S::Busy, ": zajęty przez inny program."},
         // Anything else with the system's own words, without their full stop and line end.
         {ERROR_GEN_FAILURE, S::OtherError,
-         ": nie można otworzyć (" + modbus::SystemErrorText(ERROR_GEN_FAILURE) + ")."},
+         ": nie można otworzyć (" + model::SystemErrorText(ERROR_GEN_FAILURE) + ")."},
     };
     for (const auto& r : rows) {
         PortProbe probe{"COM3", "\\\\.\\COM3", "\\\\.\\COM3", modbus::StateOfOpenError(r.error), {}};
-        if (probe.state == S::OtherError) probe.reason = modbus::SystemErrorText(r.error);
+        if (probe.state == S::OtherError) probe.reason = model::SystemErrorText(r.error);
         const std::string text = modbus::DescribeProbe(probe);
         Check(probe.state == r.state && text == "COM3 → \\\\.\\COM3" + r.says,
               "open error " + std::to_string(r.error) + ": " + text);
     }
-    const std::string words = modbus::SystemErrorText(ERROR_GEN_FAILURE);
+    const std::string words = model::SystemErrorText(ERROR_GEN_FAILURE);
     Check(words.size() > 3 && words.back() != '.' && words.back() != '\n' && !Contains(words, "błąd"),
           "the system's words for an error: " + words);
 
@@ -169,52 +169,50 @@ std::vector<std::wstring> Listing(const std::wstring& folder) {
 }
 
 void Files() {
-    namespace io = model::fileio;
+    namespace io = model;
     wchar_t temp[MAX_PATH];
     ::GetTempPathW(MAX_PATH, temp);
     const std::wstring folder =
         std::wstring(temp) + L"vqt540-test-" + std::to_wstring(::GetCurrentProcessId());
     ::CreateDirectoryW(folder.c_str(), nullptr);
-    const std::string dir = modbus::WideToUtf8(folder);
+    const std::string dir = model::WideToUtf8(folder);
     const std::string file = dir + "\\pomiar-zażółć.csv";
     const std::string table = "Nr logu\r\n0;2024-05-01\r\n1;a\nb\r\n";
 
-    std::string content;
-    Check(io::WriteWholeFile(file, table).empty() && io::ReadWholeFile(file, content).empty() &&
-              content == table,
+    Check(io::CreateWithContent(file, table) && io::ReadWholeFile(file).value == table,
           "bytes written are the bytes read: CR LF once, a lone LF left alone");
     // The name reaches the disk as the user wrote it, not in the ANSI code page.
     Check(Listing(folder) == std::vector<std::wstring>{L"pomiar-za\u017C\u00F3\u0142\u0107.csv"},
           "the Polish name on the disk");
-    Check(io::FileExists(file) && io::CheckAppendable(file).empty(), "the file is there and appendable");
+    Check(io::FileExists(file) && io::CheckAppendable(file), "the file is there and appendable");
 
-    Check(io::ReplaceWholeFile(file, {"Nr logu\r\n", "5;x\r\n"}).empty() &&
-              io::ReadWholeFile(file, content).empty() && content == "Nr logu\r\n5;x\r\n",
+    Check(io::ReplaceWholeFile(file, "Nr logu\r\n", "5;x\r\n") &&
+              io::ReadWholeFile(file).value == "Nr logu\r\n5;x\r\n",
           "replaced whole");
     Check(Listing(folder).size() == 1, "nothing left beside the replaced file");
 
     // A folder in the file's place cannot be replaced: it stays, and nothing is left beside it.
     const std::string folderInPlace = dir + "\\katalog-ł.csv";
-    ::CreateDirectoryW(modbus::Utf8ToWide(folderInPlace).c_str(), nullptr);
-    const std::string refused = io::ReplaceWholeFile(folderInPlace, {"a", "b"});
-    Check(!refused.empty() && io::FileExists(folderInPlace) && Listing(folder).size() == 2,
-          "a folder in the file's place: " + refused);
-    ::RemoveDirectoryW(modbus::Utf8ToWide(folderInPlace).c_str());
+    ::CreateDirectoryW(model::Utf8ToWide(folderInPlace).c_str(), nullptr);
+    const model::Outcome refused = io::ReplaceWholeFile(folderInPlace, "a", "b");
+    Check(!refused && io::FileExists(folderInPlace) && Listing(folder).size() == 2,
+          "a folder in the file's place: " + refused.error);
+    ::RemoveDirectoryW(model::Utf8ToWide(folderInPlace).c_str());
     const std::string gone = dir + "\\brak\\plik.csv";
-    Check(!io::ReplaceWholeFile(gone, {"a"}).empty() && !io::CheckAppendable(gone).empty() &&
-              !io::ReadWholeFile(gone, content).empty() && !io::FileExists(gone),
+    Check(!io::ReplaceWholeFile(gone, "a") && !io::CheckAppendable(gone) && !io::ReadWholeFile(gone) &&
+              !io::FileExists(gone),
           "the folder is gone: every operation says so");
+    Check(io::ReplaceWholeFile(gone, "a").error.find(gone) != std::string::npos, "the error names the file");
 
     // stdio for the watch table: appended in binary mode.
     if (std::FILE* f = io::OpenFile(file, "ab")) {
         std::fputs("6;y\r\n", f);
         std::fclose(f);
     }
-    Check(io::ReadWholeFile(file, content).empty() && content == "Nr logu\r\n5;x\r\n6;y\r\n",
-          "appended through stdio");
+    Check(io::ReadWholeFile(file).value == "Nr logu\r\n5;x\r\n6;y\r\n", "appended through stdio");
 
-    Check(io::RemoveFile(file).empty() && !io::FileExists(file) && !io::RemoveFile(file).empty(),
-          "removed once");
+    io::RemoveFile(file);
+    Check(!io::FileExists(file), "removed");
     ::RemoveDirectoryW(folder.c_str());
 }
 
