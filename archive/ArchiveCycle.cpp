@@ -43,11 +43,19 @@ void ArchiveCycle::ArchiveButton() {
 }
 
 bool ArchiveCycle::AskToStop() {
-    // The timers keep running while a question is open: the download may
-    // end meanwhile, and then the answers change nothing.
-    if (!View.Ask("Zakończyć odczyt danych ?") || !ArchiveRunning()) return false;
-    const bool save = View.Ask("Zapisać odczytane dane do pliku ?");
-    if (!ArchiveRunning()) return false;
+    // The timers keep running while a question is open. When the archive is
+    // read to its end meanwhile, the question closes itself, the next one is
+    // not asked, and the finish (which saves all that was read) comes only
+    // now, so that its message does not open over the question.
+    Asking = true;
+    const bool stop = View.Ask("Zakończyć odczyt danych ?");
+    const bool save = stop && Current != State::Ending && View.Ask("Zapisać odczytane dane do pliku ?");
+    Asking = false;
+    if (Current == State::Ending) {
+        SaveArchive = true;
+        return true;
+    }
+    if (!stop || !ArchiveRunning()) return false;
     SaveArchive = save;
     return true;
 }
@@ -130,6 +138,8 @@ void ArchiveCycle::StartArchiveDownload() {
     ArchiveRecordNumber = 0;
     QuietNext = false;
     DownloadStart = View.NowMs();
+    Facts = {};
+    if (AppendMode) Facts.FileLastMinute = RecordMinute(LastFileDate, LastFileTime);
     StartArchiveRequest();
     ArchiveLines.clear();
     View.StopTimer(TimerId::Timer4);
@@ -205,6 +215,11 @@ void ArchiveCycle::Completion(int64_t elapsedMs) {
     ReportProgress();
 
     if (ArchiveEnd) {
+        if (Asking) {
+            Current = State::Ending;
+            View.CancelQuestion();
+            return;
+        }
         SaveArchive = true;
         FinishArchiveDownload();
         return;
@@ -226,12 +241,25 @@ void ArchiveCycle::StoreRecord(const ArchiveRecord& record) {
     const std::string_view time = RecordTimeField(line);
     // Byte-wise text comparisons, not date arithmetic.
     if (date <= kEndMarkerDate) ArchiveEnd = true;
+    if (!ArchiveEnd) Count(RecordMinute(date, time));
     bool accepted = !ArchiveEnd;
     if (accepted && AppendMode)
         accepted = date > std::string_view(LastFileDate) ||
                    (date == std::string_view(LastFileDate) && time > std::string_view(LastFileTime));
     if (accepted) ArchiveLines.push_back(line);
+    Facts.NewRecords = static_cast<int>(ArchiveLines.size());
     Advance();
+}
+
+void ArchiveCycle::Count(std::optional<int64_t> minute) {
+    ++Facts.RecordsRead;
+    if (!minute) return; // a damaged date tells nothing of the rest
+    if (!Facts.FirstMinute) Facts.FirstMinute = minute;
+    if (Facts.LastMinute) {
+        if (*minute < *Facts.LastMinute) Facts.WentRound = true;
+        if (*minute > *Facts.LastMinute) Facts.LastGapMinutes = *minute - *Facts.LastMinute;
+    }
+    Facts.LastMinute = minute;
 }
 
 void ArchiveCycle::Advance() {
@@ -261,7 +289,7 @@ void ArchiveCycle::FinishArchiveDownload() {
     View.StopTimer(TimerId::Timer4);
     View.StopTimer(TimerId::Timer3);
     ArchiveEnd = false;
-    View.ShowProgress(false, 0, 0, -1);
+    View.ShowProgress({});
     View.SetSettingControlsEnabled(true);
     if (SaveArchive) {
         WriteArchiveLines();
@@ -301,10 +329,21 @@ void ArchiveCycle::WriteArchiveLines() {
 
 void ArchiveCycle::ReportProgress() {
     if (!ArchiveRunning()) return;
-    const int read = recordsRead();
-    const int64_t spent = View.NowMs() - DownloadStart;
-    const int64_t left = read > 0 ? spent * (kMostRecords - read) / read : -1;
-    View.ShowProgress(true, read, ArchiveFileNumber, left);
+    Facts.ElapsedMs = View.NowMs() - DownloadStart;
+    Facts.NowMinute = View.LocalMinuteNow();
+    if (const std::optional<int> code = View.ArchivePeriodCode())
+        Facts.PeriodMinutes = ArchivePeriodMinutes(*code);
+    DownloadProgress progress;
+    progress.Running = true;
+    progress.RecordsRead = Facts.RecordsRead;
+    progress.File = ArchiveFileNumber;
+    progress.Update = AppendMode;
+    progress.NewRecords = Facts.NewRecords;
+    if (Facts.ElapsedMs > 0)
+        progress.RecordsPerSecond = 1000.0 * Facts.RecordsRead / static_cast<double>(Facts.ElapsedMs);
+    progress.Estimate = EstimateProgress(Facts);
+    progress.NowMinute = Facts.NowMinute;
+    View.ShowProgress(progress);
 }
 
 } // namespace archive

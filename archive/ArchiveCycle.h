@@ -8,6 +8,7 @@
 // length of a timer tick, and the tests can step time by hand.
 #pragma once
 
+#include "Progress.h"
 #include "RecordLine.h"
 
 #include <LinkState.h>
@@ -41,10 +42,14 @@ public:
     virtual monitor::cycles::Reading<int32_t> ReadTimeout() = 0;
     // The yes/no question of a user stop; true for "TAK".
     virtual bool Ask(const std::string& question) = 0;
-    // Where the download stands: records read (of kMostRecords), the file
-    // being read, the time left at the current rate (-1: not known yet).
-    // Called with `running` false when the download ends.
-    virtual void ShowProgress(bool running, int recordsRead, int file, int64_t msLeft) = 0;
+    // Closes the question that is open, as "NIE": its answer no longer matters.
+    virtual void CancelQuestion() {}
+    // The meter's archive period code from its last good read, if there was one.
+    virtual std::optional<int> ArchivePeriodCode() { return std::nullopt; }
+    // The PC's local time as minutes since 1970 (the records' clock).
+    virtual int64_t LocalMinuteNow() = 0;
+    // Where the download stands; with Running false when it ends.
+    virtual void ShowProgress(const DownloadProgress& progress) = 0;
     // A write of the export failed (the text says where and why): the
     // downloaded lines are offered for another file; empty when declined.
     virtual std::string ChooseOtherFile(const std::string& error) = 0;
@@ -62,7 +67,9 @@ public:
 
 class ArchiveCycle {
 public:
-    enum class State { Idle, Choosing, Waiting, TimedOut, Pacing };
+    // Ending: the archive was read to its end while a stop question was
+    // open; the finish waits for the question to close.
+    enum class State { Idle, Choosing, Waiting, TimedOut, Pacing, Ending };
 
     // stopPolling ends the polling, if it runs, before the export window opens.
     ArchiveCycle(monitor::cycles::LinkState& link, modbus::TransactionFactory factory, ArchiveView& view,
@@ -86,7 +93,8 @@ public:
 
     State state() const { return Current; }
     bool ArchiveRunning() const {
-        return Current == State::Waiting || Current == State::TimedOut || Current == State::Pacing;
+        return Current == State::Waiting || Current == State::TimedOut || Current == State::Pacing ||
+               Current == State::Ending;
     }
     int recordsRead() const;
 
@@ -109,6 +117,7 @@ private:
     void FinishArchiveDownload();
     void Completion(int64_t elapsedMs);
     void StoreRecord(const ArchiveRecord& record);
+    void Count(std::optional<int64_t> minute);
     void Advance();
     bool AskToStop();
     void WriteArchiveLines();
@@ -121,11 +130,13 @@ private:
     ArchiveView& View;
     std::function<void()> StopPolling;
     State Current = State::Idle;
+    bool Asking = false; // a stop question is open
 
     int64_t RequestStart = 0;    // when the request in flight started
     uint32_t RequestQuietMs = 0; // the silence it waits for before sending
     bool QuietNext = false;      // the last request failed: the next waits for silence
     int64_t DownloadStart = 0;
+    DownloadFacts Facts; // of the download running
     // The last values that could be read: a field the user is typing in
     // does not stop a download.
     int32_t LastTimeoutMs = 1000;

@@ -60,9 +60,9 @@ public:
     }
 
     // Progress for a person watching; a cron job's stderr gets none of it.
-    void ShowProgress(bool running, int recordsRead, int file, int64_t msLeft) override {
+    void ShowProgress(const archive::DownloadProgress& p) override {
         if (!Terminal) return;
-        if (!running) {
+        if (!p.Running) {
             if (Shown) std::cerr << '\n';
             Shown = false;
             return;
@@ -71,11 +71,12 @@ public:
         if (Shown && now - LastShown < kProgressEvery) return;
         LastShown = now;
         Shown = true;
-        std::string line = "\r\033[Kvqt540: " + std::to_string(recordsRead) + " of at most " +
-                           std::to_string(archive::kMostRecords) + " records (file " + std::to_string(file) +
-                           " of 4)";
-        if (msLeft >= 0) line += ", at most " + archive::DurationText(msLeft) + " left";
-        std::cerr << line << std::flush;
+        std::cerr << "\r\033[Kvqt540: " << ProgressLine(p) << std::flush;
+    }
+
+    int64_t LocalMinuteNow() override {
+        const LocalTimestamp t = LocalTimeNow();
+        return archive::CivilMinute(t.Year, t.Month, t.Day, t.Hour, t.Minute);
     }
 
 private:
@@ -89,6 +90,29 @@ private:
 };
 
 enum class End { Complete, GaveUp, Interrupted };
+
+} // namespace
+
+std::string ProgressLine(const archive::DownloadProgress& p) {
+    const archive::ProgressEstimate& e = p.Estimate;
+    std::string line = std::to_string(p.RecordsRead) + " records";
+    if (e.RecordsLeft) line += " of about " + std::to_string(p.RecordsRead + *e.RecordsLeft);
+    line += " (file " + std::to_string(p.File) + " of 4";
+    if (p.RecordsPerSecond > 0)
+        line += ", " + std::to_string(static_cast<int>(p.RecordsPerSecond + 0.5)) + "/s";
+    line += ")";
+    if (p.Update) {
+        line += ", " + std::to_string(p.NewRecords);
+        if (e.NewExpected) line += " of about " + std::to_string(*e.NewExpected);
+        line += " new";
+    }
+    if (e.MsLeft)
+        line += ", about " + archive::DurationText(*e.MsLeft) + " left, ends about " +
+                archive::ClockText(p.NowMinute + (*e.MsLeft + 59999) / 60000);
+    return line;
+}
+
+namespace {
 
 End Drive(archive::ArchiveCycle& cycle, const monitor::cycles::LinkState& link, TimerLoop& loop,
           const ArchiveOptions& options, bool keep) {

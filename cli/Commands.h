@@ -3,6 +3,8 @@
 
 #include "Settings.h"
 
+#include <Progress.h>
+
 #include <string>
 
 namespace cli {
@@ -28,5 +30,9 @@ struct ArchiveOptions {
 int RunRead(const CommonOptions& common, const ReadOptions& options);
 int RunWatch(const CommonOptions& common, const WatchOptions& options);
 int RunArchive(const CommonOptions& common, const ArchiveOptions& options);
+
+// The download's progress line on a terminal: what the window's bar and
+// tooltip say, in the tool's words.
+std::string ProgressLine(const archive::DownloadProgress& progress);
 
 } // namespace cli

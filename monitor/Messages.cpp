@@ -8,6 +8,7 @@
 #include <QMessageBox>
 
 #include <cstdio>
+#include <deque>
 #include <exception>
 
 namespace monitor {
@@ -29,11 +30,45 @@ FileDialogFunction& fileDialogFunction() {
     return function;
 }
 
+struct WaitingBox {
+    QMessageBox::Icon icon;
+    QString text;
+};
+std::deque<WaitingBox>& waitingBoxes() {
+    static std::deque<WaitingBox> boxes;
+    return boxes;
+}
+
+void showWaitingBoxes();
+
+// One box at a time: while another modal window is open (a question, a
+// file dialog, another box), a box waits for it to close.
+bool waitForOpenWindow() {
+    auto* open = qobject_cast<QDialog*>(QApplication::activeModalWidget());
+    if (!open) return false;
+    QObject::connect(open, &QDialog::finished, qApp, showWaitingBoxes,
+                     static_cast<Qt::ConnectionType>(Qt::QueuedConnection | Qt::SingleShotConnection));
+    return true;
+}
+
+void showWaitingBoxes() {
+    auto& boxes = waitingBoxes();
+    while (!boxes.empty()) {
+        if (waitForOpenWindow()) return;
+        const WaitingBox next = boxes.front();
+        boxes.pop_front();
+        QMessageBox box(next.icon, QCoreApplication::applicationName(), next.text, QMessageBox::Ok,
+                        QApplication::activeWindow());
+        box.setWindowModality(Qt::ApplicationModal);
+        box.exec();
+    }
+}
+
 void showBox(QMessageBox::Icon icon, const QString& text) {
-    QMessageBox box(icon, QCoreApplication::applicationName(), text, QMessageBox::Ok,
-                    QApplication::activeWindow());
-    box.setWindowModality(Qt::ApplicationModal);
-    box.exec();
+    auto& boxes = waitingBoxes();
+    const bool showing = !boxes.empty();
+    boxes.push_back({icon, text});
+    if (!showing) showWaitingBoxes();
 }
 
 } // namespace

@@ -9,6 +9,7 @@
 
 #include <Progress.h>
 
+#include <QDateTime>
 #include <QDir>
 #include <QFileDialog>
 #include <QLabel>
@@ -125,29 +126,40 @@ bool TForm1::ArchiveWindow::Ask(const std::string& question) {
     return ::Ask(Form.OKBottomDlg2, QString::fromStdString(question));
 }
 
+void TForm1::ArchiveWindow::CancelQuestion() {
+    if (Form.OKBottomDlg2 && Form.OKBottomDlg2->isVisible()) Form.OKBottomDlg2->reject();
+}
+
 void TForm1::ArchiveWindow::ShowInformation(const std::string& text) {
     monitor::ShowInformation(QString::fromStdString(text));
 }
 
-void TForm1::ArchiveWindow::ShowProgress(bool running, int recordsRead, int file, int64_t msLeft) {
-    // One compact bar beside the status text, which keeps its room for the counters.
+std::optional<int> TForm1::ArchiveWindow::ArchivePeriodCode() {
+    if (!Form.Poll->HasRead) return std::nullopt;
+    return Form.Poll->Cached.ArchivePeriodIndex;
+}
+
+int64_t TForm1::ArchiveWindow::LocalMinuteNow() {
+    const QDateTime now = QDateTime::currentDateTime();
+    const QDate d = now.date();
+    const QTime t = now.time();
+    return archive::CivilMinute(d.year(), d.month(), d.day(), t.hour(), t.minute());
+}
+
+void TForm1::ArchiveWindow::ShowProgress(const archive::DownloadProgress& progress) {
+    // One compact bar beside the status text, which keeps its room for the
+    // counters; the whole sentence in its tooltip.
     QProgressBar* bar = Form.ArchiveProgress;
-    bar->setVisible(running);
-    if (!running) return;
-    bar->setValue(recordsRead);
-    QString left;
-    QString leftLong;
-    if (msLeft >= 0) {
-        const QString duration = QString::fromStdString(archive::DurationText(msLeft));
-        left = QStringLiteral(" · ") + duration;
-        leftLong = QStringLiteral("; do końca najwyżej ") + duration;
-    }
-    bar->setFormat(QStringLiteral("%p% · %1/4%2").arg(file).arg(left));
-    bar->setToolTip(QStringLiteral("Odczytano %1 z najwyżej %2 rekordów archiwum (plik %3 z 4)%4")
-                        .arg(recordsRead)
-                        .arg(archive::kMostRecords)
-                        .arg(file)
-                        .arg(leftLong));
+    bar->setVisible(progress.Running);
+    if (!progress.Running) return;
+    const std::optional<int> left = progress.Estimate.RecordsLeft;
+    // Without an estimate the bar says only what is known: no share of a guess.
+    bar->setRange(0, left ? std::max(1, progress.RecordsRead + *left) : 1);
+    bar->setValue(left ? progress.RecordsRead : 0);
+    bar->setTextVisible(true);
+    bar->setFormat(QString::fromStdString(archive::ProgressBarText(progress)));
+    bar->setToolTip(
+        QString::fromStdString(archive::ProgressSentence(progress, QLocale().decimalPoint().toStdString())));
 }
 
 std::string TForm1::ArchiveWindow::ChooseOtherFile(const std::string& error) {

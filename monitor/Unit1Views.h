@@ -40,6 +40,7 @@ public:
     void SetListsEditable(bool editable) override;
     void RestoreSelections(const model::CachedIndexes& indexes) override;
     void TransactionFailed(const std::string& result) override;
+    void ShowPendingWrites(const std::string& text) override;
 };
 
 class TForm1::ArchiveWindow final : public CycleWindow<archive::ArchiveView> {
@@ -52,8 +53,11 @@ public:
     void SetSettingControlsEnabled(bool enabled) override;
     void ShowExportWindow() override;
     bool Ask(const std::string& question) override;
+    void CancelQuestion() override;
     void ShowInformation(const std::string& text) override;
-    void ShowProgress(bool running, int recordsRead, int file, int64_t msLeft) override;
+    std::optional<int> ArchivePeriodCode() override;
+    int64_t LocalMinuteNow() override;
+    void ShowProgress(const archive::DownloadProgress& progress) override;
     std::string ChooseOtherFile(const std::string& error) override;
     std::function<void()> CompletionNotifier() override;
 

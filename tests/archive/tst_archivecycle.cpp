@@ -11,6 +11,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <ctime>
 #include <deque>
 
 using namespace archive;
@@ -18,6 +19,8 @@ using monitor::cycles::LinkState;
 using monitor::cycles::PollCycle;
 
 namespace {
+
+const int64_t kNowMinute = archive::CivilMinute(2024, 6, 1, 12, 0);
 
 class ArchiveRecorder : public RecordingView<ArchiveView> {
 public:
@@ -44,7 +47,11 @@ public:
         return answer;
     }
     void ShowInformation(const std::string& text) override { infos << QString::fromStdString(text); }
-    void ShowProgress(bool, int, int, int64_t) override {}
+    int64_t LocalMinuteNow() override { return kNowMinute; }
+    std::optional<int> ArchivePeriodCode() override { return periodCode; }
+    std::optional<int> periodCode; // of the meter's last good read
+    void ShowProgress(const DownloadProgress& p) override { progress = p; }
+    DownloadProgress progress;
     std::string ChooseOtherFile(const std::string&) override { return {}; }
     std::function<void()> CompletionNotifier() override { return {}; }
 };
@@ -318,6 +325,75 @@ private slots:
         QCOMPARE(view->questions.size(), 1);
         QCOMPARE(view->infos.size(), 1);
         QVERIFY(QFile::exists(dir->filePath("export.csv")));
+    }
+
+    // What is left is told from the records' dates: one archive period apart,
+    // the newest about now; in a ring buffer up to the one before the first.
+    void progressEstimate_data() {
+        QTest::addColumn<QList<int>>("ages"); // minutes before now of each record, in reading order
+        QTest::addColumn<int>("read");        // how many are read when the estimate is taken
+        QTest::addColumn<int>("periodCode");  // of the last good read; -1: none
+        QTest::addColumn<int>("fileLast");    // an update: minutes before now of its last line; -1: new
+        QTest::addColumn<int>("left");        // -1: no estimate
+        QTest::addColumn<int>("newExpected"); // -1: none
+        const auto evenly = [](int count, int period, int newest = 0) {
+            QList<int> ages;
+            for (int i = count - 1; i >= 0; --i) ages << newest + i * period;
+            return ages;
+        };
+        QTest::newRow("new, 15 min") << evenly(300, 15) << 100 << 4 << -1 << 200 << -1;
+        QTest::newRow("period from the records") << evenly(300, 15) << 100 << -1 << -1 << 200 << -1;
+        QTest::newRow("one record, no period") << evenly(300, 15) << 1 << -1 << -1 << -1 << -1;
+        QTest::newRow("no recording: from the records") << evenly(300, 15) << 50 << 0 << -1 << 250 << -1;
+        QList<int> ring = evenly(300, 15);
+        ring = ring.mid(270) + ring.mid(0, 270); // the newest 30 first
+        QTest::newRow("went round") << ring << 40 << 4 << -1 << 260 << -1;
+        QTest::newRow("update, few new records") << evenly(300, 15) << 100 << 4 << 45 << 200 << 3;
+        QTest::newRow("period changed to 15 min")
+            << evenly(100, 60, 100 * 15) + evenly(100, 15) << 150 << 4 << -1 << 50 << -1;
+        QTest::newRow("meter's clock ahead") << evenly(10, 15, -120) << 10 << 4 << -1 << 0 << -1;
+        QTest::newRow("never more than the archive holds")
+            << evenly(10, 1, 100000) << 10 << 1 << -1 << kMostRecords - 10 << -1;
+    }
+    void progressEstimate() {
+        QFETCH(QList<int>, ages);
+        QFETCH(int, read);
+        QFETCH(int, periodCode);
+        QFETCH(int, fileLast);
+        QFETCH(int, left);
+        QFETCH(int, newExpected);
+        if (periodCode >= 0) view->periodCode = periodCode;
+        const auto dated = [](int age) {
+            const std::time_t t = static_cast<std::time_t>(kNowMinute - age) * 60;
+            std::tm c{};
+            gmtime_r(&t, &c);
+            return c;
+        };
+        cycle->ArchiveButton();
+        if (fileLast >= 0) {
+            const std::tm c = dated(fileLast);
+            char line[64];
+            std::snprintf(line, sizeof line, "Nr logu\r\n0;%04d-%02d-%02d;%02d:%02d:00;", c.tm_year + 1900,
+                          c.tm_mon + 1, c.tm_mday, c.tm_hour, c.tm_min);
+            QFile f(dir->filePath("export.csv"));
+            QVERIFY(f.open(QIODevice::WriteOnly) && f.write(line) > 0);
+            f.close();
+            QCOMPARE(cycle->OpenExportFileForUpdate(path()).error, std::string());
+        } else {
+            QCOMPARE(cycle->CreateExportFile(path()).error, std::string());
+        }
+        for (int i = 0; i < read; ++i) {
+            const std::tm c = dated(ages[i]);
+            answer(c.tm_year + 1900, c.tm_mon + 1, c.tm_mday, c.tm_hour, c.tm_min);
+        }
+        const ProgressEstimate& e = view->progress.Estimate;
+        QVERIFY(view->progress.Running);
+        QCOMPARE(view->progress.RecordsRead, read);
+        QCOMPARE(e.RecordsLeft.value_or(-1), left);
+        QCOMPARE(e.NewExpected.value_or(-1), newExpected);
+        // At the rate so far: 5 ms a record here.
+        if (left >= 0) QCOMPARE(e.MsLeft.value_or(-1), int64_t{5} * left);
+        cycle->Stop(false);
     }
 };
 
