@@ -75,10 +75,15 @@ TForm1::TForm1(QWidget* parent) : QMainWindow(parent) {
     StatusBar1->addWidget(StatusText, 1);
     ArchiveProgress = new QProgressBar(StatusBar1);
     ArchiveProgress->setObjectName(QStringLiteral("ArchiveProgress"));
-    ArchiveProgress->setRange(0, archive::kMostRecords);
-    ArchiveProgress->setFixedWidth(108);
+    ArchiveProgress->setFixedWidth(130);
     ArchiveProgress->hide();
     StatusBar1->addPermanentWidget(ArchiveProgress);
+    PendingWrites = new QLabel(StatusBar1);
+    PendingWrites->setObjectName(QStringLiteral("PendingWrites"));
+    PendingWrites->setTextFormat(Qt::PlainText);
+    PendingWrites->setStyleSheet(QStringLiteral("QLabel { color: #8a4b00; font-weight: bold; }"));
+    PendingWrites->hide();
+    StatusBar1->addPermanentWidget(PendingWrites);
     // The result line with both counters needs nearly the whole width.
     StatusBar1->setSizeGripEnabled(false);
     setStatusBar(StatusBar1);
@@ -168,6 +173,12 @@ void TForm1::connectHandlers() {
     // Enter, leave and key handlers of the fields (eventFilter).
     for (QLineEdit* edit : {Edit8, MaskEdit4, MaskEdit5, MaskEdit6, MaskEdit1})
         edit->installEventFilter(this);
+    // Only a field the user typed in is written when left.
+    using Field = monitor::cycles::PollCycle::Field;
+    const std::pair<QLineEdit*, Field> typed[] = {
+        {Edit8, Field::Cutoff}, {MaskEdit4, Field::Alarm1}, {MaskEdit5, Field::Alarm2}};
+    for (const auto& [edit, field] : typed)
+        connect(edit, &QLineEdit::textEdited, this, [this, field = field] { Poll->FieldTyped(field); });
     // Leaving the communication page, wherever the focus was on it.
     connect(qApp, &QApplication::focusChanged, this, [this](QWidget*, QWidget* now) { onFocusChanged(now); });
     // A box opened by a field's leave handler takes the focus in the middle

@@ -162,6 +162,9 @@ public:
     // The download's progress and the time left, beside the status text
     // while it runs.
     QProgressBar* ArchiveProgress = nullptr;
+    // What waits to be written to the meter (or what was dropped), beside the
+    // status text; hidden when nothing does.
+    QLabel* PendingWrites = nullptr;
     // The instantaneous flow of the last minutes, drawn by Chart1; filled by
     // the polling whatever page is shown.
     monitor::cycles::FlowHistory Flows;

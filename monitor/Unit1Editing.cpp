@@ -10,6 +10,7 @@
 #include <QLocale>
 
 using monitor::cycles::ListSetting;
+using Field = monitor::cycles::PollCycle::Field;
 
 namespace {
 
@@ -25,32 +26,31 @@ void throwIfFailed(const monitor::cycles::Outcome& outcome) {
 
 template <class Box> void TForm1::queueChoice(Box* box, ListSetting setting) {
     // Typed text that names no item queues nothing and goes.
-    if (!monitor::cycles::QueueListChoice(Poll->Slots, Poll->Cached, setting, box->userIndex(), box->count()))
-        box->revertUserText();
+    if (!Poll->QueueChoice(setting, box->userIndex(), box->count())) box->revertUserText();
 }
 
 void TForm1::queueCutoff() {
+    if (!Poll->LeaveField(Field::Cutoff)) return; // nothing typed: nothing to write
     const double percent = monitor::StrToFloat(Edit8->text());
-    throwIfFailed(monitor::cycles::QueueCutoff(Poll->Slots, Poll->Editing, percent,
-                                               QLocale().decimalPoint().toStdString()));
+    throwIfFailed(Poll->QueueCutoff(percent, QLocale().decimalPoint().toStdString()));
 }
 
 void TForm1::queueAlarm(int alarm) {
+    if (!Poll->LeaveField(alarm == 1 ? Field::Alarm1 : Field::Alarm2)) return;
     QLineEdit* field = alarm == 1 ? MaskEdit4 : MaskEdit5;
     SimpleComboBox* unit = alarm == 1 ? ComboBox6 : ComboBox7;
     const double value = monitor::StrToFloat(field->text());
-    throwIfFailed(
-        monitor::cycles::QueueAlarmThreshold(Poll->Slots, Poll->Editing, alarm, value, unit->itemIndex()));
+    throwIfFailed(Poll->QueueAlarm(alarm, value, unit->itemIndex()));
 }
 
 // Queues the reset of the forward totaliser.
 void TForm1::Button1Click() {
-    monitor::cycles::QueueTotaliserReset(Poll->Slots, monitor::cycles::reg::ForwardTotaliser);
+    Poll->QueueTotaliserReset(monitor::cycles::reg::ForwardTotaliser);
 }
 
 // Queues the reset of the reverse totaliser.
 void TForm1::Button2Click() {
-    monitor::cycles::QueueTotaliserReset(Poll->Slots, monitor::cycles::reg::ReverseTotaliser);
+    Poll->QueueTotaliserReset(monitor::cycles::reg::ReverseTotaliser);
 }
 
 // Queues the chosen measuring range.

@@ -11,6 +11,7 @@
 #include <Tables.h>
 
 #include <QDateTime>
+#include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QLocale>
@@ -218,6 +219,13 @@ void TForm1::PollWindow::ShowParameters(const model::DeviceView& decoded,
     // In the unit the device page now shows, which this read may have changed.
     Form.Flows.SetUnit(decoded.Indexes.FlowUnitIndex);
     Form.Flows.Add(QDateTime::currentMSecsSinceEpoch(), model::byteToSingle(block, model::offset::Flow));
+}
+
+void TForm1::PollWindow::ShowPendingWrites(const std::string& text) {
+    QLabel* label = Form.PendingWrites;
+    label->setText(q(text));
+    label->setToolTip(q(text));
+    label->setVisible(!text.empty());
 }
 
 void TForm1::PollWindow::TransactionFailed(const std::string&) {

@@ -74,6 +74,8 @@ void TForm1::loadSettings() {
 void TForm1::TabSheet2Exit() {
     if (ConfigPath.isEmpty()) return; // the page cannot be left before the window is shown
     saveSettings();
+    // A write waiting for the meter the page named before is not sent to another.
+    Poll->CheckWriteTargets();
 }
 
 void TForm1::saveSettings() {

@@ -26,6 +26,42 @@ const char* const kOutOfRange = "Wartość przekracza zakres liczb całkowitych 
 
 } // namespace
 
+std::string_view WriteName(uint8_t firstRegister) {
+    switch (firstRegister) {
+    case reg::Flags:
+        return "jednostki i waga impulsu";
+    case reg::Cutoff:
+        return "próg odcięcia";
+    case reg::TimeConstant:
+        return "stała czasowa";
+    case reg::Range:
+        return "zakres pomiarowy";
+    case reg::Alarm1:
+        return "próg alarmu 1";
+    case reg::Alarm2:
+        return "próg alarmu 2";
+    case reg::ForwardTotaliser:
+        return "zerowanie licznika L+";
+    case reg::ReverseTotaliser:
+        return "zerowanie licznika L-";
+    case reg::ArchivePeriod:
+        return "okres zapisu archiwum";
+    default:
+        return "rejestr";
+    }
+}
+
+std::string PendingWritesText(const model::WriteSlots& slots) {
+    std::string text;
+    const auto add = [&text](uint8_t reg) {
+        text += text.empty() ? "Czeka na zapis: " : ", ";
+        text += WriteName(reg);
+    };
+    if (slots.LongWritePending) add(slots.LongWriteRegister);
+    if (slots.ShortWritePending) add(slots.ShortWriteRegister);
+    return text;
+}
+
 std::optional<int32_t> RoundHalfEven(double value) {
     const double rounded = std::nearbyint(value); // the default rounding mode: halves to even
     if (!(rounded >= -2147483648.0 && rounded <= 2147483647.0)) return std::nullopt;

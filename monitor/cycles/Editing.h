@@ -51,6 +51,12 @@ model::Outcome QueueAlarmThreshold(model::WriteSlots& slots, model::EditingFlags
 model::Outcome QueueCutoff(model::WriteSlots& slots, model::EditingFlags& editing, double percent,
                            std::string_view decimalSeparator);
 
+// What a write of the register changes, as the user knows it.
+std::string_view WriteName(uint8_t firstRegister);
+// The writes waiting in the slots, for the window to show: empty when none,
+// else "Czeka na zapis: próg odcięcia, zakres pomiarowy".
+std::string PendingWritesText(const model::WriteSlots& slots);
+
 // Nearest integer, halves to even, when it fits 32 bits.
 std::optional<int32_t> RoundHalfEven(double value);
 

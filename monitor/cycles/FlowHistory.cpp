@@ -47,6 +47,17 @@ std::string_view FlowHistory::UnitText() const {
     return model::FlowUnitTexts[UnitIndex];
 }
 
+int AxisDecimals(double low, double high, int ticks) {
+    const double step = ticks > 1 ? (high - low) / (ticks - 1) : high - low;
+    if (!(step > 0) || !std::isfinite(step)) return 1;
+    // A step of 0,25 needs two decimals, 2500 none.
+    int decimals = 0;
+    for (double scaled = step;
+         decimals < 4 && std::fabs(scaled - std::round(scaled)) > 1e-6 * std::max(1.0, scaled); ++decimals)
+        scaled *= 10.0;
+    return decimals;
+}
+
 double FlowHistory::Convert(double cubicMetresPerHour, uint8_t unitIndex) {
     return model::FlowInUnit(cubicMetresPerHour, unitIndex);
 }

@@ -11,6 +11,10 @@
 
 namespace monitor::cycles {
 
+// Decimals of the labels of an axis from low to high with `ticks` labels:
+// enough to tell the steps apart, none beyond (0 … 4).
+int AxisDecimals(double low, double high, int ticks);
+
 class FlowHistory {
 public:
     struct Point {

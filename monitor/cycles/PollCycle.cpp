@@ -37,6 +37,7 @@ void PollCycle::Connect() {
         return;
     }
     View.SetListsEditable(true);
+    DropWritesNotFor(*link.value);
     Link.ActiveRead = Factory(TakeSlot(Slot::None, *link.value));
     PollTicks = 0;
     View.StopTimer(TimerId::Timer2);
@@ -90,6 +91,7 @@ TransactionRequest PollCycle::TakeSlot(Slot preferred, modbus::LinkSettings link
     } else if (aFirst ? Slots.ShortWritePending : Slots.LongWritePending) {
         aFirst ? takeB() : takeA();
     }
+    if (request.Staged != TransactionRequest::Write::None) PendingChanged();
     return request;
 }
 
@@ -101,6 +103,7 @@ bool PollCycle::StartTransaction(Slot preferred) {
         Fail(link.error);
         return false;
     }
+    DropWritesNotFor(*link.value);
     Link.ActiveRead = Factory(TakeSlot(preferred, std::move(*link.value)));
     return true;
 }
@@ -160,7 +163,12 @@ void PollCycle::Decode(const model::ParameterBlock& block) {
     const model::DeviceView decoded =
         model::DecodeParameterBlock(block, ShownDn, Editing, Cached, View.DecimalSeparator());
     if (decoded.Edit2) ShownDn = *decoded.Edit2;
+    // A field the meter's value was written into holds nothing typed any more.
+    if (decoded.Edit8) Typed[static_cast<size_t>(Field::Cutoff)] = false;
+    if (decoded.MaskEdit4) Typed[static_cast<size_t>(Field::Alarm1)] = false;
+    if (decoded.MaskEdit5) Typed[static_cast<size_t>(Field::Alarm2)] = false;
     Cached = decoded.Indexes;
+    HasRead = true;
     View.ShowParameters(decoded, block);
 }
 

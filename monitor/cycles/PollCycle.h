@@ -8,10 +8,14 @@
 // stopped, so that Timer1 never counts on through a pause.
 #pragma once
 
+#include "Editing.h"
 #include "LinkState.h"
 
 #include <Decode.h>
 #include <ParameterBlock.h>
+
+#include <array>
+#include <optional>
 
 namespace monitor::cycles {
 
@@ -29,6 +33,8 @@ public:
     // pick-only otherwise.
     virtual void SetListsEditable(bool) {}
     virtual void RestoreSelections(const model::CachedIndexes&) {}
+    // What waits to be written (empty: nothing), whenever that changes.
+    virtual void ShowPendingWrites(const std::string&) {}
 };
 
 // Interval of the tick timer for a reply time-out of t ms: t / 20 rounded
@@ -63,10 +69,31 @@ public:
     State state() const { return Current; }
     bool Connected() const { return Current != State::Offline; }
 
+    // --- the editing's entry points ---
+    // Each queues a write for the meter that the communication page names
+    // when it is queued; a write waiting for another port or address is
+    // dropped before anything is sent (the user is told in the status line).
+    enum class Field { Cutoff, Alarm1, Alarm2 };
+    // The user typed in the field: its text is no longer what the meter sent.
+    void FieldTyped(Field field);
+    // Leaving the field (or Enter): true when the user typed in it since the
+    // last decode or write of it, and it is to be queued; otherwise the
+    // polling may show the meter's value in it again, and nothing is queued.
+    bool LeaveField(Field field);
+    Outcome QueueCutoff(double percent, std::string_view decimalSeparator);
+    Outcome QueueAlarm(int alarm, double value, int unitIndex);
+    // False for an index that names no item the meter knows.
+    bool QueueChoice(ListSetting setting, int index, int itemCount);
+    void QueueTotaliserReset(uint8_t firstRegister);
+    // The port or address may have changed (the communication page was
+    // left): drops what waits for another meter.
+    void CheckWriteTargets();
+
     // Pending writes, the indexes of the last good read and the fields the
     // user is typing in; the editing fills the slots.
     model::WriteSlots Slots;
     model::CachedIndexes Cached;
+    bool HasRead = false; // Cached comes from a good read, not the start-up zeros
     model::EditingFlags Editing;
     // Ticks of Timer1 since the transaction started.
     int32_t PollTicks = 0;
@@ -82,12 +109,26 @@ private:
     modbus::TransactionRequest TakeSlot(Slot preferred, modbus::LinkSettings link);
     void Complete();
     void Decode(const model::ParameterBlock& block);
+    // The meter a write is for: port and address.
+    struct Target {
+        std::string Port;
+        uint8_t Address = 0;
+        bool operator==(const Target&) const = default;
+    };
+    void Queued(std::optional<Target>& target);
+    void DropWritesNotFor(const modbus::LinkSettings& link);
+    void PendingChanged(const std::string& dropped = {});
     void Fail(const std::string& error);
 
     LinkState& Link;
     modbus::TransactionFactory Factory;
     PollView& View;
     State Current = State::Offline;
+    // Whom each slot's write is for; empty when the page named no usable
+    // meter as it was queued (then it is for the next one it names).
+    std::optional<Target> LongTarget;
+    std::optional<Target> ShortTarget;
+    std::array<bool, 3> Typed{}; // per Field
 };
 
 } // namespace monitor::cycles
