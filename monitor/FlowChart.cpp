@@ -37,7 +37,7 @@ FlowChart::FlowChart(const cycles::FlowHistory& history, QWidget* parent)
     chart->addAxis(TimeAxis, Qt::AlignBottom);
 
     ValueAxis = new QValueAxis(chart);
-    ValueAxis->setLabelFormat(QStringLiteral("%.4g"));
+    ValueAxis->setLabelFormat(QStringLiteral("%.1f"));
     chart->addAxis(ValueAxis, Qt::AlignLeft);
     // A chart shown before any series uses its time axis never lays that
     // axis out: an empty series holds both axes from the start.
@@ -122,6 +122,9 @@ void FlowChart::drawLines() {
     if (high - low < 1e-9) high = low + 1.0;
     ValueAxis->setRange(low, high);
     ValueAxis->applyNiceNumbers();
+    // Plain numbers with the locale's separator, as many decimals as the steps need.
+    const int decimals = cycles::AxisDecimals(ValueAxis->min(), ValueAxis->max(), ValueAxis->tickCount());
+    ValueAxis->setLabelFormat(QStringLiteral("%.") + QString::number(decimals) + QLatin1Char('f'));
 }
 
 } // namespace monitor

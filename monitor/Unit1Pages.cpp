@@ -51,12 +51,26 @@ void fill(QWidget* widget, const QColor& color) {
     setColor(widget, QPalette::Window, color);
 }
 
+// A disabled control: its colour faded towards grey, so that it plainly
+// does nothing, with dark text, so that its value stays readable.
+const QColor kDisabledText(0x3A, 0x3A, 0x3A);
+QColor faded(const QColor& color) {
+    const auto mix = [](int c, int grey) { return (c * 35 + grey * 65) / 100; };
+    return QColor(mix(color.red(), 0xE4), mix(color.green(), 0xE4), mix(color.blue(), 0xE4));
+}
+
 // Field and list backgrounds: line edits and the text part of lists paint
 // Base, the arrow part of lists is shaded from Button.
 void colorField(QWidget* widget, const QColor& color) {
     QPalette palette = widget->palette();
-    palette.setColor(QPalette::Base, color);
-    palette.setColor(QPalette::Button, color);
+    for (const QPalette::ColorGroup group : {QPalette::Active, QPalette::Inactive}) {
+        palette.setColor(group, QPalette::Base, color);
+        palette.setColor(group, QPalette::Button, color);
+    }
+    palette.setColor(QPalette::Disabled, QPalette::Base, faded(color));
+    palette.setColor(QPalette::Disabled, QPalette::Button, faded(color));
+    palette.setColor(QPalette::Disabled, QPalette::Text, kDisabledText);
+    palette.setColor(QPalette::Disabled, QPalette::ButtonText, kDisabledText);
     widget->setPalette(palette);
 }
 
@@ -251,10 +265,6 @@ void TForm1::buildDevicePage() {
         box->addItems(items);
         box->setText(text);
         colorField(box, kAqua);
-        // Readable also when disabled (the totaliser unit beside the pulse weight).
-        QPalette palette = box->palette();
-        palette.setColor(QPalette::Disabled, QPalette::Text, QColor(0x40, 0x40, 0x40));
-        box->setPalette(palette);
         return box;
     };
     const QStringList flowUnits{QStringLiteral("[l/h]"), QStringLiteral("[m3/h]"), QStringLiteral("[l/min]")};
@@ -304,9 +314,16 @@ void TForm1::buildDevicePage() {
     Button1 = new QPushButton(QStringLiteral("Zeruj licznik"), Bevel1);
     VQT_NAME(Button1);
     setBold(Button1);
-    // The yellow caption needs a dark face to be readable.
-    setColor(Button1, QPalette::ButtonText, kYellow);
-    setColor(Button1, QPalette::Button, kNavy);
+    // The yellow caption needs a dark face to be readable; disabled, the
+    // button looks like its disabled neighbour.
+    {
+        QPalette palette = Button1->palette();
+        for (const QPalette::ColorGroup group : {QPalette::Active, QPalette::Inactive}) {
+            palette.setColor(group, QPalette::ButtonText, kYellow);
+            palette.setColor(group, QPalette::Button, kNavy);
+        }
+        Button1->setPalette(palette);
+    }
     Label8 = label(model::label::ReverseTotaliser);
     VQT_NAME(Label8);
     Edit5 = value(QStringLiteral("0,0"), true);
