@@ -69,6 +69,9 @@ QString TForm2::proposedName() const {
 }
 
 void TForm2::FormShow() {
+    // Over the main window, not wherever the system would put it.
+    const QRect main = Form1.frameGeometry();
+    move(main.center() - QPoint(width() / 2, height() / 2));
     const QString path = QDir::current().filePath(proposedName());
     Edit1->setText(QDir::toNativeSeparators(path));
     // An export of this meter already there is most likely to be brought up to date.
@@ -86,6 +89,10 @@ QString TForm2::chooseFile(const QString& title, const QString& name) {
     OpenDialog1->setFileMode(QFileDialog::AnyFile); // a name that does not exist yet is taken too
     OpenDialog1->setAcceptMode(QFileDialog::AcceptOpen);
     OpenDialog1->selectFile(name);
+    // An empty name selects nothing, and the dialog's name field would keep
+    // the name of its previous use.
+    if (name.isEmpty())
+        if (auto* edit = OpenDialog1->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"))) edit->clear();
     return monitor::ExecuteFileDialog(OpenDialog1);
 }
 

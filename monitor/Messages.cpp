@@ -95,7 +95,16 @@ MessageFunction SetErrorFunction(MessageFunction function) {
     return std::exchange(errorFunction(), std::move(function));
 }
 
+void CenterOnOwner(QWidget* window) {
+    const QWidget* parent = window->parentWidget();
+    const QWidget* owner = parent ? parent->window() : QApplication::activeWindow();
+    if (!owner || owner == window) return;
+    const QSize size = window->testAttribute(Qt::WA_Resized) ? window->size() : window->sizeHint();
+    window->move(owner->frameGeometry().center() - QPoint(size.width() / 2, size.height() / 2));
+}
+
 QString ExecuteFileDialog(QFileDialog* dialog) {
+    CenterOnOwner(dialog);
     if (fileDialogFunction()) return fileDialogFunction()(dialog);
     if (dialog->exec() != QDialog::Accepted || dialog->selectedFiles().isEmpty()) return {};
     return dialog->selectedFiles().constFirst();

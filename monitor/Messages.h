@@ -11,6 +11,7 @@
 #include <functional>
 
 class QFileDialog;
+class QWidget;
 #include <utility>
 
 namespace monitor {
@@ -28,7 +29,11 @@ void ShowError(const QString& text);
 MessageFunction SetInformationFunction(MessageFunction function);
 MessageFunction SetErrorFunction(MessageFunction function);
 
-// The file dialog, modal; replaceable like the boxes.
+// Puts a window over the middle of the one it belongs to (its parent's
+// window, else the active one), where the user looks.
+void CenterOnOwner(QWidget* window);
+
+// The file dialog, modal, over the middle of its owner; replaceable like the boxes.
 QString ExecuteFileDialog(QFileDialog* dialog);
 FileDialogFunction SetFileDialogFunction(FileDialogFunction function);
 

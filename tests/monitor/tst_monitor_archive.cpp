@@ -11,6 +11,7 @@
 #include <QFile>
 #include <QFileDialog>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -25,7 +26,8 @@ class TestMonitorArchive : public QObject {
     std::unique_ptr<ArchiveWindows> windows;
     TForm1* form = nullptr;
     TForm2* form2 = nullptr;
-    QStringList asked, infos, errors, dialogTitles;
+    QStringList asked, infos, errors, dialogTitles, dialogNames;
+    int offCentre = 0;                  // file dialogs not over the middle of the main window
     QMap<QString, QList<bool>> answers; // question -> the answers to give, in turn
     QString chosenFile;
 
@@ -57,6 +59,8 @@ private slots:
         infos.clear();
         errors.clear();
         dialogTitles.clear();
+        dialogNames.clear();
+        offCentre = 0;
         answers.clear();
         monitor::SetErrorFunction([this](const QString& t) { errors << t; });
         monitor::SetInformationFunction([this](const QString& t) { infos << t; });
@@ -67,6 +71,11 @@ private slots:
         });
         monitor::SetFileDialogFunction([this](QFileDialog* d) {
             dialogTitles << d->windowTitle();
+            const auto* name = d->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+            dialogNames << (name ? name->text() : QStringLiteral("<no name field>"));
+            const QPoint centre =
+                QRect(d->pos(), d->testAttribute(Qt::WA_Resized) ? d->size() : d->sizeHint()).center();
+            offCentre += (centre - form->frameGeometry().center()).manhattanLength() > 4;
             return chosenFile;
         });
         windows = std::make_unique<ArchiveWindows>();
@@ -189,6 +198,57 @@ private slots:
             QVERIFY(!QFile::exists(path()));
     }
 
+    // The archive ends while the user has a stop question open: no box opens
+    // over it, the question closes itself or its late answer changes
+    // nothing, and everything read is saved once the question is gone.
+    void archiveEndsWhileAQuestionIsOpen_data() {
+        QTest::addColumn<int>("late"); // -1: nobody answers (the real dialog); 0 "NIE", 1 "TAK", late
+        QTest::newRow("closes itself") << -1;
+        QTest::newRow("late NIE") << 0;
+        QTest::newRow("late TAK") << 1;
+    }
+    void archiveEndsWhileAQuestionIsOpen() {
+        QFETCH(int, late);
+        startSim(120);
+        sim->SetFault(vqtsim::Fault::Late, 0, 15); // slow enough for the question to be open at the end
+        answer(QStringLiteral("Plik nie istnieje. Utworzyć nowy ?"), {true});
+        choose(&TForm2::Button2, path());
+        auto& cycle = form->archiveCycle();
+        QTRY_VERIFY_WITH_TIMEOUT(cycle.ArchiveLines.size() >= 5, kLong);
+        bool questionOpen = false;
+        bool endedMeanwhile = late < 0;
+        monitor::SetInformationFunction([&](const QString& t) {
+            infos << t + (questionOpen || form->OKBottomDlg2->isVisible() ? " (over the question)" : "");
+        });
+        bool rescued = false; // the question had to be closed by the test
+        if (late < 0) {
+            SetQuestionFunction({});
+            QTimer::singleShot(15000, form, [&] {
+                if (!form->OKBottomDlg2->isVisible()) return;
+                rescued = true;
+                form->OKBottomDlg2->reject();
+            });
+        } else {
+            SetQuestionFunction([&](TOKBottomDlg*, const QString& q) {
+                asked << q;
+                questionOpen = true;
+                // The user reads on while the rest of the archive comes in.
+                endedMeanwhile = QTest::qWaitFor(
+                    [&] { return cycle.state() == archive::ArchiveCycle::State::Ending; }, kLong);
+                QTest::qWait(50);
+                questionOpen = false;
+                return late == 1;
+            });
+        }
+        QTest::mouseClick(form->Button5, Qt::LeftButton);
+        QVERIFY(endedMeanwhile && !rescued && !cycle.ArchiveRunning());
+        QVERIFY(!form->OKBottomDlg2->isVisible());
+        if (late >= 0) QCOMPARE(asked.filter(QStringLiteral("Zapisać")), QStringList()); // not asked any more
+        QCOMPARE(infos, QStringList{"Zapis archiwum do pliku zakończony."});
+        QCOMPARE(ReadFile(path()), expectedFile());
+        QCOMPARE(form->Button5->text(), QStringLiteral("Zapisz dane z archiwum do pliku"));
+    }
+
     void closingTheWindowDuringADownloadAsksFirst() {
         startSim(3000);
         answer(QStringLiteral("Plik nie istnieje. Utworzyć nowy ?"), {true});
@@ -224,6 +284,11 @@ private slots:
         QTest::mouseClick(form2->Button2, Qt::LeftButton);
         QCOMPARE(asked, QStringList{"Plik nie istnieje. Utworzyć nowy ?"});
         QCOMPARE(dialogTitles, QStringList({"Podaj plik do zapisu", "Znajdź plik", "Podaj plik do zapisu"}));
+        // The update's dialog starts without a name, whatever the one before proposed;
+        // the export window and every dialog open over the middle of the main window.
+        QCOMPARE(dialogNames, QStringList({"VQT540_nr  1_1.csv", "", "VQT540_nr  1_1.csv"}));
+        QCOMPARE(offCentre, 0);
+        QVERIFY((form2->frameGeometry().center() - form->frameGeometry().center()).manhattanLength() <= 4);
         QVERIFY(form2->isVisible() && !QFile::exists(chosenFile));
         // An update of a file without a numbered last line is refused and leaves it alone.
         QFile header(chosenFile);
