@@ -52,9 +52,11 @@ int AxisDecimals(double low, double high, int ticks) {
     if (!(step > 0) || !std::isfinite(step)) return 1;
     // A step of 0,25 needs two decimals, 2500 none.
     int decimals = 0;
-    for (double scaled = step;
-         decimals < 4 && std::fabs(scaled - std::round(scaled)) > 1e-6 * std::max(1.0, scaled); ++decimals)
-        scaled *= 10.0;
+    // Whole at last: a non-zero whole number of the last decimal.
+    const auto whole = [](double scaled) {
+        return std::round(scaled) >= 1.0 && std::fabs(scaled - std::round(scaled)) <= 1e-6 * scaled;
+    };
+    for (double scaled = step; decimals < 4 && !whole(scaled); ++decimals) scaled *= 10.0;
     return decimals;
 }
 

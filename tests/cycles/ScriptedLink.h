@@ -157,4 +157,6 @@ public:
         restored = i;
         log << QStringLiteral("restore");
     }
+    void ShowPendingWrites(const std::string& text) override { pending = QString::fromStdString(text); }
+    QString pending; // what the window would show as waiting
 };

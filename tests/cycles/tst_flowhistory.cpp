@@ -61,6 +61,17 @@ private slots:
                      lines.join(QStringLiteral(" | ")),
                  shown);
     }
+
+    // The flow axis labels plain numbers: "20000" in l/h, "0,25" steps in m3/h.
+    void axisDecimals() {
+        const struct {
+            double low, high;
+            int ticks, decimals;
+        } rows[] = {{0, 20000, 5, 0}, {0, 2, 5, 1},    {0, 1, 5, 2}, {-0.5, 0.5, 11, 1},
+                    {0, 0.004, 5, 3}, {0, 1e-7, 5, 4}, {3, 3, 5, 1}, {0, 12.5, 6, 1}};
+        for (const auto& r : rows)
+            QCOMPARE(monitor::cycles::AxisDecimals(r.low, r.high, r.ticks), r.decimals);
+    }
 };
 
 QTEST_APPLESS_MAIN(TestFlowHistory)

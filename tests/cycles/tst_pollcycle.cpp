@@ -265,6 +265,79 @@ private slots:
         cycle->PauseEnd();
         QCOMPARE(view->errors.size(), 2);
     }
+
+    // A write goes out only when the user typed it, and only to the meter it
+    // was made for: the port and address it was queued with.
+    void pendingWrites_data() {
+        QTest::addColumn<QString>("steps");
+        QTest::addColumn<QString>("sent");  // the register written by the next transaction, or "-"
+        QTest::addColumn<QString>("shown"); // beside the status text afterwards
+        QTest::newRow("left untyped") << "leave"
+                                      << "-"
+                                      << "";
+        QTest::newRow("typed and left") << "type leave"
+                                        << "4"
+                                        << "";
+        QTest::newRow("typed, then the meter's value shown") << "type decode leave"
+                                                             << "-"
+                                                             << "";
+        QTest::newRow("typed, queued, left again") << "type leave leave"
+                                                   << "4"
+                                                   << "";
+        QTest::newRow("another address") << "type leave address"
+                                         << "-"
+                                         << "Nie zapisano (próg odcięcia)";
+        QTest::newRow("another port, seen as the page is left") << "type leave port check"
+                                                                << "-"
+                                                                << "Nie zapisano (próg odcięcia)";
+        QTest::newRow("off-line, then the same meter") << "offline type leave"
+                                                       << "4"
+                                                       << "";
+        QTest::newRow("off-line, then another meter") << "offline type leave address"
+                                                      << "-"
+                                                      << "Nie zapisano (próg odcięcia)";
+    }
+    void pendingWrites() {
+        QFETCH(QString, steps);
+        QFETCH(QString, sent);
+        QFETCH(QString, shown);
+        const QStringList list = steps.split(' ');
+        if (!list.contains("offline")) connect();
+        cycle->Editing.CutoffEditing = true; // the user is in the field
+        for (const QString& step : list) {
+            if (step == "type") cycle->FieldTyped(PollCycle::Field::Cutoff);
+            if (step == "leave" && cycle->LeaveField(PollCycle::Field::Cutoff)) {
+                QVERIFY(cycle->QueueCutoff(12.5, ","));
+                QCOMPARE(view->pending, QStringLiteral("Czeka na zapis: próg odcięcia"));
+            }
+            if (step == "decode") {
+                cycle->Editing.CutoffEditing =
+                    false; // the field was left with an error: the read shows the meter's value
+                scripts->last().finish(modbus::kReadSuccess);
+                cycle->Tick();
+                cycle->PauseEnd();
+            }
+            if (step == "address") view->link.value->DeviceAddress = 2;
+            if (step == "port") view->link.value->PortName = "COM2";
+            if (step == "check") {
+                cycle->CheckWriteTargets();
+                QVERIFY(view->status.startsWith(QStringLiteral("Nie zapisano (próg odcięcia)")));
+            }
+        }
+        // Left, the field is the polling's again, whether something was queued or not.
+        if (list.contains("leave")) QVERIFY(!cycle->Editing.CutoffEditing);
+        if (list.contains("offline")) cycle->ConnectButton();
+        // The transaction after the next pause carries what waits.
+        scripts->last().finish(modbus::kReadSuccess);
+        cycle->Tick();
+        cycle->PauseEnd();
+        const auto& request = scripts->last().request;
+        QCOMPARE(request.Staged == Write::None ? QStringLiteral("-") : QString::number(request.WriteRegister),
+                 sent);
+        // Dropped writes are told beside the status text, which the next result overwrites.
+        QVERIFY2(shown.isEmpty() ? view->pending.isEmpty() : view->pending.startsWith(shown),
+                 qPrintable(view->pending));
+    }
 };
 
 QTEST_APPLESS_MAIN(TestPollCycle)
