@@ -84,9 +84,8 @@ ProgressEstimate EstimateProgress(const DownloadFacts& f) {
 std::string ProgressBarText(const DownloadProgress& p) {
     const ProgressEstimate& e = p.Estimate;
     if (!e.RecordsLeft) return std::to_string(p.RecordsRead) + " · plik " + std::to_string(p.File) + "/4";
-    std::string text =
-        std::to_string(p.RecordsRead) + " z ~" + std::to_string(p.RecordsRead + *e.RecordsLeft);
-    if (e.MsLeft) text += " · ~" + DurationText(*e.MsLeft);
+    std::string text = std::to_string(p.RecordsRead) + "/~" + std::to_string(p.RecordsRead + *e.RecordsLeft);
+    if (e.MsLeft) text += " ~" + DurationText(*e.MsLeft);
     return text;
 }
 

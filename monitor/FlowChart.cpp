@@ -27,7 +27,10 @@ FlowChart::FlowChart(const cycles::FlowHistory& history, QWidget* parent)
     chart->setMargins(QMargins(4, 4, 8, 4));
     chart->layout()->setContentsMargins(0, 0, 0, 0); // the white reaches the view's frame
     chart->setLocalizeNumbers(true);
-    chart->setLocale(QLocale());
+    // The locale's decimal separator, and no group separators, as everywhere.
+    QLocale locale;
+    locale.setNumberOptions(QLocale::OmitGroupSeparator);
+    chart->setLocale(locale);
 
     TimeAxis = new QDateTimeAxis(chart);
     TimeAxis->setFormat(QStringLiteral("HH:mm"));

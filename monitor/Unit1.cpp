@@ -75,7 +75,11 @@ TForm1::TForm1(QWidget* parent) : QMainWindow(parent) {
     StatusBar1->addWidget(StatusText, 1);
     ArchiveProgress = new QProgressBar(StatusBar1);
     ArchiveProgress->setObjectName(QStringLiteral("ArchiveProgress"));
-    ArchiveProgress->setFixedWidth(130);
+    ArchiveProgress->setFixedWidth(112);
+    // Room for "12000/~12900 ~15 min" beside a result line with both counters.
+    QFont small = ArchiveProgress->font();
+    small.setPointSizeF(small.pointSizeF() - 1.0);
+    ArchiveProgress->setFont(small);
     ArchiveProgress->hide();
     StatusBar1->addPermanentWidget(ArchiveProgress);
     PendingWrites = new QLabel(StatusBar1);

@@ -65,6 +65,8 @@ int main(int argc, char** argv) {
         if (!form.grab().save(path)) return 1;
         std::printf("%s\n", qPrintable(path));
     }
+    // The chart in l/h: the meter's flow unit changed, the curve redrawn in it.
+    sim.SetRegister(2, static_cast<uint16_t>(sim.Registers()[1] & ~0x0003u));
     form.PageControl1->setCurrentWidget(form.TabSheet4);
     QTest::qWait(12000);
     const QString chartShot = output + QStringLiteral("/screenshot-chart.png");
