@@ -26,16 +26,6 @@ bool writeAll(int fd, std::string_view bytes) {
 
 } // namespace
 
-std::string FileErrorText(std::string_view action, std::string_view path, std::string_view reason) {
-    std::string text(action);
-    text += " pliku ";
-    text += path;
-    text += " nie powiódł się (";
-    text += reason;
-    text += ").";
-    return text;
-}
-
 bool FileExists(const std::string& path) {
     struct stat status {};
     return ::lstat(path.c_str(), &status) == 0;

@@ -36,16 +36,6 @@ bool WriteAndClose(HANDLE file, std::string_view head, std::string_view tail) {
 
 } // namespace
 
-std::string FileErrorText(std::string_view action, std::string_view path, std::string_view reason) {
-    std::string text(action);
-    text += " pliku ";
-    text += path;
-    text += " nie powiódł się (";
-    text += reason;
-    text += ").";
-    return text;
-}
-
 bool FileExists(const std::string& path) {
     return ::GetFileAttributesW(Utf8ToWide(path).c_str()) != INVALID_FILE_ATTRIBUTES;
 }
