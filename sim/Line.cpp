@@ -278,8 +278,34 @@ struct Simulator::Impl {
         return true;
     }
 
+    enum class LineMatch { Same, OtherSpeed, OtherParity };
+
+    // What the master set on its side of the pty, against the meter's own.
+    LineMatch MasterLine() const {
+        if (!options.strictLine || slave < 0) return LineMatch::Same;
+        termios t{};
+        if (tcgetattr(slave, &t) != 0) return LineMatch::Same;
+        if (cfgetospeed(&t) != SpeedCode(options.baudRate)) return LineMatch::OtherSpeed;
+        const int parity = (t.c_cflag & PARENB) == 0 ? 0 : (t.c_cflag & PARODD) != 0 ? 1 : 2;
+        return parity == options.parity ? LineMatch::Same : LineMatch::OtherParity;
+    }
+
+    // Each byte as a receiver framing it with the wrong parity might see it;
+    // never a frame with a good CRC.
+    static void Garble(std::vector<uint8_t>& answer) {
+        for (uint8_t& b : answer) b = static_cast<uint8_t>((b << 1) | (b >> 7)) ^ 0x40;
+        if (answer.size() >= 4) {
+            const uint16_t crc = SimCrc(answer.data(), answer.size() - 2);
+            if (answer[answer.size() - 2] == (crc & 0xFF) && answer.back() == (crc >> 8))
+                answer.back() ^= 0xFF;
+        }
+    }
+
     void Handle(const std::vector<uint8_t>& frame) {
         if (frame[0] != options.address) return Log(frame, {}, "other address");
+        const LineMatch line = MasterLine();
+        if (line == LineMatch::OtherSpeed)
+            return Log(frame, {}, "another speed: the request is noise to the meter");
         ++requestsSeen;
 
         Fault f;
@@ -312,6 +338,7 @@ struct Simulator::Impl {
         }
         if (answer.empty()) return Log(frame, {}, "not a request");
         if (f == Fault::BadCrc) answer.back() ^= 0xFF;
+        if (line == LineMatch::OtherParity) Garble(answer);
         if (f == Fault::TrailingNoise)
             answer.insert(answer.end(), static_cast<size_t>(std::clamp(code, 0, kMaxFrame)), 0x55);
 

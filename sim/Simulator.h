@@ -36,7 +36,13 @@ struct Options {
     bool archiveWrapped = false; // ring buffer: newest records first in reading order
     std::time_t archiveNow = 0;  // the newest record is the last quarter hour before this (0: now)
     uint32_t seed = 1;           // for the drop probability and the live values
-    int parity = 0;              // serial device only: 0 none, 1 odd, 2 even
+    int parity = 0;              // 0 none, 1 odd, 2 even: of the serial device, or the meter's own on a pty
+    // On a pty, where speed and parity do nothing: answer as a real line
+    // would when the master's side is set otherwise than the meter. Another
+    // speed: the meter cannot read the request and stays silent. The same
+    // speed with another parity: it answers, and the master gets the bytes
+    // garbled (no good frame).
+    bool strictLine = false;
 };
 
 // One entry of the traffic log: a frame taken off the line and the answer sent

@@ -23,7 +23,11 @@ const char* const kUsage =
     "  --link-dir DIR     directory for the link to the pty (default \".\")\n"
     "  --link NAME        name of that link (default COM1)\n"
     "  --device PATH      serve on this serial device instead of a new pty (no link)\n"
-    "  --parity P         with --device: none, even or odd (default none)\n"
+    "  --parity P         none, even or odd (default none): the device's, or on a pty the\n"
+    "                     meter's own, which --strict-line holds the master to\n"
+    "  --strict-line      on a pty, answer as a real line would when the master's speed or\n"
+    "                     parity differs: silence for another speed, garbled bytes for\n"
+    "                     another parity\n"
     "  --address N        slave address 1..247 (default 1)\n"
     "  --baud N           line speed 300..230400 for wire timing and --device (default 9600)\n"
     "  --no-wire-time     answer at once instead of after the characters' time on the line\n"
@@ -103,6 +107,8 @@ std::optional<std::string> Parse(int argc, char** argv, Config& c, bool& help) {
             help = true;
         } else if (opt == "--no-wire-time") {
             c.options.wireTiming = false;
+        } else if (opt == "--strict-line") {
+            c.options.strictLine = true;
         } else if (opt == "--wrapped") {
             c.options.archiveWrapped = true;
         } else if (opt == "--static") {
