@@ -5,7 +5,11 @@
 
 #include <Progress.h>
 
+#include <cstdint>
+#include <optional>
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace cli {
 
@@ -27,9 +31,21 @@ struct ArchiveOptions {
     bool KeepPartial = false;
 };
 
+struct ScanOptions {
+    int LowestAddress = 1;
+    int HighestAddress = 247;
+    std::vector<uint32_t> Speeds; // empty: --baud first, then the common ones
+    bool All = false;
+    bool Json = false;
+};
+
+// "17" or "10-20", within 1 … 247 and in order.
+std::optional<std::pair<int, int>> ParseAddressRange(const std::string& text);
+
 int RunRead(const CommonOptions& common, const ReadOptions& options);
 int RunWatch(const CommonOptions& common, const WatchOptions& options);
 int RunArchive(const CommonOptions& common, const ArchiveOptions& options);
+int RunScan(const CommonOptions& common, const ScanOptions& options);
 
 // The download's progress line on a terminal: what the window's bar and
 // tooltip say, in the tool's words.

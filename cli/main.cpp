@@ -79,6 +79,30 @@ int main(int argc, char** argv) {
         ->needs(newFile);
     archive->footer(kExitCodeHelp);
 
+    ScanOptions scanOptions;
+    CLI::App* scan = app.add_subcommand(
+        "scan", "Look for the meter: the parameter read at every address, at the common speeds and parities "
+                "(--baud, --parity and --address first); one line per meter found.");
+    const CommonFlags scanFlags = AddCommonOptions(*scan, common);
+    std::string addresses = "1-247";
+    scan->add_option("--addresses", addresses, "the addresses to try, N or FIRST-LAST")
+        ->check(CLI::Validator(
+            [](std::string& text) {
+                return ParseAddressRange(text) ? std::string()
+                                               : "\"" + text + "\" is no address range in 1-247";
+            },
+            "N|FIRST-LAST"))
+        ->capture_default_str();
+    scan->add_option("--speeds", scanOptions.Speeds,
+                     "the speeds to try, in this order, comma-separated (default: --baud, then 9600, 19200, "
+                     "115200, 38400, 57600, 4800, 2400, 1200)")
+        ->delimiter(',')
+        ->check(CLI::IsMember({1200u, 2400u, 4800u, 9600u, 19200u, 38400u, 57600u, 115200u}));
+    scan->add_flag("--all", scanOptions.All, "go on after the first meter and list every one");
+    scan->add_flag("--json", scanOptions.Json,
+                   "the meters found and the settings with garbled answers as JSON");
+    scan->footer(kExitCodeHelp);
+
     try {
         std::vector<std::string> arguments = Utf8Arguments(argc, argv);
         std::vector<char*> pointers;
@@ -95,12 +119,19 @@ int main(int argc, char** argv) {
             return RunRead(common, readOptions);
         }
         if (watch->parsed()) {
-            const PeriodFlag scan{interval, &watchOptions.IntervalMs, kLongestIntervalMs};
-            if (const int code = ApplyConfigFile(watchFlags, common, scan); code != kExitOk) return code;
+            const PeriodFlag pause{interval, &watchOptions.IntervalMs, kLongestIntervalMs};
+            if (const int code = ApplyConfigFile(watchFlags, common, pause); code != kExitOk) return code;
             return RunWatch(common, watchOptions);
         }
-        const PeriodFlag scan{period, &archiveOptions.PeriodMs, kLongestPeriodMs};
-        if (const int code = ApplyConfigFile(archiveFlags, common, scan); code != kExitOk) return code;
+        if (scan->parsed()) {
+            if (const int code = ApplyConfigFile(scanFlags, common); code != kExitOk) return code;
+            const auto range = ParseAddressRange(addresses);
+            scanOptions.LowestAddress = range->first;
+            scanOptions.HighestAddress = range->second;
+            return RunScan(common, scanOptions);
+        }
+        const PeriodFlag pacing{period, &archiveOptions.PeriodMs, kLongestPeriodMs};
+        if (const int code = ApplyConfigFile(archiveFlags, common, pacing); code != kExitOk) return code;
         return RunArchive(common, archiveOptions);
     } catch (const std::exception& error) {
         std::cerr << "vqt540: " << error.what() << '\n';

@@ -286,8 +286,14 @@ struct Simulator::Impl {
         termios t{};
         if (tcgetattr(slave, &t) != 0) return LineMatch::Same;
         if (cfgetospeed(&t) != SpeedCode(options.baudRate)) return LineMatch::OtherSpeed;
-        const int parity = (t.c_cflag & PARENB) == 0 ? 0 : (t.c_cflag & PARODD) != 0 ? 1 : 2;
-        return parity == options.parity ? LineMatch::Same : LineMatch::OtherParity;
+        // Linux clears PARENB on a pty but keeps PARODD: odd parity is told
+        // apart from the other two, none and even only where PARENB stays.
+        const bool odd = (t.c_cflag & PARODD) != 0;
+        if ((t.c_cflag & PARENB) != 0) {
+            const int parity = odd ? 1 : 2;
+            return parity == options.parity ? LineMatch::Same : LineMatch::OtherParity;
+        }
+        return odd == (options.parity == 1) ? LineMatch::Same : LineMatch::OtherParity;
     }
 
     // Each byte as a receiver framing it with the wrong parity might see it;

@@ -41,7 +41,9 @@ struct Options {
     // would when the master's side is set otherwise than the meter. Another
     // speed: the meter cannot read the request and stays silent. The same
     // speed with another parity: it answers, and the master gets the bytes
-    // garbled (no good frame).
+    // garbled (no good frame). A Linux pty keeps the speed and PARODD but
+    // clears PARENB, so there odd parity is told from none and even, and
+    // none from even not at all.
     bool strictLine = false;
 };
 

@@ -257,6 +257,54 @@ private slots:
         QVERIFY2(QString::fromUtf8(r.err).contains(says), r.err.constData());
         if (code == 0) QVERIFY(r.out.contains("Wersja VQT"));
     }
+
+    // A meter at settings nobody would guess, on a line that answers as a
+    // real one would: the scan finds exactly that one.
+    void scanFindsTheMeter_data() {
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<int>("code");
+        QTest::addColumn<QString>("out");
+        QTest::addColumn<QString>("err");
+        using L = QStringList;
+        QTest::newRow("found") << L{"scan", "--addresses", "12-20", "--speeds", "9600,19200"} << 0
+                               << "address 17, 19200 bit/s, odd parity: V1.02, DN 100\n"
+                               << "";
+        QTest::newRow("found, JSON") << L{"scan", "--addresses", "17", "--speeds", "19200", "--json", "--all"}
+                                     << 0 << "\"address\": 17"
+                                     << "";
+        // No parity first: garbled bytes, then the odd parity at the same address at once.
+        QTest::newRow("garbled, then found")
+            << L{"scan", "--addresses", "17", "--speeds", "19200", "--parity", "none", "--json"} << 0
+            << "\"otherSettings\": [\n    {\n      \"address\": 17,\n      \"baud\": 19200,\n      "
+               "\"parity\": \"none\""
+            << "";
+        QTest::newRow("none there") << L{"scan", "--addresses", "1-4", "--speeds", "115200,19200"} << 3 << ""
+                                    << "no meter answered on COM1";
+        QTest::newRow("no such range") << L{"scan", "--addresses", "20-10"} << 2 << ""
+                                       << "--addresses";
+    }
+    void scanFindsTheMeter() {
+        QFETCH(QStringList, args);
+        QFETCH(int, code);
+        QFETCH(QString, out);
+        QFETCH(QString, err);
+        sim.reset();
+        vqtsim::Options o;
+        o.linkDir = dir->path().toStdString();
+        o.wireTiming = false;
+        o.strictLine = true;
+        o.address = 17;
+        o.baudRate = 19200;
+        o.parity = 1; // odd: the one parity a pty lets the meter tell apart
+        sim = std::make_unique<vqtsim::Simulator>(o);
+        QVERIFY2(sim->Start(), sim->Error().c_str());
+        const ToolRun r = RunTool(dir->path(), args);
+        QVERIFY2(r.code == code, r.err.constData());
+        QVERIFY2(QString::fromUtf8(r.out).contains(out), r.out.constData());
+        QVERIFY2(QString::fromUtf8(r.err).contains(err), r.err.constData());
+        // The first meter ends the scan: one line.
+        if (out.endsWith('\n')) QCOMPARE(QString::fromUtf8(r.out), out);
+    }
 };
 
 QTEST_GUILESS_MAIN(TestCli)

@@ -1,0 +1,153 @@
+// vqt540 scan: looks for the meter at every address and the common speeds
+// and parities, when it does not answer at the settings given.
+#include "Commands.h"
+#include "Platform.h"
+#include "TimerLoop.h"
+
+#include <Modbus.h>
+#include <NumberFormat.h>
+#include <Progress.h>
+#include <Scan.h>
+#include <Worker.h>
+
+#include <nlohmann/json.hpp>
+
+#include <chrono>
+#include <iostream>
+
+namespace cli {
+
+namespace {
+
+using monitor::cycles::ScanFinding;
+
+constexpr int kTickMs = 2;
+constexpr auto kProgressEvery = std::chrono::milliseconds(250);
+
+std::string ParityName(uint8_t code) {
+    return code == modbus::kEvenParity ? "even" : code == modbus::kOddParity ? "odd" : "none";
+}
+
+std::string Settings(const modbus::LinkSettings& l) {
+    return "address " + std::to_string(l.DeviceAddress) + ", " + std::to_string(l.BaudRate) + " bit/s, " +
+           (l.Parity == modbus::kNoParity ? std::string("no") : ParityName(l.Parity)) + " parity";
+}
+
+class ScanTerminal final : public monitor::cycles::ScanView {
+public:
+    ScanTerminal(TimerLoop& loop) : Loop(loop), Terminal(StderrIsTerminal()) {}
+
+    int64_t NowMs() override {
+        return std::chrono::duration_cast<std::chrono::milliseconds>(
+                   std::chrono::steady_clock::now().time_since_epoch())
+            .count();
+    }
+    std::function<void()> CompletionNotifier() override {
+        return [wake = Loop.Wake()] { wake->Notify(); };
+    }
+    void ShowProgress(const monitor::cycles::ScanProgress& p) override {
+        if (!Terminal) return;
+        const auto now = std::chrono::steady_clock::now();
+        if (Shown && now - LastShown < kProgressEvery) return;
+        LastShown = now;
+        Shown = true;
+        std::cerr << "\r\033[Kvqt540: " << Settings(p.Probing) << " (" << p.Probed + 1 << " of " << p.Total
+                  << "), at most " << archive::DurationText(p.MsLeft) << " left" << std::flush;
+    }
+    void Finished() override {
+        if (Shown) std::cerr << "\r\033[K" << std::flush;
+        Shown = false;
+    }
+
+private:
+    TimerLoop& Loop;
+    const bool Terminal;
+    bool Shown = false;
+    std::chrono::steady_clock::time_point LastShown;
+};
+
+void PrintJson(const CommonOptions& common, const monitor::cycles::Scan& scan) {
+    nlohmann::ordered_json j;
+    j["port"] = common.Port;
+    nlohmann::ordered_json& found = j["found"] = nlohmann::ordered_json::array();
+    for (const ScanFinding& f : scan.Findings)
+        found.push_back({{"address", f.Link.DeviceAddress},
+                         {"baud", f.Link.BaudRate},
+                         {"parity", ParityName(f.Link.Parity)},
+                         {"stopBits", f.Link.StopBits == modbus::kTwoStopBits ? 2 : 1},
+                         {"version", f.Version},
+                         {"diameter", f.Diameter},
+                         {"answer", f.Answer}});
+    nlohmann::ordered_json& other = j["otherSettings"] = nlohmann::ordered_json::array();
+    for (const modbus::LinkSettings& l : scan.OtherSettings)
+        other.push_back(
+            {{"address", l.DeviceAddress}, {"baud", l.BaudRate}, {"parity", ParityName(l.Parity)}});
+    std::cout << j.dump(2, ' ', false, nlohmann::ordered_json::error_handler_t::replace) << '\n';
+}
+
+} // namespace
+
+std::optional<std::pair<int, int>> ParseAddressRange(const std::string& text) {
+    const size_t dash = text.find('-');
+    const model::Reading<int32_t> low = model::ReadWholeNumber(text.substr(0, dash));
+    const model::Reading<int32_t> high =
+        dash == std::string::npos ? low : model::ReadWholeNumber(text.substr(dash + 1));
+    if (!low || !high || !modbus::IsDeviceAddress(*low) || !modbus::IsDeviceAddress(*high) || *low > *high)
+        return std::nullopt;
+    return std::pair<int, int>{*low, *high};
+}
+
+int RunScan(const CommonOptions& common, const ScanOptions& options) {
+    if (const int code = CheckPort(common.Port); code != kExitOk) return code;
+    const modbus::LinkSettings page = common.Link();
+    monitor::cycles::ScanPlan plan;
+    plan.PortName = page.PortName;
+    plan.StopBits = page.StopBits;
+    plan.Speeds = options.Speeds.empty() ? monitor::cycles::ScanSpeeds(page.BaudRate) : options.Speeds;
+    plan.Parities = monitor::cycles::ScanParities(page.Parity);
+    plan.Addresses =
+        monitor::cycles::ScanAddresses(page.DeviceAddress, options.LowestAddress, options.HighestAddress);
+    plan.All = options.All;
+
+    TimerLoop loop;
+    loop.SetInterval(TimerId::Timer3, kTickMs);
+    const SignalStop signals(loop.Wake());
+    ScanTerminal view(loop);
+    monitor::cycles::Scan scan(modbus::StartWorker, view);
+    bool interrupted = false;
+    scan.Start(plan);
+    loop.Start(TimerId::Timer3, -1);
+    while (scan.Running()) {
+        const TimerLoop::Event event = loop.Next();
+        if (event == TimerLoop::Event::Stop) {
+            scan.Stop();
+            interrupted = true;
+            break;
+        }
+        scan.Tick();
+    }
+    modbus::ModbusRead::WaitForAllWorkers(std::chrono::seconds(5));
+
+    if (options.Json) {
+        PrintJson(common, scan);
+    } else {
+        for (const ScanFinding& f : scan.Findings) {
+            std::cout << Settings(f.Link);
+            if (!f.Version.empty())
+                std::cout << ": " << f.Version << (f.Diameter.empty() ? "" : ", " + f.Diameter);
+            else
+                std::cout << ": another device (" << f.Answer << ")";
+            std::cout << '\n';
+        }
+    }
+    if (scan.Findings.empty()) {
+        for (const modbus::LinkSettings& l : scan.OtherSettings)
+            std::cerr << "vqt540: something answers at " << Settings(l) << ", with other settings\n";
+        if (!interrupted) std::cerr << "vqt540: no meter answered on " << common.Port << '\n';
+    }
+    std::cout.flush();
+    if (interrupted) return kExitInterrupted;
+    return scan.Findings.empty() ? kExitNoAnswer : kExitOk;
+}
+
+} // namespace cli
