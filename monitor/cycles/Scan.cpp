@@ -14,6 +14,8 @@ constexpr uint32_t kCommonSpeeds[] = {9600, 19200, 115200, 38400, 57600, 4800, 2
 constexpr uint8_t kParities[] = {modbus::kNoParity, modbus::kEvenParity, modbus::kOddParity};
 // Characters of the parameter read on the wire: its request and its reply.
 constexpr int32_t kProbeCharacters = 8 + 59;
+// How long a probe told to stop waiting may take to give its verdict.
+constexpr int64_t kVerdictGraceMs = 1000;
 
 size_t TracedBytes(const std::string& rx) {
     return static_cast<size_t>(std::count(rx.begin(), rx.end(), '['));
@@ -45,10 +47,10 @@ std::vector<int> ScanAddresses(int first, int lowest, int highest) {
 
 int32_t ProbeTimeoutMs(uint32_t baud) {
     // 11 bits a character (start, 8 data, parity or a second stop, stop),
-    // rounded up; then two characters' time and 25 ms for the meter to turn
-    // round and a USB adapter to pass the reply on.
+    // rounded up; then two characters' time and 40 ms for the meter to turn
+    // round, a USB adapter to pass the reply on and a busy PC.
     const int64_t bits = int64_t{kProbeCharacters + 2} * 11 * 1000;
-    return static_cast<int32_t>((bits + baud - 1) / baud) + 25;
+    return static_cast<int32_t>((bits + baud - 1) / baud) + 40;
 }
 
 Scan::Scan(modbus::TransactionFactory factory, ScanView& view) : Factory(std::move(factory)), View(view) {}
@@ -94,20 +96,27 @@ void Scan::StartProbe() {
     request.QuietMs = QuietNext ? static_cast<uint32_t>(ProbeTimeoutMs(request.Link.BaudRate)) : 0;
     request.OnDone = View.CompletionNotifier();
     ProbeStart = View.NowMs() + request.QuietMs;
+    Signalled = false;
     Current = Factory(request);
     Report();
 }
 
 void Scan::Tick() {
     if (!Active || !Current) return;
-    if (Current->Done()) {
-        Judge(false);
-    } else if (View.NowMs() - ProbeStart >= ProbeTimeoutMs(Plan.Speeds[At.Speed])) {
-        Current->SignalTimeout();
-        Judge(true);
-    } else {
-        return;
+    const int64_t elapsed = View.NowMs() - ProbeStart;
+    const int32_t timeout = ProbeTimeoutMs(Plan.Speeds[At.Speed]);
+    if (!Current->Done()) {
+        if (elapsed < timeout) return;
+        // At its time-out the probe is told to stop waiting; it then judges
+        // what did arrive at once, and a reply that came just in time counts.
+        if (!Signalled) {
+            Current->SignalTimeout();
+            Signalled = true;
+            return;
+        }
+        if (elapsed < timeout + kVerdictGraceMs) return;
     }
+    Judge(!Current->Done());
     if (Active) Next();
 }
 
@@ -121,7 +130,10 @@ void Scan::Judge(bool timedOut) {
     if (!timedOut) {
         const std::string result = Current->Result();
         const uint8_t* reply = Current->Reply();
-        if (result == modbus::kReadSuccess) {
+        const bool wholeRead = bytes == modbus::Params(modbus::Kind::ReadRegisters).expectedLength &&
+                               reply[0] == link.DeviceAddress && reply[1] == 0x03 &&
+                               modbus::CheckCrc(reply, bytes - 2);
+        if (result == modbus::kReadSuccess || wholeRead) {
             const model::ParameterBlock block = model::CopyParameterBlock(reply);
             const std::string dn = model::DnText(block[model::offset::DnIndex]);
             Findings.push_back(

@@ -107,6 +107,7 @@ private:
     Probe At{};    // the probe in flight
     Probe Sweep{}; // where the sweep through every probe has got to
     int64_t ProbeStart = 0;
+    bool Signalled = false; // the probe in flight was told to stop waiting
     int Probed = 0;
     bool QuietNext = false; // after bytes that were no good frame
     // Addresses to try again at once with the other parities of this speed.

@@ -56,10 +56,10 @@ class TestScan : public QObject {
     Q_OBJECT
 private slots:
     void probeTimeouts() {
-        // The read's 67 characters and two more on the wire, and 25 ms.
-        QCOMPARE(ProbeTimeoutMs(9600), 80 + 25);
-        QCOMPARE(ProbeTimeoutMs(115200), 7 + 25);
-        QCOMPARE(ProbeTimeoutMs(1200), 633 + 25);
+        // The read's 67 characters and two more on the wire, and 40 ms.
+        QCOMPARE(ProbeTimeoutMs(9600), 80 + 40);
+        QCOMPARE(ProbeTimeoutMs(115200), 7 + 40);
+        QCOMPARE(ProbeTimeoutMs(1200), 633 + 40);
         QCOMPARE(ScanSpeeds(19200),
                  (std::vector<uint32_t>{19200, 9600, 115200, 38400, 57600, 4800, 2400, 1200}));
         QCOMPARE(ScanAddresses(17, 15, 18), (std::vector<int>{17, 15, 16, 18}));
@@ -126,7 +126,11 @@ private slots:
                 s.rx = "RX : [F3][A1][07]";
                 s.finish("Błąd sumy kontrolnej w odpowiedzi urządzenia");
             } else {
-                view.now += ProbeTimeoutMs(l.BaudRate); // silent: the probe's whole time-out
+                // Silent: at its time-out the probe is told so, and then gives its verdict.
+                view.now += s.request.QuietMs + ProbeTimeoutMs(l.BaudRate);
+                scan.Tick();
+                QCOMPARE(s.calls, QStringList{"timeout"});
+                s.finish("Timeout przy odczycie danych");
             }
             scan.Tick();
         }
