@@ -160,6 +160,7 @@ void TForm1::connectHandlers() {
     on(Button5, &QPushButton::clicked, &TForm1::Button5Click);
     on(Button6, &QPushButton::clicked, &TForm1::Button6Click);
     on(Button7, &QPushButton::clicked, &TForm1::Button7Click);
+    on(Button8, &QPushButton::clicked, &TForm1::Button8Click);
     on(SaveTrace1, &QAction::triggered, &TForm1::SaveTrace1Click);
     on(PortNr, &DropDownBox::aboutToShowPopup, &TForm1::describePorts);
     connect(RichEdit1, &QPlainTextEdit::customContextMenuRequested, this,

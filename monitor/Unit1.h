@@ -91,6 +91,7 @@ public:
     QLineEdit* MaskEdit6; // device address
     QLineEdit* Period;    // scan period [ms]
     QLineEdit* MaskEdit1; // reply time-out [ms]
+    QPushButton* Button8; // "Szukaj przepływomierza"
 
     // --- "Parametry VQT540" ---
     QFrame* Bevel1;
@@ -228,6 +229,8 @@ public:
     void Timer3Timer();
     void Timer4Timer();
     void Button4Click();
+    // Looks for the meter on the chosen port and offers what it finds for the page.
+    void Button8Click();
     void Button5Click();
     void Button1Click();
     void Button2Click();

@@ -226,6 +226,16 @@ void TForm1::buildCommunicationPage() {
     columns->addWidget(Panel3, 0, 1);
     columns->addWidget(GroupBox1, 1, 0);
     columns->addWidget(GroupBox2, 1, 1);
+    // Finding the meter when it does not answer at these settings.
+    Button8 = new QPushButton(QStringLiteral("Szukaj przepływomierza"), GroupBox4);
+    VQT_NAME(Button8);
+    Button8->setToolTip(QStringLiteral("Odpytuje każdy adres przy typowych prędkościach i parzystościach, "
+                                       "zaczynając od ustawionych, aż odpowie przepływomierz."));
+    columns->addWidget(Button8, 2, 0, 1, 2);
+    // Between the two groups in the Tab order: the time-out stays the page's
+    // last field, from which Tab leaves the page.
+    QWidget::setTabOrder(StopBits, Button8);
+    QWidget::setTabOrder(Button8, ComboBox1);
     columns->setColumnStretch(0, 1);
     columns->setColumnStretch(1, 1);
 

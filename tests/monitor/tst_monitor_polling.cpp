@@ -6,6 +6,7 @@
 #include "FlowChart.h"
 #include "Messages.h"
 #include "Modbus.h"
+#include "OKBottomDlg.h"
 #include "SerialPort.h"
 #include "Simulator.h"
 #include "Unit1.h"
@@ -49,6 +50,11 @@ void typeInto(QLineEdit* field, const QString& text) {
     QTRY_COMPARE(QApplication::focusWidget(), field);
     field->selectAll();
     QTest::keyClicks(field, text);
+}
+
+QByteArray ReadAll(const QString& path) {
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
 }
 
 void pressDown(QWidget* box, int times) {
@@ -427,6 +433,48 @@ private slots:
             QCOMPARE(slotText(form->poll().Slots), QString());
         }
         QVERIFY(editing.CutoffEditing && editing.Alarm1Editing);
+    }
+
+    // The meter at settings the page does not say: the scan finds it, and
+    // what it found goes into the page and the settings file on "TAK".
+    void scanFindsTheMeterAndFillsThePage() {
+        QStringList infos, questions;
+        monitor::SetInformationFunction([&](const QString& t) { infos << t; });
+        SetQuestionFunction([&](TOKBottomDlg*, const QString& q) {
+            questions << q;
+            return true;
+        });
+        connect();
+        QTest::mouseClick(form->Button8, Qt::LeftButton); // not while connected
+        QCOMPARE(infos.size(), 1);
+        QTest::mouseClick(form->Button4, Qt::LeftButton);
+
+        sim.reset();
+        vqtsim::Options o;
+        o.linkDir = dir->path().toStdString();
+        o.wireTiming = false;
+        o.strictLine = true;
+        o.address = 17;
+        o.baudRate = 19200;
+        o.parity = 1; // odd
+        sim = std::make_unique<vqtsim::Simulator>(o);
+        QVERIFY2(sim->Start(), sim->Error().c_str());
+        form->Speed->setItemIndex(4); // 19200, no parity, address 17: only the parity is wrong
+        form->MaskEdit6->setText(QStringLiteral("17"));
+        QTest::mouseClick(form->Button8, Qt::LeftButton);
+        QCOMPARE(questions,
+                 QStringList{"Znaleziono przepływomierz: adres 17, 19200 bit/s, parzystość Nieparzyste "
+                             "(V1.02, DN 100). Wpisać te ustawienia ?"});
+        QCOMPARE(form->Parity->text(), QStringLiteral("Nieparzyste"));
+        QCOMPARE(form->Speed->text(), QStringLiteral("19200"));
+        QCOMPARE(form->MaskEdit6->text(), QStringLiteral("17"));
+        QCOMPARE(ReadAll(dir->filePath("VQT540.cfg")),
+                 QByteArray("0\r\n4\r\n2\r\n0\r\n0\r\n17\r\n50\r\n200\r\n"));
+        // Connected with them, the meter answers.
+        QTest::mouseClick(form->Button4, Qt::LeftButton);
+        QTRY_COMPARE(form->Edit1->text(), QStringLiteral("V1.02"));
+        monitor::SetInformationFunction({});
+        SetQuestionFunction({});
     }
 };
 

@@ -1,0 +1,137 @@
+// TForm1: looking for the meter on the line. The plain scan decides; a
+// progress dialog shows it and can stop it, and what it finds may go into
+// the communication page.
+#include "Unit1.h"
+
+#include "Convert.h"
+#include "DPlik.h"
+#include "Messages.h"
+
+#include <ConfigFile.h>
+#include <NumberFormat.h>
+#include <Progress.h>
+#include <Scan.h>
+
+#include <QEventLoop>
+#include <QLineEdit>
+#include <QProgressDialog>
+#include <QTimer>
+
+#include <chrono>
+
+namespace {
+
+using monitor::cycles::ScanProgress;
+
+// Items of the Parity list, by the port's parity code.
+int ParityItem(uint8_t code) {
+    return code == modbus::kEvenParity ? 1 : code == modbus::kOddParity ? 2 : 0;
+}
+
+QString ParityText(uint8_t code) {
+    const std::string_view text = model::kParityTexts[static_cast<size_t>(ParityItem(code))];
+    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+QString Described(const modbus::LinkSettings& l) {
+    return QStringLiteral("adres %1, %2 bit/s, parzystość %3")
+        .arg(l.DeviceAddress)
+        .arg(l.BaudRate)
+        .arg(ParityText(l.Parity));
+}
+
+class ScanDialog final : public monitor::cycles::ScanView {
+public:
+    explicit ScanDialog(QProgressDialog& dialog) : Dialog(dialog) {}
+    int64_t NowMs() override {
+        return std::chrono::duration_cast<std::chrono::milliseconds>(
+                   std::chrono::steady_clock::now().time_since_epoch())
+            .count();
+    }
+    void ShowProgress(const ScanProgress& p) override {
+        Dialog.setMaximum(p.Total);
+        Dialog.setValue(p.Probed);
+        Dialog.setLabelText(QStringLiteral("Sprawdzanie: %1\nsprawdzono %2 z %3, do końca najwyżej %4")
+                                .arg(Described(p.Probing))
+                                .arg(p.Probed)
+                                .arg(p.Total)
+                                .arg(QString::fromStdString(archive::DurationText(p.MsLeft))));
+    }
+    void Finished() override { Done.quit(); }
+    QEventLoop Done;
+
+private:
+    QProgressDialog& Dialog;
+};
+
+} // namespace
+
+void TForm1::Button8Click() {
+    if (Poll->Connected() || Archive->ArchiveRunning()) {
+        monitor::ShowInformation(QStringLiteral(
+            "Szukanie przepływomierza jest możliwe po zakończeniu połączenia i zapisu archiwum."));
+        return;
+    }
+    // Only the port must be usable: the rest is what is being looked for,
+    // and what the page says is only tried first.
+    if (PortNr->currentIndex() < 0)
+        throw monitor::ConvertError(QStringLiteral("Numer portu: nie wybrano portu."));
+    const int speedItem = Speed->currentIndex();
+    const uint32_t firstSpeed = model::kSpeeds[static_cast<size_t>(speedItem >= 0 ? speedItem : 3)];
+    const model::Reading<int32_t> address = model::ReadWholeNumber(MaskEdit6->text().toStdString());
+    monitor::cycles::ScanPlan plan;
+    plan.PortName = PortNr->text().toStdString();
+    plan.StopBits = getStopBits();
+    plan.Speeds = monitor::cycles::ScanSpeeds(firstSpeed);
+    plan.Parities = monitor::cycles::ScanParities(getParity());
+    plan.Addresses = monitor::cycles::ScanAddresses(address ? *address : modbus::kLowestAddress);
+
+    QProgressDialog dialog(QStringLiteral("Szukanie przepływomierza…"), QStringLiteral("Przerwij"), 0, 1,
+                           this);
+    dialog.setWindowTitle(QStringLiteral("Szukaj przepływomierza"));
+    dialog.setWindowModality(Qt::WindowModal);
+    dialog.setMinimumDuration(0);
+    dialog.setAutoReset(false);
+    dialog.setAutoClose(false);
+    dialog.setMinimumWidth(420);
+    monitor::CenterOnOwner(&dialog);
+    ScanDialog view(dialog);
+    monitor::cycles::Scan scan(Transactions, view);
+    QTimer tick;
+    tick.setTimerType(Qt::PreciseTimer);
+    tick.setInterval(2);
+    QObject::connect(&tick, &QTimer::timeout, &dialog, [&scan] { scan.Tick(); });
+    QObject::connect(&dialog, &QProgressDialog::canceled, &dialog, [&scan] { scan.Stop(); });
+    scan.Start(plan);
+    if (scan.Running()) {
+        dialog.show();
+        tick.start();
+        view.Done.exec();
+        tick.stop();
+    }
+    const bool cancelled = dialog.wasCanceled();
+    dialog.hide();
+    if (cancelled) return;
+
+    if (scan.Findings.empty()) {
+        QString text = QStringLiteral("Na porcie %1 nie odpowiada żaden przepływomierz.").arg(PortNr->text());
+        for (const modbus::LinkSettings& l : scan.OtherSettings)
+            text += QStringLiteral("\nCoś odpowiada z innymi ustawieniami: %1.").arg(Described(l));
+        monitor::ShowInformation(text);
+        return;
+    }
+    const monitor::cycles::ScanFinding& found = scan.Findings.front();
+    QString what = Described(found.Link);
+    if (!found.Version.empty())
+        what += QStringLiteral(" (%1, %2)")
+                    .arg(QString::fromStdString(found.Version), QString::fromStdString(found.Diameter));
+    if (!::Ask(OKBottomDlg1,
+               QStringLiteral("Znaleziono przepływomierz: %1. Wpisać te ustawienia ?").arg(what)))
+        return;
+    for (size_t i = 0; i < model::kSpeeds.size(); ++i)
+        if (model::kSpeeds[i] == found.Link.BaudRate) Speed->setItemIndex(static_cast<int>(i));
+    Parity->setItemIndex(ParityItem(found.Link.Parity));
+    MaskEdit6->setText(QString::number(found.Link.DeviceAddress));
+    // Kept as leaving the page keeps them.
+    if (!ConfigPath.isEmpty()) saveSettings();
+}
