@@ -37,6 +37,22 @@ inline std::unique_ptr<vqtsim::Simulator> StartSim(const QString& dir, int recor
     return sim;
 }
 
+// A meter at settings nobody would guess (address 17, 19200 bit/s, odd
+// parity, the one parity a pty lets it tell apart), on a line that answers
+// as a real one would, linked as COM1 in dir.
+inline std::unique_ptr<vqtsim::Simulator> StartHiddenMeter(const QString& dir) {
+    vqtsim::Options o;
+    o.linkDir = dir.toStdString();
+    o.wireTiming = false;
+    o.strictLine = true;
+    o.address = 17;
+    o.baudRate = 19200;
+    o.parity = 1;
+    auto sim = std::make_unique<vqtsim::Simulator>(o);
+    if (!sim->Start()) qFatal("simulator: %s", sim->Error().c_str());
+    return sim;
+}
+
 // The export of the first `upTo` dated records in reading order (all of
 // them for -1): in time order, numbered from 0, as the window writes it.
 inline QByteArray ExpectedExport(const vqtsim::Simulator& sim, const std::string& separator, int upTo = -1) {

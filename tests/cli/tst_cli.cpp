@@ -288,16 +288,8 @@ private slots:
         QFETCH(int, code);
         QFETCH(QString, out);
         QFETCH(QString, err);
-        sim.reset();
-        vqtsim::Options o;
-        o.linkDir = dir->path().toStdString();
-        o.wireTiming = false;
-        o.strictLine = true;
-        o.address = 17;
-        o.baudRate = 19200;
-        o.parity = 1; // odd: the one parity a pty lets the meter tell apart
-        sim = std::make_unique<vqtsim::Simulator>(o);
-        QVERIFY2(sim->Start(), sim->Error().c_str());
+        sim.reset(); // its link first, then the new one
+        sim = StartHiddenMeter(dir->path());
         const ToolRun r = RunTool(dir->path(), args);
         QVERIFY2(r.code == code, r.err.constData());
         QVERIFY2(QString::fromUtf8(r.out).contains(out), r.out.constData());

@@ -2,6 +2,7 @@
 // connecting, live values, writes of each kind, time-outs and recovery, the
 // trace, disconnecting; the editing of all fourteen controls; the chart of
 // the flow, the port list's tooltips and saving the trace.
+#include "../archive/SimulatedArchive.h"
 #include "Application.h"
 #include "FlowChart.h"
 #include "Messages.h"
@@ -449,16 +450,8 @@ private slots:
         QCOMPARE(infos.size(), 1);
         QTest::mouseClick(form->Button4, Qt::LeftButton);
 
-        sim.reset();
-        vqtsim::Options o;
-        o.linkDir = dir->path().toStdString();
-        o.wireTiming = false;
-        o.strictLine = true;
-        o.address = 17;
-        o.baudRate = 19200;
-        o.parity = 1; // odd
-        sim = std::make_unique<vqtsim::Simulator>(o);
-        QVERIFY2(sim->Start(), sim->Error().c_str());
+        sim.reset(); // its link first, then the new one
+        sim = StartHiddenMeter(dir->path());
         form->Speed->setItemIndex(4); // 19200, no parity, address 17: only the parity is wrong
         form->MaskEdit6->setText(QStringLiteral("17"));
         QTest::mouseClick(form->Button8, Qt::LeftButton);
