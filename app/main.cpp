@@ -7,8 +7,17 @@
 #include "Unit2.h"
 
 #include <chrono>
+#include <cstdio>
+#include <cstring>
 
 int main(int argc, char** argv) {
+    // Before the application object, so that it works without a display.
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--version") == 0) {
+            std::puts("vqt540-monitor " VQT_VERSION);
+            return 0;
+        }
+    }
     Application app(argc, argv);
     int result = 0;
     {

@@ -21,6 +21,7 @@ int main(int argc, char** argv) {
     CLI::App app("VQT540 electromagnetic flowmeter on a serial line (MODBUS RTU): parameters, polling, "
                  "archive download.",
                  "vqt540");
+    app.set_version_flag("--version", "vqt540 " VQT_VERSION, "print the program's version and exit");
     app.require_subcommand(1);
     app.footer(kExitCodeHelp);
 
