@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Draws the program's own pictures with ImageMagick:
 #   strip.jpg  the picture strip of the communication page (a flowmeter on a pipe)
-#   icon.png   the window icon (a gauge with a drop)
 #   archive.jpg the picture of the export window (a sheet with a table)
+# The window icon icon.png is the desktop icon's 64 px rendering, made by
+# packaging/icons/make_icons.sh.
 # Run from anywhere; the results are written beside this script and embedded
 # through monitor_images.qrc.
 set -euo pipefail
@@ -29,15 +30,6 @@ convert -size 150x440 gradient:'#0b2a6f'-'#a6caf0' \
   -font DejaVu-Sans -pointsize 11 -annotate +0+66 'MODBUS RTU' \
   -fill '#0b2a6f' -font DejaVu-Sans-Bold -pointsize 13 -gravity south -annotate +0+22 'monitor' \
   -strip -quality 88 -sampling-factor 2x2 strip.jpg
-
-# Window icon, 64 x 64: a round dial with a needle and a water drop.
-convert -size 64x64 xc:none \
-  -fill '#800000' -draw 'circle 32,32 32,2' \
-  -fill '#a6caf0' -draw 'circle 32,32 32,8' \
-  -stroke '#0b2a6f' -strokewidth 3 -draw 'line 32,32 48,18' \
-  -stroke none -fill '#0b2a6f' -draw 'circle 32,32 32,28' \
-  -fill '#0050d0' -draw 'path "M 32,38 C 26,46 24,50 28,55 C 31,58 33,58 36,55 C 40,50 38,46 32,38 Z"' \
-  -strip icon.png
 
 # Export window picture, 97 x 97: a sheet with a table and an arrow into it.
 convert -size 97x97 gradient:'#a6caf0'-'#0b2a6f' \
