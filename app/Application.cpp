@@ -11,6 +11,9 @@ Application::Application(int& argc, char** argv) : QApplication(argc, argv) {
     // The name, not the display name: Qt would append a display name to
     // every window caption.
     setApplicationName(QStringLiteral("VQT5400"));
+    // The installed desktop entry's name, by which a desktop ties the window
+    // to its menu entry and icon (on Wayland only by this).
+    setDesktopFileName(QStringLiteral("vqt540-monitor"));
     monitor::InitResources();
     setWindowIcon(QIcon(QStringLiteral(":/monitor/icon.png")));
     // Qt's own buttons and dialogs speak Polish like the rest of the window,
