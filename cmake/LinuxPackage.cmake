@@ -1,5 +1,5 @@
 # Installs the three programs with the window's desktop entry, its icon and
-# the tool's manual page.
+# the tool's manual page; cpack makes a Debian package of them.
 include(GNUInstallDirs)
 
 set(vqt_programs vqt540 vqt540-sim)
@@ -31,3 +31,37 @@ add_custom_command(
   VERBATIM)
 add_custom_target(vqt540_man ALL DEPENDS ${CMAKE_BINARY_DIR}/packaging/vqt540.1.gz)
 install(FILES ${CMAKE_BINARY_DIR}/packaging/vqt540.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+install(FILES ${vqt_packaging}/README.Debian DESTINATION ${CMAKE_INSTALL_DOCDIR})
+
+set(VQT_PACKAGE_MAINTAINER "VQT540 Monitor maintainers <maintainers@vqt540.example>" CACHE STRING
+  "Maintainer field of the Debian package")
+set(CPACK_GENERATOR DEB)
+set(CPACK_PACKAGE_NAME vqt540)
+set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
+set(CPACK_STRIP_FILES ON)
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT) # vqt540_<version>_<architecture>.deb
+set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${VQT_PACKAGE_MAINTAINER}")
+set(CPACK_DEBIAN_PACKAGE_SECTION electronics)
+set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "monitor and configurator for VQT540 electromagnetic flowmeters")
+set(CPACK_DEBIAN_PACKAGE_DESCRIPTION [[
+A MODBUS RTU master on a serial port for VQT540 flowmeters: it polls the
+meter's parameters, writes its settings, downloads its archive into a
+spreadsheet table and traces every frame.
+
+The package holds the window vqt540-monitor (Polish), the command-line tool
+vqt540 for gateways and scripts, and the meter simulator vqt540-sim.
+
+To open serial ports, a user must be in the group dialout:
+sudo adduser $USER dialout, then log in again. The package changes no groups.]])
+# The libraries the programs link are found by dpkg-shlibdeps. What they
+# load at run time is not: the window cannot open without a Qt platform
+# plugin (libqt6gui6 only recommends them), so that package is a dependency
+# by hand. Qt's Polish translations are only recommended: without them the
+# window still opens, with Qt's own buttons and dialogs in English.
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+if(VQT_BUILD_GUI)
+  set(CPACK_DEBIAN_PACKAGE_DEPENDS qt6-qpa-plugins)
+  set(CPACK_DEBIAN_PACKAGE_RECOMMENDS qt6-translations-l10n)
+endif()
+include(CPack)
