@@ -11,7 +11,7 @@ packages=(
   libjpeg62-turbo-dev libcli11-dev nlohmann-json3-dev
   xvfb xauth x11-utils imagemagick procps
   g++-mingw-w64-x86-64 wine wine64
-  librsvg2-bin dpkg-dev file
+  librsvg2-bin dpkg-dev file desktop-file-utils man-db
 )
 
 missing=()

@@ -2,7 +2,8 @@
 # Installs what is missing, builds the tool for Windows and runs its own test
 # under Wine; builds with warnings as errors and runs every test (the Windows
 # tool under Wine beside the Linux one among them); then the tests where
-# threads meet under ThreadSanitizer and everything under ASan+UBSan.
+# threads meet under ThreadSanitizer and everything under ASan+UBSan; last,
+# the Debian package of the ci build.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash tools/setup.sh
@@ -24,3 +25,8 @@ ctest --preset tsan -L threads
 cmake --preset asan
 cmake --build --preset asan -j2
 ctest --preset asan -j2 -LE wine
+# The Debian package from the ci build (RelWithDebInfo, built and tested
+# above, so cpack builds nothing again): its files and computed dependencies,
+# and where this runs as root, installed, run and removed again.
+cpack --preset ci-deb
+bash tools/check-package.sh build/ci

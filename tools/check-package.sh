@@ -1,0 +1,281 @@
+#!/usr/bin/env bash
+# Checks the Debian package that `cpack` made in a build folder:
+#   bash tools/check-package.sh build/ci
+# its control fields, its exact file list with owners and modes, the desktop
+# entry (desktop-file-validate), the icons (sizes, drawn from the SVG), the
+# manual page (renders without warnings, documents every option the tool
+# has), and its dependencies (those dpkg-shlibdeps computes from the
+# binaries, every library they link among them, and qt6-qpa-plugins as the
+# only one added by hand). Where it runs as root (and VQT_PACKAGE_INSTALL is
+# not 0), it installs the package with apt-get, runs the installed programs
+# (the versions, `vqt540 read` against the installed simulator, the window
+# from its desktop entry's command on a virtual display) and removes the
+# package again. Any failure is named and makes the exit code 1.
+set -euo pipefail
+
+build=${1:?usage: check-package.sh BUILD_DIR}
+version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$build/CMakeCache.txt")
+[ -n "$version" ] || { echo "check-package: no project version in $build/CMakeCache.txt" >&2; exit 1; }
+arch=$(dpkg --print-architecture)
+deb=$(realpath "$build/vqt540_${version}_${arch}.deb" 2>/dev/null || true)
+
+failures=0
+fail() {
+  echo "check-package: FAILED: $*" >&2
+  failures=$((failures + 1))
+}
+# A group of checks passed when it added no failure.
+group_start=0
+begin() { group_start=$failures; }
+ok() {
+  if [ "$failures" -eq "$group_start" ]; then echo "check-package: ok: $*"; fi
+  group_start=$failures
+}
+die() {
+  echo "check-package: FAILED: $*" >&2
+  exit 1
+}
+
+[ -n "$deb" ] && [ -f "$deb" ] || die "no package $build/vqt540_${version}_${arch}.deb (run cpack first)"
+echo "check-package: $deb"
+
+work=$(mktemp -d)
+installed_here=0
+sim_pid=""
+cleanup() {
+  [ -z "$sim_pid" ] || kill "$sim_pid" 2>/dev/null || true
+  if [ "$installed_here" = 1 ]; then
+    echo "check-package: removing the package again" >&2
+    DEBIAN_FRONTEND=noninteractive apt-get remove -y -q vqt540 >/dev/null 2>&1 || true
+  fi
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+# --- Control fields -----------------------------------------------------------
+begin
+field() { dpkg-deb -f "$deb" "$1"; }
+[ "$(field Package)" = vqt540 ] || fail "Package is '$(field Package)', not vqt540"
+[ "$(field Version)" = "$version" ] || fail "Version is '$(field Version)', not $version"
+[ "$(field Architecture)" = "$arch" ] || fail "Architecture is '$(field Architecture)', not $arch"
+[ -n "$(field Section)" ] || fail "no Section"
+[[ "$(field Maintainer)" == *@* ]] || fail "Maintainer '$(field Maintainer)' has no address"
+grep -q 'adduser $USER dialout' <<<"$(field Description)" || fail "the description does not say how to join dialout"
+ok "control fields (vqt540 $version $arch, section $(field Section))"
+
+# --- File list ----------------------------------------------------------------
+begin
+# Everything the package holds, with owner and mode; a file more or less fails.
+expected_files="-rwxr-xr-x root/root ./usr/bin/vqt540
+-rwxr-xr-x root/root ./usr/bin/vqt540-monitor
+-rwxr-xr-x root/root ./usr/bin/vqt540-sim
+-rw-r--r-- root/root ./usr/share/applications/vqt540-monitor.desktop
+-rw-r--r-- root/root ./usr/share/doc/vqt540/README.Debian"
+icon_sizes="16 32 48 64 128 256"
+for size in $icon_sizes; do
+  expected_files+="
+-rw-r--r-- root/root ./usr/share/icons/hicolor/${size}x${size}/apps/vqt540-monitor.png"
+done
+expected_files+="
+-rw-r--r-- root/root ./usr/share/icons/hicolor/scalable/apps/vqt540-monitor.svg
+-rw-r--r-- root/root ./usr/share/man/man1/vqt540.1.gz"
+actual_files=$(dpkg-deb -c "$deb" | awk '$1 !~ /^d/ { print $1, $2, $6 }' | sort)
+expected_files=$(sort <<<"$expected_files")
+if [ "$actual_files" = "$expected_files" ]; then
+  ok "file list ($(wc -l <<<"$actual_files") files, owners and modes)"
+else
+  fail "file list differs (- expected, + in the package):"
+  diff <(echo "$expected_files") <(echo "$actual_files") | grep '^[<>]' | sed 's/^</  -/; s/^>/  +/' >&2 || true
+fi
+if dpkg-deb -c "$deb" | awk '$1 ~ /^d/ && $1 != "drwxr-xr-x" { bad = 1 } END { exit !bad }'; then
+  fail "a folder that is not drwxr-xr-x"
+fi
+
+root=$work/root
+dpkg-deb -x "$deb" "$root"
+
+# --- Programs -----------------------------------------------------------------
+begin
+for program in vqt540 vqt540-monitor vqt540-sim; do
+  description=$(file -b "$root/usr/bin/$program")
+  case $description in
+  ELF\ 64-bit*", stripped") ;;
+  *) fail "usr/bin/$program is not a stripped 64-bit ELF program: $description" ;;
+  esac
+done
+ok "the three programs are stripped ELF executables"
+
+# --- Desktop entry and icons --------------------------------------------------
+begin
+desktop=$root/usr/share/applications/vqt540-monitor.desktop
+if [ -f "$desktop" ]; then
+  # Hints count too: the entry is to be clean, not merely valid.
+  validation=$(desktop-file-validate "$desktop" 2>&1) && [ -z "$validation" ] ||
+    fail "desktop-file-validate: ${validation:-exit code not 0}"
+  entry() { sed -n "s/^$1=//p" "$desktop"; }
+  [ "$(entry Exec)" = vqt540-monitor ] || fail "desktop entry Exec is '$(entry Exec)'"
+  [ "$(entry Icon)" = vqt540-monitor ] || fail "desktop entry Icon is '$(entry Icon)'"
+  for key in Name 'Name\[pl\]' Comment 'Comment\[pl\]' Categories; do
+    [ -n "$(entry "$key")" ] || fail "desktop entry has no ${key//\\/}"
+  done
+  [ -x "$root/usr/bin/$(entry Exec)" ] || fail "the desktop entry's command $(entry Exec) is not in usr/bin"
+  ok "desktop entry: $(entry Name) / $(entry 'Name\[pl\]'), Exec=$(entry Exec), Icon=$(entry Icon)"
+fi
+svg=$root/usr/share/icons/hicolor/scalable/apps/vqt540-monitor.svg
+for size in $icon_sizes; do
+  png=$root/usr/share/icons/hicolor/${size}x${size}/apps/vqt540-monitor.png
+  [ -f "$png" ] || continue
+  [[ "$(file -b "$png")" == "PNG image data, $size x $size, "* ]] || fail "icon $size: $(file -b "$png")"
+  # The PNGs are the SVG's renderings (packaging/icons/make_icons.sh), not a
+  # stale picture left from before the SVG changed.
+  rsvg-convert -w "$size" -h "$size" "$svg" -o "$work/render-$size.png"
+  # A few pixels of another librsvg's smoothing may differ, not a picture.
+  differing=$(compare -metric AE -fuzz 2% "$png" "$work/render-$size.png" null: 2>&1 || true)
+  [[ "$differing" =~ ^[0-9]+$ ]] && [ "$differing" -le $((size * size / 100)) ] ||
+    fail "icon $size is not the SVG's rendering ($differing pixels differ): run packaging/icons/make_icons.sh"
+done
+ok "icons: SVG and PNG $icon_sizes, each PNG the SVG's rendering"
+
+# --- Manual page --------------------------------------------------------------
+begin
+man_page=$root/usr/share/man/man1/vqt540.1.gz
+if gzip -t "$man_page" 2>/dev/null; then
+  # As lintian renders it: every warning of groff is a fault of the page.
+  warnings=$(LC_ALL=C.UTF-8 MANROFFSEQ='' MANWIDTH=80 man --warnings -E UTF-8 -l -Tutf8 -Z "$man_page" 2>&1 >/dev/null) ||
+    fail "man cannot render the page"
+  [ -z "$warnings" ] || fail "the manual page renders with warnings: $warnings"
+  source=$(zcat "$man_page" | sed 's/\\-/-/g')
+  grep -q "^\.TH VQT540 1 .*\"vqt540 $version\"" <<<"$source" || fail "the manual page's .TH does not say vqt540 $version"
+  # Every command of the tool has its section, and every option its --help
+  # lists is described (an item of the command's section or of the common
+  # and other options), not merely mentioned in an example.
+  tool=$root/usr/bin/vqt540
+  commands=$("$tool" --help | sed -n '/^Subcommands:/,/^$/p' | awk 'NR > 1 && NF { print $1 }')
+  [ -n "$commands" ] || fail "vqt540 --help lists no commands"
+  described() {
+    awk -v command="$1" '
+      /^\.SH / { section = substr($0, 5); subsection = "" }
+      /^\.SS / { subsection = substr($0, 5) }
+      heading { if (section ~ /OPTIONS$/ || (section == "COMMANDS" && subsection == command)) print; heading = 0; next }
+      /^\.TP/ { heading = 1 }' <<<"$source" | grep -o -- '--[a-z][a-z-]*' | sort -u
+  }
+  documented=0
+  for command in "" $commands; do
+    [ -z "$command" ] || grep -qx "\.SS $command" <<<"$source" || fail "the manual page has no section for '$command'"
+    items=$(described "$command")
+    for option in $("$tool" $command --help | sed -nE 's/^ +(-[a-zA-Z],)?(--[a-z][a-z-]*).*/\2/p'); do
+      grep -qx -- "$option" <<<"$items" || fail "the manual page does not describe vqt540 ${command:+$command }$option"
+      documented=$((documented + 1))
+    done
+  done
+  ok "manual page: renders without warnings; commands $(echo $commands) with their $documented options"
+else
+  fail "the manual page is not a gzip file"
+fi
+grep -q 'adduser $USER dialout' "$root/usr/share/doc/vqt540/README.Debian" ||
+  fail "README.Debian does not say how to join dialout"
+
+# --- Dependencies -------------------------------------------------------------
+begin
+# One entry per line, as "name (constraint)".
+entries() { tr ',' '\n' | sed 's/^ *//; s/ *$//' | sed '/^$/d' | sort -u; }
+depends=$(field Depends | entries)
+# What dpkg-shlibdeps makes of the packaged binaries, computed here again.
+mkdir -p "$work/shlibs/debian"
+printf 'Source: vqt540\n\nPackage: vqt540\nArchitecture: any\n' >"$work/shlibs/debian/control"
+computed=$(cd "$work/shlibs" && dpkg-shlibdeps -O "$root"/usr/bin/* 2>"$work/shlibdeps.err" | sed -n 's/^shlibs:Depends=//p' | entries) ||
+  fail "dpkg-shlibdeps: $(cat "$work/shlibdeps.err")"
+[ -n "$computed" ] || fail "dpkg-shlibdeps computed nothing"
+by_hand="qt6-qpa-plugins"
+if [ "$depends" = "$(printf '%s\n%s\n' "$computed" "$by_hand" | sort -u)" ]; then
+  ok "Depends is dpkg-shlibdeps's list plus $by_hand"
+else
+  fail "Depends is not dpkg-shlibdeps's list plus $by_hand (- expected, + in the package):"
+  diff <(printf '%s\n%s\n' "$computed" "$by_hand" | sort -u) <(echo "$depends") | grep '^[<>]' |
+    sed 's/^</  -/; s/^>/  +/' >&2 || true
+fi
+names=$(sed 's/ .*//' <<<"$depends")
+# Each library a program links comes from a package that Depends names.
+for library in $(for p in "$root"/usr/bin/*; do readelf -d "$p" | sed -n 's/.*Shared library: \[\(.*\)\]/\1/p'; done | sort -u); do
+  owners=$(dpkg -S "*/$library" 2>/dev/null | grep -v '^diversion' | grep ":$arch: .*/$library\$" | sed 's/:.*//' | sort -u) || true
+  [ -n "$owners" ] || { fail "no installed package holds $library"; continue; }
+  grep -qxF -f <(echo "$owners") <<<"$names" || fail "$library (from $(echo $owners)) is not among the dependencies"
+done
+for name in libc6 libstdc++6 libqt6core6 libqt6gui6 libqt6widgets6 libqt6charts6 libjpeg62-turbo qt6-qpa-plugins; do
+  grep -qx "$name" <<<"$names" || fail "Depends lacks $name"
+done
+[ "$(field Recommends)" = qt6-translations-l10n ] || fail "Recommends is '$(field Recommends)', not qt6-translations-l10n"
+echo "check-package: Depends: $(field Depends)"
+
+# --- Installed ----------------------------------------------------------------
+begin
+if [ "$(id -u)" -ne 0 ] || [ "${VQT_PACKAGE_INSTALL:-1}" = 0 ]; then
+  echo "check-package: not root (or VQT_PACKAGE_INSTALL=0): the package is not installed here"
+elif dpkg-query -W -f='${Status}' vqt540 2>/dev/null | grep -q "install ok installed"; then
+  fail "vqt540 is installed on this machine already; not replacing it (apt-get remove vqt540, or VQT_PACKAGE_INSTALL=0)"
+else
+  export DEBIAN_FRONTEND=noninteractive
+  installed_here=1
+  apt-get install -y -q "$deb" >"$work/apt.log" 2>&1 || { cat "$work/apt.log" >&2; die "apt-get install $deb failed"; }
+  ok "apt-get install ./$(basename "$deb")"
+
+  [ "$(command -v vqt540)" = /usr/bin/vqt540 ] || fail "vqt540 on the PATH is '$(command -v vqt540)'"
+  [ "$(/usr/bin/vqt540 --version)" = "vqt540 $version" ] || fail "vqt540 --version says '$(/usr/bin/vqt540 --version)'"
+  [ "$(/usr/bin/vqt540-monitor --version)" = "vqt540-monitor $version" ] ||
+    fail "vqt540-monitor --version says '$(/usr/bin/vqt540-monitor --version)'"
+  [ "$(man -w vqt540)" = /usr/share/man/man1/vqt540.1.gz ] || fail "man -w vqt540 finds '$(man -w vqt540 2>&1)'"
+  ok "installed: vqt540 --version, vqt540-monitor --version, man vqt540"
+
+  # The installed tool reads the installed simulator.
+  line=$work/line
+  mkdir -p "$line"
+  /usr/bin/vqt540-sim --link-dir "$line" --no-wire-time --quiet >"$work/sim.log" 2>&1 &
+  sim_pid=$!
+  for _ in $(seq 50); do [ -e "$line/COM1" ] && break; sleep 0.1; done
+  [ -e "$line/COM1" ] || { cat "$work/sim.log" >&2; die "the installed simulator made no COM1 link"; }
+  status=0
+  (cd "$line" && /usr/bin/vqt540 read) >"$work/read.out" 2>"$work/read.err" || status=$?
+  if [ "$status" -ne 0 ]; then
+    fail "vqt540 read against the simulator: exit code $status: $(cat "$work/read.err")"
+  else
+    for row in 'Wersja VQT +V[0-9.]+' 'Średnica DN +[0-9]+' 'Przepływ chwilowy +-?[0-9.]+ \[' 'Lista aktualnych stanów alarmowych:'; do
+      grep -Eq "^$row" "$work/read.out" || fail "vqt540 read shows no row /$row/: $(cat "$work/read.out")"
+    done
+    ok "installed vqt540 read against the installed vqt540-sim: exit 0, $(wc -l <"$work/read.out") rows"
+  fi
+  kill "$sim_pid" 2>/dev/null || true
+  wait "$sim_pid" 2>/dev/null || true
+  sim_pid=""
+
+  # The desktop entry's command opens the window (platform plugin and all)
+  # on a virtual display; its title shows when it is mapped.
+  exec_line=$(sed -n 's/^Exec=//p' /usr/share/applications/vqt540-monitor.desktop)
+  mkdir -p "$work/home"
+  if (cd "$work/home" && HOME="$work/home" timeout 60 xvfb-run -a sh -c '
+      '"$exec_line"' >window.log 2>&1 & window=$!
+      for _ in $(seq 100); do
+        xwininfo -root -tree 2>/dev/null | grep -q "\"VQT540 - Monitor\"" && { kill $window; exit 0; }
+        kill -0 $window 2>/dev/null || exit 1
+        sleep 0.1
+      done
+      kill $window; exit 1'); then
+    ok "the desktop entry's command '$exec_line' opens the window 'VQT540 - Monitor'"
+  else
+    fail "the installed window did not open: $(cat "$work/home/window.log" 2>/dev/null)"
+  fi
+
+  apt-get remove -y -q vqt540 >"$work/apt.log" 2>&1 || { cat "$work/apt.log" >&2; fail "apt-get remove vqt540 failed"; }
+  installed_here=0
+  if dpkg-query -W -f='${Status}' vqt540 2>/dev/null | grep -q "install ok installed" || [ -e /usr/bin/vqt540 ] ||
+    [ -e /usr/share/applications/vqt540-monitor.desktop ]; then
+    fail "apt-get remove left the package or its files behind"
+  else
+    ok "apt-get remove vqt540: nothing left in /usr/bin and /usr/share/applications"
+  fi
+fi
+
+if [ "$failures" -ne 0 ]; then
+  echo "check-package: $failures check(s) FAILED" >&2
+  exit 1
+fi
+echo "check-package: all checks passed"
