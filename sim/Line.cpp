@@ -1,6 +1,7 @@
 // The line side of the simulator: the pty or serial device and its link,
 // the serving thread, framing, wire timing and fault injection. What the
 // meter answers is the Meter's.
+#include "LineRules.h"
 #include "Meter.h"
 #include "Simulator.h"
 
@@ -33,41 +34,6 @@ constexpr int kWriteStallMs = 200;     // give up an answer nobody reads
 
 std::string SysError(const std::string& what) {
     return what + ": " + std::strerror(errno);
-}
-
-speed_t SpeedCode(uint32_t baud) {
-    switch (baud) {
-    case 300:
-        return B300;
-    case 600:
-        return B600;
-    case 1200:
-        return B1200;
-    case 2400:
-        return B2400;
-    case 4800:
-        return B4800;
-    case 9600:
-        return B9600;
-    case 19200:
-        return B19200;
-    case 38400:
-        return B38400;
-    case 57600:
-        return B57600;
-    case 115200:
-        return B115200;
-    case 230400:
-        return B230400;
-    default:
-        return B0;
-    }
-}
-
-// Time on the line for n characters of 11 bits (start, 8 data, parity or
-// second stop, stop), rounded up to whole milliseconds.
-int WireMs(size_t chars, uint32_t baud) {
-    return static_cast<int>(std::ceil(static_cast<double>(chars) * 11.0 * 1000.0 / baud));
 }
 
 int MsUntil(Clock::time_point t) {
@@ -278,33 +244,12 @@ struct Simulator::Impl {
         return true;
     }
 
-    enum class LineMatch { Same, OtherSpeed, OtherParity };
-
     // What the master set on its side of the pty, against the meter's own.
     LineMatch MasterLine() const {
         if (!options.strictLine || slave < 0) return LineMatch::Same;
         termios t{};
         if (tcgetattr(slave, &t) != 0) return LineMatch::Same;
-        if (cfgetospeed(&t) != SpeedCode(options.baudRate)) return LineMatch::OtherSpeed;
-        // Linux clears PARENB on a pty but keeps PARODD: odd parity is told
-        // apart from the other two, none and even only where PARENB stays.
-        const bool odd = (t.c_cflag & PARODD) != 0;
-        if ((t.c_cflag & PARENB) != 0) {
-            const int parity = odd ? 1 : 2;
-            return parity == options.parity ? LineMatch::Same : LineMatch::OtherParity;
-        }
-        return odd == (options.parity == 1) ? LineMatch::Same : LineMatch::OtherParity;
-    }
-
-    // Each byte as a receiver framing it with the wrong parity might see it;
-    // never a frame with a good CRC.
-    static void Garble(std::vector<uint8_t>& answer) {
-        for (uint8_t& b : answer) b = static_cast<uint8_t>((b << 1) | (b >> 7)) ^ 0x40;
-        if (answer.size() >= 4) {
-            const uint16_t crc = SimCrc(answer.data(), answer.size() - 2);
-            if (answer[answer.size() - 2] == (crc & 0xFF) && answer.back() == (crc >> 8))
-                answer.back() ^= 0xFF;
-        }
+        return CompareLine(t, options.baudRate, options.parity);
     }
 
     void Handle(const std::vector<uint8_t>& frame) {
@@ -344,7 +289,7 @@ struct Simulator::Impl {
         }
         if (answer.empty()) return Log(frame, {}, "not a request");
         if (f == Fault::BadCrc) answer.back() ^= 0xFF;
-        if (line == LineMatch::OtherParity) Garble(answer);
+        if (line == LineMatch::OtherParity) GarbleAnswer(answer);
         if (f == Fault::TrailingNoise)
             answer.insert(answer.end(), static_cast<size_t>(std::clamp(code, 0, kMaxFrame)), 0x55);
 
