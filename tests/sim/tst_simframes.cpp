@@ -1,4 +1,5 @@
 // The simulator's frames, register effects and archive, without a line.
+#include "LineRules.h"
 #include "Simulator.h"
 
 #include <QTest>
@@ -380,6 +381,45 @@ private slots:
         const Regs still = sim.Registers();
         QThread::msleep(100);
         QCOMPARE(sim.Registers(), still);
+    }
+
+    // A master set otherwise than the meter, as a pty shows it: the speed
+    // always, odd parity only (the pty keeps PARODD and clears PARENB).
+    void masterSettingsOnAPty() {
+        const auto master = [](speed_t speed, tcflag_t flags) {
+            termios t{};
+            t.c_cflag = flags; // before the speed, which Linux keeps in the same word
+            cfsetospeed(&t, speed);
+            return t;
+        };
+        using vqtsim::LineMatch;
+        const struct {
+            termios t;
+            uint32_t baud;
+            int parity;
+            LineMatch match;
+        } rows[] = {{master(B9600, 0), 19200, 0, LineMatch::OtherSpeed},
+                    {master(B19200, 0), 19200, 0, LineMatch::Same},
+                    {master(B19200, 0), 19200, 2, LineMatch::Same}, // none and even look alike
+                    {master(B19200, 0), 19200, 1, LineMatch::OtherParity},
+                    {master(B19200, PARODD), 19200, 1, LineMatch::Same},
+                    {master(B19200, PARODD), 19200, 2, LineMatch::OtherParity},
+                    {master(B19200, PARENB), 19200, 2, LineMatch::Same}, // where PARENB stays
+                    {master(B19200, PARENB | PARODD), 19200, 2, LineMatch::OtherParity}};
+        for (const auto& r : rows) QCOMPARE(vqtsim::CompareLine(r.t, r.baud, r.parity), r.match);
+        // A garbled answer never passes as a frame.
+        for (std::vector<uint8_t> answer :
+             {std::vector<uint8_t>{0x11, 0x83, 0x02}, std::vector<uint8_t>(59, 0x40)}) {
+            answer.resize(answer.size() + 2);
+            const uint16_t crc = vqtsim::SimCrc(answer.data(), answer.size() - 2);
+            answer[answer.size() - 2] = static_cast<uint8_t>(crc & 0xFF);
+            answer.back() = static_cast<uint8_t>(crc >> 8);
+            const std::vector<uint8_t> before = answer;
+            vqtsim::GarbleAnswer(answer);
+            const uint16_t after = vqtsim::SimCrc(answer.data(), answer.size() - 2);
+            QVERIFY(answer != before);
+            QVERIFY(answer[answer.size() - 2] != (after & 0xFF) || answer.back() != (after >> 8));
+        }
     }
 };
 
