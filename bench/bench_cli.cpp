@@ -3,7 +3,7 @@
 // limit (request 12 + reply 29 characters of 11 bits per record), and the
 // tool's peak memory and CPU time.
 // Usage: bench_cli [RECORDS]
-#include "Simulator.h"
+#include "WireSim.h"
 
 #include <chrono>
 #include <cstdio>
@@ -24,15 +24,7 @@ int main(int argc, char** argv) {
         std::perror("mkdtemp");
         return 1;
     }
-    vqtsim::Options o;
-    o.linkDir = folder;
-    o.baudRate = kBaud;
-    o.archiveRecords = records; // the whole archive: no end record, the last of file 4 ends it
-    vqtsim::Simulator sim(o);
-    if (!sim.Start()) {
-        std::fprintf(stderr, "simulator: %s\n", sim.Error().c_str());
-        return 1;
-    }
+    const auto sim = StartWireSim(folder, kBaud, records);
 
     const auto start = std::chrono::steady_clock::now();
     const pid_t pid = fork();
@@ -56,7 +48,7 @@ int main(int argc, char** argv) {
     size_t lines = 0;
     for (size_t at = content.find("\r\n"); at != std::string::npos; at = content.find("\r\n", at + 2))
         ++lines;
-    const auto requests = static_cast<double>(sim.RequestsSeen());
+    const auto requests = static_cast<double>(sim->RequestsSeen());
     const double limit = requests * (12 + 29) * 11 / kBaud;
     std::printf("vqt540 archive --new, whole archive at %u bit/s: exit %d, %zu records, %.0f requests in "
                 "%.1f s, wire limit %.1f s, ratio %.2f\n",
@@ -65,7 +57,7 @@ int main(int argc, char** argv) {
     const auto cpu = [](const timeval& t) { return double(t.tv_sec) + double(t.tv_usec) / 1e6; };
     std::printf("peak memory of the tool: %.1f MiB; its CPU time: %.1f s user, %.1f s system\n",
                 double(usage.ru_maxrss) / 1024.0, cpu(usage.ru_utime), cpu(usage.ru_stime));
-    sim.Stop();
+    sim->Stop();
     std::filesystem::remove_all(folder);
     return WIFEXITED(status) && WEXITSTATUS(status) == 0 ? 0 : 1;
 }

@@ -7,7 +7,7 @@
 // Wine's services), over the wall time.
 // Usage: bench_cli_wine [RECORDS]   (needs wine and the mingw preset's vqt540.exe)
 #include "../tests/cli/WinePrefix.h"
-#include "Simulator.h"
+#include "WireSim.h"
 
 #include <chrono>
 #include <cstdio>
@@ -87,15 +87,7 @@ int main(int argc, char** argv) {
     std::vector<std::string> hostEnv;
     for (char** e = environ; *e; ++e) hostEnv.emplace_back(*e);
 
-    vqtsim::Options o;
-    o.linkDir = dir;
-    o.baudRate = kBaud;
-    o.archiveRecords = records; // the whole archive: no end record, the last of file 4 ends it
-    vqtsim::Simulator sim(o);
-    if (!sim.Start()) {
-        std::fprintf(stderr, "simulator: %s\n", sim.Error().c_str());
-        return 1;
-    }
+    const auto sim = StartWireSim(dir, kBaud, records);
 
     const std::vector<std::string> download{"archive", "--baud", "115200", "--period", "0", "--new"};
     struct Tool {
@@ -113,11 +105,11 @@ int main(int argc, char** argv) {
         std::vector<std::string> args = tool.program;
         args.insert(args.end(), download.begin(), download.end());
         args.push_back(tool.file);
-        const uint64_t before = sim.RequestsSeen();
+        const uint64_t before = sim->RequestsSeen();
         const double prefixBefore = prefix.CpuSeconds();
         const Run run = Start(args, tool.env, dir);
         const double others = prefix.CpuSeconds() - prefixBefore;
-        const auto requests = static_cast<double>(sim.RequestsSeen() - before);
+        const auto requests = static_cast<double>(sim->RequestsSeen() - before);
         const double limit = requests * (12 + 29) * 11 / kBaud;
         std::printf("  %-24s exit %d, %zu records, %.0f requests in %.1f s, wire limit %.1f s, ratio %.2f; "
                     "CPU %.1f s\n",
@@ -126,7 +118,7 @@ int main(int argc, char** argv) {
         ok = ok && run.code == 0;
     }
 
-    sim.SetFault(vqtsim::Fault::Silence);
+    sim->SetFault(vqtsim::Fault::Silence);
     std::printf("waiting for a silent meter (read --timeout 10000; net: less a read --timeout 20, the "
                 "start and the end):\n");
     for (const Tool& tool : tools) {
@@ -145,7 +137,7 @@ int main(int argc, char** argv) {
                     runs[1].seconds, cpu[1], 100 * cpu[1] / runs[1].seconds,
                     100 * (cpu[1] - cpu[0]) / (runs[1].seconds - runs[0].seconds));
     }
-    sim.Stop();
+    sim->Stop();
     prefix.Stop();
     std::filesystem::remove_all(folder);
     return ok ? 0 : 1;
