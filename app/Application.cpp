@@ -1,7 +1,7 @@
-#include "Application.h"
+#include "app/Application.h"
 
-#include "Messages.h"
-#include "Resources.h"
+#include "monitor/Messages.h"
+#include "monitor/Resources.h"
 
 #include <QIcon>
 #include <QLibraryInfo>

@@ -1,10 +1,10 @@
 // VQT540 monitor: creates the windows and runs the message loop.
-#include "Application.h"
-#include "DPlik.h"
-#include "DZakoncz.h"
-#include "Modbus.h"
-#include "Unit1.h"
-#include "Unit2.h"
+#include "app/Application.h"
+#include "modbus/Modbus.h"
+#include "monitor/DPlik.h"
+#include "monitor/DZakoncz.h"
+#include "monitor/Unit1.h"
+#include "monitor/Unit2.h"
 
 #include <chrono>
 #include <cstdio>

@@ -2,7 +2,7 @@
 // working directory.
 #pragma once
 
-#include "WireSim.h"
+#include "bench/WireSim.h"
 
 #include <QDir>
 #include <QTemporaryDir>

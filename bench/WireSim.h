@@ -2,7 +2,7 @@
 // given folder; the benchmark ends when it cannot start.
 #pragma once
 
-#include "Simulator.h"
+#include "sim/Simulator.h"
 
 #include <cstdio>
 #include <cstdlib>

@@ -5,12 +5,12 @@
 // each against its wire-time limit (request 12 + reply 29 characters of 11
 // bits per record), and the peak memory of the process.
 // Usage: bench_archive [RECORDS_AT_115200]
-#include "Application.h"
-#include "BenchSim.h"
-#include "DZakoncz.h"
-#include "Messages.h"
-#include "Modbus.h"
-#include "Unit1.h"
+#include "app/Application.h"
+#include "bench/BenchSim.h"
+#include "modbus/Modbus.h"
+#include "monitor/DZakoncz.h"
+#include "monitor/Messages.h"
+#include "monitor/Unit1.h"
 
 #include <QDir>
 #include <QEventLoop>

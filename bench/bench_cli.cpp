@@ -3,7 +3,7 @@
 // limit (request 12 + reply 29 characters of 11 bits per record), and the
 // tool's peak memory and CPU time.
 // Usage: bench_cli [RECORDS]
-#include "WireSim.h"
+#include "bench/WireSim.h"
 
 #include <chrono>
 #include <cstdio>

@@ -6,8 +6,8 @@
 // tool's process and every other process of its prefix (the wineserver and
 // Wine's services), over the wall time.
 // Usage: bench_cli_wine [RECORDS]   (needs wine and the mingw preset's vqt540.exe)
-#include "../tests/cli/WinePrefix.h"
-#include "WireSim.h"
+#include "bench/WireSim.h"
+#include "tests/cli/WinePrefix.h"
 
 #include <chrono>
 #include <cstdio>

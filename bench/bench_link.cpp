@@ -1,7 +1,7 @@
 // Back-to-back reads against the wire-timed simulator: transactions per
 // second, their ratio to the wire-time limit, and CPU use while waiting.
-#include "Modbus.h"
-#include "Simulator.h"
+#include "modbus/Modbus.h"
+#include "sim/Simulator.h"
 
 #include <chrono>
 #include <cstdio>

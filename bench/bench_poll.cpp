@@ -4,10 +4,10 @@
 //  2. the fastest polling (time-out 20 ms, scan period 0) at 115200 bit/s:
 //     polls per second against the wire-time limit.
 // Usage: bench_poll [SECONDS [defaults]]
-#include "Application.h"
-#include "BenchSim.h"
-#include "Modbus.h"
-#include "Unit1.h"
+#include "app/Application.h"
+#include "bench/BenchSim.h"
+#include "modbus/Modbus.h"
+#include "monitor/Unit1.h"
 
 #include <QDir>
 #include <QEventLoop>

@@ -1,14 +1,14 @@
 // vqt540 archive: the window's archive download into a new or an updated
 // export file, unattended.
-#include "Commands.h"
-#include "Platform.h"
-#include "TimerLoop.h"
+#include "cli/Commands.h"
+#include "cli/Platform.h"
+#include "cli/TimerLoop.h"
 
-#include <ArchiveCycle.h>
-#include <FileIo.h>
-#include <Modbus.h>
-#include <Progress.h>
-#include <Worker.h>
+#include "core/ArchiveCycle.h"
+#include "core/Progress.h"
+#include "modbus/Modbus.h"
+#include "modbus/Worker.h"
+#include "platform/FileIo.h"
 
 #include <iostream>
 
@@ -16,14 +16,14 @@ namespace cli {
 
 namespace {
 
-using monitor::cycles::Reading;
+using platform::Reading;
 
 // How often the download looks at a request in flight for its time-out; a
 // finished request wakes the loop at once.
 constexpr int kTickMs = 5;
 constexpr auto kProgressEvery = std::chrono::milliseconds(250);
 
-class DownloadView final : public archive::ArchiveView {
+class DownloadView final : public core::ArchiveView {
 public:
     DownloadView(const CommonOptions& common, const ArchiveOptions& options, TimerLoop& loop)
         : Common(common), Options(options), Separator(common.Separator()), Loop(loop),
@@ -60,7 +60,7 @@ public:
     }
 
     // Progress for a person watching; a cron job's stderr gets none of it.
-    void ShowProgress(const archive::DownloadProgress& p) override {
+    void ShowProgress(const core::DownloadProgress& p) override {
         if (!Terminal) return;
         if (!p.Running) {
             if (Shown) std::cerr << '\n';
@@ -76,7 +76,7 @@ public:
 
     int64_t LocalMinuteNow() override {
         const LocalTimestamp t = LocalTimeNow();
-        return archive::CivilMinute(t.Year, t.Month, t.Day, t.Hour, t.Minute);
+        return core::CivilMinute(t.Year, t.Month, t.Day, t.Hour, t.Minute);
     }
 
 private:
@@ -93,8 +93,8 @@ enum class End { Complete, GaveUp, Interrupted };
 
 } // namespace
 
-std::string ProgressLine(const archive::DownloadProgress& p) {
-    const archive::ProgressEstimate& e = p.Estimate;
+std::string ProgressLine(const core::DownloadProgress& p) {
+    const core::ProgressEstimate& e = p.Estimate;
     std::string line = std::to_string(p.RecordsRead) + " records";
     if (e.RecordsLeft) line += " of about " + std::to_string(p.RecordsRead + *e.RecordsLeft);
     line += " (file " + std::to_string(p.File) + " of 4";
@@ -107,14 +107,14 @@ std::string ProgressLine(const archive::DownloadProgress& p) {
         line += " new";
     }
     if (e.MsLeft)
-        line += ", about " + archive::DurationText(*e.MsLeft) + " left, ends about " +
-                archive::ClockText(p.NowMinute + (*e.MsLeft + 59999) / 60000);
+        line += ", about " + core::DurationText(*e.MsLeft) + " left, ends about " +
+                core::ClockText(p.NowMinute + (*e.MsLeft + 59999) / 60000);
     return line;
 }
 
 namespace {
 
-End Drive(archive::ArchiveCycle& cycle, const monitor::cycles::LinkState& link, TimerLoop& loop,
+End Drive(core::ArchiveCycle& cycle, const core::LinkState& link, TimerLoop& loop,
           const ArchiveOptions& options, bool keep) {
     int64_t good = link.GoodReplies;
     int64_t badBefore = link.BadReplies; // failures before the last good reply
@@ -140,7 +140,7 @@ End Drive(archive::ArchiveCycle& cycle, const monitor::cycles::LinkState& link, 
             badBefore = link.BadReplies;
         }
         if (link.BadReplies - badBefore >= options.Retries) {
-            std::cerr << "vqt540: record " << cycle.ArchiveRecordNumber / archive::kRecordStep << " of file "
+            std::cerr << "vqt540: record " << cycle.ArchiveRecordNumber / core::kRecordStep << " of file "
                       << int{cycle.ArchiveFileNumber} << ": no valid reply in " << options.Retries
                       << " attempts; giving up\n";
             cycle.Stop(keep);
@@ -156,7 +156,7 @@ int RunArchive(const CommonOptions& common, const ArchiveOptions& options) {
     const bool update = !options.UpdatePath.empty();
     const std::string& path = update ? options.UpdatePath : options.NewPath;
     if (const int code = CheckPort(common.Port); code != kExitOk) return code;
-    if (!update && model::FileExists(path)) {
+    if (!update && platform::FileExists(path)) {
         // The window asks before it empties a file; here nobody can answer.
         std::cerr << "vqt540: " << path << " exists; remove it first, or bring it up to date with --update\n";
         return kExitFile;
@@ -167,10 +167,10 @@ int RunArchive(const CommonOptions& common, const ArchiveOptions& options) {
     const SignalStop signals(loop.Wake());
     int code = kExitOk;
     {
-        monitor::cycles::LinkState link;
+        core::LinkState link;
         DownloadView view(common, options, loop);
-        archive::ArchiveCycle cycle(link, modbus::StartWorker, view);
-        const monitor::cycles::Outcome opened =
+        core::ArchiveCycle cycle(link, modbus::StartWorker, view);
+        const platform::Outcome opened =
             update ? cycle.OpenExportFileForUpdate(path) : cycle.CreateExportFile(path);
         if (!opened) {
             std::cerr << "vqt540: " << opened.error << '\n';

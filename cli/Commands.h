@@ -1,9 +1,9 @@
 // The three commands of vqt540; each returns the program's exit code.
 #pragma once
 
-#include "Settings.h"
+#include "cli/Settings.h"
 
-#include <Progress.h>
+#include "core/Progress.h"
 
 #include <cstdint>
 #include <optional>
@@ -49,6 +49,6 @@ int RunScan(const CommonOptions& common, const ScanOptions& options);
 
 // The download's progress line on a terminal: what the window's bar and
 // tooltip say, in the tool's words.
-std::string ProgressLine(const archive::DownloadProgress& progress);
+std::string ProgressLine(const core::DownloadProgress& progress);
 
 } // namespace cli

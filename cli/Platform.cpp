@@ -1,5 +1,5 @@
 // The parts of Platform.h that are the same on every system.
-#include "Platform.h"
+#include "cli/Platform.h"
 
 #include <cstdio>
 

@@ -1,9 +1,9 @@
 // The tool's system parts on Windows: the console's control events, its
 // code page, the wide command line, local time from the system's time zone.
-#include "Platform.h"
-#include "TimerLoop.h"
+#include "cli/Platform.h"
+#include "cli/TimerLoop.h"
 
-#include <Win32Text.h>
+#include "platform/Win32Text.h"
 
 #include <mutex>
 #include <windows.h>
@@ -84,7 +84,7 @@ std::vector<std::string> Utf8Arguments(int argc, char** argv) {
     wchar_t** wide = ::CommandLineToArgvW(::GetCommandLineW(), &count);
     if (wide == nullptr) return std::vector<std::string>(argv, argv + argc);
     std::vector<std::string> arguments;
-    for (int i = 0; i < count; ++i) arguments.push_back(model::WideToUtf8(wide[i]));
+    for (int i = 0; i < count; ++i) arguments.push_back(platform::WideToUtf8(wide[i]));
     ::LocalFree(wide);
     return arguments;
 }

@@ -1,14 +1,14 @@
 // vqt540 read: one parameter read, shown as the device page shows it.
-#include "Commands.h"
-#include "TimerLoop.h"
+#include "cli/Commands.h"
+#include "cli/TimerLoop.h"
 
-#include <Decode.h>
-#include <DevicePage.h>
-#include <Modbus.h>
-#include <ParameterBlock.h>
-#include <PollCycle.h>
-#include <Tables.h>
-#include <Worker.h>
+#include "core/PollCycle.h"
+#include "modbus/Modbus.h"
+#include "modbus/Worker.h"
+#include "model/Decode.h"
+#include "model/DevicePage.h"
+#include "model/ParameterBlock.h"
+#include "model/Tables.h"
 
 #include <nlohmann/json.hpp>
 
@@ -22,7 +22,7 @@ namespace cli {
 
 namespace {
 
-using monitor::cycles::Reading;
+using platform::Reading;
 
 struct Row {
     std::string label;
@@ -118,11 +118,11 @@ void PrintJson(const CommonOptions& common, const model::ParameterBlock& block, 
 
 // One read of the polling cycle, with its reply time-out: the first result
 // ends it.
-class ReadView final : public monitor::cycles::PollView {
+class ReadView final : public core::PollView {
 public:
     ReadView(const CommonOptions& common, TimerLoop& loop)
         : Common(common), Separator(common.Separator()), Loop(loop) {
-        Loop.SetInterval(TimerId::Timer1, monitor::cycles::TickInterval(common.TimeoutMs));
+        Loop.SetInterval(TimerId::Timer1, core::TickInterval(common.TimeoutMs));
     }
 
     std::optional<model::DeviceView> Decoded;
@@ -157,8 +157,8 @@ int RunRead(const CommonOptions& common, const ReadOptions& options) {
     TimerLoop loop;
     ReadView view(common, loop);
     {
-        monitor::cycles::LinkState link;
-        monitor::cycles::PollCycle poll(link, modbus::StartWorker, view);
+        core::LinkState link;
+        core::PollCycle poll(link, modbus::StartWorker, view);
         poll.ConnectButton();
         while (poll.Connected() && !view.Finished()) {
             const TimerLoop::Event event = loop.Next();

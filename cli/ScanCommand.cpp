@@ -1,14 +1,14 @@
 // vqt540 scan: looks for the meter at every address and the common speeds
 // and parities, when it does not answer at the settings given.
-#include "Commands.h"
-#include "Platform.h"
-#include "TimerLoop.h"
+#include "cli/Commands.h"
+#include "cli/Platform.h"
+#include "cli/TimerLoop.h"
 
-#include <Modbus.h>
-#include <NumberFormat.h>
-#include <Progress.h>
-#include <Scan.h>
-#include <Worker.h>
+#include "core/Progress.h"
+#include "core/Scan.h"
+#include "modbus/Modbus.h"
+#include "modbus/Worker.h"
+#include "model/NumberFormat.h"
 
 #include <nlohmann/json.hpp>
 
@@ -19,7 +19,7 @@ namespace cli {
 
 namespace {
 
-using monitor::cycles::ScanFinding;
+using core::ScanFinding;
 
 constexpr int kTickMs = 2;
 constexpr auto kProgressEvery = std::chrono::milliseconds(250);
@@ -33,7 +33,7 @@ std::string Settings(const modbus::LinkSettings& l) {
            (l.Parity == modbus::kNoParity ? std::string("no") : ParityName(l.Parity)) + " parity";
 }
 
-class ScanTerminal final : public monitor::cycles::ScanView {
+class ScanTerminal final : public core::ScanView {
 public:
     ScanTerminal(TimerLoop& loop) : Loop(loop), Terminal(StderrIsTerminal()) {}
 
@@ -45,14 +45,14 @@ public:
     std::function<void()> CompletionNotifier() override {
         return [wake = Loop.Wake()] { wake->Notify(); };
     }
-    void ShowProgress(const monitor::cycles::ScanProgress& p) override {
+    void ShowProgress(const core::ScanProgress& p) override {
         if (!Terminal) return;
         const auto now = std::chrono::steady_clock::now();
         if (Shown && now - LastShown < kProgressEvery) return;
         LastShown = now;
         Shown = true;
         std::cerr << "\r\033[Kvqt540: " << Settings(p.Probing) << " (" << p.Probed + 1 << " of " << p.Total
-                  << "), at most " << archive::DurationText(p.MsLeft) << " left" << std::flush;
+                  << "), at most " << core::DurationText(p.MsLeft) << " left" << std::flush;
     }
     void Finished() override {
         if (Shown) std::cerr << "\r\033[K" << std::flush;
@@ -66,7 +66,7 @@ private:
     std::chrono::steady_clock::time_point LastShown;
 };
 
-void PrintJson(const CommonOptions& common, const monitor::cycles::Scan& scan) {
+void PrintJson(const CommonOptions& common, const core::Scan& scan) {
     nlohmann::ordered_json j;
     j["port"] = common.Port;
     nlohmann::ordered_json& found = j["found"] = nlohmann::ordered_json::array();
@@ -89,8 +89,8 @@ void PrintJson(const CommonOptions& common, const monitor::cycles::Scan& scan) {
 
 std::optional<std::pair<int, int>> ParseAddressRange(const std::string& text) {
     const size_t dash = text.find('-');
-    const model::Reading<int32_t> low = model::ReadWholeNumber(text.substr(0, dash));
-    const model::Reading<int32_t> high =
+    const platform::Reading<int32_t> low = model::ReadWholeNumber(text.substr(0, dash));
+    const platform::Reading<int32_t> high =
         dash == std::string::npos ? low : model::ReadWholeNumber(text.substr(dash + 1));
     if (!low || !high || !modbus::IsDeviceAddress(*low) || !modbus::IsDeviceAddress(*high) || *low > *high)
         return std::nullopt;
@@ -100,20 +100,19 @@ std::optional<std::pair<int, int>> ParseAddressRange(const std::string& text) {
 int RunScan(const CommonOptions& common, const ScanOptions& options) {
     if (const int code = CheckPort(common.Port); code != kExitOk) return code;
     const modbus::LinkSettings page = common.Link();
-    monitor::cycles::ScanPlan plan;
+    core::ScanPlan plan;
     plan.PortName = page.PortName;
     plan.StopBits = page.StopBits;
-    plan.Speeds = options.Speeds.empty() ? monitor::cycles::ScanSpeeds(page.BaudRate) : options.Speeds;
-    plan.Parities = monitor::cycles::ScanParities(page.Parity);
-    plan.Addresses =
-        monitor::cycles::ScanAddresses(page.DeviceAddress, options.LowestAddress, options.HighestAddress);
+    plan.Speeds = options.Speeds.empty() ? core::ScanSpeeds(page.BaudRate) : options.Speeds;
+    plan.Parities = core::ScanParities(page.Parity);
+    plan.Addresses = core::ScanAddresses(page.DeviceAddress, options.LowestAddress, options.HighestAddress);
     plan.All = options.All;
 
     TimerLoop loop;
     loop.SetInterval(TimerId::Timer3, kTickMs);
     const SignalStop signals(loop.Wake());
     ScanTerminal view(loop);
-    monitor::cycles::Scan scan(modbus::StartWorker, view);
+    core::Scan scan(modbus::StartWorker, view);
     bool interrupted = false;
     scan.Start(plan);
     loop.Start(TimerId::Timer3, -1);

@@ -1,10 +1,10 @@
-#include "Settings.h"
-#include "Platform.h"
+#include "cli/Settings.h"
+#include "cli/Platform.h"
 
-#include <ArchiveCycle.h>
-#include <ConfigFile.h>
-#include <NumberFormat.h>
-#include <SerialPort.h>
+#include "core/ArchiveCycle.h"
+#include "modbus/SerialPort.h"
+#include "model/ConfigFile.h"
+#include "model/NumberFormat.h"
 
 #include <CLI/CLI.hpp>
 
@@ -77,7 +77,7 @@ CommonFlags AddCommonOptions(CLI::App& app, CommonOptions& o) {
                          ->check(CLI::IsMember({1, 2}))
                          ->capture_default_str();
     flags.Timeout = app.add_option("--timeout", o.TimeoutMs, "reply time-out in ms")
-                        ->check(CLI::Range(archive::kShortestTimeoutMs, kLongestTimeoutMs))
+                        ->check(CLI::Range(core::kShortestTimeoutMs, kLongestTimeoutMs))
                         ->capture_default_str();
     app.add_option("--decimal-separator", o.DecimalSeparator,
                    "decimal separator of the numbers shown and written (default: the locale's)")
@@ -111,7 +111,7 @@ struct FromFile {
     std::optional<int32_t> Number(size_t number, int32_t low, int32_t high) {
         const std::optional<std::string>& text = Lines.Texts[number - 1 - Lines.Lists.size()];
         if (!text) return std::nullopt;
-        const model::Reading<int32_t> value = model::ReadWholeNumber(*text);
+        const platform::Reading<int32_t> value = model::ReadWholeNumber(*text);
         if (value && *value >= low && *value <= high) return *value;
         Refuse(number, value ? "wartość " + std::to_string(*value) + " poza zakresem " + std::to_string(low) +
                                    " … " + std::to_string(high) + "."
@@ -132,7 +132,7 @@ bool Given(const CLI::Option* option) {
 int ApplyConfigFile(const CommonFlags& flags, CommonOptions& o, const PeriodFlag& period) {
     const bool named = !o.ConfigPath.empty();
     const std::string path = named ? o.ConfigPath : std::string(model::kConfigFileName);
-    const model::Reading<std::optional<model::ConfigLines>> loaded = model::LoadConfig(path);
+    const platform::Reading<std::optional<model::ConfigLines>> loaded = model::LoadConfig(path);
     if (!loaded || (named && !*loaded)) {
         std::cerr << "vqt540: " << (loaded ? path + ": no such settings file" : loaded.error) << '\n';
         return kExitFile;
@@ -160,7 +160,7 @@ int ApplyConfigFile(const CommonFlags& flags, CommonOptions& o, const PeriodFlag
     if (period.Ms && !Given(period.Option))
         if (const auto ms = file.Number(7, 0, period.MaxMs)) *period.Ms = *ms;
     if (!Given(flags.Timeout))
-        if (const auto ms = file.Number(8, archive::kShortestTimeoutMs, kLongestTimeoutMs)) o.TimeoutMs = *ms;
+        if (const auto ms = file.Number(8, core::kShortestTimeoutMs, kLongestTimeoutMs)) o.TimeoutMs = *ms;
     if (!file.Error.empty()) {
         std::cerr << "vqt540: " << file.Error << '\n';
         return kExitUsage;

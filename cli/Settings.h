@@ -2,7 +2,7 @@
 // before any transaction, and the decimal separator of the user's locale.
 #pragma once
 
-#include <Transaction.h>
+#include "modbus/Transaction.h"
 
 #include <cstdint>
 #include <string>

@@ -1,4 +1,4 @@
-#include "TimerLoop.h"
+#include "cli/TimerLoop.h"
 
 namespace cli {
 

@@ -4,7 +4,7 @@
 // condition variable.
 #pragma once
 
-#include <CycleView.h>
+#include "core/CycleView.h"
 
 #include <array>
 #include <chrono>
@@ -14,7 +14,7 @@
 
 namespace cli {
 
-using monitor::cycles::TimerId;
+using core::TimerId;
 
 // What other threads may do to the loop. Shared with them, so that a worker
 // finishing after the loop has gone finds it still there.

@@ -1,14 +1,14 @@
 // vqt540 watch: the window's polling cycle, one table line per read.
-#include "Commands.h"
-#include "TimerLoop.h"
+#include "cli/Commands.h"
+#include "cli/TimerLoop.h"
 
-#include <Cp1250.h>
-#include <Decode.h>
-#include <FileIo.h>
-#include <Modbus.h>
-#include <PollCycle.h>
-#include <Tables.h>
-#include <Worker.h>
+#include "core/PollCycle.h"
+#include "modbus/Modbus.h"
+#include "modbus/Worker.h"
+#include "model/Cp1250.h"
+#include "model/Decode.h"
+#include "model/Tables.h"
+#include "platform/FileIo.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -20,9 +20,9 @@ namespace cli {
 
 namespace {
 
-using monitor::cycles::LinkState;
-using monitor::cycles::PollCycle;
-using monitor::cycles::Reading;
+using core::LinkState;
+using core::PollCycle;
+using platform::Reading;
 
 constexpr std::string_view kHeader = "Czas;Przepływ chwilowy;Jednostka przepływu;Licznik w przód L+;"
                                      "Licznik w tył L-;Jednostka liczników;Alarmy;Stan";
@@ -39,7 +39,7 @@ public:
             Out = stdout;
         } else {
             // Appended to, so that a watch started again goes on with the same table.
-            Out = model::OpenFile(csvPath, "ab");
+            Out = platform::OpenFile(csvPath, "ab");
             if (!Out) return "Plik " + csvPath + ": " + std::strerror(errno);
             Csv = true;
             Path = csvPath;
@@ -67,11 +67,11 @@ private:
     std::string Path;
 };
 
-class WatchView final : public monitor::cycles::PollView {
+class WatchView final : public core::PollView {
 public:
     WatchView(const CommonOptions& common, const WatchOptions& options, TimerLoop& loop, Table& table)
         : Common(common), Options(options), Separator(common.Separator()), Loop(loop), Lines(table) {
-        Loop.SetInterval(TimerId::Timer1, monitor::cycles::TickInterval(common.TimeoutMs));
+        Loop.SetInterval(TimerId::Timer1, core::TickInterval(common.TimeoutMs));
     }
 
     int Reads = 0;

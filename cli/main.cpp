@@ -1,7 +1,7 @@
 // vqt540: the meter from the command line, for gateways without a desktop.
 // The same cycles as the window, driven by a loop of its own; no Qt.
-#include "Commands.h"
-#include "Platform.h"
+#include "cli/Commands.h"
+#include "cli/Platform.h"
 
 #include <CLI/CLI.hpp>
 

@@ -4,7 +4,7 @@
 # the cross build finds them through small packages of its own that show
 # just their two folders.
 set(VQT_HOST_INCLUDE /usr/include CACHE PATH "Where the host's CLI and nlohmann header folders are")
-set(vqt_host_dir ${CMAKE_BINARY_DIR}/host-header-only)
+set(vqt_host_dir ${PROJECT_BINARY_DIR}/host-header-only)
 file(MAKE_DIRECTORY ${vqt_host_dir}/include)
 foreach(entry "CLI11|CLI|CLI11::CLI11" "nlohmann_json|nlohmann|nlohmann_json::nlohmann_json")
   string(REPLACE "|" ";" entry "${entry}")

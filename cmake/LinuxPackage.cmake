@@ -8,7 +8,7 @@ if(VQT_BUILD_GUI)
 endif()
 install(TARGETS ${vqt_programs} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 
-set(vqt_packaging ${CMAKE_SOURCE_DIR}/packaging)
+set(vqt_packaging ${PROJECT_SOURCE_DIR}/packaging)
 if(VQT_BUILD_GUI)
   install(FILES ${vqt_packaging}/vqt540-monitor.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
   install(FILES ${vqt_packaging}/icons/vqt540-monitor.svg
@@ -22,15 +22,15 @@ endif()
 # The manual page carries the project's version and is installed gzipped, as
 # Debian's man pages are (-n: no name or time stamp, so the same page gives the
 # same bytes).
-configure_file(${vqt_packaging}/vqt540.1.in ${CMAKE_BINARY_DIR}/packaging/vqt540.1 @ONLY)
+configure_file(${vqt_packaging}/vqt540.1.in ${PROJECT_BINARY_DIR}/packaging/vqt540.1 @ONLY)
 add_custom_command(
-  OUTPUT ${CMAKE_BINARY_DIR}/packaging/vqt540.1.gz
+  OUTPUT ${PROJECT_BINARY_DIR}/packaging/vqt540.1.gz
   COMMAND gzip -9 -n -k -f vqt540.1
-  WORKING_DIRECTORY ${CMAKE_BINARY_DIR}/packaging
-  DEPENDS ${CMAKE_BINARY_DIR}/packaging/vqt540.1
+  WORKING_DIRECTORY ${PROJECT_BINARY_DIR}/packaging
+  DEPENDS ${PROJECT_BINARY_DIR}/packaging/vqt540.1
   VERBATIM)
-add_custom_target(vqt540_man ALL DEPENDS ${CMAKE_BINARY_DIR}/packaging/vqt540.1.gz)
-install(FILES ${CMAKE_BINARY_DIR}/packaging/vqt540.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+add_custom_target(vqt540_man ALL DEPENDS ${PROJECT_BINARY_DIR}/packaging/vqt540.1.gz)
+install(FILES ${PROJECT_BINARY_DIR}/packaging/vqt540.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 install(FILES ${vqt_packaging}/README.Debian DESTINATION ${CMAKE_INSTALL_DOCDIR})
 
 set(VQT_PACKAGE_MAINTAINER "VQT540 Monitor maintainers <maintainers@vqt540.example>" CACHE STRING

@@ -1,4 +1,4 @@
-#include "Frames.h"
+#include "modbus/Frames.h"
 
 #include <algorithm>
 

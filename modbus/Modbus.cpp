@@ -1,4 +1,4 @@
-#include "Modbus.h"
+#include "modbus/Modbus.h"
 
 #include <algorithm>
 #include <condition_variable>

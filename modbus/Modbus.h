@@ -8,9 +8,9 @@
 // both are gone and a dropped pointer never dangles.
 #pragma once
 
-#include "Frames.h"
-#include "SerialPort.h"
-#include "Wake.h"
+#include "modbus/Frames.h"
+#include "modbus/SerialPort.h"
+#include "platform/Wake.h"
 
 #include <atomic>
 #include <chrono>
@@ -103,7 +103,7 @@ private:
     uint8_t Parity = 0;
     std::string PortName;
 
-    Wake WakeUp; // SignalTimeout and Release wake the blocked worker
+    platform::Wake WakeUp; // SignalTimeout and Release wake the blocked worker
     bool Started = false;
 };
 

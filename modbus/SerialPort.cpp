@@ -1,6 +1,6 @@
 // The parts of the port that are the same on every system: the program's
 // port names and the sentences of the probe.
-#include "SerialPort.h"
+#include "modbus/SerialPort.h"
 
 #include <charconv>
 

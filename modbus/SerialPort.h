@@ -3,15 +3,17 @@
 // calls (SerialPortWin32.cpp).
 #pragma once
 
-#include "Transaction.h"
+#include "modbus/Transaction.h"
 
 #include <cstddef>
 #include <cstdint>
 #include <string>
 
-namespace modbus {
-
+namespace platform {
 class Wake;
+}
+
+namespace modbus {
 
 // 1 .. 12 for "COM1" .. "COM12", else 0.
 int ComPortNumber(const std::string& name);
@@ -86,7 +88,7 @@ public:
     };
     // Blocks, without spinning, until input waits, the wake is set or
     // timeoutMs have passed (-1: no limit).
-    WaitResult WaitForInput(Wake& wake, int timeoutMs);
+    WaitResult WaitForInput(platform::Wake& wake, int timeoutMs);
 
     void Close();
 

@@ -1,7 +1,7 @@
 // SerialPort on a POSIX terminal device through termios.
-#include "SerialPortPosix.h"
-#include "SerialPort.h"
-#include "Wake.h"
+#include "modbus/SerialPortPosix.h"
+#include "modbus/SerialPort.h"
+#include "platform/Wake.h"
 
 #include <cerrno>
 #include <cstring>
@@ -228,7 +228,7 @@ size_t SerialPort::Read(uint8_t* data, size_t n) {
     return got > 0 ? static_cast<size_t>(got) : 0;
 }
 
-SerialPort::WaitResult SerialPort::WaitForInput(Wake& wake, int timeoutMs) {
+SerialPort::WaitResult SerialPort::WaitForInput(platform::Wake& wake, int timeoutMs) {
     WaitResult result;
     pollfd fds[2] = {{static_cast<int>(wake.Handle()), POLLIN, 0}, {Descriptor(Native), POLLIN, 0}};
     const nfds_t watched = Native != kClosed ? 2 : 1;

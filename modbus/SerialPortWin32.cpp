@@ -1,7 +1,7 @@
 // SerialPort on the Win32 communications calls.
-#include "SerialPortWin32.h"
-#include "Wake.h"
-#include <Win32Text.h>
+#include "modbus/SerialPortWin32.h"
+#include "platform/Wake.h"
+#include "platform/Win32Text.h"
 
 #include <algorithm>
 #include <chrono>
@@ -29,7 +29,7 @@ HANDLE openForUse(PortProbe& probe) {
     if (port == INVALID_HANDLE_VALUE) {
         const DWORD error = ::GetLastError();
         probe.state = StateOfOpenError(error);
-        if (probe.state == PortProbe::State::OtherError) probe.reason = model::SystemErrorText(error);
+        if (probe.state == PortProbe::State::OtherError) probe.reason = platform::SystemErrorText(error);
         return INVALID_HANDLE_VALUE;
     }
     DCB dcb{};
@@ -170,7 +170,7 @@ size_t SerialPort::Read(uint8_t* data, size_t n) {
     return got;
 }
 
-SerialPort::WaitResult SerialPort::WaitForInput(Wake& wake, int timeoutMs) {
+SerialPort::WaitResult SerialPort::WaitForInput(platform::Wake& wake, int timeoutMs) {
     WaitResult result;
     if (!IsOpen()) {
         result.woken = wake.Wait(timeoutMs);

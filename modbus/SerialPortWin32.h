@@ -1,7 +1,7 @@
 // The Win32 side of SerialPort, for its tests.
 #pragma once
 
-#include "SerialPort.h"
+#include "modbus/SerialPort.h"
 
 #include <cstdint>
 #include <windows.h>

@@ -4,7 +4,7 @@
 // that no thread or timer decides a test's outcome.
 #pragma once
 
-#include "Frames.h"
+#include "modbus/Frames.h"
 
 #include <cstdint>
 #include <functional>

@@ -1,4 +1,4 @@
-#include "Worker.h"
+#include "modbus/Worker.h"
 
 namespace modbus {
 

@@ -2,8 +2,8 @@
 // request staged into each suspended worker before it starts.
 #pragma once
 
-#include "Modbus.h"
-#include "Transaction.h"
+#include "modbus/Modbus.h"
+#include "modbus/Transaction.h"
 
 #include <cstdint>
 #include <memory>

@@ -1,8 +1,8 @@
-#include "ConfigFile.h"
+#include "model/ConfigFile.h"
 
-#include "Cp1250.h"
-#include "FileIo.h"
-#include "NumberFormat.h"
+#include "model/Cp1250.h"
+#include "model/NumberFormat.h"
+#include "platform/FileIo.h"
 
 namespace model {
 
@@ -18,7 +18,7 @@ ConfigLines ParseConfig(std::string_view bytes, std::string_view path) {
             lines.Texts[number - lines.Lists.size()] = std::move(text);
             continue;
         }
-        const Reading<int32_t> index = ReadWholeNumber(text);
+        const platform::Reading<int32_t> index = ReadWholeNumber(text);
         if (!index) {
             // Say where: the user has to find the line to mend it.
             lines.Stopped = std::string(path) + ", wiersz " + std::to_string(number + 1) + ": " + index.error;
@@ -39,15 +39,15 @@ std::string FormatConfig(const ConfigValues& values) {
     return Utf8ToCp1250(text);
 }
 
-Reading<std::optional<ConfigLines>> LoadConfig(const std::string& path) {
-    if (!FileExists(path)) return {std::optional<ConfigLines>(), {}};
-    const Reading<std::string> bytes = ReadWholeFile(path);
-    if (!bytes) return Reading<std::optional<ConfigLines>>::Fail(bytes.error);
+platform::Reading<std::optional<ConfigLines>> LoadConfig(const std::string& path) {
+    if (!platform::FileExists(path)) return {std::optional<ConfigLines>(), {}};
+    const platform::Reading<std::string> bytes = platform::ReadWholeFile(path);
+    if (!bytes) return platform::Reading<std::optional<ConfigLines>>::Fail(bytes.error);
     return {ParseConfig(*bytes, path), {}};
 }
 
-Outcome SaveConfig(const std::string& path, const ConfigValues& values) {
-    return ReplaceWholeFile(path, FormatConfig(values));
+platform::Outcome SaveConfig(const std::string& path, const ConfigValues& values) {
+    return platform::ReplaceWholeFile(path, FormatConfig(values));
 }
 
 } // namespace model

@@ -5,7 +5,7 @@
 // typed. The window and the tool read it alike.
 #pragma once
 
-#include "Reading.h"
+#include "platform/Reading.h"
 
 #include <array>
 #include <cstdint>
@@ -55,8 +55,8 @@ ConfigLines ParseConfig(std::string_view bytes, std::string_view path);
 std::string FormatConfig(const ConfigValues& values);
 
 // The file, or nothing when there is none; a file that cannot be read is an error.
-Reading<std::optional<ConfigLines>> LoadConfig(const std::string& path);
+platform::Reading<std::optional<ConfigLines>> LoadConfig(const std::string& path);
 // Replaces the file whole, so that a failed write leaves the old settings.
-Outcome SaveConfig(const std::string& path, const ConfigValues& values);
+platform::Outcome SaveConfig(const std::string& path, const ConfigValues& values);
 
 } // namespace model

@@ -1,4 +1,4 @@
-#include "Cp1250.h"
+#include "model/Cp1250.h"
 
 #include <array>
 #include <cstdint>

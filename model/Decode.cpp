@@ -1,8 +1,8 @@
-#include "Decode.h"
+#include "model/Decode.h"
 
-#include "NumberFormat.h"
-#include "Tables.h"
-#include "Units.h"
+#include "model/NumberFormat.h"
+#include "model/Tables.h"
+#include "model/Units.h"
 
 namespace model {
 

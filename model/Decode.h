@@ -4,7 +4,7 @@
 // control from here is never a user change: it must not queue a write.
 #pragma once
 
-#include "ParameterBlock.h"
+#include "model/ParameterBlock.h"
 
 #include <optional>
 #include <string>

@@ -1,6 +1,6 @@
-#include "ParameterBlock.h"
+#include "model/ParameterBlock.h"
 
-#include "Cp1250.h"
+#include "model/Cp1250.h"
 
 #include <algorithm>
 #include <bit>

@@ -1,4 +1,4 @@
-#include "Tables.h"
+#include "model/Tables.h"
 
 namespace model {
 

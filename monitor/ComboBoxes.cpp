@@ -1,4 +1,4 @@
-#include "ComboBoxes.h"
+#include "monitor/ComboBoxes.h"
 
 #include <QKeyEvent>
 #include <QStyleOptionComboBox>

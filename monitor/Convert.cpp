@@ -1,7 +1,7 @@
-#include "Convert.h"
+#include "monitor/Convert.h"
 
-#include <Editing.h>
-#include <NumberFormat.h>
+#include "core/Editing.h"
+#include "model/NumberFormat.h"
 
 #include <charconv>
 #include <cmath>
@@ -22,7 +22,7 @@ bool isDigit(QChar c) {
 } // namespace
 
 int32_t StrToInt(const QString& text) {
-    const model::Reading<int32_t> number = model::ReadWholeNumber(text.toStdString());
+    const platform::Reading<int32_t> number = model::ReadWholeNumber(text.toStdString());
     if (!number) throw ConvertError(QString::fromStdString(number.error));
     return *number;
 }

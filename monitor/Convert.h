@@ -4,7 +4,7 @@
 // handler stops there and the application's error handler shows the message.
 #pragma once
 
-#include <PollCycle.h>
+#include "core/PollCycle.h"
 
 #include <QLocale>
 #include <QString>
@@ -28,6 +28,6 @@ int32_t StrToInt(const QString& text);
 double StrToFloat(const QString& text, const QLocale& locale = QLocale());
 
 // Tick of the polling timer for a reply time-out (the polling cycle's rule).
-using cycles::TickInterval;
+using core::TickInterval;
 
 } // namespace monitor

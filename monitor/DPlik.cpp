@@ -1,4 +1,4 @@
-#include "DPlik.h"
+#include "monitor/DPlik.h"
 
 TOKBottomDlg1::TOKBottomDlg1(QWidget* parent)
     : TOKBottomDlg(QStringLiteral("Plik istnieje. Zastąpić nowym ?"), parent) {

@@ -1,7 +1,7 @@
 // Question before an existing export file is replaced.
 #pragma once
 
-#include "OKBottomDlg.h"
+#include "monitor/OKBottomDlg.h"
 
 class TOKBottomDlg1 : public TOKBottomDlg {
     Q_OBJECT

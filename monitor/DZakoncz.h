@@ -1,7 +1,7 @@
 // Questions while an archive download is being stopped.
 #pragma once
 
-#include "OKBottomDlg.h"
+#include "monitor/OKBottomDlg.h"
 
 class TOKBottomDlg2 : public TOKBottomDlg {
     Q_OBJECT

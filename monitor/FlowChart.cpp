@@ -1,6 +1,6 @@
-#include "FlowChart.h"
+#include "monitor/FlowChart.h"
 
-#include "Messages.h"
+#include "monitor/Messages.h"
 
 #include <QDateTime>
 #include <QDateTimeAxis>
@@ -19,7 +19,7 @@ constexpr int64_t kMinuteMs = 60 * 1000;
 const QColor kLineColor(0x00, 0x00, 0xC0);
 } // namespace
 
-FlowChart::FlowChart(const cycles::FlowHistory& history, QWidget* parent)
+FlowChart::FlowChart(const core::FlowHistory& history, QWidget* parent)
     : QChartView(parent), History(history) {
     auto* chart = new QChart;
     chart->legend()->hide(); // one entry per line would say nothing
@@ -108,10 +108,10 @@ void FlowChart::drawLines() {
     double high = 0.0;
     QList<QPointF> points;
     for (qsizetype i = 0; i < wanted; ++i) {
-        const cycles::FlowHistory::Segment& segment = segments[static_cast<size_t>(i)];
+        const core::FlowHistory::Segment& segment = segments[static_cast<size_t>(i)];
         points.clear();
         points.reserve(static_cast<qsizetype>(segment.size()));
-        for (const cycles::FlowHistory::Point& p : segment) {
+        for (const core::FlowHistory::Point& p : segment) {
             const double value = History.Shown(p.CubicMetresPerHour);
             low = std::min(low, value);
             high = std::max(high, value);
@@ -126,7 +126,7 @@ void FlowChart::drawLines() {
     ValueAxis->setRange(low, high);
     ValueAxis->applyNiceNumbers();
     // Plain numbers with the locale's separator, as many decimals as the steps need.
-    const int decimals = cycles::AxisDecimals(ValueAxis->min(), ValueAxis->max(), ValueAxis->tickCount());
+    const int decimals = core::AxisDecimals(ValueAxis->min(), ValueAxis->max(), ValueAxis->tickCount());
     ValueAxis->setLabelFormat(QStringLiteral("%.") + QString::number(decimals) + QLatin1Char('f'));
 }
 

@@ -5,7 +5,7 @@
 // the history itself is kept by the window whatever page is shown.
 #pragma once
 
-#include <FlowHistory.h>
+#include "core/FlowHistory.h"
 
 #include <QChartView>
 #include <QList>
@@ -22,7 +22,7 @@ namespace monitor {
 class FlowChart : public QChartView {
     Q_OBJECT
 public:
-    explicit FlowChart(const cycles::FlowHistory& history, QWidget* parent = nullptr);
+    explicit FlowChart(const core::FlowHistory& history, QWidget* parent = nullptr);
 
     // Draws the history as it is now, with the time axis reaching the
     // present; nothing while the chart is not shown.
@@ -40,7 +40,7 @@ protected:
 private:
     void drawLines();
 
-    const cycles::FlowHistory& History;
+    const core::FlowHistory& History;
     QDateTimeAxis* TimeAxis;
     QValueAxis* ValueAxis;
     QTimer* Tick; // the time axis moves on while the chart is shown

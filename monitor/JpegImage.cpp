@@ -1,4 +1,4 @@
-#include "JpegImage.h"
+#include "monitor/JpegImage.h"
 
 #include <csetjmp>
 #include <cstddef>

@@ -1,6 +1,6 @@
-#include "Messages.h"
+#include "monitor/Messages.h"
 
-#include <FileIo.h>
+#include "platform/FileIo.h"
 
 #include <QApplication>
 #include <QDir>
@@ -115,7 +115,7 @@ FileDialogFunction SetFileDialogFunction(FileDialogFunction function) {
 }
 
 QString FileErrorText(const QString& action, const QString& path, const QString& reason) {
-    return QString::fromStdString(model::FileErrorText(
+    return QString::fromStdString(platform::FileErrorText(
         action.toStdString(), QDir::toNativeSeparators(path).toStdString(), reason.toStdString()));
 }
 

@@ -1,4 +1,4 @@
-#include "OKBottomDlg.h"
+#include "monitor/OKBottomDlg.h"
 
 #include <QGuiApplication>
 #include <QHBoxLayout>

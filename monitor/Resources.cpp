@@ -1,4 +1,4 @@
-#include "Resources.h"
+#include "monitor/Resources.h"
 
 #include <QtGlobal>
 

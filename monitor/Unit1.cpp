@@ -1,11 +1,11 @@
-#include "Unit1.h"
+#include "monitor/Unit1.h"
 
-#include "Messages.h"
-#include "Unit1Views.h"
+#include "monitor/Messages.h"
+#include "monitor/Unit1Views.h"
 
-#include "Naming.h"
-#include "Resources.h"
-#include <Worker.h>
+#include "modbus/Worker.h"
+#include "monitor/Naming.h"
+#include "monitor/Resources.h"
 
 #include <QAction>
 #include <QApplication>
@@ -91,8 +91,8 @@ TForm1::TForm1(QWidget* parent) : QMainWindow(parent) {
     // The result line with both counters needs nearly the whole width.
     StatusBar1->setSizeGripEnabled(false);
     setStatusBar(StatusBar1);
-    setStatusText(QString::fromUtf8(monitor::cycles::kInitialStatusText.data(),
-                                    static_cast<qsizetype>(monitor::cycles::kInitialStatusText.size())));
+    setStatusText(QString::fromUtf8(core::kInitialStatusText.data(),
+                                    static_cast<qsizetype>(core::kInitialStatusText.size())));
 
     const auto makeTimer = [this](const char* name, int interval) {
         auto* timer = new QTimer(this);
@@ -110,10 +110,10 @@ TForm1::TForm1(QWidget* parent) : QMainWindow(parent) {
     PollView = std::make_unique<PollWindow>(*this);
     // Through a lambda, so that a test can swap the factory at any time.
     const auto start = [this](const modbus::TransactionRequest& request) { return Transactions(request); };
-    Poll = std::make_unique<monitor::cycles::PollCycle>(Link, start, *PollView);
+    Poll = std::make_unique<core::PollCycle>(Link, start, *PollView);
     ArchiveView = std::make_unique<ArchiveWindow>(*this);
-    Archive = std::make_unique<archive::ArchiveCycle>(Link, start, *ArchiveView,
-                                                      [this] { Poll->StopForArchive(); });
+    Archive =
+        std::make_unique<core::ArchiveCycle>(Link, start, *ArchiveView, [this] { Poll->StopForArchive(); });
 
     buildCommunicationPage();
     buildDevicePage();
@@ -179,7 +179,7 @@ void TForm1::connectHandlers() {
     for (QLineEdit* edit : {Edit8, MaskEdit4, MaskEdit5, MaskEdit6, MaskEdit1})
         edit->installEventFilter(this);
     // Only a field the user typed in is written when left.
-    using Field = monitor::cycles::PollCycle::Field;
+    using Field = core::PollCycle::Field;
     const std::pair<QLineEdit*, Field> typed[] = {
         {Edit8, Field::Cutoff}, {MaskEdit4, Field::Alarm1}, {MaskEdit5, Field::Alarm2}};
     for (const auto& [edit, field] : typed)

@@ -7,15 +7,15 @@
 // that the program makes, and each runs under the general error handler.
 #pragma once
 
-#include "ComboBoxes.h"
+#include "monitor/ComboBoxes.h"
 
-#include <ArchiveCycle.h>
-#include <Editing.h>
-#include <FlowHistory.h>
-#include <LinkState.h>
-#include <ParameterBlock.h>
-#include <PollCycle.h>
-#include <Transaction.h>
+#include "core/ArchiveCycle.h"
+#include "core/Editing.h"
+#include "core/FlowHistory.h"
+#include "core/LinkState.h"
+#include "core/PollCycle.h"
+#include "modbus/Transaction.h"
+#include "model/ParameterBlock.h"
 
 #include <QMainWindow>
 #include <QString>
@@ -152,7 +152,7 @@ public:
     bool DiagnosticsOn = false; // transactions are traced
     // The current transaction, Connected, the tick counter and the reply
     // counters, shared by the polling and the archive download.
-    monitor::cycles::LinkState Link;
+    core::LinkState Link;
     // Starts every transaction; a real worker unless a test replaces it.
     modbus::TransactionFactory Transactions;
     // The confirmation dialogs and the export window, created by the program
@@ -168,7 +168,7 @@ public:
     QLabel* PendingWrites = nullptr;
     // The instantaneous flow of the last minutes, drawn by Chart1; filled by
     // the polling whatever page is shown.
-    monitor::cycles::FlowHistory Flows;
+    core::FlowHistory Flows;
 
     // The one text of the status bar.
     void setStatusText(const QString& text);
@@ -180,8 +180,8 @@ public:
     void releaseActiveRead();
 
     // --- polling and the device page ---
-    monitor::cycles::PollCycle& poll() { return *Poll; }
-    archive::ArchiveCycle& archiveCycle() { return *Archive; }
+    core::PollCycle& poll() { return *Poll; }
+    core::ArchiveCycle& archiveCycle() { return *Archive; }
     // The meter's active alarms into ListBox1, one line per set bit.
     void setAlarms(uint8_t alarms);
     // The range list of a DN index into ComboBox2 (none for an unknown index).
@@ -192,10 +192,10 @@ public:
     uint8_t getParity() const;
     uint8_t getStopBits() const;
     // The communication settings as the cycles use them, or why they cannot.
-    monitor::cycles::Reading<modbus::LinkSettings> readLink();
-    monitor::cycles::Reading<int32_t> readPeriod();
-    monitor::cycles::Reading<int32_t> readTimeout();
-    QTimer* timer(monitor::cycles::TimerId id) const;
+    platform::Reading<modbus::LinkSettings> readLink();
+    platform::Reading<int32_t> readPeriod();
+    platform::Reading<int32_t> readTimeout();
+    QTimer* timer(core::TimerId id) const;
 
     // --- archive download ---
     // The fourteen controls that must not be used while the archive is handled.
@@ -273,15 +273,15 @@ private:
 
     class PollWindow;
     class ArchiveWindow;
-    template <class Box> void queueChoice(Box* box, monitor::cycles::ListSetting setting);
+    template <class Box> void queueChoice(Box* box, core::ListSetting setting);
     void queueCutoff();
     void queueAlarm(int alarm);
 
     QLabel* StatusText = nullptr;
     std::unique_ptr<PollWindow> PollView; // before Poll: the cycle talks to it
-    std::unique_ptr<monitor::cycles::PollCycle> Poll;
+    std::unique_ptr<core::PollCycle> Poll;
     std::unique_ptr<ArchiveWindow> ArchiveView; // before Archive: the cycle talks to it
-    std::unique_ptr<archive::ArchiveCycle> Archive;
+    std::unique_ptr<core::ArchiveCycle> Archive;
     bool Shown = false;
     // The focus is on the communication page, or went from it to no widget
     // or to another window (a message box) and has not yet come back.

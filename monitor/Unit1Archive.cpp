@@ -1,13 +1,13 @@
 // TForm1: the archive download. The cycle decides; these handlers and the
 // window side carry it out.
-#include "Unit1.h"
+#include "monitor/Unit1.h"
 
-#include "Convert.h"
-#include "DZakoncz.h"
-#include "Messages.h"
-#include "Unit1Views.h"
+#include "monitor/Convert.h"
+#include "monitor/DZakoncz.h"
+#include "monitor/Messages.h"
+#include "monitor/Unit1Views.h"
 
-#include <Progress.h>
+#include "core/Progress.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -100,7 +100,7 @@ int64_t TForm1::ArchiveWindow::NowMs() {
         .count();
 }
 
-monitor::cycles::Reading<int32_t> TForm1::ArchiveWindow::ReadTimeout() {
+platform::Reading<int32_t> TForm1::ArchiveWindow::ReadTimeout() {
     return Form.readTimeout();
 }
 
@@ -143,10 +143,10 @@ int64_t TForm1::ArchiveWindow::LocalMinuteNow() {
     const QDateTime now = QDateTime::currentDateTime();
     const QDate d = now.date();
     const QTime t = now.time();
-    return archive::CivilMinute(d.year(), d.month(), d.day(), t.hour(), t.minute());
+    return core::CivilMinute(d.year(), d.month(), d.day(), t.hour(), t.minute());
 }
 
-void TForm1::ArchiveWindow::ShowProgress(const archive::DownloadProgress& progress) {
+void TForm1::ArchiveWindow::ShowProgress(const core::DownloadProgress& progress) {
     // One compact bar beside the status text, which keeps its room for the
     // counters; the whole sentence in its tooltip.
     QProgressBar* bar = Form.ArchiveProgress;
@@ -157,9 +157,9 @@ void TForm1::ArchiveWindow::ShowProgress(const archive::DownloadProgress& progre
     bar->setRange(0, left ? std::max(1, progress.RecordsRead + *left) : 1);
     bar->setValue(left ? progress.RecordsRead : 0);
     bar->setTextVisible(true);
-    bar->setFormat(QString::fromStdString(archive::ProgressBarText(progress)));
+    bar->setFormat(QString::fromStdString(core::ProgressBarText(progress)));
     bar->setToolTip(
-        QString::fromStdString(archive::ProgressSentence(progress, QLocale().decimalPoint().toStdString())));
+        QString::fromStdString(core::ProgressSentence(progress, QLocale().decimalPoint().toStdString())));
 }
 
 std::string TForm1::ArchiveWindow::ChooseOtherFile(const std::string& error) {

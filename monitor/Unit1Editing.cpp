@@ -1,16 +1,16 @@
 // TForm1: the editing handlers of the device page. Each reads its control,
 // queues through the plain editing code, and at most moves the focus; the
 // polling cycle sends the queued write with its next transaction.
-#include "Unit1.h"
+#include "monitor/Unit1.h"
 
-#include "Convert.h"
+#include "monitor/Convert.h"
 
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QLocale>
 
-using monitor::cycles::ListSetting;
-using Field = monitor::cycles::PollCycle::Field;
+using core::ListSetting;
+using Field = core::PollCycle::Field;
 
 namespace {
 
@@ -18,7 +18,7 @@ bool isEnter(const QKeyEvent* key) {
     return key && (key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter);
 }
 
-void throwIfFailed(const monitor::cycles::Outcome& outcome) {
+void throwIfFailed(const platform::Outcome& outcome) {
     if (!outcome) throw monitor::ConvertError(QString::fromStdString(outcome.error));
 }
 
@@ -45,12 +45,12 @@ void TForm1::queueAlarm(int alarm) {
 
 // Queues the reset of the forward totaliser.
 void TForm1::Button1Click() {
-    Poll->QueueTotaliserReset(monitor::cycles::reg::ForwardTotaliser);
+    Poll->QueueTotaliserReset(core::reg::ForwardTotaliser);
 }
 
 // Queues the reset of the reverse totaliser.
 void TForm1::Button2Click() {
-    Poll->QueueTotaliserReset(monitor::cycles::reg::ReverseTotaliser);
+    Poll->QueueTotaliserReset(core::reg::ReverseTotaliser);
 }
 
 // Queues the chosen measuring range.

@@ -1,12 +1,12 @@
 // TForm1: construction of the four pages and their controls.
-#include "Unit1.h"
+#include "monitor/Unit1.h"
 
-#include "FlowChart.h"
-#include "JpegImage.h"
-#include "Naming.h"
+#include "monitor/FlowChart.h"
+#include "monitor/JpegImage.h"
+#include "monitor/Naming.h"
 
-#include <ConfigFile.h>
-#include <DevicePage.h>
+#include "model/ConfigFile.h"
+#include "model/DevicePage.h"
 
 #include <QAction>
 #include <QFile>

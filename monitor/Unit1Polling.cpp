@@ -1,14 +1,14 @@
 // TForm1: connecting, the polling cycle and the decode of each good read.
-#include "Unit1.h"
+#include "monitor/Unit1.h"
 
-#include "Convert.h"
-#include "Messages.h"
-#include "Unit1Views.h"
+#include "monitor/Convert.h"
+#include "monitor/Messages.h"
+#include "monitor/Unit1Views.h"
 
-#include <ConfigFile.h>
-#include <Decode.h>
-#include <SerialPort.h>
-#include <Tables.h>
+#include "modbus/SerialPort.h"
+#include "model/ConfigFile.h"
+#include "model/Decode.h"
+#include "model/Tables.h"
 
 #include <QDateTime>
 #include <QLabel>
@@ -20,8 +20,8 @@
 
 namespace {
 
-using monitor::cycles::Reading;
-using monitor::cycles::TimerId;
+using core::TimerId;
+using platform::Reading;
 
 QString q(const std::string& text) {
     return QString::fromStdString(text);

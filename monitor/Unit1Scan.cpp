@@ -1,16 +1,16 @@
 // TForm1: looking for the meter on the line. The plain scan decides; a
 // progress dialog shows it and can stop it, and what it finds may go into
 // the communication page.
-#include "Unit1.h"
+#include "monitor/Unit1.h"
 
-#include "Convert.h"
-#include "DPlik.h"
-#include "Messages.h"
+#include "monitor/Convert.h"
+#include "monitor/DPlik.h"
+#include "monitor/Messages.h"
 
-#include <ConfigFile.h>
-#include <NumberFormat.h>
-#include <Progress.h>
-#include <Scan.h>
+#include "core/Progress.h"
+#include "core/Scan.h"
+#include "model/ConfigFile.h"
+#include "model/NumberFormat.h"
 
 #include <QEventLoop>
 #include <QLineEdit>
@@ -21,7 +21,7 @@
 
 namespace {
 
-using monitor::cycles::ScanProgress;
+using core::ScanProgress;
 
 // Items of the Parity list, by the port's parity code.
 int ParityItem(uint8_t code) {
@@ -40,7 +40,7 @@ QString Described(const modbus::LinkSettings& l) {
         .arg(ParityText(l.Parity));
 }
 
-class ScanDialog final : public monitor::cycles::ScanView {
+class ScanDialog final : public core::ScanView {
 public:
     explicit ScanDialog(QProgressDialog& dialog) : Dialog(dialog) {}
     int64_t NowMs() override {
@@ -55,7 +55,7 @@ public:
                                 .arg(Described(p.Probing))
                                 .arg(p.Probed)
                                 .arg(p.Total)
-                                .arg(QString::fromStdString(archive::DurationText(p.MsLeft))));
+                                .arg(QString::fromStdString(core::DurationText(p.MsLeft))));
     }
     void Finished() override { Done.quit(); }
     QEventLoop Done;
@@ -78,13 +78,13 @@ void TForm1::Button8Click() {
         throw monitor::ConvertError(QStringLiteral("Numer portu: nie wybrano portu."));
     const int speedItem = Speed->currentIndex();
     const uint32_t firstSpeed = model::kSpeeds[static_cast<size_t>(speedItem >= 0 ? speedItem : 3)];
-    const model::Reading<int32_t> address = model::ReadWholeNumber(MaskEdit6->text().toStdString());
-    monitor::cycles::ScanPlan plan;
+    const platform::Reading<int32_t> address = model::ReadWholeNumber(MaskEdit6->text().toStdString());
+    core::ScanPlan plan;
     plan.PortName = PortNr->text().toStdString();
     plan.StopBits = getStopBits();
-    plan.Speeds = monitor::cycles::ScanSpeeds(firstSpeed);
-    plan.Parities = monitor::cycles::ScanParities(getParity());
-    plan.Addresses = monitor::cycles::ScanAddresses(address ? *address : modbus::kLowestAddress);
+    plan.Speeds = core::ScanSpeeds(firstSpeed);
+    plan.Parities = core::ScanParities(getParity());
+    plan.Addresses = core::ScanAddresses(address ? *address : modbus::kLowestAddress);
 
     QProgressDialog dialog(QStringLiteral("Szukanie przepływomierza…"), QStringLiteral("Przerwij"), 0, 1,
                            this);
@@ -96,7 +96,7 @@ void TForm1::Button8Click() {
     dialog.setMinimumWidth(420);
     monitor::CenterOnOwner(&dialog);
     ScanDialog view(dialog);
-    monitor::cycles::Scan scan(Transactions, view);
+    core::Scan scan(Transactions, view);
     QTimer tick;
     tick.setTimerType(Qt::PreciseTimer);
     tick.setInterval(2);
@@ -120,7 +120,7 @@ void TForm1::Button8Click() {
         monitor::ShowInformation(text);
         return;
     }
-    const monitor::cycles::ScanFinding& found = scan.Findings.front();
+    const core::ScanFinding& found = scan.Findings.front();
     QString what = Described(found.Link);
     if (!found.Version.empty())
         what += QStringLiteral(" (%1, %2)")

@@ -1,12 +1,12 @@
 // TForm1: start-up, the settings file, the address and time-out fields.
-#include "Unit1.h"
+#include "monitor/Unit1.h"
 
-#include "Convert.h"
-#include "Messages.h"
+#include "monitor/Convert.h"
+#include "monitor/Messages.h"
 
-#include <ConfigFile.h>
+#include "model/ConfigFile.h"
 
-#include <SerialPort.h>
+#include "modbus/SerialPort.h"
 
 #include <QDir>
 #include <QLineEdit>
@@ -47,7 +47,7 @@ void TForm1::describePorts() {
 }
 
 void TForm1::loadSettings() {
-    const model::Reading<std::optional<model::ConfigLines>> loaded = model::LoadConfig(configPath());
+    const platform::Reading<std::optional<model::ConfigLines>> loaded = model::LoadConfig(configPath());
     if (!loaded) throw std::runtime_error(loaded.error);
     if (!*loaded) {
         const model::ConfigLists defaults;
@@ -85,7 +85,7 @@ void TForm1::saveSettings() {
     values.Address = MaskEdit6->text().toStdString();
     values.Period = Period->text().toStdString();
     values.Timeout = MaskEdit1->text().toStdString();
-    if (const model::Outcome saved = model::SaveConfig(configPath(), values); !saved)
+    if (const platform::Outcome saved = model::SaveConfig(configPath(), values); !saved)
         throw std::runtime_error(saved.error);
 }
 

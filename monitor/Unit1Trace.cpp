@@ -1,7 +1,7 @@
 // TForm1: the frame trace on "Diagnostyka": the log, its switches and saving it.
-#include "Unit1.h"
+#include "monitor/Unit1.h"
 
-#include "Messages.h"
+#include "monitor/Messages.h"
 
 #include <QAction>
 #include <QDir>

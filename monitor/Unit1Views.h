@@ -1,10 +1,10 @@
 // The window side of the two cycles: each carries out what its cycle decides.
 #pragma once
 
-#include "Messages.h"
-#include "Unit1.h"
+#include "monitor/Messages.h"
+#include "monitor/Unit1.h"
 
-#include <ArchiveCycle.h>
+#include "core/ArchiveCycle.h"
 
 #include <QLocale>
 #include <QTimer>
@@ -17,22 +17,22 @@ public:
     void SetStatus(const std::string& text) override { Form.setStatusText(QString::fromStdString(text)); }
     bool DiagnosticsOn() const override { return Form.DiagnosticsOn; }
     void AppendTrace(const std::string& line) override { Form.appendDiagnostics(line); }
-    void StartTimer(monitor::cycles::TimerId id, int intervalMs) override {
+    void StartTimer(core::TimerId id, int intervalMs) override {
         QTimer* t = Form.timer(id);
         if (intervalMs >= 0) t->setInterval(intervalMs);
         t->start();
     }
-    void StopTimer(monitor::cycles::TimerId id) override { Form.timer(id)->stop(); }
+    void StopTimer(core::TimerId id) override { Form.timer(id)->stop(); }
     void ShowError(const std::string& text) override { monitor::ShowError(QString::fromStdString(text)); }
-    monitor::cycles::Reading<modbus::LinkSettings> ReadLink() override { return Form.readLink(); }
-    monitor::cycles::Reading<int32_t> ReadPeriod() override { return Form.readPeriod(); }
+    platform::Reading<modbus::LinkSettings> ReadLink() override { return Form.readLink(); }
+    platform::Reading<int32_t> ReadPeriod() override { return Form.readPeriod(); }
     std::string DecimalSeparator() override { return QLocale().decimalPoint().toStdString(); }
 
 protected:
     TForm1& Form;
 };
 
-class TForm1::PollWindow final : public CycleWindow<monitor::cycles::PollView> {
+class TForm1::PollWindow final : public CycleWindow<core::PollView> {
 public:
     using CycleWindow::CycleWindow;
     void ShowParameters(const model::DeviceView& decoded, const model::ParameterBlock& block) override;
@@ -43,12 +43,12 @@ public:
     void ShowPendingWrites(const std::string& text) override;
 };
 
-class TForm1::ArchiveWindow final : public CycleWindow<archive::ArchiveView> {
+class TForm1::ArchiveWindow final : public CycleWindow<core::ArchiveView> {
 public:
     explicit ArchiveWindow(TForm1& form);
     ~ArchiveWindow() override;
     int64_t NowMs() override;
-    monitor::cycles::Reading<int32_t> ReadTimeout() override;
+    platform::Reading<int32_t> ReadTimeout() override;
     void SetArchiveCaption(const std::string& caption) override;
     void SetSettingControlsEnabled(bool enabled) override;
     void ShowExportWindow() override;
@@ -57,7 +57,7 @@ public:
     void ShowInformation(const std::string& text) override;
     std::optional<int> ArchivePeriodCode() override;
     int64_t LocalMinuteNow() override;
-    void ShowProgress(const archive::DownloadProgress& progress) override;
+    void ShowProgress(const core::DownloadProgress& progress) override;
     std::string ChooseOtherFile(const std::string& error) override;
     std::function<void()> CompletionNotifier() override;
 

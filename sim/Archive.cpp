@@ -1,5 +1,5 @@
 // The meter's data archive: record layout and a plausible history.
-#include "Simulator.h"
+#include "sim/Simulator.h"
 
 #include <algorithm>
 #include <bit>

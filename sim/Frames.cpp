@@ -1,6 +1,6 @@
 // The meter's side of the three MODBUS functions: framing by length, CRC,
 // and the answers with their effects on the registers.
-#include "Simulator.h"
+#include "sim/Simulator.h"
 
 namespace vqtsim {
 namespace {

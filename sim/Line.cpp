@@ -1,9 +1,9 @@
 // The line side of the simulator: the pty or serial device and its link,
 // the serving thread, framing, wire timing and fault injection. What the
 // meter answers is the Meter's.
-#include "LineRules.h"
-#include "Meter.h"
-#include "Simulator.h"
+#include "sim/LineRules.h"
+#include "sim/Meter.h"
+#include "sim/Simulator.h"
 
 #include <algorithm>
 #include <cerrno>

@@ -1,6 +1,6 @@
-#include "LineRules.h"
+#include "sim/LineRules.h"
 
-#include "Simulator.h"
+#include "sim/Simulator.h"
 
 #include <cmath>
 

@@ -1,4 +1,4 @@
-#include "Meter.h"
+#include "sim/Meter.h"
 
 #include <algorithm>
 #include <bit>

@@ -3,7 +3,7 @@
 // (Simulator) asks it for the answer to each request.
 #pragma once
 
-#include "Simulator.h"
+#include "sim/Simulator.h"
 
 #include <array>
 #include <chrono>

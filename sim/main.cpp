@@ -1,6 +1,6 @@
 // vqt540-sim: a VQT540 flowmeter on a pseudo-terminal or a serial device, for
 // tests, demos and service work without a meter.
-#include "Simulator.h"
+#include "sim/Simulator.h"
 
 #include <charconv>
 #include <csignal>

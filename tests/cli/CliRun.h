@@ -1,7 +1,7 @@
 // Runs the vqt540 tool in a folder (where the simulator's COM1 link is).
 #pragma once
 
-#include "../archive/SimulatedArchive.h"
+#include "tests/core/SimulatedArchive.h"
 
 #include <QProcess>
 

@@ -1,9 +1,9 @@
 // The tool's archive download against the window's: the same simulated meter,
 // a new export and an update after the meter gained records, byte for byte.
-#include "../monitor/ArchiveWindows.h"
-#include "Application.h"
 #include "CliRun.h"
-#include "Modbus.h"
+#include "app/Application.h"
+#include "modbus/Modbus.h"
+#include "tests/monitor/ArchiveWindows.h"
 
 #include <QDir>
 #include <QFileDialog>

@@ -1,7 +1,7 @@
 // The tool's timer loop: which event comes next, whatever the clock says in
 // between. Intervals are far apart, so that no scheduling delay can change
 // the order being checked.
-#include <TimerLoop.h>
+#include "cli/TimerLoop.h"
 
 #include <QTest>
 

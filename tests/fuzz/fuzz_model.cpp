@@ -1,15 +1,15 @@
 // libFuzzer target over everything that reads meter bytes or files: the
 // parameter decode, the archive line, the field formatters at any offset, the
-// number format, the last line of an export and the code page conversion. Built with the sanitizers, so any read
-// outside a table or a buffer ends the run.
-#include "Cp1250.h"
-#include "Decode.h"
-#include "NumberFormat.h"
-#include "ParameterBlock.h"
-#include "Tables.h"
+// number format, the last line of an export and the code page conversion. Built with the sanitizers, so any
+// read outside a table or a buffer ends the run.
+#include "model/Cp1250.h"
+#include "model/Decode.h"
+#include "model/NumberFormat.h"
+#include "model/ParameterBlock.h"
+#include "model/Tables.h"
 
-#include <ExportFile.h>
-#include <RecordLine.h>
+#include "core/ExportFile.h"
+#include "core/RecordLine.h"
 
 #include <climits>
 #include <cstdint>
@@ -50,7 +50,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     model::ParameterBlock block{};
     for (auto& b : block) b = in.Byte();
-    archive::ArchiveRecord record{};
+    core::ArchiveRecord record{};
     for (auto& b : record) b = in.Byte();
 
     const uint8_t flags = in.Byte();
@@ -80,17 +80,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     (void)model::setFlagByteWaga(cached, in.Take<int8_t>());
     Check(model::RangeList(at).size() == (at < model::kDnCount ? model::kRangeSlots : 0));
 
-    const std::string line = archive::BuildRecordLine(record, sep);
+    const std::string line = core::BuildRecordLine(record, sep);
     size_t fields = 0;
     for (const char c : line) fields += c == ';';
     Check(fields == 5);
     const size_t offset = in.Byte() % 32;
-    (void)archive::FormatRecordYear(record, offset);
-    (void)archive::FormatTwoDigits(record, offset);
-    (void)archive::FormatRecordFlow(record, offset, sep);
-    (void)archive::FormatRecordTotaliser(record, offset, sep);
-    (void)archive::TestBit(record[offset % archive::kRecordSize], in.Byte());
-    (void)archive::RecordTimeField(in.Rest());
+    (void)core::FormatRecordYear(record, offset);
+    (void)core::FormatTwoDigits(record, offset);
+    (void)core::FormatRecordFlow(record, offset, sep);
+    (void)core::FormatRecordTotaliser(record, offset, sep);
+    (void)core::TestBit(record[offset % core::kRecordSize], in.Byte());
+    (void)core::RecordTimeField(in.Rest());
 
     const int decimals = in.Byte() % 6;
     const int precision = 1 + in.Byte() % 12;
@@ -104,7 +104,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // An export's last line: a number that leaves room for the next one, and
     // fields that are pieces of the input without a line end or ";".
     const std::string_view rest = in.Rest();
-    if (const auto last = archive::ReadLastExportLine(rest)) {
+    if (const auto last = core::ReadLastExportLine(rest)) {
         Check(last->LogNumber < INT32_MAX);
         for (const std::string* f : {&last->Date, &last->Time}) {
             Check(f->find_first_of(";\r\n") == std::string::npos);

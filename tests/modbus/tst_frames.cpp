@@ -1,9 +1,9 @@
 // Frames, CRC, trace lines and the verdict, against known wire bytes; the
 // writes staged into a worker down to the frame it sends.
-#include "Frames.h"
-#include "Worker.h"
+#include "modbus/Frames.h"
+#include "modbus/Worker.h"
 
-#include <ParameterBlock.h>
+#include "model/ParameterBlock.h"
 
 #include <QTest>
 #include <vector>

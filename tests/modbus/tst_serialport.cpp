@@ -1,8 +1,8 @@
 // Port naming, exclusivity (also against a non-root process, and a foreign
 // TIOCEXCL when root) and configuration.
 #include "PtyPair.h"
-#include "SerialPort.h"
-#include "SerialPortPosix.h"
+#include "modbus/SerialPort.h"
+#include "modbus/SerialPortPosix.h"
 
 #include <QDir>
 #include <QTemporaryDir>

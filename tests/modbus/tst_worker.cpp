@@ -1,7 +1,7 @@
 // The worker against the simulated meter over a real pseudo-terminal.
-#include "Modbus.h"
 #include "PtyPair.h"
-#include "Simulator.h"
+#include "modbus/Modbus.h"
+#include "sim/Simulator.h"
 
 #include <poll.h>
 

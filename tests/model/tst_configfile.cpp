@@ -1,6 +1,6 @@
 // The settings file byte for byte: what is written, and what each kind of
 // file gives when read back.
-#include "ConfigFile.h"
+#include "model/ConfigFile.h"
 
 #include <QTemporaryDir>
 #include <QTest>

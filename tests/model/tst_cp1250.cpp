@@ -1,6 +1,6 @@
 // Windows-1250 <-> UTF-8 on the Polish letters, the holes of the code page
 // and malformed UTF-8.
-#include "Cp1250.h"
+#include "model/Cp1250.h"
 
 #include <QTest>
 

@@ -1,7 +1,7 @@
 // The decode of a good read into the device page, rule by rule, and a sweep
 // over random blocks.
-#include "Decode.h"
-#include "Tables.h"
+#include "model/Decode.h"
+#include "model/Tables.h"
 
 #include <QLocale>
 #include <QStringList>

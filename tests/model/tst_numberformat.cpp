@@ -1,6 +1,6 @@
 // The shared number format: fixed and exponent forms, rounding, signs, and a
 // property check over random values against strtod.
-#include "NumberFormat.h"
+#include "model/NumberFormat.h"
 
 #include <QLocale>
 #include <QTest>

@@ -1,7 +1,7 @@
 // Register access, the flags and alarm byte codecs, the composers, and the
 // text and range tables.
-#include "ParameterBlock.h"
-#include "Tables.h"
+#include "model/ParameterBlock.h"
+#include "model/Tables.h"
 
 #include <QTest>
 

@@ -3,11 +3,11 @@
 // test installs for the dialogs and boxes are taken away with the windows.
 #pragma once
 
-#include "DPlik.h"
-#include "DZakoncz.h"
-#include "Messages.h"
-#include "Unit1.h"
-#include "Unit2.h"
+#include "monitor/DPlik.h"
+#include "monitor/DZakoncz.h"
+#include "monitor/Messages.h"
+#include "monitor/Unit1.h"
+#include "monitor/Unit2.h"
 
 #include <QLineEdit>
 

@@ -2,8 +2,8 @@
 // message boxes recorded instead of shown, and a shown, active window.
 #pragma once
 
-#include "Messages.h"
-#include "Unit1.h"
+#include "monitor/Messages.h"
+#include "monitor/Unit1.h"
 
 #include <QApplication>
 #include <QDir>

@@ -4,12 +4,12 @@
 // at the layout (run under a real display server, e.g. xvfb-run).
 // Usage: monitor_screenshots OUTPUT_DIRECTORY [WIDTHxHEIGHT]
 // (the window's size, by default its smallest).
-#include "Application.h"
-#include "DZakoncz.h"
-#include "Modbus.h"
-#include "Simulator.h"
-#include "Unit1.h"
-#include "Unit2.h"
+#include "app/Application.h"
+#include "modbus/Modbus.h"
+#include "monitor/DZakoncz.h"
+#include "monitor/Unit1.h"
+#include "monitor/Unit2.h"
+#include "sim/Simulator.h"
 
 #include <QDir>
 #include <QLocale>

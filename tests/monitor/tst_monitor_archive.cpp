@@ -2,10 +2,10 @@
 // simulated meter on a pseudo-terminal; the dialogs are answered by the test.
 // Every file is compared byte for byte with one built from the simulator's
 // own records.
-#include "../archive/SimulatedArchive.h"
-#include "Application.h"
 #include "ArchiveWindows.h"
-#include "Modbus.h"
+#include "app/Application.h"
+#include "modbus/Modbus.h"
+#include "tests/core/SimulatedArchive.h"
 
 #include <QDir>
 #include <QFile>
@@ -234,7 +234,7 @@ private slots:
                 questionOpen = true;
                 // The user reads on while the rest of the archive comes in.
                 endedMeanwhile = QTest::qWaitFor(
-                    [&] { return cycle.state() == archive::ArchiveCycle::State::Ending; }, kLong);
+                    [&] { return cycle.state() == core::ArchiveCycle::State::Ending; }, kLong);
                 QTest::qWait(50);
                 questionOpen = false;
                 return late == 1;

@@ -1,9 +1,9 @@
 // The yes/no dialogs, the real message boxes, and the general error handler.
-#include "Application.h"
-#include "DPlik.h"
-#include "DZakoncz.h"
-#include "Messages.h"
 #include "WhenModal.h"
+#include "app/Application.h"
+#include "monitor/DPlik.h"
+#include "monitor/DZakoncz.h"
+#include "monitor/Messages.h"
 
 #include <QLabel>
 #include <QMessageBox>

@@ -1,8 +1,8 @@
 // The device page's look: whole row names in the smallest window, names that
 // stay beside their values in a wide one, lists in their colour; Qt's own
 // texts in Polish.
-#include "Application.h"
-#include "Unit1.h"
+#include "app/Application.h"
+#include "monitor/Unit1.h"
 
 #include <QDialogButtonBox>
 #include <QDir>

@@ -2,15 +2,15 @@
 // connecting, live values, writes of each kind, time-outs and recovery, the
 // trace, disconnecting; the editing of all fourteen controls; the chart of
 // the flow, the port list's tooltips and saving the trace.
-#include "../archive/SimulatedArchive.h"
-#include "Application.h"
-#include "FlowChart.h"
-#include "Messages.h"
-#include "Modbus.h"
-#include "OKBottomDlg.h"
-#include "SerialPort.h"
-#include "Simulator.h"
-#include "Unit1.h"
+#include "app/Application.h"
+#include "modbus/Modbus.h"
+#include "modbus/SerialPort.h"
+#include "monitor/FlowChart.h"
+#include "monitor/Messages.h"
+#include "monitor/OKBottomDlg.h"
+#include "monitor/Unit1.h"
+#include "sim/Simulator.h"
+#include "tests/core/SimulatedArchive.h"
 
 #include <QAction>
 #include <QContextMenuEvent>

@@ -1,8 +1,8 @@
 // The communication page and its settings file: loading, saving byte for
 // byte, the address and time-out fields.
-#include "Application.h"
 #include "WhenModal.h"
 #include "WindowFixture.h"
+#include "app/Application.h"
 
 #include <QLineEdit>
 #include <QMessageBox>

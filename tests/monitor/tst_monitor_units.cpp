@@ -1,8 +1,8 @@
 // Text-to-number conversions, the JPEG decoder and the two list widgets.
-#include "ComboBoxes.h"
-#include "Convert.h"
-#include "JpegImage.h"
-#include "Resources.h"
+#include "monitor/ComboBoxes.h"
+#include "monitor/Convert.h"
+#include "monitor/JpegImage.h"
+#include "monitor/Resources.h"
 
 #include <QApplication>
 #include <QFile>

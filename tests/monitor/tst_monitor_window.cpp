@@ -1,14 +1,14 @@
 // The main window: start-up state, the trace log, and closing with a
 // transaction in flight.
-#include "Application.h"
-#include "FlowChart.h"
-#include "Messages.h"
-#include "Modbus.h"
-#include "Unit1.h"
 #include "WhenModal.h"
 #include "WindowFixture.h"
+#include "app/Application.h"
+#include "modbus/Modbus.h"
+#include "monitor/FlowChart.h"
+#include "monitor/Messages.h"
+#include "monitor/Unit1.h"
 
-#include <Worker.h>
+#include "modbus/Worker.h"
 
 #include <QAction>
 #include <QDir>

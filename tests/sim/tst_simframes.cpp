@@ -1,6 +1,6 @@
 // The simulator's frames, register effects and archive, without a line.
-#include "LineRules.h"
-#include "Simulator.h"
+#include "sim/LineRules.h"
+#include "sim/Simulator.h"
 
 #include <QTest>
 #include <QThread>

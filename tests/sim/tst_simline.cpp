@@ -1,6 +1,6 @@
 // The simulator on a real pty, talked to through its link with plain POSIX
 // calls, as the master program does: open, write, read, close.
-#include "Simulator.h"
+#include "sim/Simulator.h"
 
 #include <QFile>
 #include <QTemporaryDir>

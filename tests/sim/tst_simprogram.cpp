@@ -1,5 +1,5 @@
 // The vqt540-sim program: its options, its output and its shutdown.
-#include "Simulator.h"
+#include "sim/Simulator.h"
 
 #include <QFileInfo>
 #include <QProcess>

@@ -4,11 +4,11 @@
 // the wake, the files with Polish names in binary mode, the local time's
 // offset. The tool as a whole runs under Wine against the simulator in
 // tests/cli/tst_cli_wine.
-#include <FileIo.h>
-#include <Platform.h>
-#include <SerialPortWin32.h>
-#include <Wake.h>
-#include <Win32Text.h>
+#include "cli/Platform.h"
+#include "modbus/SerialPortWin32.h"
+#include "platform/FileIo.h"
+#include "platform/Wake.h"
+#include "platform/Win32Text.h"
 
 #include <chrono>
 #include <cstdio>
@@ -47,16 +47,16 @@ void OpenErrors() {
         {ERROR_SHARING_VIOLATION, S::Busy, ": zajęty przez inny program."},
         // Anything else with the system's own words, without their full stop and line end.
         {ERROR_GEN_FAILURE, S::OtherError,
-         ": nie można otworzyć (" + model::SystemErrorText(ERROR_GEN_FAILURE) + ")."},
+         ": nie można otworzyć (" + platform::SystemErrorText(ERROR_GEN_FAILURE) + ")."},
     };
     for (const auto& r : rows) {
         PortProbe probe{"COM3", "\\\\.\\COM3", "\\\\.\\COM3", modbus::StateOfOpenError(r.error), {}};
-        if (probe.state == S::OtherError) probe.reason = model::SystemErrorText(r.error);
+        if (probe.state == S::OtherError) probe.reason = platform::SystemErrorText(r.error);
         const std::string text = modbus::DescribeProbe(probe);
         Check(probe.state == r.state && text == "COM3 → \\\\.\\COM3" + r.says,
               "open error " + std::to_string(r.error) + ": " + text);
     }
-    const std::string words = model::SystemErrorText(ERROR_GEN_FAILURE);
+    const std::string words = platform::SystemErrorText(ERROR_GEN_FAILURE);
     Check(words.size() > 3 && words.back() != '.' && words.back() != '\n' && !Contains(words, "błąd"),
           "the system's words for an error: " + words);
 
@@ -134,7 +134,7 @@ void LineSettings() {
 
 void WakeUp() {
     using Clock = std::chrono::steady_clock;
-    modbus::Wake wake;
+    platform::Wake wake;
     wake.Set();
     wake.Set();
     Check(wake.Take() && !wake.Take(), "one take takes every set before it");
@@ -169,13 +169,13 @@ std::vector<std::wstring> Listing(const std::wstring& folder) {
 }
 
 void Files() {
-    namespace io = model;
+    namespace io = platform;
     wchar_t temp[MAX_PATH];
     ::GetTempPathW(MAX_PATH, temp);
     const std::wstring folder =
         std::wstring(temp) + L"vqt540-test-" + std::to_wstring(::GetCurrentProcessId());
     ::CreateDirectoryW(folder.c_str(), nullptr);
-    const std::string dir = model::WideToUtf8(folder);
+    const std::string dir = platform::WideToUtf8(folder);
     const std::string file = dir + "\\pomiar-zażółć.csv";
     const std::string table = "Nr logu\r\n0;2024-05-01\r\n1;a\nb\r\n";
 
@@ -193,11 +193,11 @@ void Files() {
 
     // A folder in the file's place cannot be replaced: it stays, and nothing is left beside it.
     const std::string folderInPlace = dir + "\\katalog-ł.csv";
-    ::CreateDirectoryW(model::Utf8ToWide(folderInPlace).c_str(), nullptr);
-    const model::Outcome refused = io::ReplaceWholeFile(folderInPlace, "a", "b");
+    ::CreateDirectoryW(platform::Utf8ToWide(folderInPlace).c_str(), nullptr);
+    const platform::Outcome refused = io::ReplaceWholeFile(folderInPlace, "a", "b");
     Check(!refused && io::FileExists(folderInPlace) && Listing(folder).size() == 2,
           "a folder in the file's place: " + refused.error);
-    ::RemoveDirectoryW(model::Utf8ToWide(folderInPlace).c_str());
+    ::RemoveDirectoryW(platform::Utf8ToWide(folderInPlace).c_str());
     const std::string gone = dir + "\\brak\\plik.csv";
     Check(!io::ReplaceWholeFile(gone, "a") && !io::CheckAppendable(gone) && !io::ReadWholeFile(gone) &&
               !io::FileExists(gone),

@@ -1,0 +1,348 @@
+#include "core/ArchiveCycle.h"
+
+#include "core/ExportFile.h"
+#include "core/RecordLine.h"
+
+#include "modbus/Frames.h"
+#include "model/Cp1250.h"
+#include "platform/FileIo.h"
+
+#include <algorithm>
+
+namespace core {
+
+using core::TimerId;
+using platform::Outcome;
+
+ArchiveCycle::ArchiveCycle(core::LinkState& link, modbus::TransactionFactory factory, ArchiveView& view,
+                           std::function<void()> stopPolling)
+    : Link(link), Factory(std::move(factory)), View(view), StopPolling(std::move(stopPolling)) {}
+
+int ArchiveCycle::recordsRead() const {
+    return (ArchiveFileNumber - 1) * kRecordsPerFile + ArchiveRecordNumber / kRecordStep;
+}
+
+// --- the archive button and the export window ---
+
+void ArchiveCycle::ArchiveButton() {
+    if (ArchiveRunning()) {
+        if (!AskToStop()) return;
+        FinishArchiveDownload();
+        return;
+    }
+    // Idle, or the export window is already open: the same steps again.
+    if (StopPolling) StopPolling();
+    View.StopTimer(TimerId::Timer1);
+    View.StopTimer(TimerId::Timer2);
+    NextLogNumber = 0;
+    View.ShowExportWindow();
+    View.SetArchiveCaption(std::string(kStopArchiveCaption));
+    View.SetSettingControlsEnabled(false);
+    SaveArchive = false;
+    Current = State::Choosing;
+}
+
+bool ArchiveCycle::AskToStop() {
+    // The timers keep running while a question is open. When the archive is
+    // read to its end meanwhile, the question closes itself, the next one is
+    // not asked, and the finish (which saves all that was read) comes only
+    // now, so that its message does not open over the question.
+    Asking = true;
+    const bool stop = View.Ask("Zakończyć odczyt danych ?");
+    const bool save = stop && Current != State::Ending && View.Ask("Zapisać odczytane dane do pliku ?");
+    Asking = false;
+    if (Current == State::Ending) {
+        SaveArchive = true;
+        return true;
+    }
+    if (!stop || !ArchiveRunning()) return false;
+    SaveArchive = save;
+    return true;
+}
+
+bool ArchiveCycle::CloseRequested() {
+    if (!ArchiveRunning()) return true;
+    if (!AskToStop()) return !ArchiveRunning();
+    FinishArchiveDownload();
+    return true;
+}
+
+void ArchiveCycle::Stop(bool save) {
+    if (!ArchiveRunning()) return;
+    SaveArchive = save;
+    FinishArchiveDownload();
+}
+
+void ArchiveCycle::ExportWindowHidden() {
+    if (Current != State::Choosing) return;
+    View.SetArchiveCaption(std::string(kArchiveCaption));
+    View.SetSettingControlsEnabled(true);
+    Current = State::Idle;
+}
+
+platform::Outcome ArchiveCycle::CreateExportFile(const std::string& path) {
+    if (platform::Outcome settings = CheckSettings(); !settings) return settings;
+    if (platform::Outcome created = core::CreateExportFile(path); !created) return created;
+    AppendMode = false;
+    ExportFileName = path;
+    StartArchiveDownload();
+    return platform::Ok();
+}
+
+platform::Outcome ArchiveCycle::OpenExportFileForUpdate(const std::string& path) {
+    if (platform::Outcome settings = CheckSettings(); !settings) return settings;
+    const platform::Reading<std::string> content = platform::ReadWholeFile(path);
+    if (!content) return Outcome::Fail(content.error);
+    const std::optional<LastExportLine> last = ReadLastExportLine(*content);
+    if (!last)
+        return Outcome::Fail(
+            "Plik " + path +
+            " nie kończy się wierszem danych z numerem logu; nie można go uaktualnić. Plik nie "
+            "został zmieniony.");
+    if (platform::Outcome appendable = platform::CheckAppendable(path); !appendable) return appendable;
+    NextLogNumber = last->LogNumber + 1;
+    LastFileDate = last->Date;
+    LastFileTime = last->Time;
+    AppendMode = true;
+    ExportFileName = path;
+    StartArchiveDownload();
+    return platform::Ok();
+}
+
+platform::Outcome ArchiveCycle::CheckSettings() {
+    // Nothing starts on settings that cannot make a request; later, while the
+    // download runs, a field being typed in falls back to its last good value.
+    const platform::Reading<modbus::LinkSettings> link = View.ReadLink();
+    if (!link) return Outcome::Fail(link.error);
+    LastLink = link.value;
+    return platform::Ok();
+}
+
+// --- the cycle ---
+
+int32_t ArchiveCycle::TimeoutMs() {
+    const platform::Reading<int32_t> timeout = View.ReadTimeout();
+    if (timeout.value) LastTimeoutMs = std::max(*timeout.value, kShortestTimeoutMs);
+    return LastTimeoutMs;
+}
+
+int32_t ArchiveCycle::PacingMs() {
+    const platform::Reading<int32_t> period = View.ReadPeriod();
+    if (period.value) LastPeriodMs = *period.value;
+    return LastPeriodMs / 10;
+}
+
+void ArchiveCycle::StartArchiveDownload() {
+    Current = State::Waiting;
+    ArchiveFileNumber = 1;
+    ArchiveRecordNumber = 0;
+    QuietNext = false;
+    DownloadStart = View.NowMs();
+    Facts = {};
+    if (AppendMode) Facts.FileLastMinute = RecordMinute(LastFileDate, LastFileTime);
+    StartArchiveRequest();
+    ArchiveLines.clear();
+    View.StopTimer(TimerId::Timer4);
+    View.StartTimer(TimerId::Timer3);
+    ReportProgress();
+}
+
+void ArchiveCycle::StartArchiveRequest() {
+    const platform::Reading<modbus::LinkSettings> link = View.ReadLink();
+    if (link.value) LastLink = link.value;
+    modbus::TransactionRequest request;
+    if (LastLink) request.Link = *LastLink;
+    request.Archive = true;
+    request.ArchiveFile = ArchiveFileNumber;
+    request.ArchiveRecord = ArchiveRecordNumber;
+    // After a time-out or a rejected reply the meter may still be answering
+    // the earlier request: its reply must be gone before this one goes out.
+    RequestQuietMs = QuietNext ? static_cast<uint32_t>(TimeoutMs()) : 0;
+    request.QuietMs = RequestQuietMs;
+    request.OnDone = View.CompletionNotifier();
+    RequestStart = View.NowMs();
+    Link.ActiveRead = Factory(request);
+}
+
+void ArchiveCycle::Tick() {
+    if (Current != State::Waiting && Current != State::TimedOut) return;
+    const int64_t elapsed = View.NowMs() - RequestStart;
+    // The reply time-out counts from the end of the wait for silence.
+    const int64_t timeout = TimeoutMs() + int64_t{RequestQuietMs};
+    const bool waiting = Current == State::Waiting;
+
+    if (waiting && elapsed < timeout && Link.ActiveRead && Link.ActiveRead->Done())
+        View.SetStatus(core::ResultLine(Link.ActiveRead->Result(), Link.GoodReplies, Link.BadReplies));
+
+    if (waiting && elapsed >= timeout) {
+        Link.TimeOutActiveRead(View, TimerId::Timer3);
+        QuietNext = true;
+        Current = State::TimedOut;
+        return; // the retry comes with the next tick
+    }
+
+    if (Current == State::TimedOut) {
+        View.StopTimer(TimerId::Timer3);
+        StartArchiveRequest(); // the same file and record
+        View.StartTimer(TimerId::Timer3);
+        Current = State::Waiting;
+        return;
+    }
+
+    if (Link.ActiveRead && Link.ActiveRead->Done()) Completion(elapsed);
+}
+
+void ArchiveCycle::Completion(int64_t elapsedMs) {
+    modbus::Transaction& done = *Link.ActiveRead;
+    if (View.DiagnosticsOn()) {
+        const auto trace = done.TraceLines();
+        View.AppendTrace(trace.rx); // the reply line first on this path
+        View.AppendTrace(trace.tx);
+    }
+    View.StopTimer(TimerId::Timer3);
+    if (done.Result() == modbus::kArchiveSuccess) {
+        ++Link.GoodReplies;
+        const ArchiveRecord record = RecordFromReply(done.Reply()); // taken before the release
+        Link.ReleaseFinished();
+        QuietNext = false;
+        StoreRecord(record);
+    } else {
+        ++Link.BadReplies;
+        Link.ReleaseFinished();
+        QuietNext = true; // the rest of a bad reply may still be on its way
+    }
+    ReportProgress();
+
+    if (ArchiveEnd) {
+        if (Asking) {
+            Current = State::Ending;
+            View.CancelQuestion();
+            return;
+        }
+        SaveArchive = true;
+        FinishArchiveDownload();
+        return;
+    }
+    const int64_t pacing = PacingMs();
+    if (elapsedMs < pacing) {
+        View.StartTimer(TimerId::Timer4, static_cast<int>(pacing - elapsedMs));
+        Current = State::Pacing;
+    } else {
+        StartArchiveRequest();
+        View.StartTimer(TimerId::Timer3);
+        Current = State::Waiting;
+    }
+}
+
+void ArchiveCycle::StoreRecord(const ArchiveRecord& record) {
+    const std::string line = model::Utf8ToCp1250(BuildRecordLine(record, View.DecimalSeparator()));
+    const std::string_view date = RecordDateField(line);
+    const std::string_view time = RecordTimeField(line);
+    // Byte-wise text comparisons, not date arithmetic.
+    if (date <= kEndMarkerDate) ArchiveEnd = true;
+    if (!ArchiveEnd) Count(RecordMinute(date, time));
+    bool accepted = !ArchiveEnd;
+    if (accepted && AppendMode)
+        accepted = date > std::string_view(LastFileDate) ||
+                   (date == std::string_view(LastFileDate) && time > std::string_view(LastFileTime));
+    if (accepted) ArchiveLines.push_back(line);
+    Facts.NewRecords = static_cast<int>(ArchiveLines.size());
+    Advance();
+}
+
+void ArchiveCycle::Count(std::optional<int64_t> minute) {
+    ++Facts.RecordsRead;
+    if (!minute) return; // a damaged date tells nothing of the rest
+    if (!Facts.FirstMinute) Facts.FirstMinute = minute;
+    if (Facts.LastMinute) {
+        if (*minute < *Facts.LastMinute) Facts.WentRound = true;
+        if (*minute > *Facts.LastMinute) Facts.LastGapMinutes = *minute - *Facts.LastMinute;
+    }
+    Facts.LastMinute = minute;
+}
+
+void ArchiveCycle::Advance() {
+    if (ArchiveRecordNumber < kLastRecord) {
+        ArchiveRecordNumber += kRecordStep;
+    } else if (ArchiveFileNumber < kArchiveFiles) {
+        ++ArchiveFileNumber;
+        ArchiveRecordNumber = 0;
+    } else {
+        ArchiveEnd = true;
+    }
+}
+
+void ArchiveCycle::PacingEnd() {
+    if (Current != State::Pacing) return;
+    StartArchiveRequest();
+    View.StartTimer(TimerId::Timer3);
+    View.StopTimer(TimerId::Timer4);
+    Current = State::Waiting;
+}
+
+void ArchiveCycle::FinishArchiveDownload() {
+    Link.GiveUpActiveRead();
+    Current = State::Idle;
+    Link.GoodReplies = 0;
+    Link.BadReplies = 0;
+    View.StopTimer(TimerId::Timer4);
+    View.StopTimer(TimerId::Timer3);
+    ArchiveEnd = false;
+    View.ShowProgress({});
+    View.SetSettingControlsEnabled(true);
+    if (SaveArchive) {
+        WriteArchiveLines();
+    } else if (!AppendMode) {
+        platform::RemoveFile(ExportFileName); // created for this download; an updated file stays as it was
+    }
+    View.SetArchiveCaption(std::string(kArchiveCaption));
+}
+
+void ArchiveCycle::WriteArchiveLines() {
+    PutInTimeOrder(ArchiveLines);
+    const std::string lines = NumberedLines(ArchiveLines, NextLogNumber);
+    platform::Reading<std::string> head{ExportHeader() + "\r\n", {}};
+    if (AppendMode) {
+        head = platform::ReadWholeFile(ExportFileName);
+        // The file ends without a line end: the new lines start on a line of their own.
+        if (head && !head->empty() && head->back() != '\n' && head->back() != '\r') *head.value += "\r\n";
+    }
+    platform::Outcome written =
+        head ? platform::ReplaceWholeFile(ExportFileName, *head, lines) : Outcome::Fail(head.error);
+    if (written) {
+        NextLogNumber += static_cast<int32_t>(ArchiveLines.size());
+        View.ShowInformation(std::string(kArchiveSavedText));
+        return;
+    }
+    // The export is as it was; the lines go to another file if the user wants.
+    for (;;) {
+        const std::string other = View.ChooseOtherFile(written.error);
+        if (other.empty()) return;
+        written = platform::ReplaceWholeFile(other, ExportHeader() + "\r\n", lines);
+        if (written) {
+            View.ShowInformation(std::string(kArchiveSavedText));
+            return;
+        }
+    }
+}
+
+void ArchiveCycle::ReportProgress() {
+    if (!ArchiveRunning()) return;
+    Facts.ElapsedMs = View.NowMs() - DownloadStart;
+    Facts.NowMinute = View.LocalMinuteNow();
+    if (const std::optional<int> code = View.ArchivePeriodCode())
+        Facts.PeriodMinutes = ArchivePeriodMinutes(*code);
+    DownloadProgress progress;
+    progress.Running = true;
+    progress.RecordsRead = Facts.RecordsRead;
+    progress.File = ArchiveFileNumber;
+    progress.Update = AppendMode;
+    progress.NewRecords = Facts.NewRecords;
+    if (Facts.ElapsedMs > 0)
+        progress.RecordsPerSecond = 1000.0 * Facts.RecordsRead / static_cast<double>(Facts.ElapsedMs);
+    progress.Estimate = EstimateProgress(Facts);
+    progress.NowMinute = Facts.NowMinute;
+    View.ShowProgress(progress);
+}
+
+} // namespace core

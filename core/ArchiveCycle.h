@@ -1,0 +1,147 @@
+// The archive download of the main window: one function-0x14 transaction per
+// record over files 1 to 4, the end marker, the filter of an update, the store
+// of lines, and the finish that writes them to the export file. It decides;
+// the window carries out what the view is told, in that order.
+//
+// Time is measured in milliseconds of a steady clock that the view gives, so
+// that the reply time-out is the field's milliseconds whatever the real
+// length of a timer tick, and the tests can step time by hand.
+#pragma once
+
+#include "core/Progress.h"
+#include "core/RecordLine.h"
+
+#include "core/LinkState.h"
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace core {
+
+inline constexpr int kArchiveFiles = 4;
+inline constexpr int32_t kRecordStep = 11;
+inline constexpr int32_t kLastRecord = 35464; // 11 x 3224
+inline constexpr int kRecordsPerFile = 3225;
+inline constexpr int kMostRecords = kArchiveFiles * kRecordsPerFile;
+// A record dated at or below this (as text) ends the archive.
+inline constexpr std::string_view kEndMarkerDate = "1999-01-01";
+inline constexpr int32_t kShortestTimeoutMs = 20;
+
+inline constexpr std::string_view kArchiveCaption = "Zapisz dane z archiwum do pliku";
+inline constexpr std::string_view kStopArchiveCaption = "Zakończ zapis danych z archiwum";
+inline constexpr std::string_view kArchiveSavedText = "Zapis archiwum do pliku zakończony.";
+
+class ArchiveView : public core::CycleView {
+public:
+    // A steady clock in milliseconds.
+    virtual int64_t NowMs() = 0;
+    virtual platform::Reading<int32_t> ReadTimeout() = 0;
+    // The yes/no question of a user stop; true for "TAK".
+    virtual bool Ask(const std::string& question) = 0;
+    // Closes the question that is open, as "NIE": its answer no longer matters.
+    virtual void CancelQuestion() {}
+    // The meter's archive period code from its last good read, if there was one.
+    virtual std::optional<int> ArchivePeriodCode() { return std::nullopt; }
+    // The PC's local time as minutes since 1970 (the records' clock).
+    virtual int64_t LocalMinuteNow() = 0;
+    // Where the download stands; with Running false when it ends.
+    virtual void ShowProgress(const DownloadProgress& progress) = 0;
+    // A write of the export failed (the text says where and why): the
+    // downloaded lines are offered for another file; empty when declined.
+    virtual std::string ChooseOtherFile(const std::string& error) = 0;
+    // Thread-safe: runs an early tick on the window's thread once a
+    // transaction has finished (empty: wait for the next tick).
+    virtual std::function<void()> CompletionNotifier() { return {}; }
+
+    // What only a window shows.
+    virtual void SetArchiveCaption(const std::string&) {}
+    // The fourteen setting controls of the device page and the connect button.
+    virtual void SetSettingControlsEnabled(bool) {}
+    virtual void ShowExportWindow() {}
+    virtual void ShowInformation(const std::string&) {}
+};
+
+class ArchiveCycle {
+public:
+    // Ending: the archive was read to its end while a stop question was
+    // open; the finish waits for the question to close.
+    enum class State { Idle, Choosing, Waiting, TimedOut, Pacing, Ending };
+
+    // stopPolling ends the polling, if it runs, before the export window opens.
+    ArchiveCycle(core::LinkState& link, modbus::TransactionFactory factory, ArchiveView& view,
+                 std::function<void()> stopPolling = {});
+
+    // Button5: opens the export window, or asks whether to stop and save.
+    void ArchiveButton();
+    void Tick();      // Timer3, or a transaction that has just finished
+    void PacingEnd(); // Timer4
+    // The export window was hidden: without a download, back to idle.
+    void ExportWindowHidden();
+    // The export window's choices: the download runs, or why nothing started.
+    platform::Outcome CreateExportFile(const std::string& path);
+    platform::Outcome OpenExportFileForUpdate(const std::string& path);
+    // The user closes the main window: the questions of a stop. False when
+    // the download is to go on (the window stays open).
+    bool CloseRequested();
+    // Ends a running download without questions, saving what was read or not
+    // (a program that runs unattended decides this itself).
+    void Stop(bool save);
+
+    State state() const { return Current; }
+    bool ArchiveRunning() const {
+        return Current == State::Waiting || Current == State::TimedOut || Current == State::Pacing ||
+               Current == State::Ending;
+    }
+    int recordsRead() const;
+
+    // The download's state, as the export window and the tests see it.
+    uint8_t ArchiveFileNumber = 1;
+    int32_t ArchiveRecordNumber = 0;
+    bool ArchiveEnd = false;
+    bool SaveArchive = false;
+    bool AppendMode = false;
+    std::vector<std::string> ArchiveLines; // Windows-1250, in reading order
+    int32_t NextLogNumber = 0;
+    std::string LastFileDate;
+    std::string LastFileTime;
+    std::string ExportFileName;
+
+private:
+    platform::Outcome CheckSettings();
+    void StartArchiveDownload();
+    void StartArchiveRequest();
+    void FinishArchiveDownload();
+    void Completion(int64_t elapsedMs);
+    void StoreRecord(const ArchiveRecord& record);
+    void Count(std::optional<int64_t> minute);
+    void Advance();
+    bool AskToStop();
+    void WriteArchiveLines();
+    int32_t TimeoutMs();
+    int32_t PacingMs();
+    void ReportProgress();
+
+    core::LinkState& Link;
+    modbus::TransactionFactory Factory;
+    ArchiveView& View;
+    std::function<void()> StopPolling;
+    State Current = State::Idle;
+    bool Asking = false; // a stop question is open
+
+    int64_t RequestStart = 0;    // when the request in flight started
+    uint32_t RequestQuietMs = 0; // the silence it waits for before sending
+    bool QuietNext = false;      // the last request failed: the next waits for silence
+    int64_t DownloadStart = 0;
+    DownloadFacts Facts; // of the download running
+    // The last values that could be read: a field the user is typing in
+    // does not stop a download.
+    int32_t LastTimeoutMs = 1000;
+    int32_t LastPeriodMs = 1000;
+    std::optional<modbus::LinkSettings> LastLink;
+};
+
+} // namespace core

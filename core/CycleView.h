@@ -1,0 +1,36 @@
+// What the polling cycle and the archive download ask of the program that
+// runs them (the main window, or the command-line tool), in the order it
+// must do it. Plain C++: the cycles are stepped by hand in tests.
+#pragma once
+
+#include "modbus/Transaction.h"
+#include "platform/Reading.h"
+
+#include <cstdint>
+#include <string>
+
+namespace core {
+
+enum class TimerId { Timer1, Timer2, Timer3, Timer4 };
+
+class CycleView {
+public:
+    virtual ~CycleView() = default;
+    // intervalMs < 0 keeps the timer's interval.
+    virtual void StartTimer(TimerId timer, int intervalMs = -1) = 0;
+    virtual void StopTimer(TimerId timer) = 0;
+    // The settings as the communication page holds them now.
+    virtual platform::Reading<modbus::LinkSettings> ReadLink() = 0;
+    virtual platform::Reading<int32_t> ReadPeriod() = 0;
+    // The user's decimal separator, for every number shown or written.
+    virtual std::string DecimalSeparator() = 0;
+    // The system's error box; a cycle shows one only after it has stopped.
+    virtual void ShowError(const std::string& text) = 0;
+
+    // What only a window shows.
+    virtual void SetStatus(const std::string&) {}
+    virtual bool DiagnosticsOn() const { return false; }
+    virtual void AppendTrace(const std::string&) {}
+};
+
+} // namespace core

@@ -1,0 +1,183 @@
+#include "core/PollCycle.h"
+
+#include "modbus/Frames.h"
+
+#include <utility>
+
+namespace core {
+
+using modbus::TransactionRequest;
+
+int TickInterval(int32_t timeoutMs) {
+    constexpr int32_t ticks = PollCycle::kTimeoutTicks;
+    if (timeoutMs <= ticks) return 1; // quotient not above 1
+    const int32_t whole = timeoutMs / ticks;
+    const int32_t rest = timeoutMs % ticks;
+    if (rest * 2 > ticks || (rest * 2 == ticks && whole % 2 == 1)) return whole + 1;
+    return whole;
+}
+
+PollCycle::PollCycle(LinkState& link, modbus::TransactionFactory factory, PollView& view)
+    : Link(link), Factory(std::move(factory)), View(view) {}
+
+void PollCycle::ConnectButton() {
+    if (Connected())
+        Disconnect(true);
+    else
+        Connect();
+}
+
+void PollCycle::Connect() {
+    // Refused before anything changes: a setting that cannot make a
+    // transaction would otherwise fail on every tick.
+    const platform::Reading<modbus::LinkSettings> link = View.ReadLink();
+    const platform::Reading<int32_t> period = View.ReadPeriod();
+    if (!link.value || !period.value) {
+        View.ShowError(!link.value ? link.error : period.error);
+        return;
+    }
+    View.SetListsEditable(true);
+    DropWritesNotFor(*link.value);
+    Link.ActiveRead = Factory(TakeSlot(Slot::None, *link.value));
+    PollTicks = 0;
+    View.StopTimer(TimerId::Timer2);
+    View.StartTimer(TimerId::Timer1);
+    View.SetConnectCaption(std::string(kDisconnectCaption));
+    Current = State::Running;
+}
+
+void PollCycle::Disconnect(bool restoreSelections) {
+    Link.GiveUpActiveRead();
+    View.SetConnectCaption(std::string(kConnectCaption));
+    View.SetStatus(std::string(kOfflineText));
+    Link.GoodReplies = 0;
+    Link.BadReplies = 0;
+    View.StopTimer(TimerId::Timer2);
+    View.StopTimer(TimerId::Timer1);
+    if (restoreSelections) View.RestoreSelections(Cached);
+    View.SetListsEditable(false);
+    Current = State::Offline;
+}
+
+void PollCycle::StopForArchive() {
+    if (Connected()) Disconnect(false);
+}
+
+void PollCycle::Fail(const std::string& error) {
+    Disconnect(true);
+    View.ShowError(error);
+}
+
+TransactionRequest PollCycle::TakeSlot(Slot preferred, modbus::LinkSettings link) {
+    TransactionRequest request;
+    request.Link = std::move(link);
+    if (preferred == Slot::None) return request;
+    const auto takeA = [&] {
+        Slots.LongWritePending = false;
+        request.Staged = TransactionRequest::Write::Long;
+        request.WriteRegister = Slots.LongWriteRegister;
+        request.LongValue = Slots.LongWriteValue;
+    };
+    const auto takeB = [&] {
+        Slots.ShortWritePending = false;
+        request.Staged = TransactionRequest::Write::Short;
+        request.WriteRegister = Slots.ShortWriteRegister;
+        request.ShortHigh = Slots.ShortWriteHigh;
+        request.ShortLow = Slots.ShortWriteLow;
+    };
+    const bool aFirst = preferred == Slot::A;
+    if (aFirst ? Slots.LongWritePending : Slots.ShortWritePending) {
+        aFirst ? takeA() : takeB();
+    } else if (aFirst ? Slots.ShortWritePending : Slots.LongWritePending) {
+        aFirst ? takeB() : takeA();
+    }
+    if (request.Staged != TransactionRequest::Write::None) PendingChanged();
+    return request;
+}
+
+bool PollCycle::StartTransaction(Slot preferred) {
+    // The settings are read before a slot is taken: a write is never lost
+    // to a setting that cannot be used.
+    platform::Reading<modbus::LinkSettings> link = View.ReadLink();
+    if (!link.value) {
+        Fail(link.error);
+        return false;
+    }
+    DropWritesNotFor(*link.value);
+    Link.ActiveRead = Factory(TakeSlot(preferred, std::move(*link.value)));
+    return true;
+}
+
+void PollCycle::Tick() {
+    // A tick queued before its timer stopped.
+    if (Current != State::Running && Current != State::AfterTimeout) return;
+
+    if (Link.ActiveRead && Link.ActiveRead->Done())
+        View.SetStatus(ResultLine(Link.ActiveRead->Result(), Link.GoodReplies, Link.BadReplies));
+    ++PollTicks;
+
+    if (PollTicks == kTimeoutTicks) {
+        Link.TimeOutActiveRead(View, TimerId::Timer1);
+        View.TransactionFailed(std::string(kReplyTimeoutText));
+        Current = State::AfterTimeout;
+    }
+
+    if (PollTicks > kTimeoutTicks + 1) {
+        PollTicks = 0;
+        View.StopTimer(TimerId::Timer1);
+        if (!StartTransaction(Slot::B)) return;
+        View.StartTimer(TimerId::Timer1);
+        Current = State::Running;
+    }
+
+    if (Link.ActiveRead && Link.ActiveRead->Done() && PollTicks < kTimeoutTicks) Complete();
+}
+
+void PollCycle::Complete() {
+    modbus::Transaction& done = *Link.ActiveRead;
+    const std::string result = done.Result();
+    // Every completion pauses, also one with an error text: Timer1 must not
+    // go on counting towards a time-out of a worker already released.
+    View.StopTimer(TimerId::Timer1);
+    ++Link.GoodReplies;
+    if (View.DiagnosticsOn()) {
+        const auto trace = done.TraceLines();
+        View.AppendTrace(trace.tx);
+        View.AppendTrace(trace.rx);
+    }
+    if (result == modbus::kReadSuccess) Decode(model::CopyParameterBlock(done.Reply()));
+    if (result != modbus::kReadSuccess && result != modbus::kWriteSuccess) View.TransactionFailed(result);
+    Link.ReleaseFinished();
+    PollTicks = 0;
+    Current = State::Pause;
+
+    const platform::Reading<int32_t> period = View.ReadPeriod();
+    if (!period.value) {
+        Fail(period.error);
+        return;
+    }
+    View.StartTimer(TimerId::Timer2, *period.value);
+}
+
+void PollCycle::Decode(const model::ParameterBlock& block) {
+    const model::DeviceView decoded =
+        model::DecodeParameterBlock(block, ShownDn, Editing, Cached, View.DecimalSeparator());
+    if (decoded.Edit2) ShownDn = *decoded.Edit2;
+    // A field the meter's value was written into holds nothing typed any more.
+    if (decoded.Edit8) Typed[static_cast<size_t>(Field::Cutoff)] = false;
+    if (decoded.MaskEdit4) Typed[static_cast<size_t>(Field::Alarm1)] = false;
+    if (decoded.MaskEdit5) Typed[static_cast<size_t>(Field::Alarm2)] = false;
+    Cached = decoded.Indexes;
+    HasRead = true;
+    View.ShowParameters(decoded, block);
+}
+
+void PollCycle::PauseEnd() {
+    if (Current != State::Pause) return;
+    if (!StartTransaction(Slot::A)) return;
+    View.StartTimer(TimerId::Timer1);
+    View.StopTimer(TimerId::Timer2);
+    Current = State::Running;
+}
+
+} // namespace core

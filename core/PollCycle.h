@@ -1,0 +1,134 @@
+// The polling cycle of the main window: connect, one tick of Timer1, the end
+// of the pause (Timer2), disconnect. It decides; the window carries out what
+// the view is told, in that order.
+//
+// One worker at most exists at any time: a new transaction starts only after
+// the previous one has been released, and a released one is dropped at once.
+// After every completion, whatever its result, the cycle pauses with Timer1
+// stopped, so that Timer1 never counts on through a pause.
+#pragma once
+
+#include "core/Editing.h"
+#include "core/LinkState.h"
+
+#include "model/Decode.h"
+#include "model/ParameterBlock.h"
+
+#include <array>
+#include <optional>
+
+namespace core {
+
+class PollView : public CycleView {
+public:
+    // A good read, decoded for the device page, and the block it came from.
+    virtual void ShowParameters(const model::DeviceView& decoded, const model::ParameterBlock& block) = 0;
+    // A transaction timed out or ended with an error text (the result, or
+    // the time-out text): no good value for this period.
+    virtual void TransactionFailed(const std::string&) {}
+
+    // What only a window shows.
+    virtual void SetConnectCaption(const std::string&) {}
+    // The six lists that show the meter's values: editable while connected,
+    // pick-only otherwise.
+    virtual void SetListsEditable(bool) {}
+    virtual void RestoreSelections(const model::CachedIndexes&) {}
+    // What waits to be written (empty: nothing), whenever that changes.
+    virtual void ShowPendingWrites(const std::string&) {}
+};
+
+// Interval of the tick timer for a reply time-out of t ms: t / 20 rounded
+// (halves to even) while that is above 1, else 1 ms.
+int TickInterval(int32_t timeoutMs);
+
+inline constexpr std::string_view kConnectCaption = "Połącz z przepływomierzem";
+inline constexpr std::string_view kDisconnectCaption = "Zakończ połączenie z przepływomierzem";
+
+class PollCycle {
+public:
+    enum class State { Offline, Running, Pause, AfterTimeout };
+    enum class Slot { None, A, B };
+
+    // Ticks of Timer1 that make the reply time-out.
+    static constexpr int32_t kTimeoutTicks = 20;
+
+    PollCycle(LinkState& link, modbus::TransactionFactory factory, PollView& view);
+
+    // Button4: connect when off-line, else disconnect.
+    void ConnectButton();
+    void Tick();     // Timer1
+    void PauseEnd(); // Timer2
+    // Back to off-line; restoreSelections is false when the archive download
+    // takes over the line.
+    void Disconnect(bool restoreSelections);
+
+    // The archive download takes over the line: off-line, when connected,
+    // without restoring the lists' selections.
+    void StopForArchive();
+
+    State state() const { return Current; }
+    bool Connected() const { return Current != State::Offline; }
+
+    // --- the editing's entry points ---
+    // Each queues a write for the meter that the communication page names
+    // when it is queued; a write waiting for another port or address is
+    // dropped before anything is sent (the user is told in the status line).
+    enum class Field { Cutoff, Alarm1, Alarm2 };
+    // The user typed in the field: its text is no longer what the meter sent.
+    void FieldTyped(Field field);
+    // Leaving the field (or Enter): true when the user typed in it since the
+    // last decode or write of it, and it is to be queued; otherwise the
+    // polling may show the meter's value in it again, and nothing is queued.
+    bool LeaveField(Field field);
+    platform::Outcome QueueCutoff(double percent, std::string_view decimalSeparator);
+    platform::Outcome QueueAlarm(int alarm, double value, int unitIndex);
+    // False for an index that names no item the meter knows.
+    bool QueueChoice(ListSetting setting, int index, int itemCount);
+    void QueueTotaliserReset(uint8_t firstRegister);
+    // The port or address may have changed (the communication page was
+    // left): drops what waits for another meter.
+    void CheckWriteTargets();
+
+    // Pending writes, the indexes of the last good read and the fields the
+    // user is typing in; the editing fills the slots.
+    model::WriteSlots Slots;
+    model::CachedIndexes Cached;
+    bool HasRead = false; // Cached comes from a good read, not the start-up zeros
+    model::EditingFlags Editing;
+    // Ticks of Timer1 since the transaction started.
+    int32_t PollTicks = 0;
+    // The diameter the device page shows (its initial text until the first
+    // read): a read of another one brings a new range list.
+    std::string ShownDn;
+
+private:
+    void Connect();
+    // False when the settings cannot make a transaction: the cycle has then
+    // disconnected and shown why.
+    bool StartTransaction(Slot preferred);
+    modbus::TransactionRequest TakeSlot(Slot preferred, modbus::LinkSettings link);
+    void Complete();
+    void Decode(const model::ParameterBlock& block);
+    // The meter a write is for: port and address.
+    struct Target {
+        std::string Port;
+        uint8_t Address = 0;
+        bool operator==(const Target&) const = default;
+    };
+    void Queued(std::optional<Target>& target);
+    void DropWritesNotFor(const modbus::LinkSettings& link);
+    void PendingChanged(const std::string& dropped = {});
+    void Fail(const std::string& error);
+
+    LinkState& Link;
+    modbus::TransactionFactory Factory;
+    PollView& View;
+    State Current = State::Offline;
+    // Whom each slot's write is for; empty when the page named no usable
+    // meter as it was queued (then it is for the next one it names).
+    std::optional<Target> LongTarget;
+    std::optional<Target> ShortTarget;
+    std::array<bool, 3> Typed{}; // per Field
+};
+
+} // namespace core

@@ -1,0 +1,37 @@
+// The few file operations of the export file, the settings file and the
+// tool's CSV table. Paths are UTF-8; contents are bytes, written as they are
+// (a CR LF stays one CR LF on every system). Each failure is a Polish
+// sentence naming the file and the system's reason. The build picks
+// FileIoPosix.cpp or FileIoWin32.cpp (wide-character calls, so that paths
+// with Polish letters work there too).
+#pragma once
+
+#include "platform/Reading.h"
+
+#include <cstdio>
+#include <string>
+#include <string_view>
+
+namespace platform {
+
+// "Zapis pliku PATH nie powiódł się (REASON)." and the like.
+std::string FileErrorText(std::string_view action, std::string_view path, std::string_view reason);
+
+// Also true for a link that leads nowhere.
+bool FileExists(const std::string& path);
+Reading<std::string> ReadWholeFile(const std::string& path);
+// Creates the file or empties it, writes the bytes and flushes them to disk.
+Outcome CreateWithContent(const std::string& path, std::string_view bytes);
+// Writes `head` and then `tail` as the file's new contents: into a new file
+// beside it that then replaces it, so that a failure (disk full, no
+// permission, the folder gone) leaves the old file exactly as it was. The
+// new file keeps the old one's permissions.
+Outcome ReplaceWholeFile(const std::string& path, std::string_view head, std::string_view tail = {});
+// The file can be opened for appending; nothing changes.
+Outcome CheckAppendable(const std::string& path);
+// Removes the file; a file that is not there is no error.
+void RemoveFile(const std::string& path);
+// fopen for a UTF-8 path (mode as fopen's, "ab" for example); errno says why not.
+std::FILE* OpenFile(const std::string& path, const char* mode);
+
+} // namespace platform

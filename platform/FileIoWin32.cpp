@@ -1,0 +1,105 @@
+#include "platform/FileIo.h"
+
+#include "platform/Win32Text.h"
+
+#include <algorithm>
+#include <atomic>
+#include <windows.h>
+
+namespace platform {
+
+namespace {
+
+Outcome failed(std::string_view action, std::string_view path) {
+    return Outcome::Fail(FileErrorText(action, path, SystemErrorText(::GetLastError())));
+}
+
+bool WriteAll(HANDLE file, std::string_view bytes) {
+    while (!bytes.empty()) {
+        const DWORD chunk = static_cast<DWORD>(std::min<size_t>(bytes.size(), 1u << 30));
+        DWORD written = 0;
+        if (!::WriteFile(file, bytes.data(), chunk, &written, nullptr) || written == 0) return false;
+        bytes.remove_prefix(written);
+    }
+    return true;
+}
+
+// Writes, flushes to the disk and closes; false when any step failed, with
+// the reason in GetLastError.
+bool WriteAndClose(HANDLE file, std::string_view head, std::string_view tail) {
+    bool ok = WriteAll(file, head) && WriteAll(file, tail) && ::FlushFileBuffers(file);
+    const DWORD error = ok ? ERROR_SUCCESS : ::GetLastError();
+    if (!::CloseHandle(file)) return false;
+    ::SetLastError(error);
+    return ok;
+}
+
+} // namespace
+
+bool FileExists(const std::string& path) {
+    return ::GetFileAttributesW(Utf8ToWide(path).c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+Reading<std::string> ReadWholeFile(const std::string& path) {
+    const HANDLE file =
+        ::CreateFileW(Utf8ToWide(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                      OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return Reading<std::string>::Fail(failed("Odczyt", path).error);
+    std::string content;
+    char buffer[65536];
+    for (;;) {
+        DWORD got = 0;
+        if (!::ReadFile(file, buffer, sizeof buffer, &got, nullptr)) {
+            const Outcome error = failed("Odczyt", path);
+            ::CloseHandle(file);
+            return Reading<std::string>::Fail(error.error);
+        }
+        if (got == 0) break;
+        content.append(buffer, got);
+    }
+    ::CloseHandle(file);
+    return {std::move(content), {}};
+}
+
+Outcome CreateWithContent(const std::string& path, std::string_view bytes) {
+    const HANDLE file = ::CreateFileW(Utf8ToWide(path).c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                                      CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return failed("Utworzenie", path);
+    return WriteAndClose(file, bytes, {}) ? Ok() : failed("Zapis", path);
+}
+
+Outcome ReplaceWholeFile(const std::string& path, std::string_view head, std::string_view tail) {
+    static std::atomic<unsigned> serial{0};
+    const std::wstring target = Utf8ToWide(path);
+    const std::wstring temp = target + L"." + std::to_wstring(::GetCurrentProcessId()) + L"." +
+                              std::to_wstring(serial.fetch_add(1)) + L".tmp";
+    const HANDLE file =
+        ::CreateFileW(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return failed("Zapis", path);
+    // One step on the same volume: readers see the old file or the new one, never a part.
+    if (WriteAndClose(file, head, tail) &&
+        ::MoveFileExW(temp.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+        return Ok();
+    const Outcome error = failed("Zapis", path);
+    ::DeleteFileW(temp.c_str());
+    return error;
+}
+
+Outcome CheckAppendable(const std::string& path) {
+    const HANDLE file =
+        ::CreateFileW(Utf8ToWide(path).c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                      OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return failed("Otwarcie do dopisania", path);
+    ::CloseHandle(file);
+    return Ok();
+}
+
+void RemoveFile(const std::string& path) {
+    ::DeleteFileW(Utf8ToWide(path).c_str());
+}
+
+std::FILE* OpenFile(const std::string& path, const char* mode) {
+    return ::_wfopen(Utf8ToWide(path).c_str(), Utf8ToWide(mode).c_str());
+}
+
+} // namespace platform
