@@ -44,7 +44,7 @@ int main() {
             w->DeviceAddress = 1;
             w->Start();
             WaitDone(w);
-            good += w->Result() == kReadSuccess;
+            good += w->Judgement().status == Status::Success;
             w->Release();
         }
         const double secs = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();

@@ -1,8 +1,8 @@
 // vqt540 archive: the window's archive download into a new or an updated
 // export file, unattended.
 #include "cli/Commands.h"
+#include "cli/Loop.h"
 #include "cli/Platform.h"
-#include "cli/TimerLoop.h"
 
 #include "core/ArchiveCycle.h"
 #include "core/Progress.h"
@@ -18,32 +18,22 @@ namespace {
 
 using platform::Reading;
 
-// How often the download looks at a request in flight for its time-out; a
-// finished request wakes the loop at once.
-constexpr int kTickMs = 5;
 constexpr auto kProgressEvery = std::chrono::milliseconds(250);
 
 class DownloadView final : public core::ArchiveView {
 public:
-    DownloadView(const CommonOptions& common, const ArchiveOptions& options, TimerLoop& loop)
-        : Common(common), Options(options), Separator(common.Separator()), Loop(loop),
+    DownloadView(const CommonOptions& common, const ArchiveOptions& options, Loop& loop)
+        : Common(common), Options(options), Separator(common.Separator()), Waits(loop),
           Terminal(StderrIsTerminal()) {}
 
     bool WriteFailed = false;
 
-    void StartTimer(TimerId timer, int intervalMs) override { Loop.Start(timer, intervalMs); }
-    void StopTimer(TimerId timer) override { Loop.Stop(timer); }
     void ShowError(const std::string& text) override { std::cerr << "vqt540: " << text << '\n'; }
     Reading<modbus::LinkSettings> ReadLink() override { return {Common.Link(), {}}; }
     Reading<int32_t> ReadPeriod() override { return {Options.PeriodMs, {}}; }
     std::string DecimalSeparator() override { return Separator; }
 
-    int64_t NowMs() override {
-        return std::chrono::duration_cast<std::chrono::milliseconds>(
-                   std::chrono::steady_clock::now().time_since_epoch())
-            .count();
-    }
-    Reading<int32_t> ReadTimeout() override { return {Common.TimeoutMs, {}}; }
+    int64_t NowMs() override { return Loop::NowMs(); }
     // Only a user's stop asks, and this program stops with Stop().
     bool Ask(const std::string&) override { return false; }
     void ShowInformation(const std::string& text) override {
@@ -55,9 +45,7 @@ public:
         std::cerr << "vqt540: " << error << '\n';
         return {};
     }
-    std::function<void()> CompletionNotifier() override {
-        return [wake = Loop.Wake()] { wake->Notify(); };
-    }
+    std::function<void()> CompletionNotifier() override { return Waits.Notifier(); }
 
     // Progress for a person watching; a cron job's stderr gets none of it.
     void ShowProgress(const core::DownloadProgress& p) override {
@@ -83,7 +71,7 @@ private:
     const CommonOptions& Common;
     const ArchiveOptions& Options;
     const std::string Separator;
-    TimerLoop& Loop;
+    Loop& Waits;
     const bool Terminal;
     bool Shown = false;
     std::chrono::steady_clock::time_point LastShown;
@@ -114,26 +102,16 @@ std::string ProgressLine(const core::DownloadProgress& p) {
 
 namespace {
 
-End Drive(core::ArchiveCycle& cycle, const core::LinkState& link, TimerLoop& loop,
-          const ArchiveOptions& options, bool keep) {
+End Drive(core::ArchiveCycle& cycle, const core::LinkState& link, Loop& loop, const ArchiveOptions& options,
+          bool keep) {
     int64_t good = link.GoodReplies;
     int64_t badBefore = link.BadReplies; // failures before the last good reply
     while (cycle.ArchiveRunning()) {
-        switch (loop.Next()) {
-        case TimerLoop::Event::Stop:
+        if (loop.WaitUntil(cycle.NextWakeMs()) == Loop::Event::Stop) {
             cycle.Stop(keep);
             return End::Interrupted;
-        case TimerLoop::Event::Woken:
-        case TimerLoop::Event::Timer3:
-            cycle.Tick();
-            break;
-        case TimerLoop::Event::Timer4:
-            cycle.PacingEnd();
-            break;
-        case TimerLoop::Event::Timer1:
-        case TimerLoop::Event::Timer2:
-            break;
         }
+        cycle.Wake();
         if (!cycle.ArchiveRunning()) break;
         if (link.GoodReplies != good) {
             good = link.GoodReplies;
@@ -162,8 +140,7 @@ int RunArchive(const CommonOptions& common, const ArchiveOptions& options) {
         return kExitFile;
     }
 
-    TimerLoop loop;
-    loop.SetInterval(TimerId::Timer3, kTickMs);
+    Loop loop;
     const SignalStop signals(loop.Wake());
     int code = kExitOk;
     {

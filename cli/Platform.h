@@ -1,5 +1,5 @@
 // What the tool needs of the system it runs on; one file per system
-// (PlatformPosix.cpp, PlatformWin32.cpp). SignalStop (TimerLoop.h) is
+// (PlatformPosix.cpp, PlatformWin32.cpp). SignalStop (Loop.h) is
 // defined there too.
 #pragma once
 

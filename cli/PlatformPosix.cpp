@@ -1,6 +1,6 @@
 // The tool's system parts on POSIX: signals, the terminal, local time.
+#include "cli/Loop.h"
 #include "cli/Platform.h"
-#include "cli/TimerLoop.h"
 
 #include <atomic>
 #include <chrono>

@@ -1,7 +1,7 @@
 // The tool's system parts on Windows: the console's control events, its
 // code page, the wide command line, local time from the system's time zone.
+#include "cli/Loop.h"
 #include "cli/Platform.h"
-#include "cli/TimerLoop.h"
 
 #include "platform/Win32Text.h"
 

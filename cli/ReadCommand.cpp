@@ -1,6 +1,6 @@
 // vqt540 read: one parameter read, shown as the device page shows it.
 #include "cli/Commands.h"
-#include "cli/TimerLoop.h"
+#include "cli/Loop.h"
 
 #include "core/PollCycle.h"
 #include "modbus/Modbus.h"
@@ -120,10 +120,8 @@ void PrintJson(const CommonOptions& common, const model::ParameterBlock& block, 
 // ends it.
 class ReadView final : public core::PollView {
 public:
-    ReadView(const CommonOptions& common, TimerLoop& loop)
-        : Common(common), Separator(common.Separator()), Loop(loop) {
-        Loop.SetInterval(TimerId::Timer1, core::TickInterval(common.TimeoutMs));
-    }
+    ReadView(const CommonOptions& common, Loop& loop)
+        : Common(common), Separator(common.Separator()), Waits(loop) {}
 
     std::optional<model::DeviceView> Decoded;
     model::ParameterBlock Block{};
@@ -136,9 +134,9 @@ public:
         Block = block;
     }
     void TransactionFailed(const std::string& result) override { Failure = result; }
-    void StartTimer(TimerId timer, int intervalMs) override { Loop.Start(timer, intervalMs); }
-    void StopTimer(TimerId timer) override { Loop.Stop(timer); }
     void ShowError(const std::string& text) override { Failure = text; }
+    int64_t NowMs() override { return Loop::NowMs(); }
+    std::function<void()> CompletionNotifier() override { return Waits.Notifier(); }
     Reading<modbus::LinkSettings> ReadLink() override { return {Common.Link(), {}}; }
     Reading<int32_t> ReadPeriod() override { return {0, {}}; }
     std::string DecimalSeparator() override { return Separator; }
@@ -146,7 +144,7 @@ public:
 private:
     const CommonOptions& Common;
     const std::string Separator;
-    TimerLoop& Loop;
+    Loop& Waits;
 };
 
 } // namespace
@@ -154,16 +152,15 @@ private:
 int RunRead(const CommonOptions& common, const ReadOptions& options) {
     if (const int code = CheckPort(common.Port); code != kExitOk) return code;
 
-    TimerLoop loop;
+    Loop loop;
     ReadView view(common, loop);
     {
         core::LinkState link;
         core::PollCycle poll(link, modbus::StartWorker, view);
         poll.ConnectButton();
         while (poll.Connected() && !view.Finished()) {
-            const TimerLoop::Event event = loop.Next();
-            if (event == TimerLoop::Event::Timer1) poll.Tick();
-            if (event == TimerLoop::Event::Timer2) poll.PauseEnd();
+            loop.WaitUntil(poll.NextWakeMs());
+            poll.Wake();
         }
         // A read given up at its time-out ends by itself.
         if (poll.Connected()) poll.Disconnect(false);

@@ -1,8 +1,8 @@
 // vqt540 scan: looks for the meter at every address and the common speeds
 // and parities, when it does not answer at the settings given.
 #include "cli/Commands.h"
+#include "cli/Loop.h"
 #include "cli/Platform.h"
-#include "cli/TimerLoop.h"
 
 #include "core/Progress.h"
 #include "core/Scan.h"
@@ -21,7 +21,6 @@ namespace {
 
 using core::ScanFinding;
 
-constexpr int kTickMs = 2;
 constexpr auto kProgressEvery = std::chrono::milliseconds(250);
 
 std::string ParityName(uint8_t code) {
@@ -35,16 +34,10 @@ std::string Settings(const modbus::LinkSettings& l) {
 
 class ScanTerminal final : public core::ScanView {
 public:
-    ScanTerminal(TimerLoop& loop) : Loop(loop), Terminal(StderrIsTerminal()) {}
+    explicit ScanTerminal(Loop& loop) : Waits(loop), Terminal(StderrIsTerminal()) {}
 
-    int64_t NowMs() override {
-        return std::chrono::duration_cast<std::chrono::milliseconds>(
-                   std::chrono::steady_clock::now().time_since_epoch())
-            .count();
-    }
-    std::function<void()> CompletionNotifier() override {
-        return [wake = Loop.Wake()] { wake->Notify(); };
-    }
+    int64_t NowMs() override { return Loop::NowMs(); }
+    std::function<void()> CompletionNotifier() override { return Waits.Notifier(); }
     void ShowProgress(const core::ScanProgress& p) override {
         if (!Terminal) return;
         const auto now = std::chrono::steady_clock::now();
@@ -60,7 +53,7 @@ public:
     }
 
 private:
-    TimerLoop& Loop;
+    Loop& Waits;
     const bool Terminal;
     bool Shown = false;
     std::chrono::steady_clock::time_point LastShown;
@@ -108,17 +101,14 @@ int RunScan(const CommonOptions& common, const ScanOptions& options) {
     plan.Addresses = core::ScanAddresses(page.DeviceAddress, options.LowestAddress, options.HighestAddress);
     plan.All = options.All;
 
-    TimerLoop loop;
-    loop.SetInterval(TimerId::Timer3, kTickMs);
+    Loop loop;
     const SignalStop signals(loop.Wake());
     ScanTerminal view(loop);
     core::Scan scan(modbus::StartWorker, view);
     bool interrupted = false;
     scan.Start(plan);
-    loop.Start(TimerId::Timer3, -1);
     while (scan.Running()) {
-        const TimerLoop::Event event = loop.Next();
-        if (event == TimerLoop::Event::Stop) {
+        if (loop.WaitUntil(scan.NextWakeMs()) == Loop::Event::Stop) {
             scan.Stop();
             interrupted = true;
             break;

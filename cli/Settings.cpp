@@ -47,6 +47,7 @@ modbus::LinkSettings CommonOptions::Link() const {
                                     : modbus::kNoParity;
     link.StopBits = StopBits == 2 ? modbus::kTwoStopBits : modbus::kOneStopBit;
     link.DeviceAddress = static_cast<uint8_t>(Address);
+    link.TimeoutMs = TimeoutMs;
     return link;
 }
 

@@ -1,6 +1,6 @@
 // vqt540 watch: the window's polling cycle, one table line per read.
 #include "cli/Commands.h"
-#include "cli/TimerLoop.h"
+#include "cli/Loop.h"
 
 #include "core/PollCycle.h"
 #include "modbus/Modbus.h"
@@ -69,10 +69,8 @@ private:
 
 class WatchView final : public core::PollView {
 public:
-    WatchView(const CommonOptions& common, const WatchOptions& options, TimerLoop& loop, Table& table)
-        : Common(common), Options(options), Separator(common.Separator()), Loop(loop), Lines(table) {
-        Loop.SetInterval(TimerId::Timer1, core::TickInterval(common.TimeoutMs));
-    }
+    WatchView(const CommonOptions& common, const WatchOptions& options, Loop& loop, Table& table)
+        : Common(common), Options(options), Separator(common.Separator()), Waits(loop), Lines(table) {}
 
     int Reads = 0;
     int Failed = 0;
@@ -99,8 +97,8 @@ public:
         Emit({time, "", "", "", "", "", "", status});
     }
 
-    void StartTimer(TimerId timer, int intervalMs) override { Loop.Start(timer, intervalMs); }
-    void StopTimer(TimerId timer) override { Loop.Stop(timer); }
+    int64_t NowMs() override { return Loop::NowMs(); }
+    std::function<void()> CompletionNotifier() override { return Waits.Notifier(); }
     void ShowError(const std::string& text) override {
         Refused = true;
         std::cerr << "vqt540: " << text << '\n';
@@ -120,7 +118,7 @@ private:
     const CommonOptions& Common;
     const WatchOptions& Options;
     const std::string Separator;
-    TimerLoop& Loop;
+    Loop& Waits;
     Table& Lines;
 };
 
@@ -134,7 +132,7 @@ int RunWatch(const CommonOptions& common, const WatchOptions& options) {
         return kExitFile;
     }
 
-    TimerLoop loop;
+    Loop loop;
     const SignalStop signals(loop.Wake());
     int code = kExitOk;
     {
@@ -143,10 +141,8 @@ int RunWatch(const CommonOptions& common, const WatchOptions& options) {
         PollCycle poll(link, modbus::StartWorker, view);
         poll.ConnectButton();
         while (poll.Connected() && !view.Finished()) {
-            const TimerLoop::Event event = loop.Next();
-            if (event == TimerLoop::Event::Stop) break;
-            if (event == TimerLoop::Event::Timer1) poll.Tick();
-            if (event == TimerLoop::Event::Timer2) poll.PauseEnd();
+            if (loop.WaitUntil(poll.NextWakeMs()) == Loop::Event::Stop) break;
+            poll.Wake();
         }
         // A read in flight is given up; the worker ends by itself.
         if (poll.Connected()) poll.Disconnect(false);

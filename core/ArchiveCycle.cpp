@@ -3,7 +3,6 @@
 #include "core/ExportFile.h"
 #include "core/RecordLine.h"
 
-#include "modbus/Frames.h"
 #include "model/Cp1250.h"
 #include "platform/FileIo.h"
 
@@ -120,12 +119,6 @@ platform::Outcome ArchiveCycle::CheckSettings() {
 
 // --- the cycle ---
 
-int32_t ArchiveCycle::TimeoutMs() {
-    const platform::Reading<int32_t> timeout = View.ReadTimeout();
-    if (timeout.value) LastTimeoutMs = std::max(*timeout.value, kShortestTimeoutMs);
-    return LastTimeoutMs;
-}
-
 int32_t ArchiveCycle::PacingMs() {
     const platform::Reading<int32_t> period = View.ReadPeriod();
     if (period.value) LastPeriodMs = *period.value;
@@ -152,13 +145,17 @@ void ArchiveCycle::StartArchiveRequest() {
     if (link.value) LastLink = link.value;
     modbus::TransactionRequest request;
     if (LastLink) request.Link = *LastLink;
+    request.Link.TimeoutMs = std::max(request.Link.TimeoutMs, kShortestTimeoutMs);
     request.Archive = true;
     request.ArchiveFile = ArchiveFileNumber;
     request.ArchiveRecord = ArchiveRecordNumber;
     // After a time-out or a rejected reply the meter may still be answering
     // the earlier request: its reply must be gone before this one goes out.
-    RequestQuietMs = QuietNext ? static_cast<uint32_t>(TimeoutMs()) : 0;
+    RequestTimeoutMs = request.Link.TimeoutMs;
+    RequestQuietMs = QuietNext ? static_cast<uint32_t>(RequestTimeoutMs) : 0;
     request.QuietMs = RequestQuietMs;
+    // The worker's own deadline counts from the end of the wait for silence.
+    request.Link.TimeoutMs += static_cast<int32_t>(RequestQuietMs);
     request.OnDone = View.CompletionNotifier();
     RequestStart = View.NowMs();
     Link.ActiveRead = Factory(request);
@@ -168,11 +165,11 @@ void ArchiveCycle::Tick() {
     if (Current != State::Waiting && Current != State::TimedOut) return;
     const int64_t elapsed = View.NowMs() - RequestStart;
     // The reply time-out counts from the end of the wait for silence.
-    const int64_t timeout = TimeoutMs() + int64_t{RequestQuietMs};
+    const int64_t timeout = int64_t{RequestTimeoutMs} + int64_t{RequestQuietMs};
     const bool waiting = Current == State::Waiting;
 
-    if (waiting && elapsed < timeout && Link.ActiveRead && Link.ActiveRead->Done())
-        View.SetStatus(core::ResultLine(Link.ActiveRead->Result(), Link.GoodReplies, Link.BadReplies));
+    if (waiting && elapsed < timeout && Link.ActiveDone())
+        View.SetStatus(core::ResultLine(Link.ActiveRead->Result().Text(), Link.GoodReplies, Link.BadReplies));
 
     if (waiting && elapsed >= timeout) {
         Link.TimeOutActiveRead(View, TimerId::Timer3);
@@ -189,26 +186,43 @@ void ArchiveCycle::Tick() {
         return;
     }
 
-    if (Link.ActiveRead && Link.ActiveRead->Done()) Completion(elapsed);
+    if (Link.ActiveDone()) Completion(elapsed);
+}
+
+void ArchiveCycle::Wake() {
+    if (Current == State::Pacing) {
+        if (View.NowMs() >= PacingUntil) PacingEnd();
+        return;
+    }
+    Tick();
+}
+
+std::optional<int64_t> ArchiveCycle::NextWakeMs() const {
+    switch (Current) {
+    case State::Waiting:
+        return RequestStart + int64_t{RequestQuietMs} + int64_t{RequestTimeoutMs};
+    case State::TimedOut:
+        return RequestStart; // the retry is due at once
+    case State::Pacing:
+        return PacingUntil;
+    default:
+        return std::nullopt;
+    }
 }
 
 void ArchiveCycle::Completion(int64_t elapsedMs) {
-    modbus::Transaction& done = *Link.ActiveRead;
-    if (View.DiagnosticsOn()) {
-        const auto trace = done.TraceLines();
-        View.AppendTrace(trace.rx); // the reply line first on this path
-        View.AppendTrace(trace.tx);
-    }
+    const modbus::Ending& done = Link.ActiveRead->Result();
+    Link.TraceFinished(View, true); // the reply line first on this path
     View.StopTimer(TimerId::Timer3);
-    if (done.Result() == modbus::kArchiveSuccess) {
+    if (done.Succeeded()) {
         ++Link.GoodReplies;
-        const ArchiveRecord record = RecordFromReply(done.Reply()); // taken before the release
-        Link.ReleaseFinished();
+        const ArchiveRecord record = RecordFromReply(done.reply.data()); // taken before the release
+        Link.EndTransaction();
         QuietNext = false;
         StoreRecord(record);
     } else {
         ++Link.BadReplies;
-        Link.ReleaseFinished();
+        Link.EndTransaction();
         QuietNext = true; // the rest of a bad reply may still be on its way
     }
     ReportProgress();
@@ -225,6 +239,7 @@ void ArchiveCycle::Completion(int64_t elapsedMs) {
     }
     const int64_t pacing = PacingMs();
     if (elapsedMs < pacing) {
+        PacingUntil = View.NowMs() + (pacing - elapsedMs);
         View.StartTimer(TimerId::Timer4, static_cast<int>(pacing - elapsedMs));
         Current = State::Pacing;
     } else {
@@ -281,7 +296,7 @@ void ArchiveCycle::PacingEnd() {
 }
 
 void ArchiveCycle::FinishArchiveDownload() {
-    Link.GiveUpActiveRead();
+    Link.EndTransaction();
     Current = State::Idle;
     Link.GoodReplies = 0;
     Link.BadReplies = 0;

@@ -4,7 +4,7 @@
 // the window carries out what the view is told, in that order.
 //
 // Time is measured in milliseconds of a steady clock that the view gives, so
-// that the reply time-out is the field's milliseconds whatever the real
+// that the reply time-out is the settings' milliseconds whatever the real
 // length of a timer tick, and the tests can step time by hand.
 #pragma once
 
@@ -37,9 +37,6 @@ inline constexpr std::string_view kArchiveSavedText = "Zapis archiwum do pliku z
 
 class ArchiveView : public core::CycleView {
 public:
-    // A steady clock in milliseconds.
-    virtual int64_t NowMs() = 0;
-    virtual platform::Reading<int32_t> ReadTimeout() = 0;
     // The yes/no question of a user stop; true for "TAK".
     virtual bool Ask(const std::string& question) = 0;
     // Closes the question that is open, as "NIE": its answer no longer matters.
@@ -53,9 +50,6 @@ public:
     // A write of the export failed (the text says where and why): the
     // downloaded lines are offered for another file; empty when declined.
     virtual std::string ChooseOtherFile(const std::string& error) = 0;
-    // Thread-safe: runs an early tick on the window's thread once a
-    // transaction has finished (empty: wait for the next tick).
-    virtual std::function<void()> CompletionNotifier() { return {}; }
 
     // What only a window shows.
     virtual void SetArchiveCaption(const std::string&) {}
@@ -79,6 +73,11 @@ public:
     void ArchiveButton();
     void Tick();      // Timer3, or a transaction that has just finished
     void PacingEnd(); // Timer4
+    // A program without the window's timers: does what is due now.
+    void Wake();
+    // When Wake has something to do next, unless a transaction finishes
+    // first; nothing while no download runs or a stop question holds it.
+    std::optional<int64_t> NextWakeMs() const;
     // The export window was hidden: without a download, back to idle.
     void ExportWindowHidden();
     // The export window's choices: the download runs, or why nothing started.
@@ -121,7 +120,6 @@ private:
     void Advance();
     bool AskToStop();
     void WriteArchiveLines();
-    int32_t TimeoutMs();
     int32_t PacingMs();
     void ReportProgress();
 
@@ -132,14 +130,15 @@ private:
     State Current = State::Idle;
     bool Asking = false; // a stop question is open
 
-    int64_t RequestStart = 0;    // when the request in flight started
-    uint32_t RequestQuietMs = 0; // the silence it waits for before sending
-    bool QuietNext = false;      // the last request failed: the next waits for silence
+    int64_t RequestStart = 0;     // when the request in flight started
+    uint32_t RequestQuietMs = 0;  // the silence it waits for before sending
+    int32_t RequestTimeoutMs = 0; // its reply time-out
+    int64_t PacingUntil = 0;
+    bool QuietNext = false; // the last request failed: the next waits for silence
     int64_t DownloadStart = 0;
     DownloadFacts Facts; // of the download running
     // The last values that could be read: a field the user is typing in
     // does not stop a download.
-    int32_t LastTimeoutMs = 1000;
     int32_t LastPeriodMs = 1000;
     std::optional<modbus::LinkSettings> LastLink;
 };

@@ -7,6 +7,7 @@
 #include "platform/Reading.h"
 
 #include <cstdint>
+#include <functional>
 #include <string>
 
 namespace core {
@@ -16,9 +17,8 @@ enum class TimerId { Timer1, Timer2, Timer3, Timer4 };
 class CycleView {
 public:
     virtual ~CycleView() = default;
-    // intervalMs < 0 keeps the timer's interval.
-    virtual void StartTimer(TimerId timer, int intervalMs = -1) = 0;
-    virtual void StopTimer(TimerId timer) = 0;
+    // A steady clock in milliseconds.
+    virtual int64_t NowMs() = 0;
     // The settings as the communication page holds them now.
     virtual platform::Reading<modbus::LinkSettings> ReadLink() = 0;
     virtual platform::Reading<int32_t> ReadPeriod() = 0;
@@ -26,6 +26,16 @@ public:
     virtual std::string DecimalSeparator() = 0;
     // The system's error box; a cycle shows one only after it has stopped.
     virtual void ShowError(const std::string& text) = 0;
+    // Thread-safe: called on the transaction's thread once it has finished,
+    // so that its cycle can look at once (empty: at the next tick or wake).
+    virtual std::function<void()> CompletionNotifier() { return {}; }
+
+    // The window's timers, which drive its cycles tick by tick; a program
+    // without them wakes each cycle at the time the cycle names (its
+    // NextWakeMs) or when a transaction finishes. intervalMs < 0 keeps the
+    // timer's interval.
+    virtual void StartTimer(TimerId, int = -1) {}
+    virtual void StopTimer(TimerId) {}
 
     // What only a window shows.
     virtual void SetStatus(const std::string&) {}

@@ -2,26 +2,6 @@
 
 namespace core {
 
-void LinkState::GiveUpActiveRead() {
-    if (!ActiveRead) return;
-    ActiveRead->SignalTimeout();
-    ActiveRead->Release();
-    ActiveRead.reset();
-}
-
-void LinkState::ReleaseFinished() {
-    if (!ActiveRead) return;
-    ActiveRead->ClearDone();
-    ActiveRead->Release();
-    ActiveRead.reset();
-}
-
-void LinkState::ReleaseSignalled() {
-    if (!ActiveRead) return;
-    ActiveRead->Release();
-    ActiveRead.reset();
-}
-
 void LinkState::TimeOutActiveRead(CycleView& view, TimerId tick) {
     view.StopTimer(tick);
     if (ActiveRead) ActiveRead->SignalTimeout();
@@ -31,9 +11,16 @@ void LinkState::TimeOutActiveRead(CycleView& view, TimerId tick) {
         view.AppendTrace(trace.tx);
         view.AppendTrace(trace.rx);
     }
-    ReleaseSignalled();
+    EndTransaction();
     view.StartTimer(tick);
     ++BadReplies;
+}
+
+void LinkState::TraceFinished(CycleView& view, bool replyFirst) const {
+    if (!view.DiagnosticsOn() || !ActiveRead) return;
+    const modbus::Trace& trace = ActiveRead->Result().trace;
+    view.AppendTrace(replyFirst ? trace.rx : trace.tx);
+    view.AppendTrace(replyFirst ? trace.tx : trace.rx);
 }
 
 namespace {

@@ -18,26 +18,25 @@ struct LinkState {
     LinkState() = default;
     LinkState(const LinkState&) = delete;
     LinkState& operator=(const LinkState&) = delete;
-    ~LinkState() { GiveUpActiveRead(); }
+    ~LinkState() { EndTransaction(); }
 
-    // The current transaction; empty once it has been released, so a
-    // released worker is never looked at again.
+    // The current transaction; empty once it has been finished, so a
+    // finished worker is never looked at again.
     std::unique_ptr<modbus::Transaction> ActiveRead;
     int64_t GoodReplies = 0;
     int64_t BadReplies = 0;
 
-    // Lets a transaction that has not been released go: it stops waiting
-    // for its reply and ends by itself.
-    void GiveUpActiveRead();
-    // Hands a finished transaction back: TransactionDone cleared, released.
-    void ReleaseFinished();
-    // Releases a transaction that has already been told to stop waiting.
-    void ReleaseSignalled();
+    // The one way a transaction ends for its cycle: released when done,
+    // otherwise told to stop waiting and released; it then ends by itself.
+    void EndTransaction() { ActiveRead.reset(); }
+    bool ActiveDone() const { return ActiveRead && ActiveRead->Done(); }
     // The reply time-out, as both cycles declare it: the tick timer stopped,
     // the transaction told to stop waiting, the time-out line with the
     // counters before it, the request and reply lines traced, the transaction
-    // released, the tick timer started again, one more bad reply.
+    // finished, the tick timer started again, one more bad reply.
     void TimeOutActiveRead(CycleView& view, TimerId tick);
+    // A finished transaction's two lines, when the trace is on.
+    void TraceFinished(CycleView& view, bool replyFirst = false) const;
 };
 
 inline constexpr std::string_view kOfflineText = "Przepływomierz nie podłączony - praca w trybie off-line";

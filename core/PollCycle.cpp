@@ -1,7 +1,5 @@
 #include "core/PollCycle.h"
 
-#include "modbus/Frames.h"
-
 #include <utility>
 
 namespace core {
@@ -38,7 +36,7 @@ void PollCycle::Connect() {
     }
     View.SetListsEditable(true);
     DropWritesNotFor(*link.value);
-    Link.ActiveRead = Factory(TakeSlot(Slot::None, *link.value));
+    Begin(TakeSlot(Slot::None, *link.value));
     PollTicks = 0;
     View.StopTimer(TimerId::Timer2);
     View.StartTimer(TimerId::Timer1);
@@ -47,7 +45,7 @@ void PollCycle::Connect() {
 }
 
 void PollCycle::Disconnect(bool restoreSelections) {
-    Link.GiveUpActiveRead();
+    Link.EndTransaction();
     View.SetConnectCaption(std::string(kConnectCaption));
     View.SetStatus(std::string(kOfflineText));
     Link.GoodReplies = 0;
@@ -104,50 +102,93 @@ bool PollCycle::StartTransaction(Slot preferred) {
         return false;
     }
     DropWritesNotFor(*link.value);
-    Link.ActiveRead = Factory(TakeSlot(preferred, std::move(*link.value)));
+    Begin(TakeSlot(preferred, std::move(*link.value)));
     return true;
+}
+
+void PollCycle::Begin(modbus::TransactionRequest request) {
+    request.OnDone = View.CompletionNotifier();
+    StartedAt = View.NowMs();
+    TickMs = TickInterval(request.Link.TimeoutMs);
+    Link.ActiveRead = Factory(request);
 }
 
 void PollCycle::Tick() {
     // A tick queued before its timer stopped.
     if (Current != State::Running && Current != State::AfterTimeout) return;
-
-    if (Link.ActiveRead && Link.ActiveRead->Done())
-        View.SetStatus(ResultLine(Link.ActiveRead->Result(), Link.GoodReplies, Link.BadReplies));
+    if (Link.ActiveDone()) ShowResult();
     ++PollTicks;
+    if (PollTicks == kTimeoutTicks) TimeOut();
+    if (PollTicks > kTimeoutTicks + 1) Restart();
+    if (Link.ActiveDone() && PollTicks < kTimeoutTicks) Complete();
+}
 
-    if (PollTicks == kTimeoutTicks) {
-        Link.TimeOutActiveRead(View, TimerId::Timer1);
-        View.TransactionFailed(std::string(kReplyTimeoutText));
-        Current = State::AfterTimeout;
+void PollCycle::Wake() {
+    const int64_t now = View.NowMs();
+    switch (Current) {
+    case State::Running:
+        if (Link.ActiveDone()) {
+            ShowResult();
+            Complete();
+        } else if (now >= StartedAt + int64_t{kTimeoutTicks} * TickMs) {
+            TimeOut();
+        }
+        return;
+    case State::AfterTimeout:
+        if (now >= StartedAt + int64_t{kTimeoutTicks + 2} * TickMs) Restart();
+        return;
+    case State::Pause:
+        if (now >= PauseFrom + PauseMs) PauseEnd();
+        return;
+    case State::Offline:
+        return;
     }
+}
 
-    if (PollTicks > kTimeoutTicks + 1) {
-        PollTicks = 0;
-        View.StopTimer(TimerId::Timer1);
-        if (!StartTransaction(Slot::B)) return;
-        View.StartTimer(TimerId::Timer1);
-        Current = State::Running;
+std::optional<int64_t> PollCycle::NextWakeMs() const {
+    switch (Current) {
+    case State::Running:
+        return StartedAt + int64_t{kTimeoutTicks} * TickMs;
+    case State::AfterTimeout:
+        return StartedAt + int64_t{kTimeoutTicks + 2} * TickMs;
+    case State::Pause:
+        return PauseFrom + PauseMs;
+    case State::Offline:
+        break;
     }
+    return std::nullopt;
+}
 
-    if (Link.ActiveRead && Link.ActiveRead->Done() && PollTicks < kTimeoutTicks) Complete();
+void PollCycle::ShowResult() {
+    View.SetStatus(ResultLine(Link.ActiveRead->Result().Text(), Link.GoodReplies, Link.BadReplies));
+}
+
+void PollCycle::TimeOut() {
+    Link.TimeOutActiveRead(View, TimerId::Timer1);
+    View.TransactionFailed(std::string(kReplyTimeoutText));
+    Current = State::AfterTimeout;
+}
+
+void PollCycle::Restart() {
+    PollTicks = 0;
+    View.StopTimer(TimerId::Timer1);
+    if (!StartTransaction(Slot::B)) return;
+    View.StartTimer(TimerId::Timer1);
+    Current = State::Running;
 }
 
 void PollCycle::Complete() {
-    modbus::Transaction& done = *Link.ActiveRead;
-    const std::string result = done.Result();
+    const modbus::Ending& done = Link.ActiveRead->Result();
     // Every completion pauses, also one with an error text: Timer1 must not
     // go on counting towards a time-out of a worker already released.
     View.StopTimer(TimerId::Timer1);
     ++Link.GoodReplies;
-    if (View.DiagnosticsOn()) {
-        const auto trace = done.TraceLines();
-        View.AppendTrace(trace.tx);
-        View.AppendTrace(trace.rx);
-    }
-    if (result == modbus::kReadSuccess) Decode(model::CopyParameterBlock(done.Reply()));
-    if (result != modbus::kReadSuccess && result != modbus::kWriteSuccess) View.TransactionFailed(result);
-    Link.ReleaseFinished();
+    Link.TraceFinished(View);
+    if (!done.Succeeded())
+        View.TransactionFailed(done.Text());
+    else if (done.kind == modbus::Kind::ReadRegisters)
+        Decode(model::CopyParameterBlock(done.reply.data()));
+    Link.EndTransaction();
     PollTicks = 0;
     Current = State::Pause;
 
@@ -156,6 +197,8 @@ void PollCycle::Complete() {
         Fail(period.error);
         return;
     }
+    PauseFrom = View.NowMs();
+    PauseMs = *period.value;
     View.StartTimer(TimerId::Timer2, *period.value);
 }
 

@@ -58,6 +58,13 @@ public:
     void ConnectButton();
     void Tick();     // Timer1
     void PauseEnd(); // Timer2
+    // A program without the window's timers: does what is due now (a
+    // finished transaction, the reply time-out, the restart after it, the
+    // end of the pause), by the clock instead of by ticks.
+    void Wake();
+    // When Wake has something to do next, unless a transaction finishes
+    // first; nothing while off-line.
+    std::optional<int64_t> NextWakeMs() const;
     // Back to off-line; restoreSelections is false when the archive download
     // takes over the line.
     void Disconnect(bool restoreSelections);
@@ -106,7 +113,11 @@ private:
     // False when the settings cannot make a transaction: the cycle has then
     // disconnected and shown why.
     bool StartTransaction(Slot preferred);
+    void Begin(modbus::TransactionRequest request);
     modbus::TransactionRequest TakeSlot(Slot preferred, modbus::LinkSettings link);
+    void ShowResult();
+    void TimeOut();
+    void Restart();
     void Complete();
     void Decode(const model::ParameterBlock& block);
     // The meter a write is for: port and address.
@@ -124,6 +135,12 @@ private:
     modbus::TransactionFactory Factory;
     PollView& View;
     State Current = State::Offline;
+    // The clock's side of the ticks, for Wake: when the transaction started,
+    // the tick length its time-out gives, and the pause.
+    int64_t StartedAt = 0;
+    int32_t TickMs = 50;
+    int64_t PauseFrom = 0;
+    int32_t PauseMs = 0;
     // Whom each slot's write is for; empty when the page named no usable
     // meter as it was queued (then it is for the next one it names).
     std::optional<Target> LongTarget;

@@ -17,8 +17,18 @@ constexpr int32_t kProbeCharacters = 8 + 59;
 // How long a probe told to stop waiting may take to give its verdict.
 constexpr int64_t kVerdictGraceMs = 1000;
 
-size_t TracedBytes(const std::string& rx) {
-    return static_cast<size_t>(std::count(rx.begin(), rx.end(), '['));
+// A good frame from the probed address that is not a meter's parameter
+// read: some other device answers there.
+bool OtherDevice(modbus::Status status) {
+    switch (status) {
+    case modbus::Status::Exception:
+    case modbus::Status::BadLength:
+    case modbus::Status::ForeignFunction:
+    case modbus::Status::BadByteCount:
+        return true;
+    default:
+        return false;
+    }
 }
 
 } // namespace
@@ -91,6 +101,7 @@ void Scan::StartProbe() {
     Tried[At.Speed][At.Parity * Plan.Addresses.size() + At.Address] = true;
     modbus::TransactionRequest request;
     request.Link = LinkOf(At);
+    request.Link.TimeoutMs = ProbeTimeoutMs(request.Link.BaudRate);
     // Bytes of a garbled answer may still be coming: the next request waits
     // until the line is quiet.
     request.QuietMs = QuietNext ? static_cast<uint32_t>(ProbeTimeoutMs(request.Link.BaudRate)) : 0;
@@ -99,6 +110,12 @@ void Scan::StartProbe() {
     Signalled = false;
     Current = Factory(request);
     Report();
+}
+
+std::optional<int64_t> Scan::NextWakeMs() const {
+    if (!Active || !Current) return std::nullopt;
+    const int32_t timeout = ProbeTimeoutMs(Plan.Speeds[At.Speed]);
+    return ProbeStart + timeout + (Signalled ? kVerdictGraceMs : 0);
 }
 
 void Scan::Tick() {
@@ -123,29 +140,25 @@ void Scan::Tick() {
 void Scan::Judge(bool timedOut) {
     ++Probed;
     const modbus::LinkSettings link = LinkOf(At);
-    const modbus::Trace trace = Current->TraceLines();
-    const size_t bytes = std::min(TracedBytes(trace.rx), modbus::kRxBufferSize);
+    size_t bytes = 0;
     bool found = false;
     QuietNext = false;
-    if (!timedOut) {
-        const std::string result = Current->Result();
-        const uint8_t* reply = Current->Reply();
-        const bool wholeRead = bytes == modbus::Params(modbus::Kind::ReadRegisters).expectedLength &&
-                               reply[0] == link.DeviceAddress && reply[1] == 0x03 &&
-                               modbus::CheckCrc(reply, bytes - 2);
-        if (result == modbus::kReadSuccess || wholeRead) {
-            const model::ParameterBlock block = model::CopyParameterBlock(reply);
+    if (timedOut) {
+        // No verdict came: what was traced tells whether anything answered.
+        bytes = Current->TraceLines().rx.size() > modbus::kRxPrefix.size() ? 1 : 0;
+    } else {
+        const modbus::Ending& done = Current->Result();
+        bytes = done.bytesRead;
+        if (done.Succeeded()) {
+            const model::ParameterBlock block = model::CopyParameterBlock(done.reply.data());
             const std::string dn = model::DnText(block[model::offset::DnIndex]);
             Findings.push_back(
-                {link, model::VersionText(block), dn.empty() ? std::string() : "DN " + dn, result});
+                {link, model::VersionText(block), dn.empty() ? std::string() : "DN " + dn, done.Text()});
             found = true;
-        } else if (bytes >= modbus::kExceptionLength && reply[0] == link.DeviceAddress &&
-                   modbus::CheckCrc(reply, bytes - 2)) {
-            // A good frame, but not a meter's read: some other device answers here.
-            Findings.push_back({link, {}, {}, result});
+        } else if (OtherDevice(done.verdict.status)) {
+            Findings.push_back({link, {}, {}, done.Text()});
             found = true;
         }
-        Current->ClearDone();
     }
     if (!found && bytes > 0) {
         if (std::find(OtherSettings.begin(), OtherSettings.end(), link) == OtherSettings.end())
@@ -157,7 +170,6 @@ void Scan::Judge(bool timedOut) {
             if (!Tried[At.Speed][p * Plan.Addresses.size() + At.Address])
                 Retry.push_back({At.Speed, p, At.Address});
     }
-    Current->Release();
     Current.reset();
     if (found) {
         View.Found(Findings.back());
@@ -190,11 +202,7 @@ void Scan::Next() {
 
 void Scan::Stop() {
     if (!Active) return;
-    if (Current) {
-        Current->SignalTimeout();
-        Current->Release();
-        Current.reset();
-    }
+    Current.reset();
     Finish();
 }
 

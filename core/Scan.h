@@ -81,6 +81,8 @@ public:
     void Start(ScanPlan plan);
     // Every few milliseconds, or when a probe has finished.
     void Tick();
+    // When Tick has something to do next, unless a probe finishes first.
+    std::optional<int64_t> NextWakeMs() const;
     // Ends the scan now: the probe in flight is given up.
     void Stop();
     bool Running() const { return Active; }

@@ -20,12 +20,15 @@ struct KindTexts {
 
 const KindTexts& Texts(Kind kind) {
     static const KindTexts read{"Timeout przy odczycie danych", "Błędna odpowiedź przy odczycie danych",
-                                kReadSuccess, "Funkcaja 03 Modbus nie jest obsługiwana przez urządzenie"};
+                                "Odczyt danych zakończony sukcesem",
+                                "Funkcaja 03 Modbus nie jest obsługiwana przez urządzenie"};
     static const KindTexts file{"Timeout przy odczycie danych z archiwum.",
-                                "Błędna odpowiedź przy odczycie danych z archiwum", kArchiveSuccess,
+                                "Błędna odpowiedź przy odczycie danych z archiwum",
+                                "Odczyt danych z archiwum zakończony sukcesem",
                                 "Funkcaja 0x14 Modbus nie jest obsługiwana przez urządzenie"};
     static const KindTexts write{"Timeout przy odczycie danych", "Błędna odpowiedź przy zapisie danych",
-                                 kWriteSuccess, "Funkcaja 16 Modbus nie jest obsługiwana przez urządzenie"};
+                                 "Zapis danych zakończony sukcesem",
+                                 "Funkcaja 16 Modbus nie jest obsługiwana przez urządzenie"};
     switch (kind) {
     case Kind::ReadRegisters:
         return read;
@@ -159,17 +162,49 @@ std::string_view ExceptionText(Kind kind, uint8_t code) {
     }
 }
 
-std::optional<std::string_view> Verdict(Kind kind, size_t n, bool timedOut, const uint8_t* rx) {
+Verdict Judge(Kind kind, size_t n, bool timedOut, const uint8_t* rx, uint8_t address) {
     const KindParams& p = Params(kind);
+    if (timedOut && n == 0) return {Status::Timeout};
+    if (timedOut && n != kExceptionLength && n != p.expectedLength) return {Status::BadReply};
+    if (n == 0) return {Status::NoReply};
+    if (n < kExceptionLength) return {Status::TooShort};
+    if (!CheckCrc(rx, n - 2)) return {Status::BadCrc};
+    if (rx[0] != address) return {Status::ForeignAddress, rx[0]};
+    if (n == kExceptionLength && rx[1] == p.exceptionFunction) return {Status::Exception, rx[2]};
+    if (rx[1] != p.function) return {Status::ForeignFunction, rx[1]};
+    if (n != p.expectedLength) return {Status::BadLength};
+    constexpr uint8_t kParameterBytes = 54;
+    if (kind == Kind::ReadRegisters && rx[2] != kParameterBytes) return {Status::BadByteCount, rx[2]};
+    return {Status::Success};
+}
+
+std::string ResultText(Kind kind, Verdict v) {
     const KindTexts& t = Texts(kind);
-    if (timedOut && n == 0) return t.timeout;
-    if (timedOut && n != kExceptionLength && n != p.expectedLength) return t.badReply;
-    if (n == 0) return std::nullopt;
-    if (n < kExceptionLength) return "Odpowiedź urządzenia zbyt krótka";
-    if (!CheckCrc(rx, n - 2)) return "Błąd sumy kontrolnej w odpowiedzi urządzenia";
-    if (n == kExceptionLength && rx[1] == p.exceptionFunction) return ExceptionText(kind, rx[2]);
-    if (n != p.expectedLength) return "Błędna ilosc bytow w odpowiedzi";
-    return t.success;
+    switch (v.status) {
+    case Status::Success:
+        return std::string(t.success);
+    case Status::Timeout:
+        return std::string(t.timeout);
+    case Status::BadReply:
+        return std::string(t.badReply);
+    case Status::NoReply:
+        return {};
+    case Status::TooShort:
+        return "Odpowiedź urządzenia zbyt krótka";
+    case Status::BadCrc:
+        return "Błąd sumy kontrolnej w odpowiedzi urządzenia";
+    case Status::Exception:
+        return std::string(ExceptionText(kind, v.detail));
+    case Status::BadLength:
+        return "Błędna ilosc bytow w odpowiedzi";
+    case Status::ForeignAddress:
+        return "Odpowiedź innego urządzenia (adres " + std::to_string(v.detail) + ")";
+    case Status::ForeignFunction:
+        return "Odpowiedź na inną funkcję Modbus (0x" + TraceLine("", &v.detail, 1).substr(1, 2) + ")";
+    case Status::BadByteCount:
+        return "Błędna liczba bajtów danych w odpowiedzi (" + std::to_string(v.detail) + " zamiast 54)";
+    }
+    return {};
 }
 
 } // namespace modbus

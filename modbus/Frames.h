@@ -5,7 +5,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <optional>
 #include <string>
 #include <string_view>
 
@@ -28,11 +27,6 @@ constexpr size_t kRxBufferSize = 512;
 constexpr size_t kWriteDataOffset = 256;   // write data sit in RxBuffer from here
 constexpr size_t kMaxWriteRegisters = 127; // 9 + 2 * 127 fits TxBuffer
 constexpr size_t kExceptionLength = 5;
-
-// Result texts by which the rest of the program recognises success.
-inline constexpr std::string_view kReadSuccess = "Odczyt danych zakończony sukcesem";
-inline constexpr std::string_view kWriteSuccess = "Zapis danych zakończony sukcesem";
-inline constexpr std::string_view kArchiveSuccess = "Odczyt danych z archiwum zakończony sukcesem";
 
 uint16_t Crc16(const uint8_t* data, size_t n);
 // CRC over buf[0..n-1] stored at buf[n] (low) and buf[n+1] (high).
@@ -65,7 +59,35 @@ bool IsCompleteException(Kind kind, const uint8_t* rx, size_t n);
 // The text for an exception code of this kind.
 std::string_view ExceptionText(Kind kind, uint8_t code);
 
-// The ordered checks. nullopt: leave ResultText as it is (nothing read, no time-out).
-std::optional<std::string_view> Verdict(Kind kind, size_t bytesRead, bool timedOut, const uint8_t* rx);
+// How a transaction ended. The rest of the program decides on this, never on
+// a text; the Polish result texts are made from it by ResultText alone.
+enum class Status : uint8_t {
+    Success,
+    Timeout,  // told to stop waiting, nothing read
+    BadReply, // told to stop waiting with a reply of neither good length
+    NoReply,  // the wait ended without a time-out and without a byte (no text)
+    TooShort, // fewer than 5 bytes
+    BadCrc,
+    Exception,       // Detail: the exception code
+    BadLength,       // a good frame of another length than this kind's reply
+    ForeignAddress,  // Detail: the address another device answered with
+    ForeignFunction, // Detail: the function code of a reply to another request
+    BadByteCount,    // Detail: a function-03 reply's byte count other than 54
+};
+
+struct Verdict {
+    Status status = Status::NoReply;
+    uint8_t detail = 0;
+    bool operator==(const Verdict&) const = default;
+};
+
+// The ordered checks of a reply of n bytes to a request to `address`. A
+// frame with a good CRC is this meter's reply only if its address and its
+// function match the request: on a shared line anything else is another
+// device's.
+Verdict Judge(Kind kind, size_t bytesRead, bool timedOut, const uint8_t* rx, uint8_t address);
+
+// The result text shown for a verdict; empty for NoReply.
+std::string ResultText(Kind kind, Verdict verdict);
 
 } // namespace modbus

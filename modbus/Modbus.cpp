@@ -106,6 +106,7 @@ void ModbusRead::RunTransaction() {
         ArchiveRequested = 0;
         kind = Kind::ReadFileRecord;
     }
+    Performed = kind;
     Exchange(kind);
     WaitForRelease();
 }
@@ -140,8 +141,10 @@ void ModbusRead::Exchange(Kind kind) {
     SetRx(std::string(kRxPrefix));
     WaitForReply(kind);
 
-    if (auto text = Verdict(kind, BytesRead, TimedOut.load(std::memory_order_acquire) != 0, RxBuffer))
-        ResultText = *text;
+    const bool timedOut = TimedOut.load(std::memory_order_acquire) != 0 || DeadlinePassed;
+    Judged = Judge(kind, BytesRead, timedOut, RxBuffer, DeviceAddress);
+    // A wait that ended without a byte and without a time-out keeps the text.
+    if (Judged.status != Status::NoReply) ResultText = modbus::ResultText(kind, Judged);
     Port.Close();
     TransactionDone.store(-1, std::memory_order_release);
     if (OnDone) OnDone();
@@ -178,6 +181,14 @@ void ModbusRead::ReadWaiting(bool pollSaidReadable) {
 
 void ModbusRead::WaitForReply(Kind kind) {
     const size_t expected = Params(kind).expectedLength;
+    const auto start = std::chrono::steady_clock::now();
+    // -1 while there is no deadline; else what is left of it, at least 0.
+    const auto left = [&]() -> int {
+        if (ReplyDeadlineMs < 0) return -1;
+        const auto spent =
+            std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
+        return static_cast<int>(std::max<int64_t>(0, ReplyDeadlineMs - spent.count()));
+    };
     bool watchPort = Port.IsOpen();
     bool readable = watchPort;
     for (;;) {
@@ -187,12 +198,16 @@ void ModbusRead::WaitForReply(Kind kind) {
         // Only a whole exception reply ends the wait early; a longer reply
         // seen at its fifth byte (slow line, bursty adapter) is waited for.
         if (IsCompleteException(kind, RxBuffer, BytesRead)) return;
-
+        const int wait = left();
+        if (wait == 0) {
+            DeadlinePassed = true;
+            return;
+        }
         if (!watchPort) {
-            WakeUp.Wait(-1);
+            WakeUp.Wait(wait);
             continue;
         }
-        const SerialPort::WaitResult seen = Port.WaitForInput(WakeUp, -1);
+        const SerialPort::WaitResult seen = Port.WaitForInput(WakeUp, wait);
         readable = seen.readable;
         // A hung-up line brings nothing more: wait for TimedOut alone.
         if (seen.hungUp) watchPort = false;

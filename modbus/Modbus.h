@@ -43,6 +43,10 @@ public:
     // long, dropping what arrives: a reply that came after its requester gave
     // up must not be taken for this request's reply. 0: no wait.
     uint32_t QuietMs = 0;
+    // The longest wait for the reply, counted from the request's sending
+    // (-1: until TimedOut). A backstop: the caller declares its own
+    // time-out earlier and signals it.
+    int32_t ReplyDeadlineMs = -1;
     // Called on the worker's thread right after TransactionDone is set, so
     // that the caller can look at once instead of at its next tick.
     std::function<void()> OnDone;
@@ -64,6 +68,8 @@ public:
 
     // Valid only after TransactionDone has been seen set.
     const std::string& Result() const { return ResultText; }
+    Verdict Judgement() const { return Judged; }
+    Kind TransactionKind() const { return Performed; }
     size_t BytesReadCount() const { return BytesRead; }
 
     // Consistent copies of the two trace lines; safe while the worker runs.
@@ -93,6 +99,9 @@ private:
     std::string TxLine;
     std::string RxLine;
     std::string ResultText;
+    Verdict Judged;
+    Kind Performed = Kind::ReadRegisters;
+    bool DeadlinePassed = false; // the wait ended at ReplyDeadlineMs
     std::atomic<int32_t> Released{0};
     std::atomic<int32_t> TransactionDone{0};
     size_t BytesRead = 0;

@@ -6,6 +6,7 @@
 
 #include "modbus/Frames.h"
 
+#include <array>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -24,16 +25,28 @@ constexpr bool IsDeviceAddress(int32_t address) {
     return address >= kLowestAddress && address <= kHighestAddress;
 }
 
-// Port settings and slave address of one transaction, as read from the
-// communication page when the transaction starts.
+// Port settings, slave address and reply time-out of one transaction, as
+// read from the communication page (or the tool's options) when the
+// transaction starts.
 struct LinkSettings {
     std::string PortName;
     uint32_t BaudRate = 0;
     uint8_t Parity = kNoParity;
     uint8_t StopBits = kOneStopBit;
     uint8_t DeviceAddress = 0;
+    // The cycle gives the transaction up after this long; the worker's own
+    // wait ends later by itself (WorkerDeadlineMs), so that no worker is
+    // ever left waiting for a cycle that has gone.
+    int32_t TimeoutMs = 1000;
     bool operator==(const LinkSettings&) const = default;
 };
+
+// How long a worker waits for its reply at most: well past its cycle's own
+// time-out (which comes at the end of the tick on which it falls), so that
+// the cycle always decides while it runs.
+constexpr int32_t WorkerDeadlineMs(int32_t timeoutMs) {
+    return 2 * (timeoutMs > 0 ? timeoutMs : 0) + 500;
+}
 
 // What a new transaction is to do: the parameter read unless a write is
 // staged (slot A: two registers, slot B: one) or an archive record is asked for.
@@ -55,22 +68,32 @@ struct TransactionRequest {
     std::function<void()> OnDone;
 };
 
-// A started transaction. Done() publishes the results: Result(), Reply() and
-// the trace lines are read only after it returned true, except TraceLines(),
-// which may be taken at any time (a time-out takes them from a running
-// worker). After Release() the cycle drops the object.
+// What a finished transaction hands its cycle: how it ended, the reply's
+// bytes and the two trace lines.
+struct Ending {
+    Kind kind = Kind::ReadRegisters;
+    Verdict verdict;
+    std::array<uint8_t, kRxBufferSize> reply{}; // from byte 0
+    size_t bytesRead = 0;
+    Trace trace;
+
+    bool Succeeded() const { return verdict.status == Status::Success; }
+    std::string Text() const { return ResultText(kind, verdict); }
+};
+
+// A started transaction. Done() publishes Result(), which is read only after
+// Done() returned true; TraceLines() may be taken at any time (a time-out
+// takes them from a running worker). Dropping the object finishes the
+// transaction: a done one is released, a running one is told to stop
+// waiting and released, and it then ends on its own.
 class Transaction {
 public:
     virtual ~Transaction() = default;
     virtual bool Done() const = 0;
-    virtual std::string Result() const = 0;
-    // The reply from byte 0 (kRxBufferSize bytes).
-    virtual const uint8_t* Reply() const = 0;
+    virtual const Ending& Result() const = 0;
     virtual Trace TraceLines() const = 0;
-    virtual void ClearDone() = 0;
     // Ends the wait for the reply; the transaction then finishes on its own.
     virtual void SignalTimeout() = 0;
-    virtual void Release() = 0;
 };
 
 // Creates and starts one transaction.

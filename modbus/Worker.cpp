@@ -1,5 +1,7 @@
 #include "modbus/Worker.h"
 
+#include <algorithm>
+
 namespace modbus {
 
 void StageLongWrite(ModbusRead& worker, uint8_t reg, int32_t value) {
@@ -27,7 +29,10 @@ WorkerTransaction::WorkerTransaction(std::shared_ptr<ModbusRead> worker) : Worke
 
 WorkerTransaction::~WorkerTransaction() {
     if (!Worker) return;
-    Worker->SignalTimeout(-1);
+    if (Worker->TransactionDoneFlag() != 0)
+        Worker->ClearTransactionDone();
+    else
+        Worker->SignalTimeout(-1);
     Worker->Release();
 }
 
@@ -35,12 +40,17 @@ bool WorkerTransaction::Done() const {
     return Worker && Worker->TransactionDoneFlag() != 0;
 }
 
-std::string WorkerTransaction::Result() const {
-    return Worker ? Worker->Result() : std::string();
-}
-
-const uint8_t* WorkerTransaction::Reply() const {
-    return Worker->RxBuffer;
+const Ending& WorkerTransaction::Result() const {
+    if (!Taken) {
+        Ending e;
+        e.kind = Worker->TransactionKind();
+        e.verdict = Worker->Judgement();
+        e.bytesRead = std::min(Worker->BytesReadCount(), kRxBufferSize);
+        std::copy(Worker->RxBuffer, Worker->RxBuffer + kRxBufferSize, e.reply.begin());
+        e.trace = Worker->TraceLines();
+        Taken = std::move(e);
+    }
+    return *Taken;
 }
 
 Trace WorkerTransaction::TraceLines() const {
@@ -48,18 +58,8 @@ Trace WorkerTransaction::TraceLines() const {
     return Worker->TraceLines();
 }
 
-void WorkerTransaction::ClearDone() {
-    if (Worker) Worker->ClearTransactionDone();
-}
-
 void WorkerTransaction::SignalTimeout() {
     if (Worker) Worker->SignalTimeout(-1);
-}
-
-void WorkerTransaction::Release() {
-    if (!Worker) return;
-    Worker->Release();
-    Worker.reset();
 }
 
 std::unique_ptr<Transaction> StartWorker(const TransactionRequest& request) {
@@ -83,6 +83,7 @@ std::unique_ptr<Transaction> StartWorker(const TransactionRequest& request) {
         worker->ArchiveRequested = -1;
     }
     worker->QuietMs = request.QuietMs;
+    worker->ReplyDeadlineMs = WorkerDeadlineMs(link.TimeoutMs);
     worker->OnDone = request.OnDone;
     worker->Start();
     return std::make_unique<WorkerTransaction>(std::move(worker));

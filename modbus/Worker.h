@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 
 namespace modbus {
 
@@ -16,28 +17,25 @@ void StageLongWrite(ModbusRead& worker, uint8_t reg, int32_t value);
 void StageShortWrite(ModbusRead& worker, uint8_t reg, uint8_t high, uint8_t low);
 
 // A ModbusRead worker behind the cycles' seam. The handle owns the caller's
-// reference: Release() lets the worker end and drops it, and a handle
-// destroyed without Release() gives the worker up (time-out, then release),
-// so that no worker is ever left waiting.
+// reference: dropping it lets the worker end (a running worker is told to
+// stop waiting first), so that no worker is ever left waiting.
 class WorkerTransaction final : public Transaction {
 public:
     explicit WorkerTransaction(std::shared_ptr<ModbusRead> worker);
     ~WorkerTransaction() override;
 
     bool Done() const override;
-    std::string Result() const override;
-    const uint8_t* Reply() const override;
+    const Ending& Result() const override;
     Trace TraceLines() const override;
-    void ClearDone() override;
     void SignalTimeout() override;
-    void Release() override;
 
 private:
     std::shared_ptr<ModbusRead> Worker;
+    mutable std::optional<Ending> Taken; // copied once, after TransactionDone
 };
 
-// Creates a suspended worker, sets its port settings and address, stages the
-// write or the archive request, and starts it.
+// Creates a suspended worker, sets its port settings, address and reply
+// deadline, stages the write or the archive request, and starts it.
 std::unique_ptr<Transaction> StartWorker(const TransactionRequest& request);
 
 } // namespace modbus

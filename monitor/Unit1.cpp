@@ -269,7 +269,7 @@ void TForm1::closeEvent(QCloseEvent* event) {
 }
 
 void TForm1::releaseActiveRead() {
-    Link.GiveUpActiveRead();
+    Link.EndTransaction();
 }
 
 void TForm1::setStatusText(const QString& text) {

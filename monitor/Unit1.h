@@ -195,6 +195,7 @@ public:
     platform::Reading<modbus::LinkSettings> readLink();
     platform::Reading<int32_t> readPeriod();
     platform::Reading<int32_t> readTimeout();
+    int32_t LastTimeoutMs = 1000; // the time-out field's last number
     QTimer* timer(core::TimerId id) const;
 
     // --- archive download ---

@@ -94,16 +94,6 @@ std::function<void()> TForm1::ArchiveWindow::CompletionNotifier() {
     };
 }
 
-int64_t TForm1::ArchiveWindow::NowMs() {
-    return std::chrono::duration_cast<std::chrono::milliseconds>(
-               std::chrono::steady_clock::now().time_since_epoch())
-        .count();
-}
-
-platform::Reading<int32_t> TForm1::ArchiveWindow::ReadTimeout() {
-    return Form.readTimeout();
-}
-
 void TForm1::ArchiveWindow::SetArchiveCaption(const std::string& caption) {
     Form.Button5->setText(QString::fromStdString(caption));
 }

@@ -181,6 +181,9 @@ Reading<modbus::LinkSettings> TForm1::readLink() {
     if (!modbus::IsDeviceAddress(address))
         return refuse<modbus::LinkSettings>(addressLabel, QStringLiteral("Adres urządzenia poza zakresem."));
     link.DeviceAddress = static_cast<uint8_t>(address);
+    // A time-out field being typed in keeps its last number.
+    if (const Reading<int32_t> timeout = readTimeout()) LastTimeoutMs = *timeout;
+    link.TimeoutMs = LastTimeoutMs;
     Result result;
     result.value = std::move(link);
     return result;

@@ -9,6 +9,8 @@
 #include <QLocale>
 #include <QTimer>
 
+#include <chrono>
+
 // What both cycles ask of the window in the same way.
 template <class Base> class CycleWindow : public Base {
 public:
@@ -27,6 +29,11 @@ public:
     platform::Reading<modbus::LinkSettings> ReadLink() override { return Form.readLink(); }
     platform::Reading<int32_t> ReadPeriod() override { return Form.readPeriod(); }
     std::string DecimalSeparator() override { return QLocale().decimalPoint().toStdString(); }
+    int64_t NowMs() override {
+        return std::chrono::duration_cast<std::chrono::milliseconds>(
+                   std::chrono::steady_clock::now().time_since_epoch())
+            .count();
+    }
 
 protected:
     TForm1& Form;
@@ -47,8 +54,6 @@ class TForm1::ArchiveWindow final : public CycleWindow<core::ArchiveView> {
 public:
     explicit ArchiveWindow(TForm1& form);
     ~ArchiveWindow() override;
-    int64_t NowMs() override;
-    platform::Reading<int32_t> ReadTimeout() override;
     void SetArchiveCaption(const std::string& caption) override;
     void SetSettingControlsEnabled(bool enabled) override;
     void ShowExportWindow() override;

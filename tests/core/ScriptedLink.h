@@ -1,9 +1,11 @@
-// Scripted transactions and a recording view for stepping the window's
+// Scripted transactions, a clock the test moves and a view that records what
+// a cycle shows and which timers it keeps running, for stepping the shared
 // cycles by hand: no thread, timer or port decides a test's outcome.
 #pragma once
 
 #include "core/CycleView.h"
 #include "core/PollCycle.h"
+#include "modbus/Frames.h"
 #include "modbus/Transaction.h"
 
 #include <QString>
@@ -15,56 +17,53 @@
 #include <vector>
 
 // What the test scripts for one transaction and what the cycle did with it.
-// It outlives the transaction object, which the cycle drops on release.
+// It outlives the transaction object, which the cycle drops to finish it.
 struct Script {
     modbus::TransactionRequest request;
     bool done = false;
-    std::string result;
-    std::array<uint8_t, 512> reply{};
+    modbus::Ending ending;
     std::string tx = "TX : [01]";
     std::string rx = "RX : ";
-    // What the cycle did, in order ("timeout", "clear", "release"), and any
-    // call after the release (which must never happen).
-    QStringList calls;
-    bool released = false;
-    bool destroyed = false;
+    bool signalled = false; // told to stop waiting
+    bool released = false;  // dropped by its cycle
 
-    void finish(std::string_view text) {
-        result = std::string(text);
+    modbus::Kind kind() const {
+        if (request.Staged != modbus::TransactionRequest::Write::None) return modbus::Kind::WriteRegisters;
+        return request.Archive ? modbus::Kind::ReadFileRecord : modbus::Kind::ReadRegisters;
+    }
+    // Ends the transaction with this verdict; ending.reply holds what the
+    // test put there.
+    void finish(modbus::Status status = modbus::Status::Success, uint8_t detail = 0) {
+        ending.kind = kind();
+        ending.verdict = {status, detail};
+        ending.trace = {tx, rx};
         done = true;
     }
+    QString text() const { return QString::fromStdString(ending.Text()); }
 };
 
 class ScriptedTransaction final : public modbus::Transaction {
 public:
     explicit ScriptedTransaction(std::shared_ptr<Script> script) : S(std::move(script)) {}
-    ~ScriptedTransaction() override { S->destroyed = true; }
-    bool Done() const override { return S->done; }
-    std::string Result() const override { return S->result; }
-    const uint8_t* Reply() const override { return S->reply.data(); }
-    modbus::Trace TraceLines() const override { return {S->tx, S->rx}; }
-    void ClearDone() override {
-        note("clear");
-        S->done = false;
-    }
-    void SignalTimeout() override { note("timeout"); }
-    void Release() override {
-        note("release");
+    // As a worker's handle: dropped while running, it is told to stop waiting.
+    ~ScriptedTransaction() override {
+        if (!S->done) S->signalled = true;
         S->released = true;
     }
+    bool Done() const override { return S->done; }
+    const modbus::Ending& Result() const override { return S->ending; }
+    modbus::Trace TraceLines() const override { return {S->tx, S->rx}; }
+    void SignalTimeout() override { S->signalled = true; }
 
 private:
-    void note(const char* what) {
-        S->calls << (S->released ? QStringLiteral("AFTER RELEASE ") : QString()) + what;
-    }
     std::shared_ptr<Script> S;
 };
 
 // Hands out scripted transactions and checks that a new one starts only
-// after every earlier one has been released.
+// after every earlier one has been finished.
 struct ScriptedLink {
     std::vector<std::shared_ptr<Script>> started;
-    int overlaps = 0; // transactions started while an earlier one was not released
+    int overlaps = 0; // transactions started while an earlier one was not finished
 
     modbus::TransactionFactory factory() {
         return [this](const modbus::TransactionRequest& request) {
@@ -77,10 +76,26 @@ struct ScriptedLink {
         };
     }
     Script& last() { return *started.back(); }
+    size_t count() const { return started.size(); }
 };
 
-// Records what a cycle asks of the window, one text per call. Base is the
-// cycle's view interface.
+// A meter's good parameter read: version "V1.02", DN index 13 (DN 100).
+inline void answerAsMeter(Script& s) {
+    s.ending.reply.fill(0);
+    const uint8_t head[] = {s.request.Link.DeviceAddress, 0x03, 54};
+    std::copy(std::begin(head), std::end(head), s.ending.reply.begin());
+    s.ending.reply[4] = 13;
+    const char version[] = "V1.02";
+    std::copy(std::begin(version), std::end(version) - 1, s.ending.reply.begin() + 47);
+    modbus::AppendCrc(s.ending.reply.data(), 57);
+    s.ending.bytesRead = 59;
+    s.rx = modbus::TraceLine(modbus::kRxPrefix, s.ending.reply.data(), 59);
+    s.finish();
+}
+
+// Records what a cycle asks of the window: the texts it shows, the events
+// in order (status, trace, decode, error, ...) and, as state, which timers
+// run with which interval. Base is the cycle's view interface.
 template <class Base> class RecordingView : public Base {
 public:
     QStringList log;
@@ -88,6 +103,7 @@ public:
     QStringList trace;
     QStringList errors;
     bool diagnostics = false;
+    int64_t now = 0;
     platform::Reading<modbus::LinkSettings> link = defaultLink();
     platform::Reading<int32_t> period{1000, {}};
 
@@ -98,8 +114,19 @@ public:
         l.DeviceAddress = 1;
         return {l, {}};
     }
-    static QString name(core::TimerId id) { return QStringLiteral("Timer%1").arg(static_cast<int>(id) + 1); }
+    bool running(core::TimerId id) const { return Timers[size_t(id)].running; }
+    int interval(core::TimerId id) const { return Timers[size_t(id)].interval; }
+    // The timers that run, as "Timer1" or "Timer2 1000ms" (an interval set by the cycle).
+    QStringList runningTimers() const {
+        QStringList out;
+        for (size_t i = 0; i < Timers.size(); ++i)
+            if (Timers[i].running)
+                out << QStringLiteral("Timer%1").arg(i + 1) +
+                           (Timers[i].interval >= 0 ? QStringLiteral(" %1ms").arg(Timers[i].interval) : "");
+        return out;
+    }
 
+    int64_t NowMs() override { return now; }
     void SetStatus(const std::string& text) override {
         status = QString::fromStdString(text);
         log << QStringLiteral("status");
@@ -110,10 +137,10 @@ public:
         log << QStringLiteral("trace");
     }
     void StartTimer(core::TimerId id, int ms) override {
-        log << (ms < 0 ? QStringLiteral("start %1").arg(name(id))
-                       : QStringLiteral("start %1 %2ms").arg(name(id)).arg(ms));
+        Timers[size_t(id)].running = true;
+        if (ms >= 0) Timers[size_t(id)].interval = ms;
     }
-    void StopTimer(core::TimerId id) override { log << QStringLiteral("stop %1").arg(name(id)); }
+    void StopTimer(core::TimerId id) override { Timers[size_t(id)].running = false; }
     void ShowError(const std::string& text) override {
         errors << QString::fromStdString(text);
         log << QStringLiteral("error");
@@ -127,6 +154,13 @@ public:
         out.swap(log);
         return out;
     }
+
+private:
+    struct Timer {
+        bool running = false;
+        int interval = -1; // -1: the window's own
+    };
+    std::array<Timer, 4> Timers;
 };
 
 // The polling cycle's view, recording as RecordingView does.
@@ -137,24 +171,20 @@ public:
     model::CachedIndexes restored{9, 9, 9, 9, 9, 9};
     QString caption;
     bool editable = false;
+    QStringList failed; // what TransactionFailed was told
+    QString pending;    // what the window would show as waiting
 
     void ShowParameters(const model::DeviceView& d, const model::ParameterBlock&) override {
         ++decodes;
         decoded = d;
         log << QStringLiteral("decode");
     }
-    void SetConnectCaption(const std::string& c) override {
-        caption = QString::fromStdString(c);
-        log << QStringLiteral("caption");
-    }
-    void SetListsEditable(bool e) override {
-        editable = e;
-        log << (e ? QStringLiteral("editable") : QStringLiteral("pick-only"));
-    }
+    void TransactionFailed(const std::string& why) override { failed << QString::fromStdString(why); }
+    void SetConnectCaption(const std::string& c) override { caption = QString::fromStdString(c); }
+    void SetListsEditable(bool e) override { editable = e; }
     void RestoreSelections(const model::CachedIndexes& i) override {
         restored = i;
         log << QStringLiteral("restore");
     }
     void ShowPendingWrites(const std::string& text) override { pending = QString::fromStdString(text); }
-    QString pending; // what the window would show as waiting
 };

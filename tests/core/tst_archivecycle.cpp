@@ -4,7 +4,6 @@
 
 #include "core/ArchiveCycle.h"
 #include "core/ExportFile.h"
-#include "modbus/Frames.h"
 
 #include <QDir>
 #include <QFile>
@@ -24,8 +23,6 @@ const int64_t kNowMinute = core::CivilMinute(2024, 6, 1, 12, 0);
 
 class ArchiveRecorder : public RecordingView<core::ArchiveView> {
 public:
-    int64_t now = 0;
-    platform::Reading<int32_t> timeout{1000, {}};
     std::deque<bool> answers;          // the user's answers to the stop questions
     std::function<void()> whileAsking; // what happens while a question is open
     QStringList questions;
@@ -34,8 +31,6 @@ public:
     bool enabled = true;
     int exportShown = 0;
 
-    int64_t NowMs() override { return now; }
-    platform::Reading<int32_t> ReadTimeout() override { return timeout; }
     void SetArchiveCaption(const std::string& c) override { caption = QString::fromStdString(c); }
     void SetSettingControlsEnabled(bool e) override { enabled = e; }
     void ShowExportWindow() override { ++exportShown; }
@@ -53,17 +48,16 @@ public:
     void ShowProgress(const DownloadProgress& p) override { progress = p; }
     DownloadProgress progress;
     std::string ChooseOtherFile(const std::string&) override { return {}; }
-    std::function<void()> CompletionNotifier() override { return {}; }
 };
 
 // A good reply carrying a record dated as given; year 65535 stands for an
 // erased record, all bytes 0xFF.
 void putRecord(Script& s, int year, int month, int day, int hour, int minute, int second) {
-    s.reply.fill(0);
-    uint8_t* r = s.reply.data() + 5;
+    s.ending.reply.fill(0);
+    uint8_t* r = s.ending.reply.data() + 5;
     if (year == 65535) {
         std::fill_n(r, 22, uint8_t{0xFF});
-        s.finish(modbus::kArchiveSuccess);
+        s.finish();
         return;
     }
     r[2] = static_cast<uint8_t>(year >> 8);
@@ -73,7 +67,7 @@ void putRecord(Script& s, int year, int month, int day, int hour, int minute, in
     r[6] = static_cast<uint8_t>(hour);
     r[7] = static_cast<uint8_t>(minute);
     r[8] = static_cast<uint8_t>(second);
-    s.finish(modbus::kArchiveSuccess);
+    s.finish();
 }
 
 } // namespace
@@ -157,7 +151,7 @@ private slots:
     void timeoutsRetryAfterSilence() {
         QFETCH(int, field);
         QFETCH(int, timeoutMs);
-        view->timeout = {field, {}};
+        view->link.value->TimeoutMs = field;
         view->diagnostics = true;
         startNew();
         QCOMPARE(scripts->last().request.QuietMs, 0u);
@@ -188,17 +182,18 @@ private slots:
         view->period = {1000, {}}; // 100 ms between requests
         startNew();
         view->now += 30;
-        scripts->last().finish("Błąd CRC");
+        scripts->last().finish(modbus::Status::BadCrc);
         cycle->Tick();
         QCOMPARE(link->BadReplies, 1);
-        QCOMPARE(view->log.last(), QStringLiteral("start Timer4 70ms"));
+        QCOMPARE(view->runningTimers(), QStringList{"Timer4 70ms"});
+        QCOMPARE(cycle->NextWakeMs(), std::optional<int64_t>(view->now + 70));
         cycle->PacingEnd();
         QCOMPARE(scripts->last().request.ArchiveRecord, 0);
         QVERIFY(scripts->last().request.QuietMs > 0);
         view->period = {19, {}}; // below 20: the next request at once
         answer(2024, 5, 1);
         QCOMPARE(scripts->started.size(), size_t{3});
-        QCOMPARE(view->log.filter(QStringLiteral("start Timer4")).size(), 1);
+        QCOMPARE(view->runningTimers(), QStringList{"Timer3"});
     }
 
     void endMarkersAndTheLastRecord_data() {
@@ -303,8 +298,7 @@ private slots:
         QCOMPARE(view->questions, QStringList({"Zakończyć odczyt danych ?", "Zakończyć odczyt danych ?",
                                                "Zapisać odczytane dane do pliku ?"}));
         QVERIFY(!cycle->ArchiveRunning());
-        QVERIFY(
-            scripts->last().calls.startsWith(QStringLiteral("timeout"))); // the request in flight given up
+        QVERIFY(scripts->last().signalled); // the request in flight given up
         QCOMPARE(view->caption, QStringLiteral("Zapisz dane z archiwum do pliku"));
         if (update)
             QCOMPARE(file(), old);

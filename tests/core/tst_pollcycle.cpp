@@ -2,16 +2,16 @@
 #include "ScriptedLink.h"
 
 #include "core/PollCycle.h"
-#include "modbus/Frames.h"
 
 #include <QTest>
 
 using namespace core;
 using State = PollCycle::State;
+using modbus::Status;
 
 namespace {
 
-const QString kRead = QString::fromUtf8(modbus::kReadSuccess.data(), qsizetype(modbus::kReadSuccess.size()));
+const QString kRead = QStringLiteral("Odczyt danych zakończony sukcesem");
 
 QString resultLine(const QString& text, int good, int bad) {
     return text + QStringLiteral("                     Poprawne odpowiedzi : %1         Błędy : %2")
@@ -43,6 +43,9 @@ class TestPollCycle : public QObject {
         QCOMPARE(cycle->state(), State::Running);
         view->take();
     }
+    // Only the tick timer runs while a transaction is watched, only the
+    // pause timer during the pause (with the scan period), none off-line.
+    void timersAre(const QStringList& running) { QCOMPARE(view->runningTimers(), running); }
     void queueBoth() {
         cycle->Slots.LongWritePending = true;
         cycle->Slots.LongWriteRegister = 8;
@@ -64,17 +67,14 @@ private slots:
         cycle.reset();
         link.reset(); // a transaction still held is given up here
         QCOMPARE(scripts->overlaps, 0);
-        for (const auto& s : scripts->started) {
-            QVERIFY(s->released);
-            QVERIFY(!s->calls.join(',').contains(QStringLiteral("AFTER RELEASE")));
-        }
+        for (const auto& s : scripts->started) QVERIFY(s->released);
     }
 
     void connectStartsAReadAndTheTick() {
         queueBoth(); // pending writes wait for the transactions after the first
         cycle->ConnectButton();
-        QCOMPARE(view->take(), QStringList({"editable", "stop Timer2", "start Timer1", "caption"}));
-        QVERIFY(cycle->Connected());
+        timersAre({"Timer1"});
+        QVERIFY(cycle->Connected() && view->editable);
         QCOMPARE(view->caption, QStringLiteral("Zakończ połączenie z przepływomierzem"));
         QCOMPARE(scripts->started.size(), size_t{1});
         QCOMPARE(scripts->last().request.Staged, Write::None);
@@ -86,28 +86,28 @@ private slots:
         connect();
         ticks(6);
         QCOMPARE(view->take(), QStringList());
-        scripts->last().finish(modbus::kReadSuccess);
+        scripts->last().finish();
         link->GoodReplies = 4;
         link->BadReplies = 2;
         view->diagnostics = true;
         cycle->Tick();
         QCOMPARE(view->status, resultLine(kRead, 4, 2)); // the counters before this reply
-        QCOMPARE(view->take(),
-                 QStringList({"status", "stop Timer1", "trace", "trace", "decode", "start Timer2 1000ms"}));
+        QCOMPARE(view->take(), QStringList({"status", "trace", "trace", "decode"}));
+        timersAre({"Timer2 1000ms"});
         QCOMPARE(view->trace, QStringList({"TX : [01]", "RX : "}));
         QCOMPARE(link->GoodReplies, 5);
         QCOMPARE(cycle->PollTicks, 0);
-        QCOMPARE(scripts->last().calls, QStringList({"clear", "release"}));
+        QVERIFY(scripts->last().released && !scripts->last().signalled);
         QCOMPARE(cycle->state(), State::Pause);
         QVERIFY(!link->ActiveRead);
 
         cycle->Tick(); // a stray tick of the stopped timer changes nothing
         QCOMPARE(view->take(), QStringList());
         cycle->PauseEnd();
-        QCOMPARE(view->take(), QStringList({"start Timer1", "stop Timer2"}));
+        timersAre({"Timer1"});
         QCOMPARE(scripts->started.size(), size_t{2});
         ticks(2);
-        scripts->last().finish(modbus::kReadSuccess);
+        scripts->last().finish();
         cycle->Tick();
         QCOMPARE(view->status, resultLine(kRead, 5, 2));
     }
@@ -118,24 +118,65 @@ private slots:
         ticks(19);
         QCOMPARE(view->take(), QStringList());
         cycle->Tick(); // 20
-        QCOMPARE(view->take(), QStringList({"stop Timer1", "status", "trace", "trace", "start Timer1"}));
+        QCOMPARE(view->take(), QStringList({"status", "trace", "trace"}));
         QCOMPARE(view->status, timeoutLine(0, 0));
         QCOMPARE(link->BadReplies, 1);
-        QCOMPARE(scripts->started.front()->calls, QStringList({"timeout", "release"}));
+        QCOMPARE(view->failed, QStringList{"Timeout odpowiedzi z przepływomierza"});
+        QVERIFY(scripts->started.front()->signalled && scripts->started.front()->released);
         QCOMPARE(cycle->state(), State::AfterTimeout);
+        timersAre({"Timer1"});
         cycle->Tick(); // 21
         QCOMPARE(view->take(), QStringList());
+        QCOMPARE(scripts->started.size(), size_t{1});
         cycle->Tick(); // 22
-        QCOMPARE(view->take(), QStringList({"stop Timer1", "start Timer1"}));
+        timersAre({"Timer1"});
         QCOMPARE(scripts->started.size(), size_t{2});
         QCOMPARE(cycle->PollTicks, 0);
         QCOMPARE(cycle->state(), State::Running);
     }
 
+    // Without the window's timers the cycle is woken by the clock: what is
+    // due comes at the time NextWakeMs names, the times the ticks would make.
+    void wokenByTheClock() {
+        using Wake = std::optional<int64_t>;
+        view->link.value->TimeoutMs = 200; // a tick of 10 ms
+        cycle->ConnectButton();
+        QCOMPARE(scripts->last().request.Link.TimeoutMs, 200); // the time-out travels with the request
+        QCOMPARE(cycle->NextWakeMs(), Wake(200));
+        view->now = 199;
+        cycle->Wake();
+        QCOMPARE(link->BadReplies, 0);
+        view->now = 200;
+        cycle->Wake();
+        QCOMPARE(link->BadReplies, 1);
+        QVERIFY(scripts->last().signalled && scripts->last().released);
+        QCOMPARE(cycle->NextWakeMs(), Wake(220)); // the restart, two ticks later
+        view->now = 221;
+        cycle->Wake();
+        QCOMPARE(scripts->count(), size_t{2});
+        QCOMPARE(cycle->NextWakeMs(), Wake(421));
+        view->now = 250; // a finished read is taken when it wakes the loop, not at a tick
+        scripts->last().finish();
+        cycle->Wake();
+        QCOMPARE(link->GoodReplies, 1);
+        QCOMPARE(view->decodes, 1);
+        QCOMPARE(view->status, resultLine(kRead, 0, 1));
+        QCOMPARE(cycle->NextWakeMs(), Wake(1250)); // the scan period
+        view->now = 1249;
+        cycle->Wake();
+        QCOMPARE(scripts->count(), size_t{2});
+        view->now = 1250;
+        cycle->Wake();
+        QCOMPARE(scripts->count(), size_t{3});
+        QCOMPARE(cycle->NextWakeMs(), Wake(1450));
+        cycle->ConnectButton();
+        QCOMPARE(cycle->NextWakeMs(), Wake());
+    }
+
     void completionOnTick20IsATimeout() {
         connect();
         ticks(19);
-        scripts->last().finish(modbus::kReadSuccess);
+        scripts->last().finish();
         cycle->Tick();
         QCOMPARE(view->status, timeoutLine(0, 0));
         QCOMPARE(link->GoodReplies, 0);
@@ -146,28 +187,48 @@ private slots:
     }
 
     void errorAndWriteCompletionsPauseWithoutDecode_data() {
-        QTest::addColumn<QString>("result");
-        QTest::newRow("write") << QString::fromUtf8(modbus::kWriteSuccess.data(),
-                                                    qsizetype(modbus::kWriteSuccess.size()));
-        QTest::newRow("crc") << QStringLiteral("Błąd CRC");
-        QTest::newRow("exception") << QStringLiteral("Niedozwolona funkcja");
+        QTest::addColumn<bool>("write");
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QString>("failed"); // what the cycle reports as the read's failure
+        QTest::newRow("write") << true << int(Status::Success) << QString();
+        QTest::newRow("crc") << false << int(Status::BadCrc)
+                             << QStringLiteral("Błąd sumy kontrolnej w odpowiedzi urządzenia");
+        QTest::newRow("exception") << false << int(Status::Exception)
+                                   << QStringLiteral("Błędny adres danych w zapytaniu Modbus");
+        QTest::newRow("another meter's reply") << false << int(Status::ForeignAddress)
+                                               << QStringLiteral("Odpowiedź innego urządzenia (adres 2)");
     }
     void errorAndWriteCompletionsPauseWithoutDecode() {
-        QFETCH(QString, result);
+        QFETCH(bool, write);
+        QFETCH(int, status);
+        QFETCH(QString, failed);
+        if (write) queueBoth();
         connect();
+        if (write) { // the write goes with the transaction after the first read
+            scripts->last().finish();
+            cycle->Tick();
+            cycle->PauseEnd();
+            view->take();
+        }
+        const int decodes = view->decodes;
+        const int64_t good = link->GoodReplies;
         ticks(3);
-        scripts->last().finish(result.toStdString());
+        scripts->last().finish(Status(status), 2);
         cycle->Tick();
-        QCOMPARE(view->take(), QStringList({"status", "stop Timer1", "start Timer2 1000ms"}));
-        QCOMPARE(view->decodes, 0);
-        QCOMPARE(link->GoodReplies, 1);
+        QCOMPARE(view->take(), QStringList({"status"}));
+        QVERIFY(view->status.startsWith(scripts->last().text()));
+        timersAre({"Timer2 1000ms"});
+        QCOMPARE(view->decodes, decodes);
+        QCOMPARE(view->failed, failed.isEmpty() ? QStringList() : QStringList{failed});
+        QCOMPARE(link->GoodReplies, good + 1);
+        const size_t before = scripts->started.size();
         // Nothing counts on during the pause; exactly one transaction follows it.
         ticks(25);
-        QCOMPARE(scripts->started.size(), size_t{1});
+        QCOMPARE(scripts->started.size(), before);
         QCOMPARE(link->BadReplies, 0);
         cycle->PauseEnd();
         cycle->PauseEnd();
-        QCOMPARE(scripts->started.size(), size_t{2});
+        QCOMPARE(scripts->started.size(), before + 1);
     }
 
     void slotOrder_data() {
@@ -187,7 +248,7 @@ private slots:
             if (afterTimeout) {
                 ticks(22);
             } else {
-                scripts->last().finish(modbus::kWriteSuccess);
+                scripts->last().finish();
                 cycle->Tick();
                 cycle->PauseEnd();
             }
@@ -213,9 +274,9 @@ private slots:
         cycle->Cached = {1, 1, 1, 2, 3, 4};
         ticks(5);
         cycle->ConnectButton();
-        QCOMPARE(view->take(),
-                 QStringList({"caption", "status", "stop Timer2", "stop Timer1", "restore", "pick-only"}));
-        QCOMPARE(scripts->last().calls, QStringList({"timeout", "release"}));
+        timersAre({});
+        QVERIFY(!view->editable);
+        QVERIFY(scripts->last().signalled && scripts->last().released);
         QCOMPARE(view->status, QStringLiteral("Przepływomierz nie podłączony - praca w trybie off-line"));
         QCOMPARE(view->caption, QStringLiteral("Połącz z przepływomierzem"));
         QCOMPARE(link->GoodReplies, 0);
@@ -244,6 +305,7 @@ private slots:
         refuse();
         cycle->ConnectButton(); // refused: nothing starts
         QCOMPARE(view->take(), QStringList({"error"}));
+        timersAre({});
         QCOMPARE(view->errors.first().left(5), QString(badLink ? "Adres" : "Okres"));
         QVERIFY(scripts->started.empty() && !cycle->Connected());
 
@@ -252,13 +314,14 @@ private slots:
         cycle->Slots.LongWritePending = true;
         connect();
         refuse(); // the setting goes bad while connected: shown once, then off-line
-        scripts->last().finish(modbus::kReadSuccess);
+        scripts->last().finish();
         cycle->Tick();
         if (badLink) cycle->PauseEnd();
         QCOMPARE(view->errors.size(), 2);
         QCOMPARE(view->log.last(), QStringLiteral("error"));
         QCOMPARE(cycle->state(), State::Offline);
         QVERIFY(!cycle->Connected());
+        timersAre({});
         QCOMPARE(scripts->started.size(), size_t{1});
         QVERIFY(cycle->Slots.LongWritePending); // the write waits for the next connect
         ticks(25);
@@ -313,7 +376,7 @@ private slots:
             if (step == "decode") {
                 cycle->Editing.CutoffEditing =
                     false; // the field was left with an error: the read shows the meter's value
-                scripts->last().finish(modbus::kReadSuccess);
+                scripts->last().finish();
                 cycle->Tick();
                 cycle->PauseEnd();
             }
@@ -328,7 +391,7 @@ private slots:
         if (list.contains("leave")) QVERIFY(!cycle->Editing.CutoffEditing);
         if (list.contains("offline")) cycle->ConnectButton();
         // The transaction after the next pause carries what waits.
-        scripts->last().finish(modbus::kReadSuccess);
+        scripts->last().finish();
         cycle->Tick();
         cycle->PauseEnd();
         const auto& request = scripts->last().request;

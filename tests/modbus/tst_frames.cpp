@@ -126,6 +126,7 @@ private slots:
             Bytes b(Params(k).expectedLength - 2, 0x11);
             b[0] = 0x01;
             b[1] = Params(k).function;
+            if (k == Kind::ReadRegisters) b[2] = 54; // the byte count of 27 registers
             return WithCrc(b);
         };
         struct K {
@@ -187,17 +188,31 @@ private slots:
             row("7 one byte too many", false, longer, "Błędna ilosc bytow w odpowiedzi");
             row("8 good", false, ok, k.success);
             row("8 good after time-out", true, ok, k.success);
-            Bytes foreign = ok;
-            foreign[0] = 0x09; // address and counts are not checked
-            foreign[2] = 0x00;
-            row("8 other address", false, WithCrc(Bytes(foreign.begin(), foreign.end() - 2)), k.success);
+            // On a shared line a good frame from another device is not ours.
+            const auto altered = [&](size_t at, uint8_t value) {
+                Bytes b(ok.begin(), ok.end() - 2);
+                b[at] = value;
+                return WithCrc(b);
+            };
+            row("5a other address", false, altered(0, 0x09), "Odpowiedź innego urządzenia (adres 9)");
+            row("5a other address, exception", false, WithCrc({0x02, x, 0x02}),
+                "Odpowiedź innego urządzenia (adres 2)");
+            row("6a other function", false, altered(1, 0x04), "Odpowiedź na inną funkcję Modbus (0x04)");
         }
-        // The other kinds' exception code under a read is only a length error.
+        QTest::newRow("read: byte count not 54") << Kind::ReadRegisters << false << raw([&] {
+            Bytes b = good(Kind::ReadRegisters);
+            b.resize(b.size() - 2);
+            b[2] = 0x00;
+            return WithCrc(b);
+        }()) << QString("Błędna liczba bajtów danych w odpowiedzi (0 zamiast 54)");
+        // Another kind's exception under a read answers another request.
         QTest::newRow("read: 0x90 exception")
             << Kind::ReadRegisters << false << raw(WithCrc({0x01, 0x90, 0x01}))
-            << QString("Błędna ilosc bytow w odpowiedzi");
+            << QString("Odpowiedź na inną funkcję Modbus (0x90)");
         // Exactly 60 bytes with a CRC that happens to hold over all of them.
         Bytes sixty(58, 0x05);
+        sixty[0] = 0x01;
+        sixty[1] = 0x03;
         QTest::newRow("read: 60 bytes, CRC good") << Kind::ReadRegisters << false << raw(WithCrc(sixty))
                                                   << QString("Błędna ilosc bytow w odpowiedzi");
     }
@@ -209,12 +224,12 @@ private slots:
         QFETCH(QString, expected);
         uint8_t rx[kRxBufferSize] = {};
         std::copy(reply.begin(), reply.end(), rx);
-        const auto text = Verdict(kind, size_t(reply.size()), timedOut, rx);
+        const modbus::Verdict v = modbus::Judge(kind, size_t(reply.size()), timedOut, rx, 0x01);
         if (expected == "<keep>") {
-            QVERIFY(!text.has_value());
+            QCOMPARE(v.status, modbus::Status::NoReply);
         } else {
-            QVERIFY(text.has_value());
-            QCOMPARE(QString::fromUtf8(text->data(), qsizetype(text->size())), expected);
+            QVERIFY(v.status != modbus::Status::NoReply);
+            QCOMPARE(QString::fromStdString(modbus::ResultText(kind, v)), expected);
         }
     }
 

@@ -1,20 +1,16 @@
-// The four timers of the window played without an event loop: the cycles
-// start and stop them through their view, and the command's loop waits for
-// the next one that is due, a finished transaction or a signal, on a
-// condition variable.
+// The tool's loop: no timers of its own. It waits until the time its cycle
+// names (the cycle's NextWakeMs), a finished transaction or a signal, on a
+// condition variable, and then lets the cycle do what is due.
 #pragma once
 
-#include "core/CycleView.h"
-
-#include <array>
-#include <chrono>
 #include <condition_variable>
+#include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 
 namespace cli {
-
-using core::TimerId;
 
 // What other threads may do to the loop. Shared with them, so that a worker
 // finishing after the loop has gone finds it still there.
@@ -26,39 +22,31 @@ public:
     void RequestStop();
 
 private:
-    friend class TimerLoop;
+    friend class Loop;
     std::mutex Mutex;
     std::condition_variable Changed;
     bool Woken = false;
     bool Stop = false;
 };
 
-class TimerLoop {
+class Loop {
 public:
-    using Clock = std::chrono::steady_clock;
-    enum class Event { Timer1, Timer2, Timer3, Timer4, Woken, Stop };
+    enum class Event { Due, Woken, Stop };
 
-    TimerLoop();
+    Loop();
 
-    // As a QTimer: (re)starts from now; intervalMs < 0 keeps the interval.
-    void Start(TimerId id, int intervalMs);
-    void Stop(TimerId id);
-    // The interval of the timer's next start without an interval of its own.
-    void SetInterval(TimerId id, int intervalMs);
+    // Milliseconds of the steady clock that the cycles' views give.
+    static int64_t NowMs();
 
     std::shared_ptr<LoopWake> Wake() const { return Shared; }
+    // A callback for a transaction's thread: wakes this loop.
+    std::function<void()> Notifier() const;
 
-    // Blocks until a stop, a wake or the earliest due timer, in that order of
-    // precedence. A timer that fires is due again one interval later.
-    Event Next();
+    // Blocks until a stop, a wake or the time `dueMs` of NowMs (none: no
+    // limit), in that order of precedence. A stop stays.
+    Event WaitUntil(std::optional<int64_t> dueMs);
 
 private:
-    struct Timer {
-        bool Active = false;
-        int IntervalMs = 0;
-        Clock::time_point Due;
-    };
-    std::array<Timer, 4> Timers;
     std::shared_ptr<LoopWake> Shared;
 };
 
