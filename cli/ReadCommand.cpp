@@ -2,6 +2,7 @@
 #include "cli/Commands.h"
 #include "cli/Loop.h"
 
+#include "cli/ReadingJson.h"
 #include "core/PollCycle.h"
 #include "modbus/Modbus.h"
 #include "modbus/Worker.h"
@@ -77,9 +78,8 @@ void PrintText(const std::vector<Row>& rows, const std::vector<std::string>& ala
     for (const std::string& alarm : alarms) std::cout << "  " << alarm << '\n';
 }
 
-void PrintJson(const CommonOptions& common, const model::ParameterBlock& block, const std::vector<Row>& rows,
-               const std::vector<std::string>& alarms) {
-    namespace offset = model::offset;
+void PrintJson(const CommonOptions& common, const model::ParameterBlock& block, const model::MeterReading& m,
+               uint8_t flowUnit, const std::vector<Row>& rows, const std::vector<std::string>& alarms) {
     nlohmann::ordered_json j;
     j["port"] = common.Port;
     j["address"] = common.Address;
@@ -87,27 +87,26 @@ void PrintJson(const CommonOptions& common, const model::ParameterBlock& block, 
     for (size_t n = 0; n < 27; ++n) registers.push_back(block[3 + 2 * n] << 8 | block[4 + 2 * n]);
     j["registers"] = registers;
 
-    const uint8_t flags = block[offset::Flags];
-    const uint8_t dn = block[offset::DnIndex];
     nlohmann::ordered_json& v = j["values"];
-    v["dnIndex"] = dn;
-    v["dn"] = dn < model::DnTable.size() ? nlohmann::ordered_json(model::DnTable[dn]) : nullptr;
-    v["flowUnitCode"] = model::getPrzeplyw(flags);
-    v["totaliserUnitCode"] = model::getLicznik(flags);
-    v["pulseWeightCode"] = model::getImpuls(flags);
-    v["alarmBits"] = block[offset::Alarms];
-    v["cutoffTenthsOfPercent"] = block[offset::Cutoff];
-    v["timeConstantCode"] = block[offset::TimeConstant];
-    v["rangeLitresPerHour"] = model::byteToInteger(block, offset::Range);
-    v["alarm1LitresPerHour"] = model::byteToInteger(block, offset::Alarm1);
-    v["alarm2LitresPerHour"] = model::byteToInteger(block, offset::Alarm2);
-    v["korK"] = model::byteToSingle(block, offset::KorK);
-    v["korC"] = model::byteToSingle(block, offset::KorC);
-    v["flowCubicMetresPerHour"] = model::byteToSingle(block, offset::Flow);
-    v["forwardTotaliserTenths"] = model::byteToInteger(block, offset::ForwardTotaliser);
-    v["reverseTotaliserTenths"] = model::byteToInteger(block, offset::ReverseTotaliser);
-    v["archivePeriodCode"] = block[offset::ArchivePeriod];
-    v["version"] = model::VersionText(block);
+    v["dnIndex"] = m.DnIndex;
+    v["dn"] = m.Diameter ? nlohmann::ordered_json(*m.Diameter) : nullptr;
+    v["flowUnitCode"] = m.FlowUnitCode;
+    v["totaliserUnitCode"] = m.TotaliserUnitCode;
+    v["pulseWeightCode"] = m.PulseWeightCode;
+    v["alarmBits"] = m.AlarmBits;
+    v["cutoffTenthsOfPercent"] = m.CutoffTenthsOfPercent;
+    v["timeConstantCode"] = m.TimeConstantCode;
+    v["rangeLitresPerHour"] = m.RangeLitresPerHour;
+    v["alarm1LitresPerHour"] = m.Alarm1LitresPerHour;
+    v["alarm2LitresPerHour"] = m.Alarm2LitresPerHour;
+    v["korK"] = m.KorK;
+    v["korC"] = m.KorC;
+    v["flowCubicMetresPerHour"] = m.FlowCubicMetresPerHour;
+    v["forwardTotaliserTenths"] = m.ForwardTenths;
+    v["reverseTotaliserTenths"] = m.ReverseTenths;
+    v["archivePeriodCode"] = m.ArchivePeriodCode;
+    v["version"] = m.Version;
+    j["inUnits"] = InUnitsJson(model::InUnits(m, flowUnit));
 
     nlohmann::ordered_json shown = nlohmann::ordered_json::array();
     for (const Row& r : rows) shown.push_back({{"label", r.label}, {"value", r.value}, {"unit", r.unit}});
@@ -124,13 +123,16 @@ public:
         : Common(common), Separator(common.Separator()), Waits(loop) {}
 
     std::optional<model::DeviceView> Decoded;
+    model::MeterReading Meter;
     model::ParameterBlock Block{};
     std::string Failure;
 
     bool Finished() const { return Decoded || !Failure.empty(); }
 
-    void ShowParameters(const model::DeviceView& decoded, const model::ParameterBlock& block) override {
+    void ShowParameters(const model::DeviceView& decoded, const model::MeterReading& reading,
+                        const model::ParameterBlock& block) override {
         Decoded = decoded;
+        Meter = reading;
         Block = block;
     }
     void TransactionFailed(const std::string& result) override { Failure = result; }
@@ -174,7 +176,8 @@ int RunRead(const CommonOptions& common, const ReadOptions& options) {
     }
     const std::vector<Row> rows = ShownRows(*view.Decoded);
     if (options.Json)
-        PrintJson(common, view.Block, rows, view.Decoded->ListBox1Lines);
+        PrintJson(common, view.Block, view.Meter, view.Decoded->Indexes.FlowUnitIndex, rows,
+                  view.Decoded->ListBox1Lines);
     else
         PrintText(rows, view.Decoded->ListBox1Lines);
     std::cout.flush();

@@ -79,14 +79,15 @@ public:
 
     bool Finished() const { return !WriteError.empty() || (Options.Count > 0 && Reads >= Options.Count); }
 
-    void ShowParameters(const model::DeviceView& v, const model::ParameterBlock&) override {
+    void ShowParameters(const model::DeviceView& shown, const model::MeterReading& reading,
+                        const model::ParameterBlock&) override {
+        // In the unit the numbers are in: for the flow code without a unit
+        // the last known one, as the window keeps it.
+        const model::ReadingInUnits u = model::InUnits(reading, shown.Indexes.FlowUnitIndex);
         std::string alarms;
-        for (const std::string& alarm : v.ListBox1Lines) alarms += (alarms.empty() ? "" : " + ") + alarm;
-        // The unit the number is in: for the flow code without a unit the
-        // window keeps the last known one, and so does this column.
-        const std::string flowUnit(model::FlowUnitTexts[v.Indexes.FlowUnitIndex]);
-        Emit({IsoLocalTimeNow(), v.Edit3, flowUnit, v.Edit4, v.Edit5, v.ComboBox4Text, alarms,
-              std::string(kGood)});
+        for (const std::string& alarm : u.Alarms) alarms += (alarms.empty() ? "" : " + ") + alarm;
+        Emit({IsoLocalTimeNow(), u.FlowText(Separator), "[" + u.FlowUnit + "]", u.ForwardText(Separator),
+              u.ReverseText(Separator), "[" + u.TotaliserUnit + "]", alarms, std::string(kGood)});
     }
 
     void TransactionFailed(const std::string& status) override {

@@ -203,8 +203,9 @@ void PollCycle::Complete() {
 }
 
 void PollCycle::Decode(const model::ParameterBlock& block) {
+    const model::MeterReading reading = model::ReadMeter(block);
     const model::DeviceView decoded =
-        model::DecodeParameterBlock(block, ShownDn, Editing, Cached, View.DecimalSeparator());
+        model::DevicePageTexts(reading, ShownDn, Editing, Cached, View.DecimalSeparator());
     if (decoded.Edit2) ShownDn = *decoded.Edit2;
     // A field the meter's value was written into holds nothing typed any more.
     if (decoded.Edit8) Typed[static_cast<size_t>(Field::Cutoff)] = false;
@@ -212,7 +213,7 @@ void PollCycle::Decode(const model::ParameterBlock& block) {
     if (decoded.MaskEdit5) Typed[static_cast<size_t>(Field::Alarm2)] = false;
     Cached = decoded.Indexes;
     HasRead = true;
-    View.ShowParameters(decoded, block);
+    View.ShowParameters(decoded, reading, block);
 }
 
 void PollCycle::PauseEnd() {

@@ -21,8 +21,9 @@ namespace core {
 
 class PollView : public CycleView {
 public:
-    // A good read, decoded for the device page, and the block it came from.
-    virtual void ShowParameters(const model::DeviceView& decoded, const model::ParameterBlock& block) = 0;
+    // A good read: in the device page's texts, in numbers, and the block it came from.
+    virtual void ShowParameters(const model::DeviceView& decoded, const model::MeterReading& reading,
+                                const model::ParameterBlock& block) = 0;
     // A transaction timed out or ended with an error text (the result, or
     // the time-out text): no good value for this period.
     virtual void TransactionFailed(const std::string&) {}

@@ -4,6 +4,7 @@
 // control from here is never a user change: it must not queue a write.
 #pragma once
 
+#include "model/MeterReading.h"
 #include "model/ParameterBlock.h"
 
 #include <optional>
@@ -55,8 +56,13 @@ struct DeviceView {
     CachedIndexes Indexes; // the cached indexes after this read
 };
 
-// edit2Text: what Edit2 shows now; cached: the indexes of the previous read;
-// decimalSeparator: the locale's.
+// The reading in the device page's texts. edit2Text: what Edit2 shows now;
+// cached: the indexes of the previous read; decimalSeparator: the locale's.
+DeviceView DevicePageTexts(const MeterReading& reading, std::string_view edit2Text,
+                           const EditingFlags& editing, const CachedIndexes& cached,
+                           std::string_view decimalSeparator);
+
+// ReadMeter, then DevicePageTexts.
 DeviceView DecodeParameterBlock(const ParameterBlock& block, std::string_view edit2Text,
                                 const EditingFlags& editing, const CachedIndexes& cached,
                                 std::string_view decimalSeparator);

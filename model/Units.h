@@ -10,6 +10,9 @@ namespace model {
 
 enum FlowUnit : uint8_t { LitresPerHour = 0, CubicMetresPerHour = 1, LitresPerMinute = 2 };
 
+// The decimals a flow in each unit is shown with: the meter's resolution there.
+inline constexpr std::array<int, 3> kFlowDecimals = {1, 3, 1};
+
 // Litres per hour in one of each unit.
 inline constexpr std::array<int32_t, 3> kLitresPerHourIn = {1, 1000, 60};
 

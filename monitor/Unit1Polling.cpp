@@ -216,12 +216,12 @@ Reading<int32_t> TForm1::readTimeout() {
 
 // --- what the polling cycle asks of the window ---
 
-void TForm1::PollWindow::ShowParameters(const model::DeviceView& decoded,
+void TForm1::PollWindow::ShowParameters(const model::DeviceView& decoded, const model::MeterReading& reading,
                                         const model::ParameterBlock& block) {
     Form.showParameters(decoded, block);
     // In the unit the device page now shows, which this read may have changed.
     Form.Flows.SetUnit(decoded.Indexes.FlowUnitIndex);
-    Form.Flows.Add(QDateTime::currentMSecsSinceEpoch(), model::byteToSingle(block, model::offset::Flow));
+    Form.Flows.Add(QDateTime::currentMSecsSinceEpoch(), reading.FlowCubicMetresPerHour);
 }
 
 void TForm1::PollWindow::ShowPendingWrites(const std::string& text) {

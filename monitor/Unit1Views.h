@@ -42,7 +42,8 @@ protected:
 class TForm1::PollWindow final : public CycleWindow<core::PollView> {
 public:
     using CycleWindow::CycleWindow;
-    void ShowParameters(const model::DeviceView& decoded, const model::ParameterBlock& block) override;
+    void ShowParameters(const model::DeviceView& decoded, const model::MeterReading& reading,
+                        const model::ParameterBlock& block) override;
     void SetConnectCaption(const std::string& caption) override;
     void SetListsEditable(bool editable) override;
     void RestoreSelections(const model::CachedIndexes& indexes) override;

@@ -174,7 +174,8 @@ public:
     QStringList failed; // what TransactionFailed was told
     QString pending;    // what the window would show as waiting
 
-    void ShowParameters(const model::DeviceView& d, const model::ParameterBlock&) override {
+    void ShowParameters(const model::DeviceView& d, const model::MeterReading&,
+                        const model::ParameterBlock&) override {
         ++decodes;
         decoded = d;
         log << QStringLiteral("decode");

@@ -1,7 +1,9 @@
 // The decode of a good read into the device page, rule by rule, and a sweep
 // over random blocks.
 #include "model/Decode.h"
+#include "model/MeterReading.h"
 #include "model/Tables.h"
+#include "model/Units.h"
 
 #include <QLocale>
 #include <QStringList>
@@ -150,6 +152,12 @@ private slots:
         QCOMPARE(Q(v.MaskEdit4), alarmText);
         QCOMPARE(Q(v.MaskEdit5), alarmText);
         QCOMPARE(Q(v.Edit3), flowText);
+        // The tool's numbers come from the same reading: the same flow text,
+        // the threshold in the same unit.
+        const ReadingInUnits u = InUnits(ReadMeter(b), uint8_t(v.Indexes.FlowUnitIndex));
+        QCOMPARE(Q(u.FlowText(sep)), flowText);
+        QCOMPARE(Q("[" + u.FlowUnit + "]"), Q(std::string(FlowUnitTexts[size_t(unit)])));
+        QCOMPARE(u.Alarm1 * kLitresPerHourIn[size_t(unit)], double(int32_t(alarm)));
     }
 
     void rangeCutoffAndVersion() {
