@@ -1,24 +1,20 @@
-// The line side of the simulator: the pty or serial device and its link,
-// the serving thread, framing, wire timing and fault injection. What the
-// meter answers is the Meter's.
+// The line side of the simulator: the serving thread, framing, wire timing
+// and fault injection. The pty or device is the Port's, what the meter
+// answers the Meter's.
 #include "sim/LineRules.h"
 #include "sim/Meter.h"
+#include "sim/Port.h"
 #include "sim/Simulator.h"
 
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstring>
-#include <fcntl.h>
-#include <filesystem>
 #include <mutex>
 #include <poll.h>
 #include <pthread.h>
 #include <random>
 #include <sys/eventfd.h>
-#include <sys/inotify.h>
-#include <sys/stat.h>
-#include <termios.h>
 #include <thread>
 #include <unistd.h>
 
@@ -30,7 +26,6 @@ using Clock = std::chrono::steady_clock;
 constexpr int kMaxFrame = 256;
 constexpr int kReopenMs = 1000;        // pause before reopening a lost serial device
 constexpr int kPtyHangupPauseMs = 100; // a hung-up pty must not make the thread spin
-constexpr int kWriteStallMs = 200;     // give up an answer nobody reads
 
 std::string SysError(const std::string& what) {
     return what + ": " + std::strerror(errno);
@@ -74,110 +69,21 @@ struct Simulator::Impl {
     // The line. Set up by Start(), used only by the serving thread while it
     // runs, torn down by Stop() after the thread has ended.
     std::thread server;
-    int io = -1;    // pty master or serial device
-    int slave = -1; // our own pty slave descriptor: keeps the pty up between the master's opens
-    int wake = -1;  // eventfd written by Stop()
-    int watch = -1; // inotify on the pty slave: tells when nobody else has it open
-    bool openersKnown = false;
-    int openers = 0;
+    Port port;
+    int wake = -1; // eventfd written by Stop()
     bool ioPaused = false;
     bool hungUp = false; // logged once until data flows again
     Clock::time_point resumeAt;
-    std::string devicePath, linkPath, error;
+    std::string error;
     std::vector<uint8_t> pending;   // bytes received, not yet framed
     std::vector<uint8_t> discarded; // bytes dropped as noise, not yet logged
     bool discardedBadCrc = false;
     Clock::time_point lastByte;
 
-    // --- the line ---
-
-    bool OpenPty() {
-        io = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
-        if (io < 0) return error = SysError("cannot open a pseudo-terminal"), false;
-        char name[128];
-        if (grantpt(io) != 0 || unlockpt(io) != 0 || ptsname_r(io, name, sizeof name) != 0)
-            return error = SysError("cannot set up the pseudo-terminal"), false;
-        fcntl(io, F_SETFL, fcntl(io, F_GETFL) | O_NONBLOCK);
-        // Holding the slave open ourselves means the master's close between
-        // transactions never hangs the pty up.
-        slave = open(name, O_RDWR | O_NOCTTY | O_CLOEXEC);
-        if (slave < 0) return error = SysError(std::string("cannot open ") + name), false;
-        // Raw at once, so nothing the master sends is echoed back to it.
-        termios t{};
-        if (tcgetattr(slave, &t) != 0) return error = SysError("cannot read the pty settings"), false;
-        cfmakeraw(&t);
-        t.c_cflag |= CLOCAL | CREAD;
-        if (const speed_t s = SpeedCode(options.baudRate); s != B0) cfsetspeed(&t, s);
-        if (tcsetattr(slave, TCSANOW, &t) != 0) return error = SysError("cannot make the pty raw"), false;
-        devicePath = name;
-
-        watch = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
-        if (watch >= 0 && inotify_add_watch(watch, name, IN_OPEN | IN_CLOSE) >= 0) {
-            openersKnown = true;
-            openers = 0;
-        } else if (watch >= 0) {
-            close(watch);
-            watch = -1;
-        }
-        return true;
-    }
-
-    bool OpenDevice() {
-        const speed_t speed = SpeedCode(options.baudRate);
-        if (speed == B0) return error = "unsupported speed " + std::to_string(options.baudRate), false;
-        io = open(options.device.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-        if (io < 0) return error = SysError("cannot open " + options.device), false;
-        termios t{};
-        if (tcgetattr(io, &t) != 0)
-            return error = SysError(options.device + " is not a serial device"), false;
-        cfmakeraw(&t);
-        t.c_cflag |= CLOCAL | CREAD;
-        t.c_cflag &= ~static_cast<tcflag_t>(PARENB | PARODD | CSTOPB | CRTSCTS);
-        if (options.parity == 1) t.c_cflag |= PARENB | PARODD;
-        if (options.parity == 2) t.c_cflag |= PARENB;
-        cfsetspeed(&t, speed);
-        if (tcsetattr(io, TCSANOW, &t) != 0)
-            return error = SysError("cannot configure " + options.device), false;
-        tcflush(io, TCIOFLUSH);
-        devicePath = options.device;
-        return true;
-    }
-
-    bool CreateLink() {
-        namespace fs = std::filesystem;
-        if (options.linkName.empty() || options.linkName.find('/') != std::string::npos)
-            return error = "bad link name \"" + options.linkName + "\"", false;
-        std::error_code ec;
-        fs::create_directories(options.linkDir, ec);
-        if (ec) return error = "cannot create " + options.linkDir + ": " + ec.message(), false;
-        const std::string path = (fs::path(options.linkDir) / options.linkName).string();
-        struct stat st {};
-        if (lstat(path.c_str(), &st) == 0) {
-            // Replace a link left behind by an earlier run, never anything else.
-            if (!S_ISLNK(st.st_mode)) return error = path + " exists and is not a symbolic link", false;
-            if (unlink(path.c_str()) != 0)
-                return error = SysError("cannot remove the old link " + path), false;
-        }
-        if (symlink(devicePath.c_str(), path.c_str()) != 0)
-            return error = SysError("cannot create the link " + path), false;
-        linkPath = path;
-        return true;
-    }
-
-    void RemoveLink() {
-        if (linkPath.empty()) return;
-        char target[256];
-        const ssize_t n = readlink(linkPath.c_str(), target, sizeof target - 1);
-        if (n > 0 && std::string(target, static_cast<size_t>(n)) == devicePath) unlink(linkPath.c_str());
-    }
-
     void CloseAll() {
-        for (int* fd : {&io, &slave, &wake, &watch}) {
-            if (*fd >= 0) close(*fd);
-            *fd = -1;
-        }
-        openersKnown = false;
-        openers = 0;
+        port.CloseAll();
+        if (wake >= 0) close(wake);
+        wake = -1;
         ioPaused = false;
         pending.clear();
         discarded.clear();
@@ -201,54 +107,10 @@ struct Simulator::Impl {
         }
     }
 
-    // Follows the opens and closes of the pty slave by others. When the last
-    // one closes, what we sent and nobody read is thrown away, as a closed
-    // serial port loses what arrives while it is closed.
-    void TrackOpeners() {
-        if (watch < 0) return;
-        alignas(inotify_event) char buf[4096];
-        for (;;) {
-            const ssize_t n = read(watch, buf, sizeof buf);
-            if (n <= 0) return;
-            for (ssize_t at = 0; at < n;) {
-                inotify_event ev{};
-                std::memcpy(&ev, buf + at, sizeof ev);
-                at += static_cast<ssize_t>(sizeof ev + ev.len);
-                if (ev.mask & (IN_Q_OVERFLOW | IN_IGNORED)) openersKnown = false;
-                if (ev.mask & IN_OPEN) ++openers;
-                if (ev.mask & IN_CLOSE) {
-                    if (--openers <= 0) {
-                        openers = 0;
-                        if (openersKnown) tcflush(slave, TCIFLUSH);
-                    }
-                }
-            }
-        }
-    }
-
-    bool Listening() const { return !openersKnown || openers > 0; }
-
-    bool WriteAll(const uint8_t* data, size_t n) {
-        while (n > 0) {
-            const ssize_t w = write(io, data, n);
-            if (w > 0) {
-                data += w;
-                n -= static_cast<size_t>(w);
-                continue;
-            }
-            if (w < 0 && errno == EINTR) continue;
-            if (w < 0 && errno != EAGAIN) return false;
-            pollfd p[2] = {{io, POLLOUT, 0}, {wake, POLLIN, 0}};
-            if (poll(p, 2, kWriteStallMs) <= 0 || p[1].revents || !(p[0].revents & POLLOUT)) return false;
-        }
-        return true;
-    }
-
     // What the master set on its side of the pty, against the meter's own.
     LineMatch MasterLine() const {
-        if (!options.strictLine || slave < 0) return LineMatch::Same;
         termios t{};
-        if (tcgetattr(slave, &t) != 0) return LineMatch::Same;
+        if (!options.strictLine || !port.MasterSettings(t)) return LineMatch::Same;
         return CompareLine(t, options.baudRate, options.parity);
     }
 
@@ -297,20 +159,20 @@ struct Simulator::Impl {
         if (f == Fault::Late) wait += delayMs;
         if (WaitForStop(wait)) return;
 
-        TrackOpeners();
-        if (!Listening()) {
+        port.TrackOpeners();
+        if (!port.Listening()) {
             ++repliesSent;
             return Log(frame, answer, "port closed, answer lost");
         }
         ++repliesSent; // before the bytes go out, so whoever reads them sees the count
         bool ok = true;
         if (f == Fault::Split && answer.size() > 5) {
-            ok = WriteAll(answer.data(), 5);
+            ok = port.WriteAll(answer.data(), 5, wake);
             if (ok && WaitForStop(delayMs)) return;
-            TrackOpeners();
-            if (ok && Listening()) ok = WriteAll(answer.data() + 5, answer.size() - 5);
+            port.TrackOpeners();
+            if (ok && port.Listening()) ok = port.WriteAll(answer.data() + 5, answer.size() - 5, wake);
         } else {
-            ok = WriteAll(answer.data(), answer.size());
+            ok = port.WriteAll(answer.data(), answer.size(), wake);
         }
         Log(frame, answer, ok ? "" : "answer not taken by the line");
     }
@@ -381,8 +243,7 @@ struct Simulator::Impl {
         FlushDiscarded();
         ioPaused = true;
         if (!options.device.empty()) {
-            close(io);
-            io = -1;
+            port.CloseIo();
             Log({}, {}, "device lost, reopening");
             resumeAt = Clock::now() + std::chrono::milliseconds(kReopenMs);
         } else {
@@ -394,7 +255,7 @@ struct Simulator::Impl {
 
     void Resume() {
         if (!options.device.empty()) {
-            if (!OpenDevice()) {
+            if (!port.OpenDevice(options.device, options.baudRate, options.parity)) {
                 resumeAt = Clock::now() + std::chrono::milliseconds(kReopenMs);
                 return;
             }
@@ -411,10 +272,10 @@ struct Simulator::Impl {
             pollfd fds[3];
             nfds_t count = 0;
             fds[count++] = {wake, POLLIN, 0};
-            const int watchSlot = watch >= 0 ? static_cast<int>(count++) : -1;
-            if (watchSlot >= 0) fds[watchSlot] = {watch, POLLIN, 0};
+            const int watchSlot = port.WatchFd() >= 0 ? static_cast<int>(count++) : -1;
+            if (watchSlot >= 0) fds[watchSlot] = {port.WatchFd(), POLLIN, 0};
             const int ioSlot = ioPaused ? -1 : static_cast<int>(count++);
-            if (ioSlot >= 0) fds[ioSlot] = {io, POLLIN, 0};
+            if (ioSlot >= 0) fds[ioSlot] = {port.Fd(), POLLIN, 0};
 
             int timeout = -1;
             if (ioPaused)
@@ -429,7 +290,7 @@ struct Simulator::Impl {
                 return;
             }
             if (fds[0].revents) return;
-            if (watchSlot >= 0 && fds[watchSlot].revents) TrackOpeners();
+            if (watchSlot >= 0 && fds[watchSlot].revents) port.TrackOpeners();
 
             if (ioPaused) {
                 if (Clock::now() >= resumeAt) Resume();
@@ -437,7 +298,7 @@ struct Simulator::Impl {
             }
             const short ev = fds[ioSlot].revents;
             if (ev & POLLIN) {
-                const ssize_t n = read(io, chunk, sizeof chunk);
+                const ssize_t n = read(port.Fd(), chunk, sizeof chunk);
                 if (n > 0) {
                     hungUp = false;
                     pending.insert(pending.end(), chunk, chunk + n);
@@ -470,9 +331,11 @@ bool Simulator::Start() {
     if (d.options.baudRate == 0) return d.error = "speed must be above 0", false;
     d.wake = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
     if (d.wake < 0) return d.error = SysError("cannot create an eventfd"), false;
-    const bool usePty = d.options.device.empty();
-    if (!(usePty ? d.OpenPty() : d.OpenDevice()) ||
-        (usePty && !d.options.linkDir.empty() && !d.CreateLink())) {
+    const Options& o = d.options;
+    const bool usePty = o.device.empty();
+    if (!(usePty ? d.port.OpenPty(o.baudRate) : d.port.OpenDevice(o.device, o.baudRate, o.parity)) ||
+        (usePty && !o.linkDir.empty() && !d.port.CreateLink(o.linkDir, o.linkName))) {
+        d.error = d.port.Error();
         d.CloseAll();
         return false;
     }
@@ -488,7 +351,7 @@ void Simulator::Stop() {
         // An eventfd write fails only when its counter would overflow; it is readable then anyway.
     }
     d.server.join();
-    d.RemoveLink();
+    d.port.RemoveLink();
     d.CloseAll();
 }
 
@@ -496,10 +359,10 @@ const std::string& Simulator::Error() const {
     return impl_->error;
 }
 const std::string& Simulator::DevicePath() const {
-    return impl_->devicePath;
+    return impl_->port.DevicePath();
 }
 const std::string& Simulator::LinkPath() const {
-    return impl_->linkPath;
+    return impl_->port.LinkPath();
 }
 
 void Simulator::SetFault(Fault fault, int code, int delayMs) {
