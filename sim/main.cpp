@@ -48,6 +48,7 @@ const char* const kUsage =
     "\n"
     "Output:\n"
     "  --quiet            print only the device and link, not every request\n"
+    "  --version          the program's version\n"
     "  --help             this text\n";
 
 template <typename T> std::optional<T> Number(std::string_view text, T low, T high) {
@@ -95,7 +96,7 @@ bool ParseFault(const std::string& text, Config& c) {
 }
 
 // Fills c from the arguments; an error text when they are not valid.
-std::optional<std::string> Parse(int argc, char** argv, Config& c, bool& help) {
+std::optional<std::string> Parse(int argc, char** argv, Config& c, bool& help, bool& version) {
     c.options.linkDir = ".";
     for (int i = 1; i < argc; ++i) {
         const std::string opt = argv[i];
@@ -106,6 +107,8 @@ std::optional<std::string> Parse(int argc, char** argv, Config& c, bool& help) {
         auto bad = [&](const std::string& v) { return "bad value \"" + v + "\" for " + opt; };
         if (opt == "--help" || opt == "-h") {
             help = true;
+        } else if (opt == "--version") {
+            version = true;
         } else if (opt == "--no-wire-time") {
             c.options.wireTiming = false;
         } else if (opt == "--strict-line") {
@@ -210,13 +213,17 @@ void PrintEvent(const vqtsim::TrafficEvent& e) {
 
 int main(int argc, char** argv) {
     Config config;
-    bool help = false;
-    if (const auto err = Parse(argc, argv, config, help)) {
+    bool help = false, version = false;
+    if (const auto err = Parse(argc, argv, config, help, version)) {
         std::fprintf(stderr, "vqt540-sim: %s\nTry vqt540-sim --help.\n", err->c_str());
         return 2;
     }
     if (help) {
         std::fputs(kUsage, stdout);
+        return 0;
+    }
+    if (version) {
+        std::puts("vqt540-sim " VQT_VERSION);
         return 0;
     }
 

@@ -23,9 +23,9 @@ private slots:
         QCOMPARE(p.exitCode(), 0);
         const QString out = QString::fromUtf8(p.readAllStandardOutput());
         for (const char* opt :
-             {"--link-dir", "--link ",  "--device", "--address",  "--baud", "--no-wire-time", "--records",
-              "--wrapped",  "--static", "--fault",  "--drop",     "--seed", "--quiet",        "--help",
-              "silence",    "late:",    "badcrc",   "exception:", "split:", "noise:"})
+             {"--link-dir", "--link ",  "--device", "--address", "--baud",     "--no-wire-time", "--records",
+              "--wrapped",  "--static", "--fault",  "--drop",    "--seed",     "--quiet",        "--help",
+              "--version",  "silence",  "late:",    "badcrc",    "exception:", "split:",         "noise:"})
             QVERIFY2(out.contains(QLatin1String(opt)), opt);
     }
 
