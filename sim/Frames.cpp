@@ -174,6 +174,19 @@ uint16_t SimCrc(const uint8_t* data, size_t n) {
     return crc;
 }
 
+void Misframe(std::vector<uint8_t>& answer, Fault fault, int code) {
+    if (answer.size() < 5) return;
+    const bool read = answer[1] == kReadHolding;
+    const int at = fault == Fault::ForeignAddress      ? 0
+                   : fault == Fault::ForeignFunction   ? 1
+                   : fault == Fault::ByteCount && read ? 2
+                                                       : -1;
+    if (at < 0) return;
+    answer[static_cast<size_t>(at)] = static_cast<uint8_t>(code);
+    answer.resize(answer.size() - 2);
+    answer = WithCrc(std::move(answer));
+}
+
 int RequestLength(const uint8_t* buf, size_t n) {
     if (n == 0) return 0;
     if (buf[0] > 247) return -1; // no slave address

@@ -151,6 +151,7 @@ struct Simulator::Impl {
         }
         if (answer.empty()) return Log(frame, {}, "not a request");
         if (f == Fault::BadCrc) answer.back() ^= 0xFF;
+        Misframe(answer, f, code);
         if (line == LineMatch::OtherParity) GarbleAnswer(answer);
         if (f == Fault::TrailingNoise)
             answer.insert(answer.end(), static_cast<size_t>(std::clamp(code, 0, kMaxFrame)), 0x55);

@@ -23,6 +23,10 @@ enum class Fault {
     Exception,     // answer every request with exception code FaultCode
     Split,         // pause FaultDelayMs after the 5th byte of the answer
     TrailingNoise, // append FaultCode extra bytes (0x55) to the answer
+    // Well-formed answers (CRC right) that are not the meter's proper one:
+    ForeignAddress,  // slave address FaultCode in byte 0, as another device on the line
+    ForeignFunction, // function code FaultCode in byte 1, the length of the proper answer
+    ByteCount,       // a function-03 answer whose byte count (byte 2) says FaultCode
 };
 
 struct Options {
@@ -112,6 +116,10 @@ uint16_t SimCrc(const uint8_t* data, size_t n);
 // would send it; empty when it would stay silent. Applies writes to regs.
 std::vector<uint8_t> Answer(const std::vector<uint8_t>& request, uint8_t address,
                             std::array<uint16_t, 27>& regs, const std::vector<Record>& archive);
+// The proper answer as a hostile meter sends it for ForeignAddress,
+// ForeignFunction and ByteCount, with its CRC made right again; any other
+// fault, and ByteCount on an answer other than function 03's, leave it.
+void Misframe(std::vector<uint8_t>& answer, Fault fault, int code);
 // Length of a complete request at the start of buf, 0 if more bytes are needed,
 // -1 if the bytes cannot start a request this slave understands.
 int RequestLength(const uint8_t* buf, size_t n);

@@ -39,10 +39,16 @@ const char* const kUsage =
     "  --static           keep the default values; no live flow, totalisers or alarms\n"
     "\n"
     "Faults:\n"
-    "  --fault F          one of: silence, late:MS, badcrc, exception:CODE, split:MS, noise:N\n"
+    "  --fault F          one of: silence, late:MS, badcrc, exception:CODE, split:MS, noise:N,\n"
+    "                     foreign-address:N, foreign-function:F, byte-count:N\n"
     "                     (late: answer MS ms later; split: pause MS ms after the 5th answer byte;\n"
     "                     exception: answer every request with exception CODE 0..255;\n"
-    "                     noise: N bytes 0x55 after each answer)\n"
+    "                     noise: N bytes 0x55 after each answer;\n"
+    "                     foreign-address: slave address N 0..255 in byte 0 of the answer;\n"
+    "                     foreign-function: function code F 0..255 in byte 1, same length;\n"
+    "                     byte-count: a register read's byte count (byte 2) says N 0..255;\n"
+    "                     these three with a correct CRC)\n"
+    "  --fault-share P    give the fault to this share 0..1 of the requests (default 1)\n"
     "  --drop P           leave this share 0..1 of the requests unanswered\n"
     "  --seed N           seed for --drop, the live values and the archive (default 1)\n"
     "\n"
@@ -74,6 +80,7 @@ struct Config {
     int faultCode = 0;
     int faultDelayMs = 0;
     double drop = 0.0;
+    double faultShare = 1.0;
     bool live = true;
     bool quiet = false;
 };
@@ -86,12 +93,17 @@ bool ParseFault(const std::string& text, Config& c) {
     using vqtsim::Fault;
     if (name == "silence" && !hasArg) return c.fault = Fault::Silence, true;
     if (name == "badcrc" && !hasArg) return c.fault = Fault::BadCrc, true;
-    const auto n = Number<int>(arg, 0, name == "exception" ? 255 : name == "noise" ? 256 : 600000);
+    const bool byteArg = name == "exception" || name == "foreign-address" || name == "foreign-function" ||
+                         name == "byte-count";
+    const auto n = Number<int>(arg, 0, byteArg ? 255 : name == "noise" ? 256 : 600000);
     if (!hasArg || !n) return false;
     if (name == "late") return c.fault = Fault::Late, c.faultDelayMs = *n, true;
     if (name == "split") return c.fault = Fault::Split, c.faultDelayMs = *n, true;
     if (name == "exception") return c.fault = Fault::Exception, c.faultCode = *n, true;
     if (name == "noise") return c.fault = Fault::TrailingNoise, c.faultCode = *n, true;
+    if (name == "foreign-address") return c.fault = Fault::ForeignAddress, c.faultCode = *n, true;
+    if (name == "foreign-function") return c.fault = Fault::ForeignFunction, c.faultCode = *n, true;
+    if (name == "byte-count") return c.fault = Fault::ByteCount, c.faultCode = *n, true;
     return false;
 }
 
@@ -121,7 +133,7 @@ std::optional<std::string> Parse(int argc, char** argv, Config& c, bool& help, b
             c.quiet = true;
         } else if (opt == "--link-dir" || opt == "--link" || opt == "--device" || opt == "--address" ||
                    opt == "--baud" || opt == "--records" || opt == "--fault" || opt == "--drop" ||
-                   opt == "--seed" || opt == "--parity") {
+                   opt == "--fault-share" || opt == "--seed" || opt == "--parity") {
             const auto v = value();
             if (!v) return opt + " needs a value";
             if (opt == "--link-dir") {
@@ -147,10 +159,10 @@ std::optional<std::string> Parse(int argc, char** argv, Config& c, bool& help, b
                 c.options.archiveRecords = *n;
             } else if (opt == "--fault") {
                 if (!ParseFault(*v, c)) return bad(*v);
-            } else if (opt == "--drop") {
+            } else if (opt == "--drop" || opt == "--fault-share") {
                 const auto p = Probability(*v);
                 if (!p) return bad(*v) + " (0..1)";
-                c.drop = *p;
+                (opt == "--drop" ? c.drop : c.faultShare) = *p;
             } else if (opt == "--seed") {
                 const auto n = Number<uint32_t>(*v, 0, UINT32_MAX);
                 if (!n) return bad(*v);
@@ -237,6 +249,7 @@ int main(int argc, char** argv) {
     vqtsim::Simulator sim(config.options);
     sim.SetLive(config.live);
     sim.SetFault(config.fault, config.faultCode, config.faultDelayMs);
+    sim.SetFaultShare(config.faultShare);
     sim.SetDropProbability(config.drop);
     if (!config.quiet) sim.SetTrafficLog(PrintEvent);
     if (!sim.Start()) {

@@ -39,6 +39,10 @@ Bytes WithCrc(Bytes f) {
 
 const Bytes kRead = {0x01, 0x03, 0x00, 0x00, 0x00, 0x1B, 0x05, 0xC1};
 
+Bytes ReadOne() {
+    return WithCrc({0x01, 0x03, 0x00, 0x00, 0x00, 0x01});
+}
+
 int OpenLine(const std::string& path) {
     return open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
 }
@@ -179,6 +183,57 @@ private slots:
             answered += Receive(fd, 59, 60).size() == 59 ? 1 : 0;
         }
         QVERIFY2(answered > 5 && answered < 35, qPrintable(QString::number(answered)));
+        close(fd);
+    }
+
+    // Answers that are well formed but not the meter's: each row's bytes,
+    // CRC and all, as the master gets them off the pty.
+    void hostileAnswers_data() {
+        QTest::addColumn<int>("fault");
+        QTest::addColumn<int>("code");
+        QTest::addColumn<Bytes>("request");
+        QTest::addColumn<Bytes>("answer");
+        const Bytes readOne = ReadOne();
+        const Bytes write = WithCrc({0x01, 0x10, 0x00, 0x04, 0x00, 0x01, 0x02, 0x00, 0x07});
+        Bytes otherFunction = DefaultReply(), shortCount = DefaultReply();
+        otherFunction[1] = 0x04;
+        shortCount[2] = 52;
+        otherFunction = WithCrc(Bytes(otherFunction.begin(), otherFunction.end() - 2));
+        shortCount = WithCrc(Bytes(shortCount.begin(), shortCount.end() - 2));
+        const auto row = [](const char* name, Fault f, int code, const Bytes& rq, const Bytes& answer) {
+            QTest::newRow(name) << int(f) << code << rq << answer;
+        };
+        row("another device at 7", Fault::ForeignAddress, 7, readOne,
+            WithCrc({0x07, 0x03, 0x02, 0x00, 0x0D}));
+        row("address 0 in an answer", Fault::ForeignAddress, 0, write,
+            WithCrc({0x00, 0x10, 0x00, 0x04, 0x00, 0x01}));
+        row("function 04, 59 bytes", Fault::ForeignFunction, 4, kRead, otherFunction);
+        row("exception bit, data length", Fault::ForeignFunction, 0x83, readOne,
+            WithCrc({0x01, 0x83, 0x02, 0x00, 0x0D}));
+        row("byte count 52 of 54", Fault::ByteCount, 52, kRead, shortCount);
+        row("byte count 255 on one register", Fault::ByteCount, 255, readOne,
+            WithCrc({0x01, 0x03, 0xFF, 0x00, 0x0D}));
+        row("byte count leaves a write's echo", Fault::ByteCount, 0, write,
+            WithCrc({0x01, 0x10, 0x00, 0x04, 0x00, 0x01}));
+    }
+    void hostileAnswers() {
+        QFETCH(int, fault);
+        QFETCH(int, code);
+        QFETCH(Bytes, request);
+        QFETCH(Bytes, answer);
+        Line line(Fast());
+        QVERIFY(line.Start());
+        line.sim->SetFault(static_cast<Fault>(fault), code);
+        const int fd = OpenLine(line.sim->LinkPath());
+        Send(fd, request);
+        QCOMPARE(Receive(fd, answer.size(), 1000), answer);
+        QVERIFY(Receive(fd, 1, 100).empty());
+        // Only the answer is foreign: a write the meter took is applied.
+        QCOMPARE(line.sim->WritesApplied(), uint64_t(request[1] == 0x10 ? 1 : 0));
+        QCOMPARE(line.sim->Registers()[4], uint16_t(request[1] == 0x10 ? 7 : 3));
+        line.sim->SetFaultShare(0); // none of the requests: the proper answer again
+        Send(fd, ReadOne());
+        QCOMPARE(Receive(fd, 7, 300), WithCrc({0x01, 0x03, 0x02, 0x00, 0x0D}));
         close(fd);
     }
 

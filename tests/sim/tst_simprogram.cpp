@@ -22,10 +22,31 @@ private slots:
         QVERIFY(p.waitForFinished(5000));
         QCOMPARE(p.exitCode(), 0);
         const QString out = QString::fromUtf8(p.readAllStandardOutput());
-        for (const char* opt :
-             {"--link-dir", "--link ",  "--device", "--address", "--baud",     "--no-wire-time", "--records",
-              "--wrapped",  "--static", "--fault",  "--drop",    "--seed",     "--quiet",        "--help",
-              "--version",  "silence",  "late:",    "badcrc",    "exception:", "split:",         "noise:"})
+        for (const char* opt : {"--link-dir",
+                                "--link ",
+                                "--device",
+                                "--address",
+                                "--baud",
+                                "--no-wire-time",
+                                "--records",
+                                "--wrapped",
+                                "--static",
+                                "--fault",
+                                "--drop",
+                                "--seed",
+                                "--quiet",
+                                "--help",
+                                "--version",
+                                "silence",
+                                "late:",
+                                "badcrc",
+                                "exception:",
+                                "split:",
+                                "noise:",
+                                "foreign-address:",
+                                "foreign-function:",
+                                "byte-count:",
+                                "--fault-share"})
             QVERIFY2(out.contains(QLatin1String(opt)), opt);
     }
 
@@ -41,6 +62,9 @@ private slots:
         QTest::newRow("fault") << QStringList{"--fault", "late"} << "--fault";
         QTest::newRow("fault code") << QStringList{"--fault", "exception:300"} << "--fault";
         QTest::newRow("drop") << QStringList{"--drop", "1.5"} << "--drop";
+        QTest::newRow("fault share") << QStringList{"--fault-share", "-0.1"} << "--fault-share";
+        QTest::newRow("foreign address 256") << QStringList{"--fault", "foreign-address:256"} << "--fault";
+        QTest::newRow("byte count, no value") << QStringList{"--fault", "byte-count"} << "--fault";
         QTest::newRow("link with slash") << QStringList{"--link", "a/b"} << "--link";
         QTest::newRow("no device") << QStringList{"--device", "/nonexistent/ttyS9"} << "/nonexistent/ttyS9";
     }
