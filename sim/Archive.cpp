@@ -31,6 +31,25 @@ constexpr uint8_t kEmptyPipe = 0x20;
 constexpr uint8_t kOverRange = 0x40;
 constexpr uint8_t kReverseFlow = 0x80;
 
+void SpoilDate(Record& r, DateFault fault) {
+    switch (fault) {
+    case DateFault::Month13:
+        r[4] = 13;
+        break;
+    case DateFault::Day32:
+        r[5] = 32;
+        break;
+    case DateFault::Time2561:
+        r[6] = 25;
+        r[7] = 61;
+        break;
+    case DateFault::Year999:
+        r[2] = 999 >> 8;
+        r[3] = 999 & 0xFF;
+        break;
+    }
+}
+
 } // namespace
 
 Record BuildRecord(int year, int month, int day, int hour, int minute, int second, float flow,
@@ -50,7 +69,8 @@ Record BuildRecord(int year, int month, int day, int hour, int minute, int secon
     return r;
 }
 
-std::vector<Record> MakeArchive(int records, bool wrapped, uint32_t seed, std::time_t now) {
+std::vector<Record> MakeArchive(int records, bool wrapped, uint32_t seed, std::time_t now,
+                                const ArchiveDamage& damage) {
     const int n = std::clamp(records, 0, kArchiveSlots);
     constexpr std::time_t kPeriod = 15 * 60;
     const std::time_t newest = now - now % kPeriod;
@@ -98,6 +118,8 @@ std::vector<Record> MakeArchive(int records, bool wrapped, uint32_t seed, std::t
                                     tm.tm_sec, static_cast<float>(flow), Tenths(forward, litres),
                                     Tenths(reverse, litres), flags));
     }
+    if (damage.erasedBefore >= 0 && damage.erasedBefore < n)
+        dated[static_cast<size_t>(n - 1 - damage.erasedBefore)].fill(0xFF);
     if (wrapped && n >= 2) {
         const int newestFirst = std::max(1, n / 10);
         std::rotate(dated.begin(), dated.end() - newestFirst, dated.end());
@@ -105,6 +127,8 @@ std::vector<Record> MakeArchive(int records, bool wrapped, uint32_t seed, std::t
 
     std::vector<Record> archive(kArchiveSlots, Record{});
     std::copy(dated.begin(), dated.end(), archive.begin());
+    for (const BadDate& bad : damage.badDates)
+        if (bad.slot >= 0 && bad.slot < n) SpoilDate(archive[static_cast<size_t>(bad.slot)], bad.fault);
     return archive;
 }
 

@@ -33,7 +33,8 @@ constexpr int kReverseReg = 19;
 Meter::Meter(const Options& options)
     : Address(options.address),
       Archive(MakeArchive(options.archiveRecords, options.archiveWrapped, options.seed,
-                          options.archiveNow ? options.archiveNow : std::time(nullptr))),
+                          options.archiveNow ? options.archiveNow : std::time(nullptr),
+                          options.archiveDamage)),
       Regs(DefaultRegisters()), LiveSince(Clock::now()) {
     std::mt19937 rng(options.seed);
     WavePhase1 = static_cast<double>(rng()) / 4294967296.0 * 2.0 * std::numbers::pi;

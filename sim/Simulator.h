@@ -29,6 +29,30 @@ enum class Fault {
     ByteCount,       // a function-03 answer whose byte count (byte 2) says FaultCode
 };
 
+// An impossible date in an archive record, as a meter with a bad clock or
+// a half-written record shows it.
+enum class DateFault {
+    Month13,  // month 13
+    Day32,    // day 32
+    Time2561, // 25:61
+    Year999,  // year 999
+};
+
+struct BadDate {
+    int slot; // in reading order: file (slot / 3225) + 1, record index slot % 3225
+    DateFault fault;
+};
+
+// Records spoiled as a real archive may hold them.
+struct ArchiveDamage {
+    // >= 0: the dated record with this many newer ones is all 0xFF bytes
+    // (flash erased, year 65535), the older ones and the newer ones kept in
+    // their places. A master that took that record for the newest at an
+    // earlier download, and stops at an all-0xFF record, misses the newer.
+    int erasedBefore = -1;
+    std::vector<BadDate> badDates; // applied after the wrap, on dated records only
+};
+
 struct Options {
     uint8_t address = 1;
     uint32_t baudRate = 9600; // for wire-time emulation (11 bits per character)
@@ -39,8 +63,9 @@ struct Options {
     int archiveRecords = 100;    // dated records before the all-zero end record
     bool archiveWrapped = false; // ring buffer: newest records first in reading order
     std::time_t archiveNow = 0;  // the newest record is the last quarter hour before this (0: now)
-    uint32_t seed = 1;           // for the drop probability and the live values
-    int parity = 0;              // 0 none, 1 odd, 2 even: of the serial device, or the meter's own on a pty
+    ArchiveDamage archiveDamage;
+    uint32_t seed = 1; // for the drop probability and the live values
+    int parity = 0;    // 0 none, 1 odd, 2 even: of the serial device, or the meter's own on a pty
     // On a pty, where speed and parity do nothing: answer as a real line
     // would when the master's side is set otherwise than the meter. Another
     // speed: the meter cannot read the request and stays silent. The same
@@ -137,7 +162,9 @@ constexpr int kArchiveSlots = kArchiveFiles * kRecordsPerFile;
 // records a quarter of an hour apart, the newest at the last quarter hour
 // before `now`, then all-zero records. `wrapped` rotates the dated records so
 // that the newest tenth comes first, as in a ring buffer that went round.
-std::vector<Record> MakeArchive(int records, bool wrapped, uint32_t seed, std::time_t now);
+// `damage` spoils some of the dated records.
+std::vector<Record> MakeArchive(int records, bool wrapped, uint32_t seed, std::time_t now,
+                                const ArchiveDamage& damage = {});
 
 // Registers as a fresh meter reports them.
 std::array<uint16_t, 27> DefaultRegisters();

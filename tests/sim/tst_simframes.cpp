@@ -350,6 +350,91 @@ private slots:
         QCOMPARE(sim.ArchiveRecord(5, 0), Record{});
     }
 
+    // An impossible date in one record: the fields it shows, nothing else changed.
+    void badDates_data() {
+        QTest::addColumn<int>("fault");
+        QTest::addColumn<int>("slot");
+        QTest::addColumn<bool>("wrapped");
+        QTest::addColumn<QList<int>>("date"); // year, month, day, hour, minute as stored
+        // 100 records, the newest at 2024-03-10 12:00 UTC.
+        QTest::newRow("month 13") << int(DateFault::Month13) << 3 << false << QList<int>{2024, 13, 9, 12, 0};
+        QTest::newRow("day 32") << int(DateFault::Day32) << 95 << false << QList<int>{2024, 3, 32, 11, 0};
+        QTest::newRow("25:61") << int(DateFault::Time2561) << 99 << false << QList<int>{2024, 3, 10, 25, 61};
+        QTest::newRow("year 999") << int(DateFault::Year999) << 0 << false << QList<int>{999, 3, 9, 11, 15};
+        QTest::newRow("wrapped: the newest")
+            << int(DateFault::Time2561) << 9 << true << QList<int>{2024, 3, 10, 25, 61};
+    }
+    void badDates() {
+        QFETCH(int, fault);
+        QFETCH(int, slot);
+        QFETCH(bool, wrapped);
+        QFETCH(QList<int>, date);
+        const std::time_t now = 1710072420; // 2024-03-10 12:07 UTC
+        ArchiveDamage damage;
+        damage.badDates = {{slot, static_cast<DateFault>(fault)}, {100, DateFault::Day32}}; // no dated record
+        const std::vector<Record> plain = MakeArchive(100, wrapped, 3, now);
+        const std::vector<Record> bad = MakeArchive(100, wrapped, 3, now, damage);
+        const Record& r = bad[static_cast<size_t>(slot)];
+        QCOMPARE((QList<int>{(r[2] << 8) | r[3], r[4], r[5], r[6], r[7]}), date);
+        QCOMPARE(Bytes(r.begin() + 8, r.end()), Bytes(plain[slot].begin() + 8, plain[slot].end()));
+        for (size_t i = 0; i < plain.size(); ++i)
+            if (i != size_t(slot)) QCOMPARE(bad[i], plain[i]);
+    }
+
+    // The erased record: all 0xFF in its place, exactly `erased` newer records
+    // in the archive, every other record as before.
+    void erasedRecord_data() {
+        QTest::addColumn<bool>("wrapped");
+        QTest::addColumn<int>("erased");
+        QTest::addColumn<int>("slot");
+        QTest::newRow("20 newer after it") << false << 20 << 79;
+        QTest::newRow("the newest") << false << 0 << 99;
+        QTest::newRow("wrapped, 20 newer") << true << 20 << 89;
+        QTest::newRow("wrapped, the newest") << true << 0 << 9;
+    }
+    void erasedRecord() {
+        QFETCH(bool, wrapped);
+        QFETCH(int, erased);
+        QFETCH(int, slot);
+        const std::time_t now = std::time(nullptr);
+        const std::vector<Record> plain = MakeArchive(100, wrapped, 4, now);
+        const std::vector<Record> damaged = MakeArchive(100, wrapped, 4, now, ArchiveDamage{erased, {}});
+        Record ff;
+        ff.fill(0xFF);
+        QCOMPARE(damaged[slot], ff);
+        int newer = 0;
+        for (size_t i = 0; i < plain.size(); ++i) {
+            if (i != size_t(slot)) QCOMPARE(damaged[i], plain[i]);
+            if (damaged[i] != Record{} && damaged[i] != ff &&
+                RecordTime(damaged[i]) > RecordTime(plain[slot]))
+                ++newer;
+        }
+        QCOMPARE(newer, erased);
+    }
+
+    // A master downloaded 80 records; by its next download the newest of them
+    // reads all 0xFF and 20 newer ones follow it.
+    void erasedAfterAnEarlierDownload() {
+        const std::time_t now = std::time(nullptr);
+        Options before;
+        before.archiveRecords = 80;
+        before.archiveNow = now - 20 * 900;
+        Options after;
+        after.archiveRecords = 100;
+        after.archiveNow = now;
+        after.archiveDamage.erasedBefore = 20;
+        const Simulator earlier(before), later(after);
+        for (int i = 0; i < 79; ++i) QCOMPARE(later.ArchiveRecord(1, i), earlier.ArchiveRecord(1, i));
+        QCOMPARE(earlier.ArchiveRecord(1, 80), Record{}); // 79 was the newest then
+        const Record gone = later.ArchiveRecord(1, 79);
+        QCOMPARE(Bytes(gone.begin() + 2, gone.begin() + 6), Hex("FF FF FF FF")); // year 65535, month 255
+        QVERIFY(gone != earlier.ArchiveRecord(1, 79));
+        for (int i = 80; i < 100; ++i)
+            QCOMPARE(RecordTime(later.ArchiveRecord(1, i)) - RecordTime(earlier.ArchiveRecord(1, 79)),
+                     std::time_t(900) * (i - 79));
+        QCOMPARE(later.ArchiveRecord(1, 100), Record{});
+    }
+
     void liveValues() {
         Simulator frozen(Options{});
         frozen.SetLive(false);

@@ -22,32 +22,11 @@ private slots:
         QVERIFY(p.waitForFinished(5000));
         QCOMPARE(p.exitCode(), 0);
         const QString out = QString::fromUtf8(p.readAllStandardOutput());
-        for (const char* opt : {"--link-dir",
-                                "--link ",
-                                "--device",
-                                "--address",
-                                "--baud",
-                                "--no-wire-time",
-                                "--records",
-                                "--wrapped",
-                                "--static",
-                                "--fault",
-                                "--drop",
-                                "--seed",
-                                "--quiet",
-                                "--help",
-                                "--version",
-                                "silence",
-                                "late:",
-                                "badcrc",
-                                "exception:",
-                                "split:",
-                                "noise:",
-                                "foreign-address:",
-                                "foreign-function:",
-                                "byte-count:",
-                                "--fault-share"})
-            QVERIFY2(out.contains(QLatin1String(opt)), opt);
+        const QString options =
+            "--link-dir,--link ,--device,--address,--baud,--no-wire-time,--records,--wrapped,--static,"
+            "--fault,--drop,--seed,--quiet,--help,--version,silence,late:,badcrc,exception:,split:,noise:,"
+            "foreign-address:,foreign-function:,byte-count:,--fault-share,--erased,--bad-dates";
+        for (const QString& opt : options.split(',')) QVERIFY2(out.contains(opt), qPrintable(opt));
     }
 
     void badOptions_data() {
@@ -64,6 +43,10 @@ private slots:
         QTest::newRow("drop") << QStringList{"--drop", "1.5"} << "--drop";
         QTest::newRow("fault share") << QStringList{"--fault-share", "-0.1"} << "--fault-share";
         QTest::newRow("foreign address 256") << QStringList{"--fault", "foreign-address:256"} << "--fault";
+        QTest::newRow("erased, not a dated record") << QStringList{"--erased", "100"} << "--erased";
+        QTest::newRow("bad date kind") << QStringList{"--bad-dates", "3:hour"} << "--bad-dates";
+        QTest::newRow("bad date after the dated")
+            << QStringList{"--records", "5", "--bad-dates", "1:day,5:day"} << "slot 5";
         QTest::newRow("byte count, no value") << QStringList{"--fault", "byte-count"} << "--fault";
         QTest::newRow("link with slash") << QStringList{"--link", "a/b"} << "--link";
         QTest::newRow("no device") << QStringList{"--device", "/nonexistent/ttyS9"} << "/nonexistent/ttyS9";
