@@ -28,7 +28,11 @@ const char* const kUsageText =
     "                     parity differs: silence for another speed, garbled bytes for\n"
     "                     another parity (a Linux pty tells odd parity from none and\n"
     "                     even, but none from even not)\n"
-    "  --address N        slave address 1..247 (default 1)\n"
+    "  --address LIST     slave address 1..247 (default 1), or several meters on the line:\n"
+    "                     addresses and ranges such as 1-3,7, each meter with its own\n"
+    "                     registers, archive and counters (the first with the default\n"
+    "                     values, the others with a flow and L+ of their own); requests\n"
+    "                     to other addresses stay unanswered\n"
     "  --baud N           line speed 300..230400 for wire timing and --device (default 9600)\n"
     "  --no-wire-time     answer at once instead of after the characters' time on the line\n"
     "\n"
@@ -109,6 +113,22 @@ bool ParseFault(const std::string& text, Config& c) {
     return false;
 }
 
+// "1-3,7" as 1, 2, 3, 7; nullopt for a bad or repeated address.
+std::optional<std::vector<uint8_t>> ParseAddresses(const std::string& text) {
+    std::vector<uint8_t> list;
+    for (const std::string& item : Split(text, ',')) {
+        const std::vector<std::string> ends = Split(item, '-');
+        const auto low = ends.size() <= 2 ? Number<int>(ends.front(), 1, 247) : std::nullopt;
+        const auto high = low ? Number<int>(ends.back(), *low, 247) : std::nullopt;
+        if (!high) return std::nullopt;
+        for (int a = *low; a <= *high; ++a) {
+            if (std::find(list.begin(), list.end(), a) != list.end()) return std::nullopt;
+            list.push_back(static_cast<uint8_t>(a));
+        }
+    }
+    return list;
+}
+
 bool ParseBadDates(const std::string& text, std::vector<BadDate>& out) {
     for (const std::string& item : Split(text, ',')) {
         const std::vector<std::string> p = Split(item, ':');
@@ -142,9 +162,10 @@ std::optional<Error> LineValue(const std::string& opt, const std::string& v, Con
         if (v.empty()) return bad("");
         o.device = v;
     } else if (opt == "--address") {
-        const auto n = Number<int>(v, 1, 247);
-        if (!n) return bad(" (1..247)");
-        o.address = static_cast<uint8_t>(*n);
+        const auto list = ParseAddresses(v);
+        if (!list) return bad(" (1..247, or a list such as 1-3,7 without repeats)");
+        o.address = list->front();
+        o.addresses = list->size() > 1 ? *list : std::vector<uint8_t>{};
     } else if (opt == "--baud") {
         const auto n = Number<uint32_t>(v, 300, 230400);
         if (!n) return bad(" (300..230400)");

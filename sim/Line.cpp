@@ -42,14 +42,39 @@ bool CrcOk(const std::vector<uint8_t>& buf, size_t n) {
     return buf[n - 2] == (crc & 0xFF) && buf[n - 1] == (crc >> 8);
 }
 
+// One meter on the line, with its own counters.
+struct Slave {
+    Slave(const Options& options, uint8_t at, bool first) : address(at), meter(options, at, first) {}
+    const uint8_t address;
+    Meter meter;
+    std::atomic<uint64_t> requestsSeen{0}; // complete frames addressed to it
+    std::atomic<uint64_t> repliesSent{0};
+    std::atomic<uint64_t> writesApplied{0};
+};
+
+// What the faults make of one request, drawn under the fault mutex.
+struct Turn {
+    Fault fault;
+    int code;
+    int delayMs;
+    bool timing;
+    bool drop;
+};
+
 } // namespace
 
 struct Simulator::Impl {
     explicit Impl(Options o)
-        : options(std::move(o)), meter(options), dropRng(options.seed), wireTiming(options.wireTiming) {}
+        : options(std::move(o)),
+          addresses(options.addresses.empty() ? std::vector<uint8_t>{options.address} : options.addresses),
+          dropRng(options.seed), wireTiming(options.wireTiming) {
+        for (size_t i = 0; i < addresses.size(); ++i)
+            slaves.push_back(std::make_unique<Slave>(options, addresses[i], i == 0));
+    }
 
     const Options options;
-    Meter meter;
+    const std::vector<uint8_t> addresses;
+    std::vector<std::unique_ptr<Slave>> slaves; // in the order of addresses
     std::function<void(const TrafficEvent&)> log;
 
     // Fault injection, changed from any thread.
@@ -62,9 +87,11 @@ struct Simulator::Impl {
     std::mt19937 dropRng;
     bool wireTiming;
 
-    std::atomic<uint64_t> requestsSeen{0};
-    std::atomic<uint64_t> repliesSent{0};
-    std::atomic<uint64_t> writesApplied{0};
+    Slave* Find(uint8_t address) const {
+        for (const auto& s : slaves)
+            if (s->address == address) return s.get();
+        return nullptr;
+    }
 
     // The line. Set up by Start(), used only by the serving thread while it
     // runs, torn down by Stop() after the thread has ended.
@@ -114,62 +141,64 @@ struct Simulator::Impl {
         return CompareLine(t, options.baudRate, options.parity);
     }
 
-    void Handle(const std::vector<uint8_t>& frame) {
-        if (frame[0] != options.address) return Log(frame, {}, "other address");
-        const LineMatch line = MasterLine();
-        if (line == LineMatch::OtherSpeed)
-            return Log(frame, {}, "another speed: the request is noise to the meter");
-        ++requestsSeen;
+    Turn NextTurn() {
+        std::lock_guard lock(faultMutex);
+        Turn t{fault, faultCode, std::max(0, faultDelayMs), wireTiming, false};
+        t.drop = dropProbability > 0 && static_cast<double>(dropRng()) / 4294967296.0 < dropProbability;
+        if (t.fault != Fault::None && faultShare < 1 &&
+            static_cast<double>(dropRng()) / 4294967296.0 >= faultShare)
+            t.fault = Fault::None;
+        return t;
+    }
 
-        Fault f;
-        int code, delayMs;
-        bool timing, drop;
-        {
-            std::lock_guard lock(faultMutex);
-            f = fault;
-            code = faultCode;
-            delayMs = std::max(0, faultDelayMs);
-            timing = wireTiming;
-            drop = dropProbability > 0 && static_cast<double>(dropRng()) / 4294967296.0 < dropProbability;
-            if (f != Fault::None && faultShare < 1 &&
-                static_cast<double>(dropRng()) / 4294967296.0 >= faultShare)
-                f = Fault::None;
-        }
-        if (drop) return Log(frame, {}, "dropped");
-        if (f == Fault::Silence) return Log(frame, {}, "silence");
-
+    // The answer as the faults and the line make it; empty for none.
+    std::vector<uint8_t> Compose(const std::vector<uint8_t>& frame, Slave& slave, const Turn& t,
+                                 LineMatch line) {
         std::vector<uint8_t> answer;
-        if (f == Fault::Exception) {
-            answer = {frame[0], static_cast<uint8_t>(frame[1] | 0x80), static_cast<uint8_t>(code)};
+        if (t.fault == Fault::Exception) {
+            answer = {frame[0], static_cast<uint8_t>(frame[1] | 0x80), static_cast<uint8_t>(t.code)};
             const uint16_t crc = SimCrc(answer.data(), answer.size());
             answer.push_back(static_cast<uint8_t>(crc & 0xFF));
             answer.push_back(static_cast<uint8_t>(crc >> 8));
         } else {
             bool wrote = false;
-            answer = meter.Answer(frame, wrote);
-            if (wrote) ++writesApplied;
+            answer = slave.meter.Answer(frame, wrote);
+            if (wrote) ++slave.writesApplied;
         }
-        if (answer.empty()) return Log(frame, {}, "not a request");
-        if (f == Fault::BadCrc) answer.back() ^= 0xFF;
-        Misframe(answer, f, code);
+        if (answer.empty()) return answer;
+        if (t.fault == Fault::BadCrc) answer.back() ^= 0xFF;
+        Misframe(answer, t.fault, t.code);
         if (line == LineMatch::OtherParity) GarbleAnswer(answer);
-        if (f == Fault::TrailingNoise)
-            answer.insert(answer.end(), static_cast<size_t>(std::clamp(code, 0, kMaxFrame)), 0x55);
+        if (t.fault == Fault::TrailingNoise)
+            answer.insert(answer.end(), static_cast<size_t>(std::clamp(t.code, 0, kMaxFrame)), 0x55);
+        return answer;
+    }
 
-        int wait = timing ? WireMs(frame.size() + answer.size(), options.baudRate) : 0;
-        if (f == Fault::Late) wait += delayMs;
+    void Handle(const std::vector<uint8_t>& frame) {
+        Slave* slave = Find(frame[0]);
+        if (!slave) return Log(frame, {}, "other address");
+        const LineMatch line = MasterLine();
+        if (line == LineMatch::OtherSpeed)
+            return Log(frame, {}, "another speed: the request is noise to the meter");
+        ++slave->requestsSeen;
+
+        const Turn t = NextTurn();
+        if (t.drop) return Log(frame, {}, "dropped");
+        if (t.fault == Fault::Silence) return Log(frame, {}, "silence");
+        const std::vector<uint8_t> answer = Compose(frame, *slave, t, line);
+        if (answer.empty()) return Log(frame, {}, "not a request");
+
+        int wait = t.timing ? WireMs(frame.size() + answer.size(), options.baudRate) : 0;
+        if (t.fault == Fault::Late) wait += t.delayMs;
         if (WaitForStop(wait)) return;
 
         port.TrackOpeners();
-        if (!port.Listening()) {
-            ++repliesSent;
-            return Log(frame, answer, "port closed, answer lost");
-        }
-        ++repliesSent; // before the bytes go out, so whoever reads them sees the count
+        ++slave->repliesSent; // before the bytes go out, so whoever reads them sees the count
+        if (!port.Listening()) return Log(frame, answer, "port closed, answer lost");
         bool ok = true;
-        if (f == Fault::Split && answer.size() > 5) {
+        if (t.fault == Fault::Split && answer.size() > 5) {
             ok = port.WriteAll(answer.data(), 5, wake);
-            if (ok && WaitForStop(delayMs)) return;
+            if (ok && WaitForStop(t.delayMs)) return;
             port.TrackOpeners();
             if (ok && port.Listening()) ok = port.WriteAll(answer.data() + 5, answer.size() - 5, wake);
         } else {
@@ -190,10 +219,10 @@ struct Simulator::Impl {
         discardedBadCrc = false;
     }
 
-    // A frame for us with a function we do not know: its length is unknown,
+    // A frame for one of our meters with a function we do not know: its length is unknown,
     // so only the silence after it can end it.
     bool UnknownFunctionStart() const {
-        if (pending.size() < 2 || pending.size() > kMaxFrame || pending[0] != options.address) return false;
+        if (pending.size() < 2 || pending.size() > kMaxFrame || !Find(pending[0])) return false;
         const uint8_t fn = pending[1];
         return fn >= 1 && fn < 0x80 && fn != 0x03 && fn != 0x10 && fn != 0x14;
     }
@@ -327,8 +356,13 @@ bool Simulator::Start() {
     Impl& d = *impl_;
     if (d.server.joinable()) return true;
     d.error.clear();
-    if (d.options.address < 1 || d.options.address > 247)
-        return d.error = "slave address must be 1..247", false;
+    for (size_t i = 0; i < d.addresses.size(); ++i) {
+        const uint8_t a = d.addresses[i];
+        if (a < 1 || a > 247) return d.error = "slave address must be 1..247", false;
+        if (std::find(d.addresses.begin(), d.addresses.begin() + static_cast<ptrdiff_t>(i), a) !=
+            d.addresses.begin() + static_cast<ptrdiff_t>(i))
+            return d.error = "slave address " + std::to_string(a) + " twice on the line", false;
+    }
     if (d.options.baudRate == 0) return d.error = "speed must be above 0", false;
     d.wake = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
     if (d.wake < 0) return d.error = SysError("cannot create an eventfd"), false;
@@ -388,30 +422,57 @@ void Simulator::SetWireTiming(bool on) {
     impl_->wireTiming = on;
 }
 
+const std::vector<uint8_t>& Simulator::Addresses() const {
+    return impl_->addresses;
+}
+
 std::array<uint16_t, 27> Simulator::Registers() const {
-    return impl_->meter.Registers();
+    return impl_->slaves.front()->meter.Registers();
+}
+std::array<uint16_t, 27> Simulator::Registers(uint8_t address) const {
+    Slave* s = impl_->Find(address);
+    return s ? s->meter.Registers() : std::array<uint16_t, 27>{};
 }
 
 void Simulator::SetRegister(int number, uint16_t value) {
-    impl_->meter.SetRegister(number, value);
+    impl_->slaves.front()->meter.SetRegister(number, value);
+}
+void Simulator::SetRegister(uint8_t address, int number, uint16_t value) {
+    if (Slave* s = impl_->Find(address)) s->meter.SetRegister(number, value);
 }
 
 void Simulator::SetLive(bool on) {
-    impl_->meter.SetLive(on);
+    for (const auto& s : impl_->slaves) s->meter.SetLive(on);
 }
 
 Record Simulator::ArchiveRecord(int file, int index) const {
-    return impl_->meter.ArchiveRecord(file, index);
+    return impl_->slaves.front()->meter.ArchiveRecord(file, index);
+}
+Record Simulator::ArchiveRecord(uint8_t address, int file, int index) const {
+    Slave* s = impl_->Find(address);
+    return s ? s->meter.ArchiveRecord(file, index) : Record{};
 }
 
 uint64_t Simulator::RequestsSeen() const {
-    return impl_->requestsSeen;
+    return impl_->slaves.front()->requestsSeen;
 }
 uint64_t Simulator::RepliesSent() const {
-    return impl_->repliesSent;
+    return impl_->slaves.front()->repliesSent;
 }
 uint64_t Simulator::WritesApplied() const {
-    return impl_->writesApplied;
+    return impl_->slaves.front()->writesApplied;
+}
+uint64_t Simulator::RequestsSeen(uint8_t address) const {
+    Slave* s = impl_->Find(address);
+    return s ? s->requestsSeen.load() : 0;
+}
+uint64_t Simulator::RepliesSent(uint8_t address) const {
+    Slave* s = impl_->Find(address);
+    return s ? s->repliesSent.load() : 0;
+}
+uint64_t Simulator::WritesApplied(uint8_t address) const {
+    Slave* s = impl_->Find(address);
+    return s ? s->writesApplied.load() : 0;
 }
 
 void Simulator::SetTrafficLog(std::function<void(const TrafficEvent&)> log) {

@@ -28,15 +28,25 @@ constexpr int kFlowReg = 15;
 constexpr int kForwardReg = 17;
 constexpr int kReverseReg = 19;
 
+uint32_t MeterSeed(const Options& options, uint8_t address, bool first) {
+    return first ? options.seed : options.seed + address;
+}
+
 } // namespace
 
-Meter::Meter(const Options& options)
-    : Address(options.address),
-      Archive(MakeArchive(options.archiveRecords, options.archiveWrapped, options.seed,
+Meter::Meter(const Options& options, uint8_t address, bool first)
+    : Address(address),
+      Archive(MakeArchive(options.archiveRecords, options.archiveWrapped, MeterSeed(options, address, first),
                           options.archiveNow ? options.archiveNow : std::time(nullptr),
                           options.archiveDamage)),
       Regs(DefaultRegisters()), LiveSince(Clock::now()) {
-    std::mt19937 rng(options.seed);
+    if (!first) {
+        // 13..22 m3/h, and 1000 m3 more on L+ for each step of the address.
+        Put32(Regs, kFlowReg, std::bit_cast<uint32_t>(13.0f + static_cast<float>(address % 10)));
+        Put32(Regs, kForwardReg, Get32(Regs, kForwardReg) + 10000u * address);
+        LiveBase = RegisterFlow();
+    }
+    std::mt19937 rng(MeterSeed(options, address, first));
     WavePhase1 = static_cast<double>(rng()) / 4294967296.0 * 2.0 * std::numbers::pi;
     WavePhase2 = static_cast<double>(rng()) / 4294967296.0 * 2.0 * std::numbers::pi;
 }

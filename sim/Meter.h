@@ -15,7 +15,10 @@ namespace vqtsim {
 
 class Meter {
 public:
-    explicit Meter(const Options& options);
+    // The meter at `address`. All but the line's first start from values of
+    // their own (flow, L+, the seed of their live values and archive), so that
+    // a master can tell the meters on one line apart.
+    Meter(const Options& options, uint8_t address, bool first);
 
     // The answer to one request frame (CRC already checked) with the live
     // values brought up to now; empty when the meter would stay silent.

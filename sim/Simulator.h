@@ -55,6 +55,10 @@ struct ArchiveDamage {
 
 struct Options {
     uint8_t address = 1;
+    // When not empty: a line of several meters at these addresses, each with
+    // its own registers, archive and counters; `address` is not used then.
+    // The first of them is the one the accessors without an address mean.
+    std::vector<uint8_t> addresses;
     uint32_t baudRate = 9600; // for wire-time emulation (11 bits per character)
     bool wireTiming = true;   // delay each answer by its wire time
     std::string device;       // open this serial device instead of a pty
@@ -110,19 +114,31 @@ public:
     void SetFaultShare(double share);  // 0..1: share of requests that get the fault (1 at start)
     void SetWireTiming(bool on);
 
+    // The meters' addresses on the line, the first meter's first.
+    const std::vector<uint8_t>& Addresses() const;
+
+    // The accessors without an address are the first meter's; those with
+    // one give zeros, and change nothing, for an address nobody has.
+
     // The 27 registers (index 0 = register 1), as the next read returns them.
     std::array<uint16_t, 27> Registers() const;
+    std::array<uint16_t, 27> Registers(uint8_t address) const;
     void SetRegister(int number, uint16_t value); // 1-based
-    // Freeze the live values (flow, totalisers) so tests see fixed data.
+    void SetRegister(uint8_t address, int number, uint16_t value);
+    // Freeze the live values (flow, totalisers) of every meter so tests see fixed data.
     void SetLive(bool on);
 
     // Archive contents in reading order for file f (1..4), record index i (0..3224).
     Record ArchiveRecord(int file, int index) const;
+    Record ArchiveRecord(uint8_t address, int file, int index) const;
 
     // Counters (thread-safe).
-    uint64_t RequestsSeen() const; // complete frames addressed to us
+    uint64_t RequestsSeen() const; // complete frames addressed to the meter
     uint64_t RepliesSent() const;
     uint64_t WritesApplied() const;
+    uint64_t RequestsSeen(uint8_t address) const;
+    uint64_t RepliesSent(uint8_t address) const;
+    uint64_t WritesApplied(uint8_t address) const;
 
     // Called on the serving thread for every frame and every run of discarded
     // bytes. Set it before Start().

@@ -85,19 +85,25 @@ int main(int argc, char** argv) {
     std::printf("Device: %s\n", sim.DevicePath().c_str());
     if (!sim.LinkPath().empty())
         std::printf("Link: %s -> %s\n", sim.LinkPath().c_str(), sim.DevicePath().c_str());
-    std::printf("Slave address %d, %u bit/s%s, %d archive records%s%s\n", config.options.address,
-                config.options.baudRate, config.options.wireTiming ? "" : " (no wire time)",
-                config.options.archiveRecords, config.options.archiveWrapped ? " (wrapped)" : "",
-                config.live ? "" : ", static values");
+    std::string addresses;
+    for (uint8_t a : sim.Addresses()) addresses += (addresses.empty() ? "" : ", ") + std::to_string(a);
+    std::printf("Slave address%s %s, %u bit/s%s, %d archive records%s%s\n",
+                sim.Addresses().size() > 1 ? "es" : "", addresses.c_str(), config.options.baudRate,
+                config.options.wireTiming ? "" : " (no wire time)", config.options.archiveRecords,
+                config.options.archiveWrapped ? " (wrapped)" : "", config.live ? "" : ", static values");
     std::fflush(stdout);
 
     int sig = 0;
     while (sigwait(&stopSignals, &sig) != 0) {
     }
     sim.Stop();
+    unsigned long long requests = 0, answers = 0, writes = 0;
+    for (uint8_t a : sim.Addresses()) {
+        requests += sim.RequestsSeen(a);
+        answers += sim.RepliesSent(a);
+        writes += sim.WritesApplied(a);
+    }
     std::printf("Stopped (%s): %llu requests, %llu answers, %llu writes.\n",
-                sig == SIGINT ? "SIGINT" : "SIGTERM", static_cast<unsigned long long>(sim.RequestsSeen()),
-                static_cast<unsigned long long>(sim.RepliesSent()),
-                static_cast<unsigned long long>(sim.WritesApplied()));
+                sig == SIGINT ? "SIGINT" : "SIGTERM", requests, answers, writes);
     return 0;
 }

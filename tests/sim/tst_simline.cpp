@@ -12,6 +12,7 @@
 #include <chrono>
 #include <fcntl.h>
 #include <poll.h>
+#include <set>
 #include <sys/stat.h>
 #include <termios.h>
 #include <thread>
@@ -280,6 +281,68 @@ private slots:
         QCOMPARE(line.sim->Registers()[4], uint16_t(7));
         QCOMPARE(line.sim->WritesApplied(), uint64_t(1));
         close(fd);
+    }
+
+    // One pty, three meters: each answers at its own address with its own
+    // values, archive and counters; the others' addresses get silence.
+    void threeMetersOnOneLine() {
+        Options o = Fast();
+        o.addresses = {2, 1, 5};
+        Line line(o);
+        QVERIFY2(line.Start(), line.sim->Error().c_str());
+        QCOMPARE(line.sim->Addresses(), std::vector<uint8_t>({2, 1, 5}));
+        const int fd = OpenLine(line.sim->LinkPath());
+        const struct {
+            uint8_t address;
+            bool answered;
+        } rows[] = {{1, true}, {2, true}, {5, true}, {3, false}, {0, false}, {247, false}};
+        std::set<Bytes> values;
+        for (const auto& r : rows) {
+            Send(fd, WithCrc({r.address, 0x03, 0x00, 0x00, 0x00, 0x1B}));
+            const Bytes got = Receive(fd, 59, r.answered ? 1000 : 100);
+            if (!r.answered) {
+                QVERIFY2(got.empty(), qPrintable(QString::number(r.address)));
+                continue;
+            }
+            Bytes expected = {r.address, 0x03, 0x36};
+            for (uint16_t v : line.sim->Registers(r.address))
+                expected.insert(expected.end(), {uint8_t(v >> 8), uint8_t(v)});
+            QCOMPARE(got, WithCrc(expected));
+            values.insert(Bytes(got.begin() + 3, got.end() - 2));
+        }
+        QCOMPARE(values.size(), size_t(3));
+        QCOMPARE(line.sim->Registers(), line.sim->Registers(2)); // the first listed
+        QCOMPARE(line.sim->Registers(3), (std::array<uint16_t, 27>{}));
+
+        // A write, an unknown function and an archive read reach only their own meter.
+        Send(fd, WithCrc({0x05, 0x10, 0x00, 0x04, 0x00, 0x01, 0x02, 0x00, 0x07}));
+        QCOMPARE(Receive(fd, 8, 1000), WithCrc({0x05, 0x10, 0x00, 0x04, 0x00, 0x01}));
+        Send(fd, WithCrc({0x05, 0x2B, 0x0E, 0x01, 0x00}));
+        QCOMPARE(Receive(fd, 5, 1000), WithCrc({0x05, 0xAB, 0x01}));
+        Send(fd, WithCrc({0x01, 0x14, 0x07, 0x06, 0x00, 0x01, 0x00, 0x00, 0x00, 0x0B}));
+        const Bytes record = Receive(fd, 29, 1000);
+        QCOMPARE(record.size(), size_t(29));
+        const Record first = line.sim->ArchiveRecord(1, 1, 0);
+        QCOMPARE(Bytes(record.begin() + 5, record.end() - 2), Bytes(first.begin(), first.end()));
+        QVERIFY(line.sim->ArchiveRecord(5, 1, 0) != first);
+        close(fd);
+        QCOMPARE(line.sim->Registers(5)[4], uint16_t(7));
+        QCOMPARE(line.sim->Registers(1)[4], uint16_t(3));
+        QCOMPARE(line.sim->Registers(2)[4], uint16_t(3));
+        const uint64_t seen[] = {line.sim->RequestsSeen(1),  line.sim->RequestsSeen(2),
+                                 line.sim->RequestsSeen(5),  line.sim->RequestsSeen(3),
+                                 line.sim->WritesApplied(5), line.sim->RepliesSent(5)};
+        QCOMPARE(std::vector<uint64_t>(std::begin(seen), std::end(seen)),
+                 std::vector<uint64_t>({2, 1, 3, 0, 1, 3}));
+        QCOMPARE(line.sim->RequestsSeen(), uint64_t(1));
+
+        for (const std::vector<uint8_t>& bad : {std::vector<uint8_t>{1, 1}, {0, 2}, {2, 248}}) {
+            Options wrong = Fast();
+            wrong.addresses = bad;
+            Simulator sim(wrong);
+            QVERIFY(!sim.Start());
+            QVERIFY(sim.Error().find("address") != std::string::npos);
+        }
     }
 
     void linkLifecycle() {

@@ -36,6 +36,9 @@ private slots:
         QTest::newRow("missing value") << QStringList{"--link"} << "--link";
         QTest::newRow("address 0") << QStringList{"--address", "0"} << "--address";
         QTest::newRow("address 248") << QStringList{"--address", "248"} << "--address";
+        QTest::newRow("address twice") << QStringList{"--address", "1-3,2"} << "--address";
+        QTest::newRow("range backwards") << QStringList{"--address", "5-3"} << "--address";
+        QTest::newRow("open range") << QStringList{"--address", "5-"} << "--address";
         QTest::newRow("baud text") << QStringList{"--baud", "fast"} << "--baud";
         QTest::newRow("records") << QStringList{"--records", "12901"} << "--records";
         QTest::newRow("fault") << QStringList{"--fault", "late"} << "--fault";
