@@ -10,9 +10,9 @@ namespace {
 
 using Error = std::optional<std::string>;
 
-const char* const kValueOptions[] = {"--link-dir", "--link",        "--device", "--address",   "--baud",
-                                     "--parity",   "--records",     "--erased", "--bad-dates", "--fault",
-                                     "--drop",     "--fault-share", "--seed"};
+const char* const kValueOptions[] = {"--link-dir", "--link",   "--device",      "--address", "--baud",
+                                     "--parity",   "--silent", "--records",     "--erased",  "--bad-dates",
+                                     "--fault",    "--drop",   "--fault-share", "--seed"};
 
 const char* const kUsageText =
     "Usage: vqt540-sim [options]\n"
@@ -33,6 +33,9 @@ const char* const kUsageText =
     "                     registers, archive and counters (the first with the default\n"
     "                     values, the others with a flow and L+ of their own); requests\n"
     "                     to other addresses stay unanswered\n"
+    "  --silent A:S[:F]   the meter at address A falls silent S seconds after the start,\n"
+    "                     for F seconds (0 or none: for ever), then answers again;\n"
+    "                     decimals allowed; repeatable\n"
     "  --baud N           line speed 300..230400 for wire timing and --device (default 9600)\n"
     "  --no-wire-time     answer at once instead of after the characters' time on the line\n"
     "\n"
@@ -83,6 +86,16 @@ std::optional<double> Probability(const std::string& text) {
     return std::nullopt;
 }
 
+std::optional<double> Seconds(const std::string& text) {
+    try {
+        size_t used = 0;
+        const double s = std::stod(text, &used);
+        if (used == text.size() && s >= 0.0 && s <= 1e6) return s;
+    } catch (const std::exception&) {
+    }
+    return std::nullopt;
+}
+
 std::vector<std::string> Split(const std::string& text, char sep) {
     std::vector<std::string> parts;
     size_t from = 0;
@@ -111,6 +124,17 @@ bool ParseFault(const std::string& text, Config& c) {
     if (name == "foreign-function") return c.fault = Fault::ForeignFunction, c.faultCode = *n, true;
     if (name == "byte-count") return c.fault = Fault::ByteCount, c.faultCode = *n, true;
     return false;
+}
+
+// "2:1.5:10" as meter 2 silent from 1.5 s for 10 s; the length is optional.
+std::optional<SilentSpell> ParseSilent(const std::string& text) {
+    const std::vector<std::string> p = Split(text, ':');
+    if (p.size() < 2 || p.size() > 3) return std::nullopt;
+    const auto address = Number<int>(p[0], 1, 247);
+    const auto after = Seconds(p[1]);
+    const auto duration = p.size() == 3 ? Seconds(p[2]) : std::optional<double>(0.0);
+    if (!address || !after || !duration) return std::nullopt;
+    return SilentSpell{static_cast<uint8_t>(*address), *after, *duration};
 }
 
 // "1-3,7" as 1, 2, 3, 7; nullopt for a bad or repeated address.
@@ -166,6 +190,10 @@ std::optional<Error> LineValue(const std::string& opt, const std::string& v, Con
         if (!list) return bad(" (1..247, or a list such as 1-3,7 without repeats)");
         o.address = list->front();
         o.addresses = list->size() > 1 ? *list : std::vector<uint8_t>{};
+    } else if (opt == "--silent") {
+        const auto spell = ParseSilent(v);
+        if (!spell) return bad(" (ADDRESS:AFTER_S[:FOR_S])");
+        o.silences.push_back(*spell);
     } else if (opt == "--baud") {
         const auto n = Number<uint32_t>(v, 300, 230400);
         if (!n) return bad(" (300..230400)");
@@ -217,6 +245,11 @@ Error Check(const Config& c) {
         if (b.slot >= records)
             return "--bad-dates: slot " + std::to_string(b.slot) + " is not a dated record (--records " +
                    std::to_string(records) + ")";
+    const std::vector<uint8_t>& list = c.options.addresses;
+    for (const SilentSpell& s : c.options.silences)
+        if (list.empty() ? s.address != c.options.address
+                         : std::find(list.begin(), list.end(), s.address) == list.end())
+            return "--silent: no meter at address " + std::to_string(s.address);
     return std::nullopt;
 }
 

@@ -44,9 +44,23 @@ bool CrcOk(const std::vector<uint8_t>& buf, size_t n) {
 
 // One meter on the line, with its own counters.
 struct Slave {
-    Slave(const Options& options, uint8_t at, bool first) : address(at), meter(options, at, first) {}
+    Slave(const Options& options, uint8_t at, bool first) : address(at), meter(options, at, first) {
+        for (const SilentSpell& s : options.silences)
+            if (s.address == at) spells.push_back(s);
+    }
+
+    bool Silent(Clock::time_point started, Clock::time_point now) const {
+        if (silent) return true;
+        const double t = std::chrono::duration<double>(now - started).count();
+        return std::any_of(spells.begin(), spells.end(), [t](const SilentSpell& s) {
+            return t >= s.after && (s.duration <= 0 || t < s.after + s.duration);
+        });
+    }
+
     const uint8_t address;
     Meter meter;
+    std::vector<SilentSpell> spells;
+    std::atomic<bool> silent{false};       // by SetSilent
     std::atomic<uint64_t> requestsSeen{0}; // complete frames addressed to it
     std::atomic<uint64_t> repliesSent{0};
     std::atomic<uint64_t> writesApplied{0};
@@ -96,6 +110,7 @@ struct Simulator::Impl {
     // The line. Set up by Start(), used only by the serving thread while it
     // runs, torn down by Stop() after the thread has ended.
     std::thread server;
+    Clock::time_point started; // the silent spells count from here
     Port port;
     int wake = -1; // eventfd written by Stop()
     bool ioPaused = false;
@@ -181,6 +196,7 @@ struct Simulator::Impl {
         if (line == LineMatch::OtherSpeed)
             return Log(frame, {}, "another speed: the request is noise to the meter");
         ++slave->requestsSeen;
+        if (slave->Silent(started, Clock::now())) return Log(frame, {}, "meter silent");
 
         const Turn t = NextTurn();
         if (t.drop) return Log(frame, {}, "dropped");
@@ -364,6 +380,9 @@ bool Simulator::Start() {
             return d.error = "slave address " + std::to_string(a) + " twice on the line", false;
     }
     if (d.options.baudRate == 0) return d.error = "speed must be above 0", false;
+    for (const SilentSpell& s : d.options.silences)
+        if (!d.Find(s.address))
+            return d.error = "no meter at address " + std::to_string(s.address) + " to fall silent", false;
     d.wake = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
     if (d.wake < 0) return d.error = SysError("cannot create an eventfd"), false;
     const Options& o = d.options;
@@ -374,6 +393,7 @@ bool Simulator::Start() {
         d.CloseAll();
         return false;
     }
+    d.started = Clock::now();
     d.server = std::thread([&d] { d.Serve(); });
     return true;
 }
@@ -415,6 +435,10 @@ void Simulator::SetDropProbability(double p) {
 void Simulator::SetFaultShare(double share) {
     std::lock_guard lock(impl_->faultMutex);
     impl_->faultShare = std::isfinite(share) ? std::clamp(share, 0.0, 1.0) : 1.0;
+}
+
+void Simulator::SetSilent(uint8_t address, bool silent) {
+    if (Slave* s = impl_->Find(address)) s->silent = silent;
 }
 
 void Simulator::SetWireTiming(bool on) {

@@ -53,6 +53,14 @@ struct ArchiveDamage {
     std::vector<BadDate> badDates; // applied after the wrap, on dated records only
 };
 
+// A meter that stops answering `after` seconds after Start(), for
+// `duration` seconds (0: for ever), and then answers again.
+struct SilentSpell {
+    uint8_t address;
+    double after;
+    double duration = 0;
+};
+
 struct Options {
     uint8_t address = 1;
     // When not empty: a line of several meters at these addresses, each with
@@ -78,6 +86,7 @@ struct Options {
     // clears PARENB, so there odd parity is told from none and even, and
     // none from even not at all.
     bool strictLine = false;
+    std::vector<SilentSpell> silences;
 };
 
 // One entry of the traffic log: a frame taken off the line and the answer sent
@@ -113,6 +122,10 @@ public:
     void SetDropProbability(double p); // 0..1: share of requests left unanswered
     void SetFaultShare(double share);  // 0..1: share of requests that get the fault (1 at start)
     void SetWireTiming(bool on);
+    // A meter that has fallen silent takes the requests to it (RequestsSeen
+    // counts them) and answers none, whatever the fault, until set back; the
+    // spells of Options::silences silence it as well.
+    void SetSilent(uint8_t address, bool silent);
 
     // The meters' addresses on the line, the first meter's first.
     const std::vector<uint8_t>& Addresses() const;

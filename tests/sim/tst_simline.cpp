@@ -345,6 +345,67 @@ private slots:
         }
     }
 
+    // A meter switched silent takes requests and answers none, whatever the
+    // fault, while its neighbour answers; switched back, it answers again.
+    void silentAndBack() {
+        Options o = Fast();
+        o.addresses = {1, 2};
+        Line line(o);
+        QVERIFY(line.Start());
+        const int fd = OpenLine(line.sim->LinkPath());
+        const Bytes atTwo = WithCrc({0x02, 0x03, 0x00, 0x00, 0x00, 0x01});
+        line.sim->SetSilent(2, true);
+        line.sim->SetFault(Fault::TrailingNoise, 2);
+        for (int i = 0; i < 3; ++i) {
+            Send(fd, atTwo);
+            QVERIFY(Receive(fd, 1, 100).empty());
+            Send(fd, ReadOne());
+            QCOMPARE(Receive(fd, 9, 1000).size(), size_t(9));
+        }
+        QCOMPARE(line.sim->RequestsSeen(2), uint64_t(3));
+        QCOMPARE(line.sim->RepliesSent(2), uint64_t(0));
+        line.sim->SetFault(Fault::None);
+        line.sim->SetSilent(2, false);
+        Send(fd, atTwo);
+        QCOMPARE(Receive(fd, 7, 1000), WithCrc({0x02, 0x03, 0x02, 0x00, 0x0D}));
+        close(fd);
+    }
+
+    // Spells counted from the start: meter 2 silent from 0.4 s to 1.3 s,
+    // meter 5 from 0.9 s for ever, meter 1 never.
+    void silentSpells() {
+        Options o = Fast();
+        o.addresses = {1, 2, 5};
+        o.silences = {{2, 0.4, 0.9}, {5, 0.9, 0}};
+        Line line(o);
+        const auto start = Clock::now(); // a little before the simulator's own start
+        QVERIFY(line.Start());
+        const int fd = OpenLine(line.sim->LinkPath());
+        const struct {
+            int atMs;
+            std::array<bool, 3> answered; // by meters 1, 2, 5
+        } rows[] = {{100, {true, true, true}},
+                    {650, {true, false, true}},
+                    {1100, {true, false, false}},
+                    {1600, {true, true, false}}};
+        for (const auto& r : rows) {
+            std::this_thread::sleep_until(start + std::chrono::milliseconds(r.atMs));
+            for (size_t k = 0; k < 3; ++k) {
+                const uint8_t address = std::array<uint8_t, 3>{1, 2, 5}[k];
+                Send(fd, WithCrc({address, 0x03, 0x00, 0x00, 0x00, 0x01}));
+                const bool got = Receive(fd, 7, r.answered[k] ? 1000 : 80).size() == 7;
+                QVERIFY2(got == r.answered[k],
+                         qPrintable(QString("%1 ms, meter %2").arg(r.atMs).arg(address)));
+            }
+        }
+        close(fd);
+        Options wrong = Fast();
+        wrong.silences = {{3, 0, 0}};
+        Simulator nobody(wrong);
+        QVERIFY(!nobody.Start());
+        QVERIFY(nobody.Error().find("address 3") != std::string::npos);
+    }
+
     void linkLifecycle() {
         QTemporaryDir dir;
         Options o = Fast();

@@ -1,6 +1,7 @@
 // The vqt540-sim program: its options, its output and its shutdown.
 #include "sim/Simulator.h"
 
+#include <QElapsedTimer>
 #include <QFileInfo>
 #include <QProcess>
 #include <QTemporaryDir>
@@ -9,6 +10,34 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <unistd.h>
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+Bytes WithCrc(Bytes f) {
+    const uint16_t crc = vqtsim::SimCrc(f.data(), f.size());
+    f.push_back(static_cast<uint8_t>(crc & 0xFF));
+    f.push_back(static_cast<uint8_t>(crc >> 8));
+    return f;
+}
+
+// One request and what comes back within ms, up to want bytes.
+Bytes Transact(int fd, const Bytes& request, size_t want, int ms) {
+    if (write(fd, request.data(), request.size()) != ssize_t(request.size())) return {};
+    Bytes got(want);
+    size_t n = 0;
+    pollfd pfd{fd, POLLIN, 0};
+    while (n < want && poll(&pfd, 1, ms) > 0) {
+        const ssize_t r = read(fd, got.data() + n, want - n);
+        if (r <= 0) break;
+        n += static_cast<size_t>(r);
+    }
+    got.resize(n);
+    return got;
+}
+
+} // namespace
 
 class TestSimProgram : public QObject {
     Q_OBJECT
@@ -25,7 +54,7 @@ private slots:
         const QString options =
             "--link-dir,--link ,--device,--address,--baud,--no-wire-time,--records,--wrapped,--static,"
             "--fault,--drop,--seed,--quiet,--help,--version,silence,late:,badcrc,exception:,split:,noise:,"
-            "foreign-address:,foreign-function:,byte-count:,--fault-share,--erased,--bad-dates";
+            "foreign-address:,foreign-function:,byte-count:,--fault-share,--erased,--bad-dates,--silent";
         for (const QString& opt : options.split(',')) QVERIFY2(out.contains(opt), qPrintable(opt));
     }
 
@@ -36,6 +65,9 @@ private slots:
         QTest::newRow("missing value") << QStringList{"--link"} << "--link";
         QTest::newRow("address 0") << QStringList{"--address", "0"} << "--address";
         QTest::newRow("address 248") << QStringList{"--address", "248"} << "--address";
+        QTest::newRow("silent, no such meter") << QStringList{"--silent", "3:1"} << "address 3";
+        QTest::newRow("silent, negative") << QStringList{"--silent", "1:-1"} << "--silent";
+        QTest::newRow("silent, no time") << QStringList{"--silent", "1"} << "--silent";
         QTest::newRow("address twice") << QStringList{"--address", "1-3,2"} << "--address";
         QTest::newRow("range backwards") << QStringList{"--address", "5-3"} << "--address";
         QTest::newRow("open range") << QStringList{"--address", "5-"} << "--address";
@@ -107,6 +139,57 @@ private slots:
         QCOMPARE(p.exitStatus(), QProcess::NormalExit);
         QCOMPARE(p.exitCode(), 0);
         QVERIFY(!QFileInfo(link).isSymLink());
+    }
+
+    // Three meters from the command line: their own flows, a damaged archive,
+    // and meter 2 silent from 0.6 s to 1.6 s after the start.
+    void hostileLine() {
+        QTemporaryDir dir;
+        QProcess p;
+        p.start(Program(),
+                {"--link-dir", dir.path(), "--no-wire-time", "--static", "--quiet", "--address", "1-2,5",
+                 "--silent", "2:0.6:1", "--records", "30", "--erased", "5", "--bad-dates", "2:month"});
+        QVERIFY(p.waitForStarted(5000));
+        QString out;
+        while (!out.contains("Link:") && p.waitForReadyRead(5000))
+            out += QString::fromUtf8(p.readAllStandardOutput());
+        QElapsedTimer clock; // a little after the program's start
+        clock.start();
+        QVERIFY2(out.contains("Slave addresses 1, 2, 5,"), qPrintable(out));
+        const int fd = open(dir.filePath("COM1").toLocal8Bit().constData(), O_RDWR | O_NOCTTY);
+        QVERIFY(fd >= 0);
+        const auto flow = [fd](uint8_t a) {
+            return Transact(fd, WithCrc({a, 0x03, 0x00, 0x0F, 0x00, 0x02}), 9, 1000);
+        };
+        const auto record = [fd](uint8_t a, int slot) {
+            const auto n = static_cast<uint16_t>(slot * 11);
+            return Transact(
+                fd, WithCrc({a, 0x14, 0x07, 0x06, 0x00, 0x01, uint8_t(n >> 8), uint8_t(n), 0x00, 0x0B}), 29,
+                1000);
+        };
+        QCOMPARE(flow(1), WithCrc({0x01, 0x03, 0x04, 0x41, 0x48, 0x00, 0x00})); // 12.5 m3/h
+        const Bytes two = flow(2), five = flow(5);
+        QCOMPARE(two.size(), size_t(9));
+        QVERIFY(two[0] == 2 && five[0] == 5 &&
+                Bytes(two.begin() + 3, two.end() - 2) != Bytes(five.begin() + 3, five.end() - 2));
+        const Bytes badMonth = record(5, 2), erased = record(1, 24), newer = record(1, 25);
+        QVERIFY(badMonth.size() == 29 && erased.size() == 29 && newer.size() == 29);
+        QCOMPARE(badMonth[5 + 4], uint8_t(13));
+        QCOMPARE(Bytes(erased.begin() + 5, erased.end() - 2), Bytes(22, 0xFF));
+        QVERIFY(newer[5 + 4] >= 1 && newer[5 + 4] <= 12);
+        QVERIFY2(clock.elapsed() < 500, "too slow for the silence that follows");
+
+        QTest::qWait(static_cast<int>(1000 - clock.elapsed()));
+        QVERIFY(flow(2).empty());
+        QCOMPARE(flow(1).size(), size_t(9));
+        QTest::qWait(static_cast<int>(2200 - clock.elapsed()));
+        QCOMPARE(flow(2), two);
+        close(fd);
+
+        p.terminate();
+        QVERIFY(p.waitForFinished(5000));
+        out += QString::fromUtf8(p.readAllStandardOutput());
+        QVERIFY2(out.contains("Stopped (SIGTERM): 9 requests, 8 answers, 0 writes."), qPrintable(out));
     }
 };
 
