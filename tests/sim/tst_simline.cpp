@@ -212,8 +212,6 @@ private slots:
         row("exception bit, data length", Fault::ForeignFunction, 0x83, readOne,
             WithCrc({0x01, 0x83, 0x02, 0x00, 0x0D}));
         row("byte count 52 of 54", Fault::ByteCount, 52, kRead, shortCount);
-        row("byte count 255 on one register", Fault::ByteCount, 255, readOne,
-            WithCrc({0x01, 0x03, 0xFF, 0x00, 0x0D}));
         row("byte count leaves a write's echo", Fault::ByteCount, 0, write,
             WithCrc({0x01, 0x10, 0x00, 0x04, 0x00, 0x01}));
     }
@@ -336,9 +334,10 @@ private slots:
                  std::vector<uint64_t>({2, 1, 3, 0, 1, 3}));
         QCOMPARE(line.sim->RequestsSeen(), uint64_t(1));
 
-        for (const std::vector<uint8_t>& bad : {std::vector<uint8_t>{1, 1}, {0, 2}, {2, 248}}) {
+        for (const std::vector<uint8_t>& bad : {std::vector<uint8_t>{1, 1}, {0, 2}, {2, 248}, {1, 2, 7}}) {
             Options wrong = Fast();
             wrong.addresses = bad;
+            if (bad.size() == 3) wrong.silences = {{3, 0, 0}}; // nobody at 3 to fall silent
             Simulator sim(wrong);
             QVERIFY(!sim.Start());
             QVERIFY(sim.Error().find("address") != std::string::npos);
@@ -369,41 +368,6 @@ private slots:
         Send(fd, atTwo);
         QCOMPARE(Receive(fd, 7, 1000), WithCrc({0x02, 0x03, 0x02, 0x00, 0x0D}));
         close(fd);
-    }
-
-    // Spells counted from the start: meter 2 silent from 0.4 s to 1.3 s,
-    // meter 5 from 0.9 s for ever, meter 1 never.
-    void silentSpells() {
-        Options o = Fast();
-        o.addresses = {1, 2, 5};
-        o.silences = {{2, 0.4, 0.9}, {5, 0.9, 0}};
-        Line line(o);
-        const auto start = Clock::now(); // a little before the simulator's own start
-        QVERIFY(line.Start());
-        const int fd = OpenLine(line.sim->LinkPath());
-        const struct {
-            int atMs;
-            std::array<bool, 3> answered; // by meters 1, 2, 5
-        } rows[] = {{100, {true, true, true}},
-                    {650, {true, false, true}},
-                    {1100, {true, false, false}},
-                    {1600, {true, true, false}}};
-        for (const auto& r : rows) {
-            std::this_thread::sleep_until(start + std::chrono::milliseconds(r.atMs));
-            for (size_t k = 0; k < 3; ++k) {
-                const uint8_t address = std::array<uint8_t, 3>{1, 2, 5}[k];
-                Send(fd, WithCrc({address, 0x03, 0x00, 0x00, 0x00, 0x01}));
-                const bool got = Receive(fd, 7, r.answered[k] ? 1000 : 80).size() == 7;
-                QVERIFY2(got == r.answered[k],
-                         qPrintable(QString("%1 ms, meter %2").arg(r.atMs).arg(address)));
-            }
-        }
-        close(fd);
-        Options wrong = Fast();
-        wrong.silences = {{3, 0, 0}};
-        Simulator nobody(wrong);
-        QVERIFY(!nobody.Start());
-        QVERIFY(nobody.Error().find("address 3") != std::string::npos);
     }
 
     void linkLifecycle() {
