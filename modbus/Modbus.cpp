@@ -2,7 +2,9 @@
 
 #include <algorithm>
 #include <condition_variable>
+#include <string>
 #include <thread>
+#include <vector>
 
 namespace modbus {
 
@@ -18,6 +20,35 @@ LiveCount& Live() {
     static auto* live = new LiveCount;
     return *live;
 }
+
+// This program's workers take turns on a port: one that was given up on may
+// still be closing it when the next one starts, and the port's exclusive
+// lock would refuse the next one as if another program held the port.
+struct PortTurns {
+    std::mutex mutex;
+    std::condition_variable freed;
+    std::vector<std::string> held;
+
+    // False when the earlier worker has not let go within the limit; the
+    // open then tells what it finds.
+    bool Take(const std::string& port, std::chrono::milliseconds limit) {
+        std::unique_lock lock(mutex);
+        const auto free = [&] { return std::find(held.begin(), held.end(), port) == held.end(); };
+        if (!freed.wait_for(lock, limit, free)) return false;
+        held.push_back(port);
+        return true;
+    }
+    void Give(const std::string& port) {
+        std::lock_guard lock(mutex);
+        held.erase(std::find(held.begin(), held.end(), port));
+        freed.notify_all();
+    }
+};
+PortTurns& Turns() {
+    static auto* turns = new PortTurns;
+    return *turns;
+}
+constexpr std::chrono::milliseconds kTurnLimit{1000};
 } // namespace
 
 std::shared_ptr<ModbusRead> ModbusRead::Create() {
@@ -114,6 +145,7 @@ void ModbusRead::RunTransaction() {
 void ModbusRead::Exchange(Kind kind) {
     // An unusable port leaves every later step without effect: the wait then
     // ends only by TimedOut and the verdict is the time-out text.
+    const bool turn = Turns().Take(PortName, kTurnLimit);
     Port.Open(PortName);
     TransactionDone.store(0, std::memory_order_release);
     const uint8_t stopBits = kind == Kind::WriteRegisters ? StopBits : kTwoStopBits;
@@ -146,6 +178,7 @@ void ModbusRead::Exchange(Kind kind) {
     // A wait that ended without a byte and without a time-out keeps the text.
     if (Judged.status != Status::NoReply) ResultText = modbus::ResultText(kind, Judged);
     Port.Close();
+    if (turn) Turns().Give(PortName);
     TransactionDone.store(-1, std::memory_order_release);
     if (OnDone) OnDone();
 }

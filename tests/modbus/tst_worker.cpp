@@ -188,6 +188,35 @@ private slots:
         w->Release();
     }
 
+    // Without a signal, the wait ends by itself at its deadline, as a time-out.
+    void deadlineEndsTheWait() {
+        sim->SetFault(vqtsim::Fault::Silence);
+        auto w = NewWorker();
+        w->ReplyDeadlineMs = 150;
+        w->Start();
+        QTest::qWait(60);
+        QCOMPARE(w->TransactionDoneFlag(), 0);
+        QVERIFY(WaitDone(w, 1000));
+        QCOMPARE(w->Judgement().status, Status::Timeout);
+        w->Release();
+    }
+
+    // The next worker starts the moment the last one is given up, which may
+    // still be closing the port: it waits for its turn instead of finding the
+    // port "held", so every request reaches the meter.
+    void nextWorkerRightAfterAGiveUp() {
+        sim->SetFault(vqtsim::Fault::Silence);
+        const uint64_t seen = sim->RequestsSeen();
+        for (int i = 0; i < 30; ++i) {
+            auto w = NewWorker();
+            w->Start();
+            QTRY_COMPARE(sim->RequestsSeen(), seen + uint64_t(i) + 1);
+            w->SignalTimeout(-1);
+            w->Release();
+        }
+        QVERIFY(ModbusRead::WaitForAllWorkers(std::chrono::seconds(3)));
+    }
+
     void signalledAndReleasedBeforeStart() {
         sim->SetFault(vqtsim::Fault::Silence);
         const uint64_t seen = sim->RequestsSeen();
