@@ -57,9 +57,11 @@ public:
 
     // Opens for reading and writing by this program alone; false when the
     // port is absent or held. POSIX: non-blocking, without becoming the
-    // controlling terminal, under flock and TIOCEXCL (also refused when
-    // another program holds TIOCEXCL and we are root). The name is taken as
-    // ResolveDevice takes it.
+    // controlling terminal, under flock, which alone decides "held" among our
+    // programs and ends with the process, however it ends; TIOCEXCL besides
+    // on a real port, not on a pseudo-terminal, whose provider would keep a
+    // killed program's flag. Also refused when another program holds TIOCEXCL
+    // and we are root. The name is taken as ResolveDevice takes it.
     bool Open(const std::string& portName);
     bool IsOpen() const { return Native != kClosed; }
     // The open port's descriptor (POSIX) or handle (Windows).

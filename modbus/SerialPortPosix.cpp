@@ -7,10 +7,13 @@
 #include <cstring>
 #include <fcntl.h>
 #include <filesystem>
+#include <linux/major.h>
 #include <linux/serial.h>
 #include <poll.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -46,6 +49,19 @@ void AskForLowLatency(int fd) {
         return;
     info.flags |= static_cast<int>(ASYNC_LOW_LATENCY);
     ::ioctl(fd, TIOCSSERIAL, &info);
+}
+
+// A pseudo-terminal's slave lives as long as its master: a TIOCEXCL that a
+// killed program could not clear stays on it until the simulator (or socat)
+// that provides it closes, and turns away every later open by a non-root
+// user (16 kills of 16 while holding the port). The flock, which goes with
+// the process, is the exclusion there. A real port's flag goes with its last
+// descriptor, so there it can only keep out whoever still holds the port.
+bool IsPseudoTerminalSlave(int fd) {
+    struct stat status {};
+    if (::fstat(fd, &status) != 0 || !S_ISCHR(status.st_mode)) return false;
+    const unsigned number = ::major(status.st_rdev);
+    return number >= UNIX98_PTY_SLAVE_MAJOR && number < UNIX98_PTY_SLAVE_MAJOR + UNIX98_PTY_MAJOR_COUNT;
 }
 
 // Opens a port for this program's use: read/write, non-blocking, not as the
@@ -122,7 +138,7 @@ bool SerialPort::Open(const std::string& portName) {
     if (probe.path.empty()) return false;
     const int fd = openForUse(probe);
     if (fd < 0) return false;
-    Exclusive = ::ioctl(fd, TIOCEXCL) == 0;
+    Exclusive = !IsPseudoTerminalSlave(fd) && ::ioctl(fd, TIOCEXCL) == 0;
     // Here rather than in Configure: it is the driver's setting, not the
     // line's, and Configure's failure must leave the port as it was.
     AskForLowLatency(fd);

@@ -1,5 +1,6 @@
 // Port naming, exclusivity (also against a non-root process, and a foreign
-// TIOCEXCL when root) and configuration.
+// TIOCEXCL when root), a killed holder that leaves the port free, and
+// configuration.
 #include "PtyPair.h"
 #include "modbus/SerialPort.h"
 #include "modbus/SerialPortPosix.h"
@@ -7,6 +8,7 @@
 #include <QDir>
 #include <QTemporaryDir>
 #include <QTest>
+#include <csignal>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
@@ -135,6 +137,41 @@ private slots:
         QVERIFY(second.Open("COM2"));
         second.Close();
         unlink("COM2");
+    }
+
+    void killedHolderLeavesPortFree() {
+        PtyPair pty; // the master and a slave held, as the simulator holds them
+        QVERIFY(pty.ok());
+        chmod(pty.slavePath.c_str(), 0666);
+        QVERIFY(symlink(pty.slavePath.c_str(), "COM10") == 0);
+        // A flag left behind stays on every trial; several catch a kill that lands anywhere in the hold.
+        for (int trial = 0; trial < 6; ++trial) {
+            int ready[2];
+            QCOMPARE(pipe(ready), 0);
+            const pid_t holder = fork();
+            if (holder == 0) {
+                SerialPort port;
+                const char opened = port.Open("COM10") ? 'y' : 'n';
+                (void)!write(ready[1], &opened, 1);
+                for (;;) pause(); // killed while it holds the port: no Close runs
+            }
+            ::close(ready[1]);
+            char opened = 0;
+            QCOMPARE(read(ready[0], &opened, 1), ssize_t(1));
+            ::close(ready[0]);
+            QCOMPARE(opened, 'y');
+            QCOMPARE(kill(holder, SIGKILL), 0);
+            int status = 0;
+            QCOMPARE(waitpid(holder, &status, 0), holder);
+            QVERIFY(WIFSIGNALED(status));
+            QVERIFY2(ProbePort("COM10").state == PortProbe::State::Usable, "after the kill, for us");
+            QCOMPARE(InChild([] {
+                         SerialPort other;
+                         return other.Open("COM10") ? 0 : 1;
+                     }),
+                     0); // and for a non-root user, whom a stale TIOCEXCL would turn away
+        }
+        unlink("COM10");
     }
 
     void foreignExclusiveLeftAlone() {
