@@ -3,10 +3,12 @@
 namespace platform {
 
 std::string FileErrorText(std::string_view action, std::string_view path, std::string_view reason) {
+    // "Zapis" and "Odczyt" take "powiódł", "Utworzenie" and "Otwarcie" "powiodło".
+    const std::string_view noun = action.substr(0, action.find(' '));
     std::string text(action);
     text += " pliku ";
     text += path;
-    text += " nie powiódł się (";
+    text += noun.ends_with('e') ? " nie powiodło się (" : " nie powiódł się (";
     text += reason;
     text += ").";
     return text;

@@ -14,7 +14,8 @@
 
 namespace platform {
 
-// "Zapis pliku PATH nie powiódł się (REASON)." and the like.
+// "Zapis pliku PATH nie powiódł się (REASON).", "Utworzenie pliku PATH nie
+// powiodło się (REASON)." and the like.
 std::string FileErrorText(std::string_view action, std::string_view path, std::string_view reason);
 
 // Also true for a link that leads nowhere.
