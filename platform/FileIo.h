@@ -26,7 +26,11 @@ Outcome CreateWithContent(const std::string& path, std::string_view bytes);
 // Writes `head` and then `tail` as the file's new contents: into a new file
 // beside it that then replaces it, so that a failure (disk full, no
 // permission, the folder gone) leaves the old file exactly as it was. The
-// new file keeps the old one's permissions.
+// new file keeps the old one's permissions, and its owner and group where
+// the writer may give them (root always; anyone the group they belong to).
+// Through a symbolic link (or a chain) the file it names is replaced and the
+// link stays; a link to nowhere gets the file it names created. Windows
+// follows no links: there a link is replaced by the file.
 Outcome ReplaceWholeFile(const std::string& path, std::string_view head, std::string_view tail = {});
 // The file can be opened for appending; nothing changes.
 Outcome CheckAppendable(const std::string& path);

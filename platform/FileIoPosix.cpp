@@ -1,6 +1,7 @@
 #include "platform/FileIo.h"
 
 #include <cerrno>
+#include <climits>
 #include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -61,15 +62,50 @@ Outcome CreateWithContent(const std::string& path, std::string_view bytes) {
     return ok ? Ok() : failed("Zapis", path, error);
 }
 
-Outcome ReplaceWholeFile(const std::string& path, std::string_view head, std::string_view tail) {
-    std::string temp = path + ".XXXXXX";
+namespace {
+
+// The file that a link, or a chain of them, ends at; the path itself when it
+// is no link. A link to nowhere ends at the name it gives: writing there
+// creates that file, as the shell's ">" would, and the link stays a link.
+// 0, or why there is no end (a loop of links).
+int FinalTarget(const std::string& path, std::string& target) {
+    target = path;
+    for (int hops = 0; hops < 40; ++hops) {
+        char next[PATH_MAX];
+        const ssize_t n = ::readlink(target.c_str(), next, sizeof next);
+        if (n < 0) return 0; // no link, or nothing there: this is the file
+        if (static_cast<size_t>(n) == sizeof next) return ENAMETOOLONG;
+        const std::string_view named(next, static_cast<size_t>(n));
+        const size_t slash = target.rfind('/');
+        // A relative name is taken from the link's own folder.
+        target = named.starts_with('/') || slash == std::string::npos
+                     ? std::string(named)
+                     : target.substr(0, slash + 1) + std::string(named);
+    }
+    return ELOOP;
+}
+
+// Root keeps another user's file theirs; anyone else keeps at least the group
+// when they belong to it. Never a reason to fail the write: the file is then
+// the writer's, as a file they create would be.
+void KeepOwner(int fd, const struct stat& old) {
+    if (::fchown(fd, old.st_uid, old.st_gid) == 0) return;
+    [[maybe_unused]] const int groupOnly = ::fchown(fd, static_cast<uid_t>(-1), old.st_gid);
+}
+
+// Writes the bytes into a new file beside `target` (its name and six
+// characters), with `old`'s owner, group and permissions, or a new file's
+// permissions when there is no old one, and flushes them to the disk. 0 and
+// the new file's name in `temp`, or the reason and nothing left behind.
+int WriteBeside(const std::string& target, std::string_view head, std::string_view tail,
+                const struct stat* old, std::string& temp) {
+    temp = target + ".XXXXXX";
     const int fd = ::mkostemp(temp.data(), O_CLOEXEC);
-    if (fd < 0) return failed("Zapis", path, errno);
-    // The new file gets the old one's permissions, or those of a new file.
-    struct stat old {};
+    if (fd < 0) return errno;
     mode_t mode = 0;
-    if (::stat(path.c_str(), &old) == 0) {
-        mode = old.st_mode & 07777;
+    if (old) {
+        KeepOwner(fd, *old);
+        mode = old->st_mode & 07777; // after the owner: a change of owner drops set-id bits
     } else {
         const mode_t mask = ::umask(0);
         ::umask(mask);
@@ -80,12 +116,26 @@ Outcome ReplaceWholeFile(const std::string& path, std::string_view head, std::st
     if (!writeAll(fd, head) || !writeAll(fd, tail) || ::fchmod(fd, mode) != 0 || ::fsync(fd) != 0)
         error = errno != 0 ? errno : EIO;
     if (::close(fd) != 0 && error == 0) error = errno;
-    if (error == 0 && ::rename(temp.c_str(), path.c_str()) != 0) error = errno;
-    if (error != 0) {
+    if (error != 0) ::unlink(temp.c_str());
+    return error;
+}
+
+} // namespace
+
+Outcome ReplaceWholeFile(const std::string& path, std::string_view head, std::string_view tail) {
+    // Through a link the file it names is replaced: the link stays, and
+    // whoever shares that file sees the new contents.
+    std::string target;
+    if (const int error = FinalTarget(path, target); error != 0) return failed("Zapis", path, error);
+    struct stat old {};
+    const bool replacing = ::stat(target.c_str(), &old) == 0;
+    std::string temp;
+    int error = WriteBeside(target, head, tail, replacing ? &old : nullptr, temp);
+    if (error == 0 && ::rename(temp.c_str(), target.c_str()) != 0) {
+        error = errno;
         ::unlink(temp.c_str());
-        return failed("Zapis", path, error);
     }
-    return Ok();
+    return error == 0 ? Ok() : failed("Zapis", path, error);
 }
 
 Outcome CheckAppendable(const std::string& path) {

@@ -68,11 +68,38 @@ Outcome CreateWithContent(const std::string& path, std::string_view bytes) {
     return WriteAndClose(file, bytes, {}) ? Ok() : failed("Zapis", path);
 }
 
-Outcome ReplaceWholeFile(const std::string& path, std::string_view head, std::string_view tail) {
+namespace {
+
+// A new name beside the file, its own for this process and call.
+std::wstring TempName(const std::wstring& target) {
     static std::atomic<unsigned> serial{0};
-    const std::wstring target = Utf8ToWide(path);
-    const std::wstring temp = target + L"." + std::to_wstring(::GetCurrentProcessId()) + L"." +
-                              std::to_wstring(serial.fetch_add(1)) + L".tmp";
+    return target + L"." + std::to_wstring(::GetCurrentProcessId()) + L"." +
+           std::to_wstring(serial.fetch_add(1)) + L".tmp";
+}
+
+// The file a symbolic link leads to (opening follows the whole chain), so
+// that the link stays and the file it names gets the new contents. Anything
+// else, a link to nowhere among them, is taken as it is.
+std::wstring FinalTarget(const std::wstring& path) {
+    const DWORD attributes = ::GetFileAttributesW(path.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_REPARSE_POINT)) return path;
+    const HANDLE file = ::CreateFileW(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                      nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return path;
+    std::wstring target(32768, L'\0');
+    const DWORD n = ::GetFinalPathNameByHandleW(file, target.data(), static_cast<DWORD>(target.size()),
+                                                FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+    ::CloseHandle(file);
+    if (n == 0 || n >= target.size()) return path;
+    target.resize(n);
+    return target;
+}
+
+} // namespace
+
+Outcome ReplaceWholeFile(const std::string& path, std::string_view head, std::string_view tail) {
+    const std::wstring target = FinalTarget(Utf8ToWide(path));
+    const std::wstring temp = TempName(target);
     const HANDLE file =
         ::CreateFileW(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) return failed("Zapis", path);

@@ -1,9 +1,39 @@
-// The file layer on POSIX: its error sentences.
+// The file layer on POSIX: its error sentences, replacing through links and
+// keeping the owner.
 #include "platform/FileIo.h"
 
+#include <QDir>
+#include <QTemporaryDir>
 #include <QTest>
+#include <grp.h>
+#include <sys/mount.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 using platform::FileErrorText;
+
+namespace {
+std::string Content(const std::string& path) {
+    return platform::ReadWholeFile(path).value.value_or("<none>");
+}
+QStringList Names(const QString& folder) {
+    return QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
+}
+// Runs fn in a child, as user nobody (in group dialout besides) when we are root; its exit code.
+template <class Fn> int AsNobody(Fn fn) {
+    const pid_t pid = fork();
+    if (pid == 0) {
+        const gid_t dialout = 20;
+        if (geteuid() == 0 && (setgroups(1, &dialout) != 0 || setgid(65534) != 0 || setuid(65534) != 0))
+            _exit(90);
+        _exit(fn());
+    }
+    int status = 0;
+    waitpid(pid, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 99;
+}
+} // namespace
 
 class TestFileIo : public QObject {
     Q_OBJECT
@@ -12,6 +42,56 @@ private slots:
         QCOMPARE(FileErrorText("Zapis", "a.csv", "x"), std::string("Zapis pliku a.csv nie powiódł się (x)."));
         QCOMPARE(FileErrorText("Otwarcie do dopisania", "a", "x"),
                  std::string("Otwarcie do dopisania pliku a nie powiodło się (x)."));
+    }
+
+    void replaceThroughLinks() {
+        QTemporaryDir dir;
+        const std::string d = dir.path().toStdString();
+        QVERIFY(QDir().mkpath(dir.filePath("shared")));
+        const std::string shared = d + "/shared/file.csv";
+        QVERIFY(platform::CreateWithContent(shared, "old"));
+        const struct {
+            const char* link;
+            std::string target; // what the link names
+            std::string file;   // where the contents must land
+        } rows[] = {{"absolute", shared, shared},
+                    {"relative", "shared/file.csv", shared},
+                    {"chain", "relative", shared},
+                    {"dangling", "shared/new.csv", d + "/shared/new.csv"}};
+        for (const auto& r : rows) {
+            const std::string link = d + "/" + r.link;
+            QVERIFY(symlink(r.target.c_str(), link.c_str()) == 0);
+            QCOMPARE(platform::ReplaceWholeFile(link, "new ", r.link).error, std::string());
+            struct stat status {};
+            QVERIFY2(lstat(link.c_str(), &status) == 0 && S_ISLNK(status.st_mode), r.link);
+            QCOMPARE(Content(r.file), "new " + std::string(r.link));
+        }
+        QCOMPARE(Names(dir.filePath("shared")), (QStringList{"file.csv", "new.csv"})); // nothing left beside
+        QVERIFY(symlink("loop2", (d + "/loop1").c_str()) == 0 &&
+                symlink("loop1", (d + "/loop2").c_str()) == 0);
+        QVERIFY(
+            QString::fromStdString(platform::ReplaceWholeFile(d + "/loop1", "x").error).contains("loop1"));
+        QCOMPARE(Names(dir.path()).size(), 7);
+    }
+
+    void replaceKeepsOwner() {
+        if (geteuid() != 0) QSKIP("only root can give a file to another user");
+        QTemporaryDir dir;
+        chmod(dir.path().toLocal8Bit().constData(), 0777);
+        const std::string path = dir.filePath("export.csv").toStdString();
+        QVERIFY(platform::CreateWithContent(path, "old"));
+        QCOMPARE(chown(path.c_str(), 65534, 65534) | chmod(path.c_str(), 0640), 0);
+        QVERIFY(platform::ReplaceWholeFile(path, "by root"));
+        struct stat status {};
+        QCOMPARE(stat(path.c_str(), &status), 0);
+        QCOMPARE(status.st_uid, uid_t(65534)); // still nobody's own
+        QCOMPARE(status.st_gid, gid_t(65534));
+        QCOMPARE(status.st_mode & 07777, mode_t(0640));
+        // Another user of the file's group keeps the group, not the owner.
+        QCOMPARE(chown(path.c_str(), 0, 20) | chmod(path.c_str(), 0664), 0);
+        QCOMPARE(AsNobody([&] { return platform::ReplaceWholeFile(path, "by nobody") ? 0 : 1; }), 0);
+        QCOMPARE(stat(path.c_str(), &status), 0);
+        QVERIFY(status.st_uid == 65534 && status.st_gid == 20);
     }
 };
 

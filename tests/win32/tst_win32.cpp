@@ -204,6 +204,24 @@ void Files() {
           "the folder is gone: every operation says so");
     Check(io::ReplaceWholeFile(gone, "a").error.find(gone) != std::string::npos, "the error names the file");
 
+    // Through a symbolic link the file it names is replaced, where the system makes one (Wine 8
+    // says it did and makes nothing).
+    const std::wstring link = folder + L"\\link.csv";
+    ::CreateSymbolicLinkW(link.c_str(), platform::Utf8ToWide(file).c_str(),
+                          SYMBOLIC_LINK_FLAG_ALLOW_UNPRIVILEGED_CREATE);
+    const DWORD linkAttributes = ::GetFileAttributesW(link.c_str());
+    if (linkAttributes != INVALID_FILE_ATTRIBUTES && (linkAttributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+        const std::string linkPath = platform::WideToUtf8(link);
+        Check(io::ReplaceWholeFile(linkPath, "przez link\r\n") &&
+                  io::ReadWholeFile(file).value == "przez link\r\n" &&
+                  (::GetFileAttributesW(link.c_str()) & FILE_ATTRIBUTE_REPARSE_POINT),
+              "replaced through a link, which stays");
+        ::DeleteFileW(link.c_str());
+        io::ReplaceWholeFile(file, "Nr logu\r\n", "5;x\r\n");
+    } else {
+        std::printf("skipped: no symbolic link can be made here\n");
+    }
+
     // stdio for the watch table: appended in binary mode.
     if (std::FILE* f = io::OpenFile(file, "ab")) {
         std::fputs("6;y\r\n", f);
