@@ -32,6 +32,11 @@ Outcome CreateWithContent(const std::string& path, std::string_view bytes);
 // link stays; a link to nowhere gets the file it names created. Windows
 // follows no links: there a link is replaced by the file.
 Outcome ReplaceWholeFile(const std::string& path, std::string_view head, std::string_view tail = {});
+// Writes `head` and then `tail` as a new file that appears only whole and
+// only where no file (nor link) of that name is: written and flushed beside
+// it first. A failure leaves nothing behind; a name already taken gives
+// "Utworzenie pliku PATH nie powiodło się (plik już istnieje)."
+Outcome CreateNewWholeFile(const std::string& path, std::string_view head, std::string_view tail = {});
 // The file can be opened for appending; nothing changes.
 Outcome CheckAppendable(const std::string& path);
 // Removes the file; a file that is not there is no error.

@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <climits>
+#include <cstdio>
 #include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -120,6 +121,22 @@ int WriteBeside(const std::string& target, std::string_view head, std::string_vi
     return error;
 }
 
+// Gives the finished file its name only while the name is free: in one step
+// where the file system can, else as a second name, the first then dropped.
+// The temporary name is gone either way.
+int PutInPlaceIfFree(const std::string& temp, const std::string& path) {
+    int error =
+        ::renameat2(AT_FDCWD, temp.c_str(), AT_FDCWD, path.c_str(), RENAME_NOREPLACE) == 0 ? 0 : errno;
+    if (error == EINVAL || error == ENOSYS || error == EOPNOTSUPP)
+        error = ::link(temp.c_str(), path.c_str()) == 0 ? 0 : errno;
+    ::unlink(temp.c_str());
+    return error;
+}
+
+Outcome AlreadyThere(const std::string& path) {
+    return Outcome::Fail(FileErrorText("Utworzenie", path, "plik już istnieje"));
+}
+
 } // namespace
 
 Outcome ReplaceWholeFile(const std::string& path, std::string_view head, std::string_view tail) {
@@ -136,6 +153,14 @@ Outcome ReplaceWholeFile(const std::string& path, std::string_view head, std::st
         ::unlink(temp.c_str());
     }
     return error == 0 ? Ok() : failed("Zapis", path, error);
+}
+
+Outcome CreateNewWholeFile(const std::string& path, std::string_view head, std::string_view tail) {
+    std::string temp;
+    int error = WriteBeside(path, head, tail, nullptr, temp);
+    if (error == 0) error = PutInPlaceIfFree(temp, path);
+    if (error == EEXIST) return AlreadyThere(path);
+    return error == 0 ? Ok() : failed("Utworzenie", path, error);
 }
 
 Outcome CheckAppendable(const std::string& path) {

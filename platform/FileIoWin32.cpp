@@ -112,6 +112,23 @@ Outcome ReplaceWholeFile(const std::string& path, std::string_view head, std::st
     return error;
 }
 
+Outcome CreateNewWholeFile(const std::string& path, std::string_view head, std::string_view tail) {
+    const std::wstring target = Utf8ToWide(path);
+    const std::wstring temp = TempName(target);
+    const HANDLE file =
+        ::CreateFileW(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return failed("Utworzenie", path);
+    // Without MOVEFILE_REPLACE_EXISTING the move refuses a name already taken.
+    if (WriteAndClose(file, head, tail) &&
+        ::MoveFileExW(temp.c_str(), target.c_str(), MOVEFILE_WRITE_THROUGH))
+        return Ok();
+    const DWORD error = ::GetLastError();
+    ::DeleteFileW(temp.c_str());
+    const bool taken = error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS;
+    return Outcome::Fail(
+        FileErrorText("Utworzenie", path, taken ? "plik już istnieje" : SystemErrorText(error)));
+}
+
 Outcome CheckAppendable(const std::string& path) {
     const HANDLE file =
         ::CreateFileW(Utf8ToWide(path).c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,

@@ -1,5 +1,5 @@
 // The file layer on POSIX: its error sentences, replacing through links and
-// keeping the owner.
+// keeping the owner, a new file that is there only whole.
 #include "platform/FileIo.h"
 
 #include <QDir>
@@ -92,6 +92,33 @@ private slots:
         QCOMPARE(AsNobody([&] { return platform::ReplaceWholeFile(path, "by nobody") ? 0 : 1; }), 0);
         QCOMPARE(stat(path.c_str(), &status), 0);
         QVERIFY(status.st_uid == 65534 && status.st_gid == 20);
+    }
+
+    void createNewOnlyWhereFree() {
+        QTemporaryDir dir;
+        chmod(dir.path().toLocal8Bit().constData(), 0777); // nobody writes here, not in locked/
+        const std::string d = dir.path().toStdString();
+        QVERIFY(platform::CreateNewWholeFile(d + "/new.csv", "head\r\n", "1;a\r\n"));
+        QCOMPARE(Content(d + "/new.csv"), std::string("head\r\n1;a\r\n"));
+        QVERIFY(symlink("nowhere", (d + "/dangling.csv").c_str()) == 0);
+        QVERIFY(QDir().mkpath(dir.filePath("locked")));
+        chmod((d + "/locked").c_str(), 0555);
+        const struct {
+            std::string path, error;
+        } refused[] = {
+            {d + "/new.csv", FileErrorText("Utworzenie", d + "/new.csv", "plik już istnieje")},
+            {d + "/dangling.csv", FileErrorText("Utworzenie", d + "/dangling.csv", "plik już istnieje")},
+            {d + "/gone/a.csv", FileErrorText("Utworzenie", d + "/gone/a.csv", "No such file or directory")},
+            {d + "/locked/a.csv", FileErrorText("Utworzenie", d + "/locked/a.csv", "Permission denied")}};
+        for (const auto& r : refused) {
+            const bool ok = AsNobody([&] {
+                                return platform::CreateNewWholeFile(r.path, "x").error == r.error ? 0 : 1;
+                            }) == 0;
+            QVERIFY2(ok, r.path.c_str());
+        }
+        QCOMPARE(Content(d + "/new.csv"), std::string("head\r\n1;a\r\n"));
+        QCOMPARE(Names(dir.path()), (QStringList{"dangling.csv", "locked", "new.csv"}));
+        QCOMPARE(Names(dir.filePath("locked")), QStringList{});
     }
 };
 

@@ -204,6 +204,16 @@ void Files() {
           "the folder is gone: every operation says so");
     Check(io::ReplaceWholeFile(gone, "a").error.find(gone) != std::string::npos, "the error names the file");
 
+    // A new file only where the name is free; refused, the old one stays and nothing is left beside it.
+    const std::string fresh = dir + "\\nowy-ś.csv";
+    Check(io::CreateNewWholeFile(fresh, "Nr logu\r\n", "1;a\r\n") &&
+              io::ReadWholeFile(fresh).value == "Nr logu\r\n1;a\r\n",
+          "a new file, whole");
+    const platform::Outcome taken = io::CreateNewWholeFile(fresh, "x");
+    Check(taken.error == io::FileErrorText("Utworzenie", fresh, "plik już istnieje") &&
+              io::ReadWholeFile(fresh).value == "Nr logu\r\n1;a\r\n" && Listing(folder).size() == 2,
+          "a taken name: " + taken.error);
+    io::RemoveFile(fresh);
     // Through a symbolic link the file it names is replaced, where the system makes one (Wine 8
     // says it did and makes nothing).
     const std::wstring link = folder + L"\\link.csv";
