@@ -8,6 +8,7 @@
 
 #include "platform/Reading.h"
 
+#include <cstdint>
 #include <cstdio>
 #include <string>
 #include <string_view>
@@ -37,6 +38,13 @@ Outcome ReplaceWholeFile(const std::string& path, std::string_view head, std::st
 // it first. A failure leaves nothing behind; a name already taken gives
 // "Utworzenie pliku PATH nie powiodło się (plik już istnieje)."
 Outcome CreateNewWholeFile(const std::string& path, std::string_view head, std::string_view tail = {});
+// The file's length in bytes.
+Reading<uint64_t> FileSize(const std::string& path);
+// Cuts the file back to its first `size` bytes (a table to the end of its
+// last whole line after a short write); a file no longer than that is left
+// alone. Close a stdio stream on the file first: its buffer may still hold
+// part of the line.
+Outcome TruncateFile(const std::string& path, uint64_t size);
 // The file can be opened for appending; nothing changes.
 Outcome CheckAppendable(const std::string& path);
 // Removes the file; a file that is not there is no error.

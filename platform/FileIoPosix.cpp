@@ -163,6 +163,21 @@ Outcome CreateNewWholeFile(const std::string& path, std::string_view head, std::
     return error == 0 ? Ok() : failed("Utworzenie", path, error);
 }
 
+Reading<uint64_t> FileSize(const std::string& path) {
+    struct stat status {};
+    if (::stat(path.c_str(), &status) != 0)
+        return Reading<uint64_t>::Fail(failed("Odczyt", path, errno).error);
+    return {static_cast<uint64_t>(status.st_size), {}};
+}
+
+Outcome TruncateFile(const std::string& path, uint64_t size) {
+    struct stat status {};
+    if (::stat(path.c_str(), &status) != 0) return failed("Skrócenie", path, errno);
+    if (static_cast<uint64_t>(status.st_size) <= size) return Ok();
+    if (::truncate(path.c_str(), static_cast<off_t>(size)) != 0) return failed("Skrócenie", path, errno);
+    return Ok();
+}
+
 Outcome CheckAppendable(const std::string& path) {
     const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
     if (fd < 0) return failed("Otwarcie do dopisania", path, errno);

@@ -129,6 +129,28 @@ Outcome CreateNewWholeFile(const std::string& path, std::string_view head, std::
         FileErrorText("Utworzenie", path, taken ? "plik już istnieje" : SystemErrorText(error)));
 }
 
+Reading<uint64_t> FileSize(const std::string& path) {
+    WIN32_FILE_ATTRIBUTE_DATA data{};
+    if (!::GetFileAttributesExW(Utf8ToWide(path).c_str(), GetFileExInfoStandard, &data))
+        return Reading<uint64_t>::Fail(failed("Odczyt", path).error);
+    return {(static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow, {}};
+}
+
+Outcome TruncateFile(const std::string& path, uint64_t size) {
+    const HANDLE file =
+        ::CreateFileW(Utf8ToWide(path).c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                      OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return failed("Skrócenie", path);
+    LARGE_INTEGER now{}, end{};
+    end.QuadPart = static_cast<LONGLONG>(size);
+    const bool ok = ::GetFileSizeEx(file, &now) &&
+                    (static_cast<uint64_t>(now.QuadPart) <= size ||
+                     (::SetFilePointerEx(file, end, nullptr, FILE_BEGIN) && ::SetEndOfFile(file)));
+    const Outcome outcome = ok ? Ok() : failed("Skrócenie", path);
+    ::CloseHandle(file);
+    return outcome;
+}
+
 Outcome CheckAppendable(const std::string& path) {
     const HANDLE file =
         ::CreateFileW(Utf8ToWide(path).c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,

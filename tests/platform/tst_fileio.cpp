@@ -1,5 +1,6 @@
-// The file layer on POSIX: its error sentences, replacing through links and
-// keeping the owner, a new file that is there only whole.
+// The file layer on POSIX: replacing through links, keeping the owner, a new
+// file that is there only whole, cutting a table back to its last whole line,
+// and what a full disk leaves (on a small tmpfs, as root).
 #include "platform/FileIo.h"
 
 #include <QDir>
@@ -119,6 +120,58 @@ private slots:
         QCOMPARE(Content(d + "/new.csv"), std::string("head\r\n1;a\r\n"));
         QCOMPARE(Names(dir.path()), (QStringList{"dangling.csv", "locked", "new.csv"}));
         QCOMPARE(Names(dir.filePath("locked")), QStringList{});
+    }
+
+    void truncate() {
+        QTemporaryDir dir;
+        const std::string path = dir.filePath("t.csv").toStdString();
+        const struct {
+            uint64_t size;
+            const char* left;
+        } rows[] = {{9, "1;a\r\n2;b\r"}, {5, "1;a\r\n"}, {40, "1;a\r\n2;b\r\n3;"}, {0, ""}};
+        for (const auto& r : rows) {
+            QVERIFY(platform::CreateWithContent(path, "1;a\r\n2;b\r\n3;"));
+            QCOMPARE(platform::TruncateFile(path, r.size).error, std::string());
+            QCOMPARE(Content(path), std::string(r.left)); // never padded past its end
+        }
+        const std::string gone = path + ".gone";
+        QCOMPARE(platform::TruncateFile(gone, 0).error,
+                 FileErrorText("Skrócenie", gone, "No such file or directory"));
+    }
+
+    void fullDisk() {
+        QTemporaryDir dir;
+        const QByteArray mountPoint = dir.path().toLocal8Bit();
+        if (geteuid() != 0) QSKIP("a small disk to fill needs root (mount -t tmpfs)");
+        if (mount("tmpfs", mountPoint.constData(), "tmpfs", 0, "size=64k") != 0)
+            QSKIP("no tmpfs can be mounted here (a container without the right?)");
+        struct Unmount {
+            const char* at;
+            ~Unmount() { umount(at); }
+        } unmount{mountPoint.constData()};
+        const std::string d = dir.path().toStdString(), table = d + "/watch.csv";
+        const std::string big(100000, 'x');
+        QVERIFY(platform::CreateWithContent(table, "Czas;Przepływ\r\n"));
+        // Neither a new file nor a replacement leaves anything of what did not fit.
+        QVERIFY(platform::CreateNewWholeFile(d + "/new.csv", "h", big).error.find("No space left") !=
+                std::string::npos);
+        QVERIFY(platform::ReplaceWholeFile(table, "h", big).error.find("No space left") != std::string::npos);
+        QCOMPARE(Names(dir.path()), QStringList{"watch.csv"});
+        // The watch table: line by line until the disk is full, then back to the last whole line.
+        uint64_t whole = *platform::FileSize(table);
+        std::string expected = Content(table);
+        std::FILE* out = platform::OpenFile(table, "ab");
+        QVERIFY(out);
+        const std::string line = "2024-05-01T12:00:00.000+02:00;12,345;678,9;0;m3/h;brak;OK\r\n";
+        for (int i = 0; i < 5000; ++i) {
+            if (std::fwrite(line.data(), 1, line.size(), out) != line.size() || std::fflush(out) != 0) break;
+            whole += line.size();
+            expected += line;
+        }
+        std::fclose(out);
+        QVERIFY(*platform::FileSize(table) > whole); // a part of a line did get in
+        QCOMPARE(platform::TruncateFile(table, whole).error, std::string());
+        QCOMPARE(Content(table), expected);
     }
 };
 

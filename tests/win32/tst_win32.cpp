@@ -213,6 +213,9 @@ void Files() {
     Check(taken.error == io::FileErrorText("Utworzenie", fresh, "plik już istnieje") &&
               io::ReadWholeFile(fresh).value == "Nr logu\r\n1;a\r\n" && Listing(folder).size() == 2,
           "a taken name: " + taken.error);
+    Check(io::TruncateFile(fresh, 9) && io::ReadWholeFile(fresh).value == "Nr logu\r\n" &&
+              io::TruncateFile(fresh, 99) && *io::FileSize(fresh) == 9,
+          "cut back to the last whole line, never padded");
     io::RemoveFile(fresh);
     // Through a symbolic link the file it names is replaced, where the system makes one (Wine 8
     // says it did and makes nothing).
