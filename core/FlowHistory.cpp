@@ -3,6 +3,7 @@
 #include "model/Tables.h"
 #include "model/Units.h"
 
+#include <algorithm>
 #include <cmath>
 
 namespace core {
@@ -45,6 +46,17 @@ void FlowHistory::SetUnit(uint8_t unitIndex) {
 
 std::string_view FlowHistory::UnitText() const {
     return model::FlowUnitTexts[UnitIndex];
+}
+
+FlowHistory::Range FlowHistory::ShownRange() const {
+    Range range;
+    for (const Segment& segment : Lines)
+        for (const Point& p : segment) {
+            const double value = Shown(p.CubicMetresPerHour);
+            range.Low = std::min(range.Low, value);
+            range.High = std::max(range.High, value);
+        }
+    return range;
 }
 
 int AxisDecimals(double low, double high, int ticks) {

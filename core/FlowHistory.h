@@ -44,6 +44,13 @@ public:
     // A value in m3/h in the shown unit.
     double Shown(double cubicMetresPerHour) const { return Convert(cubicMetresPerHour, UnitIndex); }
     static double Convert(double cubicMetresPerHour, uint8_t unitIndex);
+    // The lowest and the highest shown value, zero among them: the value axis
+    // reaches from zero, or the lowest reverse flow, to the highest flow.
+    struct Range {
+        double Low = 0.0;
+        double High = 0.0;
+    };
+    Range ShownRange() const;
 
     const std::deque<Segment>& Segments() const { return Lines; }
     int64_t Span() const { return SpanMs; }
