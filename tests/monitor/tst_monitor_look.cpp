@@ -1,9 +1,12 @@
 // The device page's look: whole row names in the smallest window, names that
 // stay beside their values in a wide one, lists in their colour; Qt's own
-// texts in Polish.
+// texts in Polish. The chart's: its axes in each unit, gaps and a lone read
+// in pixels, the redrawing while shown.
 #include "app/Application.h"
+#include "monitor/FlowChart.h"
 #include "monitor/Unit1.h"
 
+#include <QDateTime>
 #include <QDialogButtonBox>
 #include <QDir>
 #include <QLabel>
@@ -12,10 +15,26 @@
 #include <QStyleOptionComboBox>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 
 #include <memory>
 #include <utility>
 #include <vector>
+
+namespace {
+int64_t Now() {
+    return QDateTime::currentMSecsSinceEpoch();
+}
+// Blue well above its red and green in a column of the plot: the curve, not
+// the grey grid or the labels.
+bool ColumnHasCurve(const QImage& image, const QRectF& plot, qreal x) {
+    for (int y = int(plot.top()) - 4; y <= int(plot.bottom()) + 4; ++y) {
+        const QRgb p = image.pixel(int(x), y);
+        if (qBlue(p) - std::max(qRed(p), qGreen(p)) > 60) return true;
+    }
+    return false;
+}
+} // namespace
 
 class TestMonitorLook : public QObject {
     Q_OBJECT
@@ -28,6 +47,9 @@ private slots:
     void listsShowTheirColourInBothKinds_data();
     void listsShowTheirColourInBothKinds();
     void qtStandardTextsArePolish();
+    void chartAxesInEachUnit();
+    void chartGapsAndALoneReadInThePicture();
+    void chartRedrawnEverySecondWhileShown();
 
 private:
     QTemporaryDir Dir; // no settings file: the defaults are shown
@@ -127,6 +149,83 @@ void TestMonitorLook::qtStandardTextsArePolish() {
         QDialogButtonBox box(button);
         QCOMPARE(box.button(button)->text(), text);
     }
+}
+
+void TestMonitorLook::chartAxesInEachUnit() {
+    Form->PageControl1->setCurrentWidget(Form->TabSheet4);
+    const monitor::FlowChart& chart = *Form->Chart1;
+    core::FlowHistory& flows = Form->Flows;
+    const struct {
+        uint8_t unit;
+        std::vector<double> cubicMetresPerHour;
+        const char *title, *labels;
+    } rows[] = {
+        {1, {1.2, 0.4}, "Przepływ chwilowy [m3/h]", "0,0 0,5 1,0 1,5"},
+        {0, {12.8, 3}, "Przepływ chwilowy [l/h]", "0 5000 10000 15000"}, // no group separators
+        {2, {0.5}, "Przepływ chwilowy [l/min]", "0 2 4 6 8 10"},
+        {1, {-0.5, 0.5}, "Przepływ chwilowy [m3/h]", "-0,6 -0,4 -0,2 0,0 0,2 0,4 0,6"},
+        {1, {0.003}, "Przepływ chwilowy [m3/h]", "0,000 0,001 0,002 0,003"},
+    };
+    for (const auto& r : rows) {
+        flows.Trim(Now() + flows.Span() + 1); // none of the row before
+        flows.SetUnit(r.unit);
+        for (double value : r.cubicMetresPerHour) flows.Add(Now(), value);
+        Form->Chart1->refresh();
+        QCOMPARE(chart.valueAxis().Title, QString::fromUtf8(r.title));
+        QCOMPARE(chart.valueAxis().Labels.join(' '), QString::fromLatin1(r.labels));
+        for (const QString& label : chart.valueAxis().Labels) // room left of the plot
+            QVERIFY(QFontMetricsF(chart.font()).horizontalAdvance(label) < chart.plotArea().left());
+    }
+    // From the whole minute before ten minutes ago (if it did not turn meanwhile), in local time.
+    const monitor::FlowChart::Axis& time = chart.timeAxis();
+    QCOMPARE(time.Title, QStringLiteral("Czas"));
+    QCOMPARE(time.Labels.size(), 12);
+    const QTime first = QTime::fromString(time.Labels.front(), u"HH:mm");
+    QVERIFY((first.secsTo(QTime::currentTime().addSecs(-600)) + 86400) % 86400 < 61); // midnight too
+    QCOMPARE(time.Labels.back(), first.addSecs(11 * 60).toString(u"HH:mm"));
+    const qreal half = QFontMetricsF(chart.font()).horizontalAdvance(time.Labels.back()) / 2;
+    QVERIFY(chart.position(time.Scale.High, 0).x() + half <= chart.width()); // not cut off
+}
+
+void TestMonitorLook::chartGapsAndALoneReadInThePicture() {
+    const int64_t now = Now();
+    for (int s = 400; s >= 300; s -= 10) Form->Flows.Add(now - s * 1000, 0.6);
+    Form->Flows.Break();
+    Form->Flows.Add(now - 240 * 1000, 0.8); // alone between two failed reads
+    Form->Flows.Break();
+    for (int s = 180; s >= 60; s -= 10) Form->Flows.Add(now - s * 1000, 0.4 + s * 0.001);
+    Form->PageControl1->setCurrentWidget(Form->TabSheet4);
+    const monitor::FlowChart& chart = *Form->Chart1;
+    const QList<QPolygonF> drawn = chart.drawnLines();
+    QCOMPARE(drawn.size(), 3);
+    const QRectF plot = chart.plotArea();
+    const QImage image = Form->Chart1->grab().toImage();
+    QCOMPARE(image.size(), chart.size()); // widget coordinates are pixels
+    const qreal endA = drawn[0].back().x(), lone = drawn[1].front().x(), startB = drawn[2].front().x();
+    QVERIFY(plot.contains(drawn[0].front()) && plot.contains(drawn[2].back()));
+    QVERIFY(ColumnHasCurve(image, plot, endA - 4) && ColumnHasCurve(image, plot, startB + 4));
+    QVERIFY(ColumnHasCurve(image, plot, lone) && ColumnHasCurve(image, plot, lone + 2));
+    // Nothing across either gap but the dot of the lone read.
+    for (qreal x = endA + 4; x < startB - 4; ++x)
+        if (std::fabs(x - lone) > 6)
+            QVERIFY2(!ColumnHasCurve(image, plot, x), qPrintable(QString::number(x)));
+}
+
+void TestMonitorLook::chartRedrawnEverySecondWhileShown() {
+    auto* tick = Form->findChild<QTimer*>(QStringLiteral("Chart1Tick"));
+    QVERIFY(tick && !tick->isActive());
+    Form->Flows.Add(Now() - 5000, 1.0);
+    Form->PageControl1->setCurrentWidget(Form->TabSheet4);
+    QVERIFY(tick->isActive());
+    Form->Flows.Add(Now(), 2.0);
+    QTRY_COMPARE_WITH_TIMEOUT(Form->Chart1->lines().value(0).size(), 2, 2500); // no refresh() called
+    Form->PageControl1->setCurrentWidget(Form->TabSheet3);
+    QVERIFY(!tick->isActive());
+    Form->Flows.Add(Now(), 3.0);
+    QTest::qWait(1300);
+    QCOMPARE(Form->Chart1->lines().value(0).size(), 2); // nothing drawn while hidden
+    Form->PageControl1->setCurrentWidget(Form->TabSheet4);
+    QCOMPARE(Form->Chart1->lines().value(0).size(), 3); // as soon as it is shown again
 }
 
 int main(int argc, char** argv) {

@@ -18,7 +18,6 @@
 #include <QFile>
 #include <QFileDialog>
 #include <QLineEdit>
-#include <QLineSeries>
 #include <QListWidget>
 #include <QMenu>
 #include <QPlainTextEdit>
@@ -26,7 +25,6 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
-#include <QValueAxis>
 
 #include <chrono>
 #include <functional>
@@ -102,7 +100,7 @@ class TestMonitorPolling : public QObject {
     QList<qsizetype> chartLines() {
         form->Chart1->refresh();
         QList<qsizetype> sizes;
-        for (const QLineSeries* line : form->Chart1->lines()) sizes << line->count();
+        for (const QPolygonF& line : form->Chart1->lines()) sizes << line.size();
         return sizes;
     }
 
@@ -231,7 +229,7 @@ private slots:
         int64_t all = 0;
         silence(all);
         QCOMPARE(chartLines(), (QList<qsizetype>{first, all - first}));
-        QCOMPARE(form->Chart1->valueAxis()->titleText(), QStringLiteral("Przepływ chwilowy [m3/h]"));
+        QCOMPARE(form->Chart1->valueAxis().Title, QStringLiteral("Przepływ chwilowy [m3/h]"));
         // The user picks [l/h]; once the meter reports it, the whole curve is in l/h.
         sim->SetFault(vqtsim::Fault::None);
         form->PageControl1->setCurrentWidget(form->TabSheet3);
@@ -242,9 +240,9 @@ private slots:
         const int64_t good = goodAfter(2); // the write may be one of them
         QTRY_VERIFY(form->Link.GoodReplies >= good);
         form->PageControl1->setCurrentWidget(form->TabSheet4); // drawn as it is shown
-        QCOMPARE(form->Chart1->valueAxis()->titleText(), QStringLiteral("Przepływ chwilowy [l/h]"));
+        QCOMPARE(form->Chart1->valueAxis().Title, QStringLiteral("Przepływ chwilowy [l/h]"));
         QList<QPointF> points;
-        for (const QLineSeries* line : form->Chart1->lines()) points += line->points();
+        for (const QPolygonF& line : form->Chart1->lines()) points += line;
         QVERIFY(points.size() > all);
         for (const QPointF& p : points) QCOMPARE(p.y(), 12500.0);
         // Reconnecting starts a line of its own.
