@@ -201,8 +201,12 @@ for library in $(for p in "$root"/usr/bin/*; do readelf -d "$p" | sed -n 's/.*Sh
   [ -n "$owners" ] || { fail "no installed package holds $library"; continue; }
   grep -qxF -f <(echo "$owners") <<<"$names" || fail "$library (from $(echo $owners)) is not among the dependencies"
 done
-for name in libc6 libstdc++6 libqt6core6 libqt6gui6 libqt6widgets6 libqt6charts6 libjpeg62-turbo qt6-qpa-plugins; do
+for name in libc6 libstdc++6 libqt6core6 libqt6gui6 libqt6widgets6 libjpeg62-turbo qt6-qpa-plugins; do
   grep -qx "$name" <<<"$names" || fail "Depends lacks $name"
+done
+# The window needs Qt's base modules alone, as a Windows Qt of qtbase has no others.
+for name in libqt6charts6 libqt6opengl6 libqt6openglwidgets6; do
+  if grep -qx "$name" <<<"$names"; then fail "Depends names $name"; fi
 done
 [ "$(field Recommends)" = qt6-translations-l10n ] || fail "Recommends is '$(field Recommends)', not qt6-translations-l10n"
 echo "check-package: Depends: $(field Depends)"

@@ -7,7 +7,6 @@ set -euo pipefail
 packages=(
   cmake ninja-build g++ clang libclang-rt-14-dev pkg-config
   qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins qt6-translations-l10n libgl-dev
-  qt6-charts-dev libqt6opengl6-dev
   libjpeg62-turbo-dev libcli11-dev nlohmann-json3-dev
   xvfb xauth x11-utils imagemagick procps
   g++-mingw-w64-x86-64 wine wine64
