@@ -261,7 +261,11 @@ protected:
 
 private:
     void buildCommunicationPage();
+    void buildCommunicationFields();
+    struct DeviceRow;
     void buildDevicePage();
+    void buildDevicePageSide();
+    static void styleResetButton(QPushButton* button);
     void buildDiagnosticsPage();
     void buildChartPage();
     void connectHandlers();

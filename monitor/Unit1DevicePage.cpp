@@ -1,0 +1,220 @@
+// TForm1: the device page "Parametry VQT540", its rows built from a table.
+#include "monitor/Unit1.h"
+
+#include "monitor/Naming.h"
+#include "monitor/PageLook.h"
+
+#include "model/DevicePage.h"
+#include "model/Tables.h"
+
+#include <QFontMetrics>
+#include <QFrame>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+#include <algorithm>
+
+using namespace monitor;
+
+namespace {
+
+// The window's own first lists of the range and the time constant, as it
+// is defined before any read: they differ from the meter's tables ("0.5"
+// with a point, "0,012 " with a blank), and the first read replaces the
+// range list anyway.
+const QStringList kInitialRanges{"0,240", "0,200", "0,150", "0,120", "0,100", "0,080",
+                                 "0,060", "0,040", "0,030", "0,020", "0,015", "0,012 "};
+const QStringList kInitialTimeConstants{"0.5", "1.0", "1.5",  "2,0",  "2,5",  "3,0",  "3,5", "4,0",
+                                        "4,5", "5,0", "10,0", "15,0", "20,0", "25,0", "30,0"};
+
+// Names, values and units keep their width, whatever the window's.
+constexpr int kValueWidth = 76;
+constexpr int kUnitWidth = 64;
+
+} // namespace
+
+// One row of the page: its name, the value control, the unit beside it and
+// a button under it.
+struct TForm1::DeviceRow {
+    std::string_view name;
+    QLabel*& label;
+    const char* labelName;
+    QWidget* value;
+    QWidget* unit = nullptr;
+    QWidget* below = nullptr;
+};
+
+void TForm1::buildDevicePage() {
+    Bevel1 = new QFrame(TabSheet3);
+    VQT_NAME(Bevel1);
+    Bevel1->setFrameStyle(QFrame::Box | QFrame::Sunken);
+    Bevel1->setLineWidth(1);
+
+    // Each control is made, named after its member and coloured in one step.
+    const auto value = [this](QLineEdit*& member, const char* name, const char* initial, bool readOnly) {
+        member = field(QString::fromUtf8(initial), readOnly, Bevel1);
+        member->setObjectName(QString::fromUtf8(name));
+        colorField(member, kSkyBlue);
+        return member;
+    };
+    const auto list = [this](DropDownBox*& member, const char* name, DropDownBox::Kind kind,
+                             const QStringList& entries, const QColor& color, const char* shown = nullptr) {
+        member = new DropDownBox(kind, Bevel1);
+        member->setObjectName(QString::fromUtf8(name));
+        member->addItems(entries);
+        member->setItemIndex(-1);
+        if (shown) member->setText(QString::fromUtf8(shown));
+        colorField(member, color);
+        return member;
+    };
+    const auto simple = [this](SimpleComboBox*& member, const char* name, const QStringList& entries,
+                               const char* shown) {
+        member = new SimpleComboBox(Bevel1);
+        member->setObjectName(QString::fromUtf8(name));
+        member->addItems(entries);
+        member->setText(QString::fromUtf8(shown));
+        colorField(member, kAqua);
+        return member;
+    };
+    const auto reset = [this](QPushButton*& member, const char* name) {
+        member = new QPushButton(QStringLiteral("Zeruj licznik"), Bevel1);
+        member->setObjectName(QString::fromUtf8(name));
+        return member;
+    };
+    using Kind = DropDownBox::Kind;
+    const QStringList flowUnits = items(model::FlowUnitTexts);
+    const QStringList volumeUnits = items(model::TotaliserUnitTexts);
+    namespace label = model::label;
+
+    const DeviceRow rows[] = {
+        {label::Version, Label3, "Label3", value(Edit1, "Edit1", "123456", true)},
+        {label::Diameter, Label4, "Label4", value(Edit2, "Edit2", "3", true)},
+        {label::Range, Label5, "Label5",
+         list(ComboBox2, "ComboBox2", Kind::DropDown, kInitialRanges, kSkyBlue)},
+        {label::Flow, Label6, "Label6", value(Edit3, "Edit3", "0,0", true),
+         list(ComboBox3, "ComboBox3", Kind::DropDown, flowUnits, kAqua, "[m3/h]")},
+        {label::PulseWeight, Label19, "Label19",
+         list(ComboBox10, "ComboBox10", Kind::DropDown, items(model::PulseWeightTexts), kSkyBlue),
+         simple(ComboBox11, "ComboBox11", volumeUnits, "[m3]")},
+        {label::ForwardTotaliser, Label7, "Label7", value(Edit4, "Edit4", "0,0", true),
+         list(ComboBox4, "ComboBox4", Kind::DropDown, volumeUnits, kAqua, "[m3]"), reset(Button1, "Button1")},
+        {label::ReverseTotaliser, Label8, "Label8", value(Edit5, "Edit5", "0,0", true),
+         list(ComboBox5, "ComboBox5", Kind::DropDown, volumeUnits, kAqua, "[m3]"), reset(Button2, "Button2")},
+        {label::Cutoff, Label12, "Label12", value(Edit8, "Edit8", "0,0", false)},
+        {label::TimeConstant, Label13, "Label13",
+         list(ComboBox9, "ComboBox9", Kind::DropDown, kInitialTimeConstants, kSkyBlue)},
+        {label::KorK, Label14, "Label14", value(MaskEdit2, "MaskEdit2", "0,0", true)},
+        {label::KorC, Label16, "Label16", value(MaskEdit3, "MaskEdit3", "0,0", true)},
+        {label::ArchivePeriod, Label17, "Label17",
+         list(ComboBox8, "ComboBox8", Kind::PickOnly, items(model::ArchivePeriodTexts), kSkyBlue)},
+        {label::Alarm1, Label9, "Label9", value(MaskEdit4, "MaskEdit4", "0,0", false),
+         simple(ComboBox6, "ComboBox6", flowUnits, "[m3/h]")},
+        {label::Alarm2, Label11, "Label11", value(MaskEdit5, "MaskEdit5", "0,0", false),
+         simple(ComboBox7, "ComboBox7", flowUnits, "[m3/h]")},
+    };
+    ComboBox11->setEnabled(false); // shows the totaliser unit only
+    styleResetButton(Button1);
+
+    auto* grid = new QGridLayout(Bevel1);
+    grid->setContentsMargins(8, 8, 6, 8);
+    grid->setHorizontalSpacing(6);
+    grid->setVerticalSpacing(4);
+    for (const DeviceRow& row : rows) {
+        const int r = grid->rowCount();
+        row.label = new QLabel(text(row.name), Bevel1);
+        row.label->setObjectName(QString::fromUtf8(row.labelName));
+        grid->addWidget(row.label, r, 0);
+        if (row.value == ComboBox8) {
+            grid->addWidget(row.value, r, 1, 1, 2, Qt::AlignLeft); // no unit: the longer items get room
+        } else {
+            row.value->setFixedWidth(kValueWidth);
+            grid->addWidget(row.value, r, 1);
+        }
+        if (row.unit) {
+            row.unit->setFixedWidth(kUnitWidth);
+            grid->addWidget(row.unit, r, 2);
+        }
+        // Under its counter: beside it, the longest names would not fit into
+        // the smallest window.
+        if (row.below) grid->addWidget(row.below, r + 1, 1, 1, 2, Qt::AlignLeft);
+    }
+    // A wider window widens the empty last column: each name stays beside
+    // its value instead of drifting away to the left.
+    grid->setColumnStretch(3, 1);
+    buildDevicePageSide();
+}
+
+void TForm1::styleResetButton(QPushButton* button) {
+    setBold(button);
+    // The yellow caption needs a dark face to be readable; disabled, the
+    // button looks like its disabled neighbour.
+    QPalette palette = button->palette();
+    for (const QPalette::ColorGroup group : {QPalette::Active, QPalette::Inactive}) {
+        palette.setColor(group, QPalette::ButtonText, kYellow);
+        palette.setColor(group, QPalette::Button, kNavy);
+    }
+    button->setPalette(palette);
+}
+
+// The alarms and the two big buttons beside the rows.
+void TForm1::buildDevicePageSide() {
+    GroupBox3 = new QGroupBox(text(model::label::Alarms), TabSheet3);
+    VQT_NAME(GroupBox3);
+    setBold(GroupBox3, true);
+    setColor(GroupBox3, QPalette::WindowText, kRed);
+    ListBox1 = new QListWidget(GroupBox3);
+    VQT_NAME(ListBox1);
+    setBold(ListBox1);
+    setColor(ListBox1, QPalette::Text, kRed);
+    auto* alarms = new QVBoxLayout(GroupBox3);
+    alarms->setContentsMargins(6, 6, 6, 6);
+    alarms->addWidget(ListBox1);
+
+    Panel1 = new QFrame(TabSheet3);
+    VQT_NAME(Panel1);
+    Panel1->setFrameStyle(QFrame::Panel | QFrame::Raised);
+    fill(Panel1, kSkyBlue);
+    Button4 = new QPushButton(QStringLiteral("Połącz z przepływomierzem"), Panel1);
+    VQT_NAME(Button4);
+    Button5 = new QPushButton(QStringLiteral("Zapisz dane z archiwum do pliku"), Panel1);
+    VQT_NAME(Button5);
+    // The captions alternate with longer ones; the panel is as wide as the
+    // longest so that neither is ever cut.
+    const QFontMetrics metrics(Button4->font());
+    int captionWidth = 0;
+    for (const QString& caption : {QStringLiteral("Połącz z przepływomierzem"),
+                                   QStringLiteral("Zakończ połączenie z przepływomierzem"),
+                                   QStringLiteral("Zapisz dane z archiwum do pliku"),
+                                   QStringLiteral("Zakończ zapis danych z archiwum")})
+        captionWidth = std::max(captionWidth, metrics.horizontalAdvance(caption));
+    for (QPushButton* button : {Button4, Button5}) {
+        button->setMinimumHeight(34);
+        button->setMinimumWidth(captionWidth + 12);
+    }
+    auto* buttons = new QVBoxLayout(Panel1);
+    buttons->setContentsMargins(6, 8, 6, 8);
+    buttons->setSpacing(8);
+    buttons->addWidget(Button4);
+    buttons->addWidget(Button5);
+
+    auto* rightColumn = new QWidget(TabSheet3);
+    auto* right = new QVBoxLayout(rightColumn);
+    right->setContentsMargins(0, 0, 0, 0);
+    right->setSpacing(8);
+    right->addWidget(GroupBox3, 1);
+    right->addWidget(Panel1);
+    // As narrow as its captions allow: the parameter rows get the rest.
+    rightColumn->setFixedWidth(rightColumn->minimumSizeHint().width());
+
+    auto* page = new QHBoxLayout(TabSheet3);
+    page->setContentsMargins(4, 6, 4, 6);
+    page->setSpacing(8);
+    page->addWidget(Bevel1, 1);
+    page->addWidget(rightColumn);
+}
