@@ -24,7 +24,7 @@ using core::ScanFinding;
 constexpr auto kProgressEvery = std::chrono::milliseconds(250);
 
 std::string ParityName(uint8_t code) {
-    return code == modbus::kEvenParity ? "even" : code == modbus::kOddParity ? "odd" : "none";
+    return std::string(modbus::kParities[modbus::ParityIndex(code).value_or(0)].Name);
 }
 
 std::string Settings(const modbus::LinkSettings& l) {

@@ -38,13 +38,21 @@ const char* const kExitCodeHelp =
     "Numbers use the locale's decimal separator (LC_ALL, LC_NUMERIC, LANG), as the\n"
     "window does; --decimal-separator overrides it.\n";
 
+std::vector<uint32_t> SpeedList() {
+    return {modbus::kSpeeds.begin(), modbus::kSpeeds.end()};
+}
+
+std::vector<std::string> ParityNames() {
+    std::vector<std::string> names;
+    for (const modbus::ParityEntry& p : modbus::kParities) names.emplace_back(p.Name);
+    return names;
+}
+
 modbus::LinkSettings CommonOptions::Link() const {
     modbus::LinkSettings link;
     link.PortName = Port;
     link.BaudRate = Baud;
-    link.Parity = Parity == "even"  ? modbus::kEvenParity
-                  : Parity == "odd" ? modbus::kOddParity
-                                    : modbus::kNoParity;
+    link.Parity = modbus::kParities[modbus::ParityIndexOfName(Parity).value_or(0)].Code;
     link.StopBits = StopBits == 2 ? modbus::kTwoStopBits : modbus::kOneStopBit;
     link.DeviceAddress = static_cast<uint8_t>(Address);
     link.TimeoutMs = TimeoutMs;
@@ -69,10 +77,10 @@ CommonFlags AddCommonOptions(CLI::App& app, CommonOptions& o) {
                         ->check(CLI::Range(modbus::kLowestAddress, modbus::kHighestAddress))
                         ->capture_default_str();
     flags.Baud = app.add_option("--baud", o.Baud, "line speed in bit/s")
-                     ->check(CLI::IsMember({1200u, 2400u, 4800u, 9600u, 19200u, 38400u, 57600u, 115200u}))
+                     ->check(CLI::IsMember(SpeedList()))
                      ->capture_default_str();
     flags.Parity = app.add_option("--parity", o.Parity, "parity")
-                       ->check(CLI::IsMember({"none", "even", "odd"}))
+                       ->check(CLI::IsMember(ParityNames()))
                        ->capture_default_str();
     flags.StopBits = app.add_option("--stop-bits", o.StopBits, "stop bits")
                          ->check(CLI::IsMember({1, 2}))
@@ -91,8 +99,6 @@ CommonFlags AddCommonOptions(CLI::App& app, CommonOptions& o) {
 }
 
 namespace {
-
-constexpr const char* const kParityNames[] = {"none", "even", "odd"}; // the window's list order
 
 // A value of the file that the command line did not give, and its check.
 struct FromFile {
@@ -146,16 +152,15 @@ int ApplyConfigFile(const CommonFlags& flags, CommonOptions& o, const PeriodFlag
     }
     FromFile file{lines, path, {}};
     if (!Given(flags.Port))
-        if (const auto i = file.Index(1, model::kPortCount)) o.Port = "COM" + std::to_string(*i + 1);
+        if (const auto i = file.Index(1, modbus::kPortCount)) o.Port = "COM" + std::to_string(*i + 1);
     if (!Given(flags.Baud))
-        if (const auto i = file.Index(2, static_cast<int32_t>(model::kSpeeds.size())))
-            o.Baud = model::kSpeeds[*i];
+        if (const auto i = file.Index(2, static_cast<int32_t>(modbus::kSpeeds.size())))
+            o.Baud = modbus::kSpeeds[size_t(*i)];
     if (!Given(flags.Parity))
-        if (const auto i = file.Index(3, static_cast<int32_t>(model::kParityTexts.size())))
-            o.Parity = kParityNames[*i];
+        if (const auto i = file.Index(3, static_cast<int32_t>(modbus::kParities.size())))
+            o.Parity = modbus::kParities[size_t(*i)].Name;
     if (!Given(flags.StopBits))
-        if (const auto i = file.Index(4, static_cast<int32_t>(model::kStopBitsTexts.size())))
-            o.StopBits = *i + 1;
+        if (const auto i = file.Index(4, static_cast<int32_t>(modbus::kStopBits.size()))) o.StopBits = *i + 1;
     if (!Given(flags.Address))
         if (const auto a = file.Number(6, modbus::kLowestAddress, modbus::kHighestAddress)) o.Address = *a;
     if (period.Ms && !Given(period.Option))

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace CLI {
 class App;
@@ -63,6 +64,10 @@ struct CommonFlags {
 };
 
 CommonFlags AddCommonOptions(CLI::App& app, CommonOptions& options);
+
+// The line's table as the options' choices.
+std::vector<uint32_t> SpeedList();
+std::vector<std::string> ParityNames();
 
 // The scan period of a command that has one: its option, where it goes and
 // its largest value.

@@ -98,7 +98,7 @@ int main(int argc, char** argv) {
                      "the speeds to try, in this order, comma-separated (default: --baud, then 9600, 19200, "
                      "115200, 38400, 57600, 4800, 2400, 1200)")
         ->delimiter(',')
-        ->check(CLI::IsMember({1200u, 2400u, 4800u, 9600u, 19200u, 38400u, 57600u, 115200u}));
+        ->check(CLI::IsMember(SpeedList()));
     scan->add_flag("--all", scanOptions.All, "go on after the first meter and list every one");
     scan->add_flag("--json", scanOptions.Json,
                    "the meters found and the settings with garbled answers as JSON");

@@ -10,8 +10,6 @@ namespace core {
 
 namespace {
 
-constexpr uint32_t kCommonSpeeds[] = {9600, 19200, 115200, 38400, 57600, 4800, 2400, 1200};
-constexpr uint8_t kParities[] = {modbus::kNoParity, modbus::kEvenParity, modbus::kOddParity};
 // Characters of the parameter read on the wire: its request and its reply.
 constexpr int32_t kProbeCharacters = 8 + 59;
 // How long a probe told to stop waiting may take to give its verdict.
@@ -35,15 +33,15 @@ bool OtherDevice(modbus::Status status) {
 
 std::vector<uint32_t> ScanSpeeds(uint32_t first) {
     std::vector<uint32_t> speeds{first};
-    for (const uint32_t speed : kCommonSpeeds)
+    for (const uint32_t speed : modbus::kSearchSpeeds)
         if (speed != first) speeds.push_back(speed);
     return speeds;
 }
 
 std::vector<uint8_t> ScanParities(uint8_t first) {
     std::vector<uint8_t> parities{first};
-    for (const uint8_t parity : kParities)
-        if (parity != first) parities.push_back(parity);
+    for (const modbus::ParityEntry& parity : modbus::kParities)
+        if (parity.Code != first) parities.push_back(parity.Code);
     return parities;
 }
 

@@ -44,8 +44,7 @@ HANDLE openForUse(PortProbe& probe) {
 }
 
 bool OfferedSpeed(uint32_t baud) {
-    static constexpr uint32_t kSpeeds[] = {1200, 2400, 4800, 9600, 19200, 38400, 57600, 115200};
-    return std::find(std::begin(kSpeeds), std::end(kSpeeds), baud) != std::end(kSpeeds);
+    return SpeedIndex(baud).has_value();
 }
 } // namespace
 

@@ -5,6 +5,7 @@
 #pragma once
 
 #include "modbus/Frames.h"
+#include "modbus/LinkSettings.h"
 
 #include <array>
 #include <cstdint>
@@ -13,33 +14,6 @@
 #include <string>
 
 namespace modbus {
-
-// Parity codes: 0 none, 1 odd, 2 even. Stop-bit codes: 0 one, 2 two.
-inline constexpr uint8_t kNoParity = 0, kOddParity = 1, kEvenParity = 2;
-inline constexpr uint8_t kOneStopBit = 0, kTwoStopBits = 2;
-
-// The addresses a meter can have: 0 would be a broadcast that every meter on
-// the line obeys without answering, and above 247 the protocol reserves.
-inline constexpr int32_t kLowestAddress = 1, kHighestAddress = 247;
-constexpr bool IsDeviceAddress(int32_t address) {
-    return address >= kLowestAddress && address <= kHighestAddress;
-}
-
-// Port settings, slave address and reply time-out of one transaction, as
-// read from the communication page (or the tool's options) when the
-// transaction starts.
-struct LinkSettings {
-    std::string PortName;
-    uint32_t BaudRate = 0;
-    uint8_t Parity = kNoParity;
-    uint8_t StopBits = kOneStopBit;
-    uint8_t DeviceAddress = 0;
-    // The cycle gives the transaction up after this long; the worker's own
-    // wait ends later by itself (WorkerDeadlineMs), so that no worker is
-    // ever left waiting for a cycle that has gone.
-    int32_t TimeoutMs = 1000;
-    bool operator==(const LinkSettings&) const = default;
-};
 
 // How long a worker waits for its reply at most: well past its cycle's own
 // time-out (which comes at the end of the tick on which it falls), so that

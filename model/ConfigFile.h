@@ -17,12 +17,6 @@ namespace model {
 
 inline constexpr std::string_view kConfigFileName = "VQT540.cfg";
 
-// The items of the communication page's lists, in their order.
-inline constexpr std::array<uint32_t, 8> kSpeeds = {1200, 2400, 4800, 9600, 19200, 38400, 57600, 115200};
-inline constexpr std::array<std::string_view, 3> kParityTexts = {"Brak", "Parzyste", "Nieparzyste"};
-inline constexpr std::array<std::string_view, 2> kStopBitsTexts = {"1", "2"};
-inline constexpr int kPortCount = 12; // "COM1" ... "COM12"
-
 struct ConfigLists {
     int32_t Port = 0;
     int32_t Speed = 3; // 9600

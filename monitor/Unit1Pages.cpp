@@ -6,7 +6,7 @@
 #include "monitor/Naming.h"
 #include "monitor/PageLook.h"
 
-#include "model/ConfigFile.h"
+#include "modbus/LinkSettings.h"
 #include "model/DevicePage.h"
 
 #include <QAction>
@@ -127,25 +127,29 @@ void TForm1::buildCommunicationFields() {
         return box;
     };
 
+    QStringList parities, stopBits;
+    for (const modbus::ParityEntry& p : modbus::kParities) parities << text(p.Text);
+    for (const modbus::StopBitsEntry& s : modbus::kStopBits) stopBits << text(s.Text);
+
     StaticText1 = label(QStringLiteral("Numer portu"), GroupBox1);
     VQT_NAME(StaticText1);
     QStringList ports;
-    for (int i = 1; i <= model::kPortCount; ++i) ports << QStringLiteral("COM%1").arg(i);
+    for (int i = 1; i <= modbus::kPortCount; ++i) ports << QStringLiteral("COM%1").arg(i);
     PortNr = pickOnly(ports, GroupBox1);
     VQT_NAME(PortNr);
     StaticText2 = label(QStringLiteral("Prędkość transmisji"), GroupBox1);
     VQT_NAME(StaticText2);
     QStringList speeds;
-    for (const uint32_t speed : model::kSpeeds) speeds << QString::number(speed);
+    for (const uint32_t speed : modbus::kSpeeds) speeds << QString::number(speed);
     Speed = pickOnly(speeds, GroupBox1);
     VQT_NAME(Speed);
     Label1 = label(QStringLiteral("Kontola parzystości"), GroupBox1);
     VQT_NAME(Label1);
-    Parity = pickOnly(items(model::kParityTexts), GroupBox1);
+    Parity = pickOnly(parities, GroupBox1);
     VQT_NAME(Parity);
     Label2 = label(QStringLiteral("Bity stopu"), GroupBox1);
     VQT_NAME(Label2);
-    StopBits = pickOnly(items(model::kStopBitsTexts), GroupBox1);
+    StopBits = pickOnly(stopBits, GroupBox1);
     VQT_NAME(StopBits);
 
     StaticText3 = label(QStringLiteral("Tryb transmisji"), GroupBox2);

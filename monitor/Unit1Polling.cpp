@@ -112,14 +112,13 @@ void TForm1::showParameters(const model::DeviceView& v, const model::ParameterBl
 }
 
 uint8_t TForm1::getParity() const {
-    const std::string text = Parity->text().toStdString();
-    if (text == model::kParityTexts[1]) return modbus::kEvenParity;
-    if (text == model::kParityTexts[2]) return modbus::kOddParity;
-    return modbus::kNoParity;
+    const int item = Parity->currentIndex();
+    return item >= 0 ? modbus::kParities[size_t(item)].Code : modbus::kNoParity;
 }
 
 uint8_t TForm1::getStopBits() const {
-    return monitor::StrToInt(StopBits->text()) == 2 ? modbus::kTwoStopBits : modbus::kOneStopBit;
+    const int item = StopBits->currentIndex();
+    return item >= 0 ? modbus::kStopBits[size_t(item)].Code : modbus::kOneStopBit;
 }
 
 // --- the settings as the cycles read them ---
@@ -139,54 +138,19 @@ QTimer* TForm1::timer(TimerId id) const {
 }
 
 Reading<modbus::LinkSettings> TForm1::readLink() {
-    using Result = Reading<modbus::LinkSettings>;
-    modbus::LinkSettings link;
-    const auto listText = [](const DropDownBox* box) {
-        return box->currentIndex() < 0 ? QString() : box->text();
+    const auto item = [](const DropDownBox* box) -> std::optional<size_t> {
+        return box->currentIndex() < 0 ? std::nullopt : std::optional<size_t>(size_t(box->currentIndex()));
     };
-
-    const QString port = listText(PortNr);
-    if (port.isEmpty())
-        return refuse<modbus::LinkSettings>(QStringLiteral("Numer portu"),
-                                            QStringLiteral("nie wybrano portu."));
-    link.PortName = port.toStdString();
-
-    const QString speed = listText(Speed);
-    if (speed.isEmpty())
-        return refuse<modbus::LinkSettings>(QStringLiteral("Prędkość transmisji"),
-                                            QStringLiteral("nie wybrano prędkości."));
-    try {
-        link.BaudRate = static_cast<uint32_t>(monitor::StrToInt(speed));
-    } catch (const monitor::ConvertError& error) {
-        return refuse<modbus::LinkSettings>(QStringLiteral("Prędkość transmisji"),
-                                            QString::fromUtf8(error.what()));
-    }
-
-    if (listText(Parity).isEmpty())
-        return refuse<modbus::LinkSettings>(QStringLiteral("Kontola parzystości"),
-                                            QStringLiteral("nie wybrano parzystości."));
-    link.Parity = getParity();
-    if (listText(StopBits).isEmpty())
-        return refuse<modbus::LinkSettings>(QStringLiteral("Bity stopu"),
-                                            QStringLiteral("nie wybrano liczby bitów stopu."));
-    link.StopBits = getStopBits();
-
-    const QString addressLabel = QStringLiteral("Adres przepływomierza");
-    int32_t address = 0;
-    try {
-        address = monitor::StrToInt(MaskEdit6->text());
-    } catch (const monitor::ConvertError& error) {
-        return refuse<modbus::LinkSettings>(addressLabel, QString::fromUtf8(error.what()));
-    }
-    if (!modbus::IsDeviceAddress(address))
-        return refuse<modbus::LinkSettings>(addressLabel, QStringLiteral("Adres urządzenia poza zakresem."));
-    link.DeviceAddress = static_cast<uint8_t>(address);
+    modbus::LinkChoice choice;
+    if (PortNr->currentIndex() >= 0) choice.Port = PortNr->text().toStdString();
+    choice.Speed = item(Speed);
+    choice.Parity = item(Parity);
+    choice.StopBits = item(StopBits);
+    choice.Address = MaskEdit6->text().toStdString();
     // A time-out field being typed in keeps its last number.
     if (const Reading<int32_t> timeout = readTimeout()) LastTimeoutMs = *timeout;
-    link.TimeoutMs = LastTimeoutMs;
-    Result result;
-    result.value = std::move(link);
-    return result;
+    choice.TimeoutMs = LastTimeoutMs;
+    return modbus::CheckLink(choice);
 }
 
 Reading<int32_t> TForm1::readPeriod() {

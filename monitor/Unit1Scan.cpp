@@ -25,11 +25,11 @@ using core::ScanProgress;
 
 // Items of the Parity list, by the port's parity code.
 int ParityItem(uint8_t code) {
-    return code == modbus::kEvenParity ? 1 : code == modbus::kOddParity ? 2 : 0;
+    return static_cast<int>(modbus::ParityIndex(code).value_or(0));
 }
 
 QString ParityText(uint8_t code) {
-    const std::string_view text = model::kParityTexts[static_cast<size_t>(ParityItem(code))];
+    const std::string_view text = modbus::kParities[static_cast<size_t>(ParityItem(code))].Text;
     return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
 }
 
@@ -77,7 +77,7 @@ void TForm1::Button8Click() {
     if (PortNr->currentIndex() < 0)
         throw monitor::ConvertError(QStringLiteral("Numer portu: nie wybrano portu."));
     const int speedItem = Speed->currentIndex();
-    const uint32_t firstSpeed = model::kSpeeds[static_cast<size_t>(speedItem >= 0 ? speedItem : 3)];
+    const uint32_t firstSpeed = modbus::kSpeeds[static_cast<size_t>(speedItem >= 0 ? speedItem : 3)];
     const platform::Reading<int32_t> address = model::ReadWholeNumber(MaskEdit6->text().toStdString());
     core::ScanPlan plan;
     plan.PortName = PortNr->text().toStdString();
@@ -128,8 +128,8 @@ void TForm1::Button8Click() {
     if (!::Ask(OKBottomDlg1,
                QStringLiteral("Znaleziono przepływomierz: %1. Wpisać te ustawienia ?").arg(what)))
         return;
-    for (size_t i = 0; i < model::kSpeeds.size(); ++i)
-        if (model::kSpeeds[i] == found.Link.BaudRate) Speed->setItemIndex(static_cast<int>(i));
+    if (const auto speed = modbus::SpeedIndex(found.Link.BaudRate))
+        Speed->setItemIndex(static_cast<int>(*speed));
     Parity->setItemIndex(ParityItem(found.Link.Parity));
     MaskEdit6->setText(QString::number(found.Link.DeviceAddress));
     // Kept as leaving the page keeps them.

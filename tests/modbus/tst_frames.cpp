@@ -233,6 +233,48 @@ private slots:
         }
     }
 
+    // The one check of the line's settings, as the window, the settings file
+    // and the tool use it: the first setting that cannot make a request.
+    void linkChoices_data() {
+        QTest::addColumn<QString>("address");
+        QTest::addColumn<int>("missing"); // -1 none; 0 port, 1 speed, 2 parity, 3 stop bits
+        QTest::addColumn<QString>("outcome");
+        QTest::newRow("the window's initial address") << "  1" << -1 << "COM1 19200 2 2 1";
+        QTest::newRow("leading zero is decimal") << "017" << -1 << "COM1 19200 2 2 17";
+        QTest::newRow("highest") << "247" << -1 << "COM1 19200 2 2 247";
+        QTest::newRow("zero") << "0" << -1 << "Adres przepływomierza: Adres urządzenia poza zakresem.";
+        QTest::newRow("248") << "248" << -1 << "Adres przepływomierza: Adres urządzenia poza zakresem.";
+        QTest::newRow("negative") << "-1" << -1 << "Adres przepływomierza: Adres urządzenia poza zakresem.";
+        QTest::newRow("hexadecimal") << "0x10" << -1
+                                     << "Adres przepływomierza: '0x10' nie jest poprawną liczbą całkowitą.";
+        QTest::newRow("trailing blank")
+            << "1 " << -1 << "Adres przepływomierza: '1 ' nie jest poprawną liczbą całkowitą.";
+        QTest::newRow("no port") << "1" << 0 << "Numer portu: nie wybrano portu.";
+        QTest::newRow("no speed") << "1" << 1 << "Prędkość transmisji: nie wybrano prędkości.";
+        QTest::newRow("no parity") << "1" << 2 << "Kontola parzystości: nie wybrano parzystości.";
+        QTest::newRow("no stop bits") << "x" << 3 << "Bity stopu: nie wybrano liczby bitów stopu.";
+    }
+    void linkChoices() {
+        QFETCH(QString, address);
+        QFETCH(int, missing);
+        QFETCH(QString, outcome);
+        modbus::LinkChoice c{"COM1", 4, 1, 1, address.toStdString(), 500};
+        if (missing == 0) c.Port.clear();
+        if (missing == 1) c.Speed.reset();
+        if (missing == 2) c.Parity = 3; // past the table
+        if (missing == 3) c.StopBits.reset();
+        const platform::Reading<modbus::LinkSettings> l = modbus::CheckLink(c);
+        QCOMPARE(l ? QStringLiteral("%1 %2 %3 %4 %5")
+                         .arg(QString::fromStdString(l->PortName))
+                         .arg(l->BaudRate)
+                         .arg(l->Parity)
+                         .arg(l->StopBits)
+                         .arg(l->DeviceAddress)
+                   : QString::fromStdString(l.error),
+                 outcome);
+        if (l) QCOMPARE(l->TimeoutMs, 500);
+    }
+
     void stagedWritesOnTheWire() {
         auto w = modbus::ModbusRead::Create();
         StageLongWrite(*w, 8, 1000);
