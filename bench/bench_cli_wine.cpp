@@ -32,20 +32,9 @@ struct Run {
 };
 
 Run Start(const std::vector<std::string>& args, const std::vector<std::string>& env, const std::string& dir) {
-    std::vector<std::string> envCopy = env;
-    std::vector<char*> argv, envp;
-    for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-    for (std::string& e : envCopy) envp.push_back(e.data());
-    envp.push_back(nullptr);
     Run run;
     const auto start = std::chrono::steady_clock::now();
-    const pid_t pid = fork();
-    if (pid == 0) {
-        if (chdir(dir.c_str()) != 0) _exit(127);
-        execvpe(argv[0], argv.data(), envp.data());
-        _exit(127);
-    }
+    const pid_t pid = winetest::SpawnProcess(args, env, dir, {});
     int status = 0;
     rusage usage{};
     if (pid < 0 || wait4(pid, &status, 0, &usage) != pid) return run;

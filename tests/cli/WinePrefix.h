@@ -37,6 +37,35 @@ inline std::string FindWine() {
     return {};
 }
 
+// Starts a program in a session of its own (the pseudo-terminals Wine opens
+// must not become the caller's controlling terminal, nor their hang-ups
+// reach it), stdin from /dev/null, stdout and stderr appended to `log`
+// (empty: the caller's), in `dir` (empty: the caller's). -1 when it cannot.
+inline pid_t SpawnProcess(const std::vector<std::string>& args, std::vector<std::string> env,
+                          const std::string& dir, const std::string& log) {
+    std::vector<char*> argv, envp;
+    for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    for (std::string& e : env) envp.push_back(e.data());
+    envp.push_back(nullptr);
+    posix_spawn_file_actions_t files;
+    posix_spawn_file_actions_init(&files);
+    posix_spawn_file_actions_addopen(&files, 0, "/dev/null", O_RDONLY, 0);
+    if (!log.empty()) {
+        posix_spawn_file_actions_addopen(&files, 1, log.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
+        posix_spawn_file_actions_adddup2(&files, 1, 2);
+    }
+    if (!dir.empty()) posix_spawn_file_actions_addchdir_np(&files, dir.c_str());
+    posix_spawnattr_t attributes;
+    posix_spawnattr_init(&attributes);
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSID);
+    pid_t pid = -1;
+    const int rc = ::posix_spawnp(&pid, argv[0], &files, &attributes, argv.data(), envp.data());
+    posix_spawnattr_destroy(&attributes);
+    posix_spawn_file_actions_destroy(&files);
+    return rc == 0 ? pid : -1;
+}
+
 class WinePrefix {
 public:
     // prefix: the folder to make anew; com1: the path Wine's COM1 leads to.
@@ -136,27 +165,7 @@ public:
 
 private:
     pid_t Spawn(const std::vector<std::string>& args) const {
-        std::vector<std::string> env = Environment();
-        std::vector<char*> argv, envp;
-        for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-        argv.push_back(nullptr);
-        for (std::string& e : env) envp.push_back(e.data());
-        envp.push_back(nullptr);
-        posix_spawn_file_actions_t files;
-        posix_spawn_file_actions_init(&files);
-        posix_spawn_file_actions_addopen(&files, 0, "/dev/null", O_RDONLY, 0);
-        posix_spawn_file_actions_addopen(&files, 1, LogPath().c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
-        posix_spawn_file_actions_adddup2(&files, 1, 2);
-        // Its own session: the pseudo-terminals Wine opens must not become the
-        // test's controlling terminal, nor their hang-ups reach the test.
-        posix_spawnattr_t attributes;
-        posix_spawnattr_init(&attributes);
-        posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSID);
-        pid_t pid = -1;
-        const int rc = ::posix_spawnp(&pid, argv[0], &files, &attributes, argv.data(), envp.data());
-        posix_spawnattr_destroy(&attributes);
-        posix_spawn_file_actions_destroy(&files);
-        return rc == 0 ? pid : -1;
+        return SpawnProcess(args, Environment(), {}, LogPath());
     }
 
     std::string Folder;
