@@ -65,34 +65,7 @@ TForm1::TForm1(QWidget* parent) : QMainWindow(parent) {
     PageControl1->addTab(TabSheet4, QStringLiteral("Wykres"));
     setCentralWidget(PageControl1);
 
-    StatusBar1 = new QStatusBar(this);
-    VQT_NAME(StatusBar1);
-    StatusText = new QLabel(StatusBar1);
-    StatusText->setObjectName(QStringLiteral("StatusBar1Text"));
-    StatusText->setTextFormat(Qt::PlainText); // the blanks of the result lines stay
-    // Long result lines are cut at the window's edge instead of widening it.
-    StatusText->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
-    StatusBar1->addWidget(StatusText, 1);
-    ArchiveProgress = new QProgressBar(StatusBar1);
-    ArchiveProgress->setObjectName(QStringLiteral("ArchiveProgress"));
-    ArchiveProgress->setFixedWidth(112);
-    // Room for "12000/~12900 ~15 min" beside a result line with both counters.
-    QFont small = ArchiveProgress->font();
-    small.setPointSizeF(small.pointSizeF() - 1.0);
-    ArchiveProgress->setFont(small);
-    ArchiveProgress->hide();
-    StatusBar1->addPermanentWidget(ArchiveProgress);
-    PendingWrites = new QLabel(StatusBar1);
-    PendingWrites->setObjectName(QStringLiteral("PendingWrites"));
-    PendingWrites->setTextFormat(Qt::PlainText);
-    PendingWrites->setStyleSheet(QStringLiteral("QLabel { color: #8a4b00; font-weight: bold; }"));
-    PendingWrites->hide();
-    StatusBar1->addPermanentWidget(PendingWrites);
-    // The result line with both counters needs nearly the whole width.
-    StatusBar1->setSizeGripEnabled(false);
-    setStatusBar(StatusBar1);
-    setStatusText(QString::fromUtf8(core::kInitialStatusText.data(),
-                                    static_cast<qsizetype>(core::kInitialStatusText.size())));
+    buildStatusBar();
 
     const auto makeTimer = [this](const char* name, int interval) {
         auto* timer = new QTimer(this);
@@ -132,6 +105,38 @@ TForm1::TForm1(QWidget* parent) : QMainWindow(parent) {
         area.moveCenter(screen->availableGeometry().center());
         move(area.topLeft());
     }
+}
+
+// The result line, and beside it the download's bar and what waits to be written.
+void TForm1::buildStatusBar() {
+    StatusBar1 = new QStatusBar(this);
+    VQT_NAME(StatusBar1);
+    StatusText = new QLabel(StatusBar1);
+    StatusText->setObjectName(QStringLiteral("StatusBar1Text"));
+    StatusText->setTextFormat(Qt::PlainText); // the blanks of the result lines stay
+    // Long result lines are cut at the window's edge instead of widening it.
+    StatusText->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    StatusBar1->addWidget(StatusText, 1);
+    ArchiveProgress = new QProgressBar(StatusBar1);
+    ArchiveProgress->setObjectName(QStringLiteral("ArchiveProgress"));
+    ArchiveProgress->setFixedWidth(112);
+    // Room for "12000/~12900 ~15 min" beside a result line with both counters.
+    QFont small = ArchiveProgress->font();
+    small.setPointSizeF(small.pointSizeF() - 1.0);
+    ArchiveProgress->setFont(small);
+    ArchiveProgress->hide();
+    StatusBar1->addPermanentWidget(ArchiveProgress);
+    PendingWrites = new QLabel(StatusBar1);
+    PendingWrites->setObjectName(QStringLiteral("PendingWrites"));
+    PendingWrites->setTextFormat(Qt::PlainText);
+    PendingWrites->setStyleSheet(QStringLiteral("QLabel { color: #8a4b00; font-weight: bold; }"));
+    PendingWrites->hide();
+    StatusBar1->addPermanentWidget(PendingWrites);
+    // The result line with both counters needs nearly the whole width.
+    StatusBar1->setSizeGripEnabled(false);
+    setStatusBar(StatusBar1);
+    setStatusText(QString::fromUtf8(core::kInitialStatusText.data(),
+                                    static_cast<qsizetype>(core::kInitialStatusText.size())));
 }
 
 TForm1::~TForm1() {

@@ -261,6 +261,7 @@ protected:
 
 private:
     void buildCommunicationPage();
+    void buildStatusBar();
     void buildCommunicationFields();
     struct DeviceRow;
     void buildDevicePage();
