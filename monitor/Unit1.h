@@ -22,6 +22,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <span>
 
 class QAction;
 class QFrame;
@@ -266,6 +267,7 @@ private:
     struct DeviceRow;
     void buildDevicePage();
     void buildDevicePageSide();
+    void placeDeviceRows(std::span<const DeviceRow> rows);
     static void styleResetButton(QPushButton* button);
     void buildDiagnosticsPage();
     void buildChartPage();

@@ -121,6 +121,12 @@ void TForm1::buildDevicePage() {
     ComboBox11->setEnabled(false); // shows the totaliser unit only
     styleResetButton(Button1);
 
+    placeDeviceRows(rows);
+    buildDevicePageSide();
+}
+
+// Names, values and units in their columns, a button under its counter.
+void TForm1::placeDeviceRows(std::span<const DeviceRow> rows) {
     auto* grid = new QGridLayout(Bevel1);
     grid->setContentsMargins(8, 8, 6, 8);
     grid->setHorizontalSpacing(6);
@@ -147,7 +153,6 @@ void TForm1::buildDevicePage() {
     // A wider window widens the empty last column: each name stays beside
     // its value instead of drifting away to the left.
     grid->setColumnStretch(3, 1);
-    buildDevicePageSide();
 }
 
 void TForm1::styleResetButton(QPushButton* button) {
