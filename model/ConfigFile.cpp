@@ -41,7 +41,9 @@ std::string FormatConfig(const ConfigValues& values) {
 
 platform::Reading<std::optional<ConfigLines>> LoadConfig(const std::string& path) {
     if (!platform::FileExists(path)) return {std::optional<ConfigLines>(), {}};
-    const platform::Reading<std::string> bytes = platform::ReadWholeFile(path);
+    // Eight short lines: anything much longer is no settings file.
+    constexpr size_t kLongestSettingsFile = 4096;
+    const platform::Reading<std::string> bytes = platform::ReadWholeFile(path, kLongestSettingsFile);
     if (!bytes) return platform::Reading<std::optional<ConfigLines>>::Fail(bytes.error);
     return {ParseConfig(*bytes, path), {}};
 }

@@ -2,6 +2,10 @@
 
 namespace platform {
 
+std::string TooLongText(const std::string& path, size_t limit) {
+    return FileErrorText("Odczyt", path, "dłuższy niż " + std::to_string(limit) + " bajtów");
+}
+
 std::string FileErrorText(std::string_view action, std::string_view path, std::string_view reason) {
     // "Zapis" and "Odczyt" take "powiódł", "Utworzenie" and "Otwarcie" "powiodło".
     const std::string_view noun = action.substr(0, action.find(' '));

@@ -21,7 +21,11 @@ std::string FileErrorText(std::string_view action, std::string_view path, std::s
 
 // Also true for a link that leads nowhere.
 bool FileExists(const std::string& path);
-Reading<std::string> ReadWholeFile(const std::string& path);
+// At most `limit` bytes: a longer file (or a device that never ends, such as
+// /dev/zero) is refused with the reason, after reading no more than that.
+Reading<std::string> ReadWholeFile(const std::string& path, size_t limit = SIZE_MAX);
+// The reason ReadWholeFile gives for a file past its limit.
+std::string TooLongText(const std::string& path, size_t limit);
 // Creates the file or empties it, writes the bytes and flushes them to disk.
 Outcome CreateWithContent(const std::string& path, std::string_view bytes);
 // Writes `head` and then `tail` as the file's new contents: into a new file
@@ -38,6 +42,10 @@ Outcome ReplaceWholeFile(const std::string& path, std::string_view head, std::st
 // it first. A failure leaves nothing behind; a name already taken gives
 // "Utworzenie pliku PATH nie powiodło się (plik już istnieje)."
 Outcome CreateNewWholeFile(const std::string& path, std::string_view head, std::string_view tail = {});
+// A file could be created there now (its folder exists and may be written):
+// an empty file is made beside it and removed again; the name itself is not
+// touched. The reason as CreateNewWholeFile would give it.
+Outcome CheckCreatable(const std::string& path);
 // The file's length in bytes.
 Reading<uint64_t> FileSize(const std::string& path);
 // Cuts the file back to its first `size` bytes (a table to the end of its

@@ -33,7 +33,7 @@ bool FileExists(const std::string& path) {
     return ::lstat(path.c_str(), &status) == 0;
 }
 
-Reading<std::string> ReadWholeFile(const std::string& path) {
+Reading<std::string> ReadWholeFile(const std::string& path, size_t limit) {
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) return Reading<std::string>::Fail(failed("Odczyt", path, errno).error);
     std::string content;
@@ -48,6 +48,10 @@ Reading<std::string> ReadWholeFile(const std::string& path) {
         }
         if (got == 0) break;
         content.append(buffer, static_cast<size_t>(got));
+        if (content.size() > limit) {
+            ::close(fd);
+            return Reading<std::string>::Fail(TooLongText(path, limit));
+        }
     }
     ::close(fd);
     return {std::move(content), {}};
@@ -161,6 +165,14 @@ Outcome CreateNewWholeFile(const std::string& path, std::string_view head, std::
     if (error == 0) error = PutInPlaceIfFree(temp, path);
     if (error == EEXIST) return AlreadyThere(path);
     return error == 0 ? Ok() : failed("Utworzenie", path, error);
+}
+
+Outcome CheckCreatable(const std::string& path) {
+    std::string temp;
+    const int error = WriteBeside(path, {}, {}, nullptr, temp);
+    if (error != 0) return failed("Utworzenie", path, error);
+    ::unlink(temp.c_str());
+    return Ok();
 }
 
 Reading<uint64_t> FileSize(const std::string& path) {

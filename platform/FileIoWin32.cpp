@@ -40,7 +40,7 @@ bool FileExists(const std::string& path) {
     return ::GetFileAttributesW(Utf8ToWide(path).c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
-Reading<std::string> ReadWholeFile(const std::string& path) {
+Reading<std::string> ReadWholeFile(const std::string& path, size_t limit) {
     const HANDLE file =
         ::CreateFileW(Utf8ToWide(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                       OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -56,6 +56,10 @@ Reading<std::string> ReadWholeFile(const std::string& path) {
         }
         if (got == 0) break;
         content.append(buffer, got);
+        if (content.size() > limit) {
+            ::CloseHandle(file);
+            return Reading<std::string>::Fail(TooLongText(path, limit));
+        }
     }
     ::CloseHandle(file);
     return {std::move(content), {}};
@@ -110,6 +114,15 @@ Outcome ReplaceWholeFile(const std::string& path, std::string_view head, std::st
     const Outcome error = failed("Zapis", path);
     ::DeleteFileW(temp.c_str());
     return error;
+}
+
+Outcome CheckCreatable(const std::string& path) {
+    const std::wstring temp = TempName(Utf8ToWide(path));
+    const HANDLE file = ::CreateFileW(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                      FILE_ATTRIBUTE_NORMAL | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return failed("Utworzenie", path);
+    ::CloseHandle(file);
+    return Ok();
 }
 
 Outcome CreateNewWholeFile(const std::string& path, std::string_view head, std::string_view tail) {
