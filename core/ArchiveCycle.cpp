@@ -81,7 +81,11 @@ void ArchiveCycle::ExportWindowHidden() {
 
 platform::Outcome ArchiveCycle::CreateExportFile(const std::string& path) {
     if (platform::Outcome settings = CheckSettings(); !settings) return settings;
-    if (platform::Outcome created = core::CreateExportFile(path); !created) return created;
+    // The file appears only when the download is over and whole, so that a
+    // kill or a full disk never leaves a file that blocks the next run; an
+    // existing one (the user agreed to replace it) stays until then.
+    if (platform::Outcome creatable = platform::CheckCreatable(path); !creatable) return creatable;
+    ReplaceExisting = platform::FileExists(path);
     AppendMode = false;
     ExportFileName = path;
     StartArchiveDownload();
@@ -92,7 +96,7 @@ platform::Outcome ArchiveCycle::OpenExportFileForUpdate(const std::string& path)
     if (platform::Outcome settings = CheckSettings(); !settings) return settings;
     const platform::Reading<std::string> content = platform::ReadWholeFile(path);
     if (!content) return Outcome::Fail(content.error);
-    const std::optional<LastExportLine> last = ReadLastExportLine(*content);
+    const std::optional<LastExportLine> last = ReadUpdateAnchor(*content);
     if (!last)
         return Outcome::Fail(
             "Plik " + path +
@@ -130,6 +134,9 @@ void ArchiveCycle::StartArchiveDownload() {
     ArchiveFileNumber = 1;
     ArchiveRecordNumber = 0;
     QuietNext = false;
+    ImpossibleRecords = 0;
+    LinesWritten = 0;
+    RecentFailures.clear();
     DownloadStart = View.NowMs();
     Facts = {};
     if (AppendMode) Facts.FileLastMinute = RecordMinute(LastFileDate, LastFileTime);
@@ -172,6 +179,8 @@ void ArchiveCycle::Tick() {
         View.SetStatus(core::ResultLine(Link.ActiveRead->Result().Text(), Link.GoodReplies, Link.BadReplies));
 
     if (waiting && elapsed >= timeout) {
+        NoteFailure({modbus::Status::Timeout});
+        if (Link.ActiveRead) PortTrouble = Link.ActiveRead->PortTrouble();
         Link.TimeOutActiveRead(View, TimerId::Timer3);
         QuietNext = true;
         Current = State::TimedOut;
@@ -215,12 +224,15 @@ void ArchiveCycle::Completion(int64_t elapsedMs) {
     Link.TraceFinished(View, true); // the reply line first on this path
     View.StopTimer(TimerId::Timer3);
     if (done.Succeeded()) {
+        RecentFailures.clear();
+        PortTrouble.clear();
         ++Link.GoodReplies;
         const ArchiveRecord record = RecordFromReply(done.reply.data()); // taken before the release
         Link.EndTransaction();
         QuietNext = false;
         StoreRecord(record);
     } else {
+        NoteFailure(done.verdict);
         ++Link.BadReplies;
         Link.EndTransaction();
         QuietNext = true; // the rest of a bad reply may still be on its way
@@ -255,6 +267,15 @@ void ArchiveCycle::StoreRecord(const ArchiveRecord& record) {
     const std::string_view time = RecordTimeField(line);
     // Byte-wise text comparisons, not date arithmetic.
     if (date <= kEndMarkerDate) ArchiveEnd = true;
+    // A moment that cannot be (an erased or damaged record) is left out: in
+    // the file it would sort anywhere and become the anchor of every later
+    // update, which would then take nothing.
+    if (!ArchiveEnd && !IsPossibleMoment(date, time)) {
+        ++ImpossibleRecords;
+        ++Facts.RecordsRead;
+        Advance();
+        return;
+    }
     if (!ArchiveEnd) Count(RecordMinute(date, time));
     bool accepted = !ArchiveEnd;
     if (accepted && AppendMode)
@@ -305,11 +326,9 @@ void ArchiveCycle::FinishArchiveDownload() {
     ArchiveEnd = false;
     View.ShowProgress({});
     View.SetSettingControlsEnabled(true);
-    if (SaveArchive) {
-        WriteArchiveLines();
-    } else if (!AppendMode) {
-        platform::RemoveFile(ExportFileName); // created for this download; an updated file stays as it was
-    }
+    // Not saved: nothing was written, a new file was never made and an
+    // updated one stays as it was.
+    if (SaveArchive) WriteArchiveLines();
     View.SetArchiveCaption(std::string(kArchiveCaption));
 }
 
@@ -322,11 +341,14 @@ void ArchiveCycle::WriteArchiveLines() {
         // The file ends without a line end: the new lines start on a line of their own.
         if (head && !head->empty() && head->back() != '\n' && head->back() != '\r') *head.value += "\r\n";
     }
-    platform::Outcome written =
-        head ? platform::ReplaceWholeFile(ExportFileName, *head, lines) : Outcome::Fail(head.error);
+    platform::Outcome written = Outcome::Fail(head.error);
+    if (head)
+        written = AppendMode || ReplaceExisting ? platform::ReplaceWholeFile(ExportFileName, *head, lines)
+                                                : platform::CreateNewWholeFile(ExportFileName, *head, lines);
     if (written) {
         NextLogNumber += static_cast<int32_t>(ArchiveLines.size());
-        View.ShowInformation(std::string(kArchiveSavedText));
+        LinesWritten = static_cast<int>(ArchiveLines.size());
+        View.ShowInformation(SavedText());
         return;
     }
     // The export is as it was; the lines go to another file if the user wants.
@@ -335,10 +357,26 @@ void ArchiveCycle::WriteArchiveLines() {
         if (other.empty()) return;
         written = platform::ReplaceWholeFile(other, ExportHeader() + "\r\n", lines);
         if (written) {
-            View.ShowInformation(std::string(kArchiveSavedText));
+            LinesWritten = static_cast<int>(ArchiveLines.size());
+            View.ShowInformation(SavedText());
             return;
         }
     }
+}
+
+std::string ArchiveCycle::SavedText() const {
+    std::string text(kArchiveSavedText);
+    if (ImpossibleRecords > 0)
+        text += "\nPominięto rekordy z niemożliwą datą lub godziną (np. skasowane): " +
+                std::to_string(ImpossibleRecords) + ".";
+    return text;
+}
+
+void ArchiveCycle::NoteFailure(modbus::Verdict verdict) {
+    const auto same = [&](const FailureCount& f) { return f.Verdict == verdict; };
+    auto at = std::find_if(RecentFailures.begin(), RecentFailures.end(), same);
+    if (at == RecentFailures.end()) at = RecentFailures.insert(RecentFailures.end(), {verdict, 0});
+    ++at->Count;
 }
 
 void ArchiveCycle::ReportProgress() {

@@ -108,6 +108,21 @@ public:
     std::string LastFileDate;
     std::string LastFileTime;
     std::string ExportFileName;
+    bool ReplaceExisting = false; // a new file over one the user agreed to replace
+    // Records with a moment that cannot be, left out of this download's file.
+    int ImpossibleRecords = 0;
+    int LinesWritten = 0; // by the last finish that saved
+    // Why the record asked for has failed since the last good reply: each
+    // verdict with its count, in the order first seen.
+    struct FailureCount {
+        modbus::Verdict Verdict;
+        int Count = 0;
+    };
+    std::vector<FailureCount> RecentFailures;
+    // Why the port could not be used at the last time-out (empty: it could).
+    std::string PortTrouble;
+    // "Zapis archiwum do pliku zakończony.", and a line on the left-out records.
+    std::string SavedText() const;
 
 private:
     platform::Outcome CheckSettings();
@@ -122,6 +137,7 @@ private:
     void WriteArchiveLines();
     int32_t PacingMs();
     void ReportProgress();
+    void NoteFailure(modbus::Verdict verdict);
 
     core::LinkState& Link;
     modbus::TransactionFactory Factory;

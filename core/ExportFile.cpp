@@ -44,6 +44,52 @@ std::optional<LastExportLine> ReadLastExportLine(std::string_view content) {
     return LastExportLine{*number, std::string(field(last, 1)), std::string(field(last, 2))};
 }
 
+namespace {
+std::optional<int> TwoDigits(std::string_view text) {
+    if (text.size() != 2 || text[0] < '0' || text[0] > '9' || text[1] < '0' || text[1] > '9')
+        return std::nullopt;
+    return (text[0] - '0') * 10 + (text[1] - '0');
+}
+} // namespace
+
+bool IsPossibleMoment(std::string_view date, std::string_view time) {
+    if (date.size() != 10 || date[4] != '-' || date[7] != '-' || time.size() != 8 || time[2] != ':' ||
+        time[5] != ':')
+        return false;
+    const platform::Reading<int32_t> year = model::ReadWholeNumber(date.substr(0, 4));
+    const auto month = TwoDigits(date.substr(5, 2)), day = TwoDigits(date.substr(8, 2));
+    const auto hour = TwoDigits(time.substr(0, 2)), minute = TwoDigits(time.substr(3, 2)),
+               second = TwoDigits(time.substr(6, 2));
+    if (!year || *year < 1999 || *year > 2099 || !month || !day || !hour || !minute || !second) return false;
+    constexpr int kDays[] = {31, 29, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    const bool leap = *year % 4 == 0 && (*year % 100 != 0 || *year % 400 == 0);
+    if (*month < 1 || *month > 12 || *day < 1 || *day > kDays[*month - 1]) return false;
+    if (*month == 2 && *day == 29 && !leap) return false;
+    return *hour < 24 && *minute < 60 && *second < 60;
+}
+
+std::optional<LastExportLine> ReadUpdateAnchor(std::string_view content) {
+    std::optional<LastExportLine> anchor = ReadLastExportLine(content);
+    if (!anchor || IsPossibleMoment(anchor->Date, anchor->Time)) return anchor;
+    anchor->Date.clear();
+    anchor->Time.clear();
+    // Back from the end to the newest line that names a possible moment.
+    size_t end = content.size();
+    while (end > 0) {
+        const size_t start = content.find_last_of("\r\n", end - 1);
+        const size_t from = start == std::string_view::npos ? 0 : start + 1;
+        const std::string_view line = content.substr(from, end - from);
+        if (IsPossibleMoment(field(line, 1), field(line, 2))) {
+            anchor->Date = std::string(field(line, 1));
+            anchor->Time = std::string(field(line, 2));
+            break;
+        }
+        if (start == std::string_view::npos) break;
+        end = start;
+    }
+    return anchor;
+}
+
 void RotateArchiveLines(std::vector<std::string>& lines) {
     for (size_t i = 0; i + 1 < lines.size(); ++i) {
         if (lines[i] > lines[i + 1]) {

@@ -31,6 +31,18 @@ struct LastExportLine {
 // an empty last line), or when the number leaves no room for the next one.
 std::optional<LastExportLine> ReadLastExportLine(std::string_view content);
 
+// A record's date ("2024-05-01") and time ("12:15:00") name a moment that
+// can be: a year of the meter's (1999 … 2099), a month, a day of that month,
+// an hour, a minute and a second within their ranges. An erased record
+// (all 0xFF, "65535-255-255") or a damaged one cannot.
+bool IsPossibleMoment(std::string_view date, std::string_view time);
+
+// What an update goes on from: the last line's number, and the date and time
+// of the last line whose moment can be (a line that cannot be is never the
+// anchor: records newer than it would never be taken). Nothing as for
+// ReadLastExportLine; Date and Time empty when no line has a possible moment.
+std::optional<LastExportLine> ReadUpdateAnchor(std::string_view content);
+
 // One pass of the time-order step: the first place where a line compares
 // greater than the next one splits the store, and the part after it moves to
 // the front. Nothing changes when the lines are in order.

@@ -164,8 +164,10 @@ void PollCycle::ShowResult() {
 }
 
 void PollCycle::TimeOut() {
+    // A port that cannot be opened counts as a time-out; its reason is told.
+    const std::string trouble = Link.ActiveRead ? Link.ActiveRead->PortTrouble() : std::string();
     Link.TimeOutActiveRead(View, TimerId::Timer1);
-    View.TransactionFailed(std::string(kReplyTimeoutText));
+    View.TransactionFailed(trouble.empty() ? std::string(kReplyTimeoutText) : trouble);
     Current = State::AfterTimeout;
 }
 

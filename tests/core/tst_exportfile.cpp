@@ -50,6 +50,48 @@ private slots:
         QCOMPARE(got, read);
     }
 
+    void possibleMoments_data() {
+        QTest::addColumn<QString>("date");
+        QTest::addColumn<QString>("time");
+        QTest::addColumn<bool>("possible");
+        QTest::newRow("ordinary") << "2024-05-01"
+                                  << "12:15:00" << true;
+        QTest::newRow("leap day") << "2024-02-29"
+                                  << "23:59:59" << true;
+        QTest::newRow("no leap day") << "2023-02-29"
+                                     << "00:00:00" << false;
+        QTest::newRow("month 13") << "2024-13-01"
+                                  << "00:00:00" << false;
+        QTest::newRow("day 32") << "2024-01-32"
+                                << "00:00:00" << false;
+        QTest::newRow("30 April only") << "2024-04-31"
+                                       << "00:00:00" << false;
+        QTest::newRow("25:61") << "2024-01-01"
+                               << "25:61:00" << false;
+        QTest::newRow("year 999") << "999-01-01"
+                                  << "00:00:00" << false;
+        QTest::newRow("erased") << "65535-255-255"
+                                << "255:255:255" << false;
+    }
+    void possibleMoments() {
+        QFETCH(QString, date);
+        QFETCH(QString, time);
+        QFETCH(bool, possible);
+        QCOMPARE(core::IsPossibleMoment(date.toStdString(), time.toStdString()), possible);
+    }
+
+    // An erased last line is no anchor: the update goes on from the newest
+    // line before it, and numbers on from the last line.
+    void updateAnchorSkipsImpossibleLines() {
+        const std::string erased = "Nr\r\n4;2024-05-01;12:00:00;1\r\n5;65535-255-255;255:255:255;NAN\r\n";
+        const auto anchor = core::ReadUpdateAnchor(erased);
+        QVERIFY(anchor.has_value());
+        QCOMPARE(anchor->LogNumber, 5);
+        QCOMPARE(QString::fromStdString(anchor->Date + " " + anchor->Time), QString("2024-05-01 12:00:00"));
+        const auto none = core::ReadUpdateAnchor("Nr\r\n0;2024-13-01;00:00:00;\r\n");
+        QVERIFY(none && none->Date.empty() && none->Time.empty());
+    }
+
     void timeOrder_data() {
         QTest::addColumn<QStringList>("reading");
         QTest::addColumn<QStringList>("written");
