@@ -113,6 +113,11 @@ Trace ModbusRead::TraceLines() const {
     return Trace{TxLine, RxLine};
 }
 
+std::string ModbusRead::PortTrouble() const {
+    std::lock_guard lock(TraceMutex);
+    return PortProblem;
+}
+
 void ModbusRead::SetTx(std::string line) {
     std::lock_guard lock(TraceMutex);
     TxLine = std::move(line);
@@ -146,7 +151,11 @@ void ModbusRead::Exchange(Kind kind) {
     // An unusable port leaves every later step without effect: the wait then
     // ends only by TimedOut and the verdict is the time-out text.
     const bool turn = Turns().Take(PortName, kTurnLimit);
-    Port.Open(PortName);
+    if (!Port.Open(PortName)) {
+        // Counted as a time-out all the same; the probe's words say why.
+        std::lock_guard lock(TraceMutex);
+        PortProblem = DescribeProbe(ProbePort(PortName));
+    }
     TransactionDone.store(0, std::memory_order_release);
     const uint8_t stopBits = kind == Kind::WriteRegisters ? StopBits : kTwoStopBits;
     Port.SetTimeouts(Params(kind).readTimeoutMs, Params(kind).writeTimeoutMs);

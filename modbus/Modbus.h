@@ -74,6 +74,9 @@ public:
 
     // Consistent copies of the two trace lines; safe while the worker runs.
     Trace TraceLines() const;
+    // Why the port could not be opened, in the probe's words; empty when it
+    // could (or before the worker has tried). Safe while the worker runs.
+    std::string PortTrouble() const;
 
     // Workers whose object still exists (running, or done and not yet freed).
     static int LiveWorkers();
@@ -98,6 +101,7 @@ private:
     mutable std::mutex TraceMutex; // TxLine and RxLine are copied by the caller at a time-out
     std::string TxLine;
     std::string RxLine;
+    std::string PortProblem; // under TraceMutex
     std::string ResultText;
     Verdict Judged;
     Kind Performed = Kind::ReadRegisters;

@@ -68,6 +68,9 @@ public:
     virtual Trace TraceLines() const = 0;
     // Ends the wait for the reply; the transaction then finishes on its own.
     virtual void SignalTimeout() = 0;
+    // Why the port could not be used, in the words of its probe ("… brak
+    // takiego urządzenia"); empty while it could. May be asked at any time.
+    virtual std::string PortTrouble() const { return {}; }
 };
 
 // Creates and starts one transaction.

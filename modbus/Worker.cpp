@@ -58,6 +58,10 @@ Trace WorkerTransaction::TraceLines() const {
     return Worker->TraceLines();
 }
 
+std::string WorkerTransaction::PortTrouble() const {
+    return Worker ? Worker->PortTrouble() : std::string();
+}
+
 void WorkerTransaction::SignalTimeout() {
     if (Worker) Worker->SignalTimeout(-1);
 }

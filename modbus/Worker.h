@@ -28,6 +28,7 @@ public:
     const Ending& Result() const override;
     Trace TraceLines() const override;
     void SignalTimeout() override;
+    std::string PortTrouble() const override;
 
 private:
     std::shared_ptr<ModbusRead> Worker;
