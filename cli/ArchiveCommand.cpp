@@ -3,10 +3,12 @@
 #include "cli/Commands.h"
 #include "cli/Loop.h"
 #include "cli/Platform.h"
+#include "cli/Say.h"
 
 #include "core/ArchiveCycle.h"
 #include "core/Progress.h"
 #include "modbus/Modbus.h"
+#include "modbus/SerialPort.h"
 #include "modbus/Worker.h"
 #include "platform/FileIo.h"
 
@@ -28,7 +30,7 @@ public:
 
     bool WriteFailed = false;
 
-    void ShowError(const std::string& text) override { std::cerr << "vqt540: " << text << '\n'; }
+    void ShowError(const std::string& text) override { Say(text); }
     Reading<modbus::LinkSettings> ReadLink() override { return {Common.Link(), {}}; }
     Reading<int32_t> ReadPeriod() override { return {Options.PeriodMs, {}}; }
     std::string DecimalSeparator() override { return Separator; }
@@ -37,12 +39,12 @@ public:
     // Only a user's stop asks, and this program stops with Stop().
     bool Ask(const std::string&) override { return false; }
     void ShowInformation(const std::string& text) override {
-        if (Terminal) std::cerr << "vqt540: " << text << '\n';
+        if (Terminal) Say(text);
     }
     std::string ChooseOtherFile(const std::string& error) override {
         // Nobody to choose another file: the error is the answer.
         WriteFailed = true;
-        std::cerr << "vqt540: " << error << '\n';
+        Say(error);
         return {};
     }
     std::function<void()> CompletionNotifier() override { return Waits.Notifier(); }
@@ -102,6 +104,44 @@ std::string ProgressLine(const core::DownloadProgress& p) {
 
 namespace {
 
+// Why the record asked for failed since the last good reply, in the tool's
+// words: "14 time-outs, 3 bad CRC".
+std::string FailureReasons(const std::vector<core::ArchiveCycle::FailureCount>& failures) {
+    std::string text;
+    for (const core::ArchiveCycle::FailureCount& f : failures) {
+        const modbus::Verdict& v = f.Verdict;
+        std::string what;
+        switch (v.status) {
+        case modbus::Status::Timeout:
+        case modbus::Status::NoReply:
+            what = "time-out";
+            break;
+        case modbus::Status::BadCrc:
+            what = "bad CRC";
+            break;
+        case modbus::Status::BadReply:
+        case modbus::Status::TooShort:
+        case modbus::Status::BadLength:
+        case modbus::Status::BadByteCount:
+            what = "wrong length";
+            break;
+        case modbus::Status::ForeignAddress:
+            what = "reply from another address (" + std::to_string(v.detail) + ")";
+            break;
+        case modbus::Status::ForeignFunction:
+            what = "reply to another function";
+            break;
+        case modbus::Status::Exception:
+            what = "exception " + std::to_string(v.detail);
+            break;
+        case modbus::Status::Success:
+            continue;
+        }
+        text += (text.empty() ? "" : ", ") + std::to_string(f.Count) + " × " + what;
+    }
+    return text;
+}
+
 End Drive(core::ArchiveCycle& cycle, const core::LinkState& link, Loop& loop, const ArchiveOptions& options,
           bool keep) {
     int64_t good = link.GoodReplies;
@@ -118,9 +158,13 @@ End Drive(core::ArchiveCycle& cycle, const core::LinkState& link, Loop& loop, co
             badBefore = link.BadReplies;
         }
         if (link.BadReplies - badBefore >= options.Retries) {
-            std::cerr << "vqt540: record " << cycle.ArchiveRecordNumber / core::kRecordStep << " of file "
-                      << int{cycle.ArchiveFileNumber} << ": no valid reply in " << options.Retries
-                      << " attempts; giving up\n";
+            Say("record " + std::to_string(cycle.ArchiveRecordNumber / core::kRecordStep) + " of file " +
+                std::to_string(cycle.ArchiveFileNumber) + ": no valid reply in " +
+                std::to_string(options.Retries) + " attempts (" + FailureReasons(cycle.RecentFailures) +
+                "); giving up");
+            // A port that cannot be opened any more counts as time-outs: say
+            // what it is.
+            if (!cycle.PortTrouble.empty()) Say(cycle.PortTrouble);
             cycle.Stop(keep);
             return End::GaveUp;
         }
@@ -130,18 +174,16 @@ End Drive(core::ArchiveCycle& cycle, const core::LinkState& link, Loop& loop, co
 
 } // namespace
 
-int RunArchive(const CommonOptions& common, const ArchiveOptions& options) {
+int RunArchive(const CommonOptions& common, const ArchiveOptions& options, Loop& loop) {
     const bool update = !options.UpdatePath.empty();
     const std::string& path = update ? options.UpdatePath : options.NewPath;
     if (const int code = CheckPort(common.Port); code != kExitOk) return code;
     if (!update && platform::FileExists(path)) {
         // The window asks before it empties a file; here nobody can answer.
-        std::cerr << "vqt540: " << path << " exists; remove it first, or bring it up to date with --update\n";
+        Say(path + " exists; remove it first, or bring it up to date with --update");
         return kExitFile;
     }
 
-    Loop loop;
-    const SignalStop signals(loop.Wake());
     int code = kExitOk;
     {
         core::LinkState link;
@@ -150,7 +192,7 @@ int RunArchive(const CommonOptions& common, const ArchiveOptions& options) {
         const platform::Outcome opened =
             update ? cycle.OpenExportFileForUpdate(path) : cycle.CreateExportFile(path);
         if (!opened) {
-            std::cerr << "vqt540: " << opened.error << '\n';
+            Say(opened.error);
             code = kExitFile;
         } else {
             // A partial update is never written: its last date would pass over
@@ -158,11 +200,12 @@ int RunArchive(const CommonOptions& common, const ArchiveOptions& options) {
             const bool keep = options.KeepPartial && !update;
             const End end = Drive(cycle, link, loop, options, keep);
             if (end != End::Complete)
-                std::cerr << "vqt540: " << path
-                          << (update ? " left unchanged"
-                              : keep ? ": the records read so far saved"
-                                     : " deleted")
-                          << '\n';
+                Say(path + (update ? " left unchanged"
+                            : keep ? ": the records read so far saved"
+                                   : " not written"));
+            if (cycle.ImpossibleRecords > 0)
+                Say("warning: " + std::to_string(cycle.ImpossibleRecords) +
+                    " records with a date or time that cannot be (erased or damaged) left out");
             if (view.WriteFailed)
                 code = kExitFile;
             else if (end == End::Interrupted)

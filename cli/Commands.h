@@ -13,6 +13,8 @@
 
 namespace cli {
 
+class Loop;
+
 struct ReadOptions {
     bool Json = false;
 };
@@ -42,10 +44,11 @@ struct ScanOptions {
 // "17" or "10-20", within 1 … 247 and in order.
 std::optional<std::pair<int, int>> ParseAddressRange(const std::string& text);
 
-int RunRead(const CommonOptions& common, const ReadOptions& options);
-int RunWatch(const CommonOptions& common, const WatchOptions& options);
-int RunArchive(const CommonOptions& common, const ArchiveOptions& options);
-int RunScan(const CommonOptions& common, const ScanOptions& options);
+// Each waits on `loop`, which SIGINT and SIGTERM stop.
+int RunRead(const CommonOptions& common, const ReadOptions& options, Loop& loop);
+int RunWatch(const CommonOptions& common, const WatchOptions& options, Loop& loop);
+int RunArchive(const CommonOptions& common, const ArchiveOptions& options, Loop& loop);
+int RunScan(const CommonOptions& common, const ScanOptions& options, Loop& loop);
 
 // The download's progress line on a terminal: what the window's bar and
 // tooltip say, in the tool's words.

@@ -1,6 +1,7 @@
 // vqt540 read: one parameter read, shown as the device page shows it.
 #include "cli/Commands.h"
 #include "cli/Loop.h"
+#include "cli/Say.h"
 
 #include "cli/ReadingJson.h"
 #include "core/PollCycle.h"
@@ -151,17 +152,17 @@ private:
 
 } // namespace
 
-int RunRead(const CommonOptions& common, const ReadOptions& options) {
+int RunRead(const CommonOptions& common, const ReadOptions& options, Loop& loop) {
     if (const int code = CheckPort(common.Port); code != kExitOk) return code;
 
-    Loop loop;
     ReadView view(common, loop);
+    bool stopped = false;
     {
         core::LinkState link;
         core::PollCycle poll(link, modbus::StartWorker, view);
         poll.ConnectButton();
         while (poll.Connected() && !view.Finished()) {
-            loop.WaitUntil(poll.NextWakeMs());
+            if ((stopped = loop.WaitUntil(poll.NextWakeMs()) == Loop::Event::Stop)) break;
             poll.Wake();
         }
         // A read given up at its time-out ends by itself.
@@ -170,8 +171,9 @@ int RunRead(const CommonOptions& common, const ReadOptions& options) {
     // The port is closed before the program ends.
     modbus::ModbusRead::WaitForAllWorkers(std::chrono::seconds(5));
 
+    if (stopped) return kExitInterrupted;
     if (!view.Decoded) {
-        std::cerr << "vqt540: " << view.Failure << '\n';
+        Say(view.Failure);
         return kExitNoAnswer;
     }
     const std::vector<Row> rows = ShownRows(*view.Decoded);

@@ -3,6 +3,7 @@
 #include "cli/Commands.h"
 #include "cli/Loop.h"
 #include "cli/Platform.h"
+#include "cli/Say.h"
 
 #include "core/Progress.h"
 #include "core/Scan.h"
@@ -90,7 +91,7 @@ std::optional<std::pair<int, int>> ParseAddressRange(const std::string& text) {
     return std::pair<int, int>{*low, *high};
 }
 
-int RunScan(const CommonOptions& common, const ScanOptions& options) {
+int RunScan(const CommonOptions& common, const ScanOptions& options, Loop& loop) {
     if (const int code = CheckPort(common.Port); code != kExitOk) return code;
     const modbus::LinkSettings page = common.Link();
     core::ScanPlan plan;
@@ -101,8 +102,6 @@ int RunScan(const CommonOptions& common, const ScanOptions& options) {
     plan.Addresses = core::ScanAddresses(page.DeviceAddress, options.LowestAddress, options.HighestAddress);
     plan.All = options.All;
 
-    Loop loop;
-    const SignalStop signals(loop.Wake());
     ScanTerminal view(loop);
     core::Scan scan(modbus::StartWorker, view);
     bool interrupted = false;
@@ -131,8 +130,8 @@ int RunScan(const CommonOptions& common, const ScanOptions& options) {
     }
     if (scan.Findings.empty()) {
         for (const modbus::LinkSettings& l : scan.OtherSettings)
-            std::cerr << "vqt540: something answers at " << Settings(l) << ", with other settings\n";
-        if (!interrupted) std::cerr << "vqt540: no meter answered on " << common.Port << '\n';
+            Say("something answers at " + Settings(l) + ", with other settings");
+        if (!interrupted) Say("no meter answered on " + common.Port);
     }
     std::cout.flush();
     if (interrupted) return kExitInterrupted;

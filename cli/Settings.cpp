@@ -1,5 +1,6 @@
 #include "cli/Settings.h"
 #include "cli/Platform.h"
+#include "cli/Say.h"
 
 #include "core/ArchiveCycle.h"
 #include "modbus/SerialPort.h"
@@ -48,6 +49,38 @@ std::vector<std::string> ParityNames() {
     return names;
 }
 
+CLI::Validator Whole(int64_t low, int64_t high) {
+    return CLI::Validator(
+        [low, high](std::string& text) -> std::string {
+            const bool negative = !text.empty() && text[0] == '-';
+            const std::string digits = negative ? text.substr(1) : text;
+            if (digits.empty() || digits.size() > 12 ||
+                !std::all_of(digits.begin(), digits.end(), [](char c) { return c >= '0' && c <= '9'; }))
+                return "\"" + text + "\" is not a whole number in decimal digits";
+            const int64_t value = (negative ? -1 : 1) * std::stoll(digits);
+            if (value < low || value > high)
+                return text + " is outside " + std::to_string(low) + " … " + std::to_string(high);
+            text = std::to_string(value); // "017" goes on as 17
+            return {};
+        },
+        std::to_string(low) + "…" + std::to_string(high));
+}
+
+CLI::Validator LineSpeed() {
+    return CLI::Validator(
+        [](std::string& text) -> std::string {
+            std::string speeds;
+            for (const uint32_t s : modbus::kSpeeds)
+                speeds += (speeds.empty() ? "" : ", ") + std::to_string(s);
+            const std::string whole = Whole(0, 1000000)(text);
+            if (!whole.empty()) return whole + "; the speeds are " + speeds;
+            if (!modbus::SpeedIndex(static_cast<uint32_t>(std::stoul(text))))
+                return text + " is not a speed of the line: " + speeds;
+            return {};
+        },
+        "SPEED");
+}
+
 modbus::LinkSettings CommonOptions::Link() const {
     modbus::LinkSettings link;
     link.PortName = Port;
@@ -74,19 +107,18 @@ CommonFlags AddCommonOptions(CLI::App& app, CommonOptions& o) {
     flags.Port =
         app.add_option("--port", o.Port, modbus::kPortNamesHelp)->check(portName)->capture_default_str();
     flags.Address = app.add_option("--address", o.Address, "slave address of the meter")
-                        ->check(CLI::Range(modbus::kLowestAddress, modbus::kHighestAddress))
+                        ->transform(Whole(modbus::kLowestAddress, modbus::kHighestAddress))
                         ->capture_default_str();
     flags.Baud = app.add_option("--baud", o.Baud, "line speed in bit/s")
-                     ->check(CLI::IsMember(SpeedList()))
+                     ->transform(LineSpeed())
                      ->capture_default_str();
     flags.Parity = app.add_option("--parity", o.Parity, "parity")
                        ->check(CLI::IsMember(ParityNames()))
                        ->capture_default_str();
-    flags.StopBits = app.add_option("--stop-bits", o.StopBits, "stop bits")
-                         ->check(CLI::IsMember({1, 2}))
-                         ->capture_default_str();
+    flags.StopBits =
+        app.add_option("--stop-bits", o.StopBits, "stop bits")->transform(Whole(1, 2))->capture_default_str();
     flags.Timeout = app.add_option("--timeout", o.TimeoutMs, "reply time-out in ms")
-                        ->check(CLI::Range(core::kShortestTimeoutMs, kLongestTimeoutMs))
+                        ->transform(Whole(core::kShortestTimeoutMs, kLongestTimeoutMs))
                         ->capture_default_str();
     app.add_option("--decimal-separator", o.DecimalSeparator,
                    "decimal separator of the numbers shown and written (default: the locale's)")
@@ -141,13 +173,13 @@ int ApplyConfigFile(const CommonFlags& flags, CommonOptions& o, const PeriodFlag
     const std::string path = named ? o.ConfigPath : std::string(model::kConfigFileName);
     const platform::Reading<std::optional<model::ConfigLines>> loaded = model::LoadConfig(path);
     if (!loaded || (named && !*loaded)) {
-        std::cerr << "vqt540: " << (loaded ? path + ": no such settings file" : loaded.error) << '\n';
+        Say((loaded ? path + ": no such settings file" : loaded.error));
         return kExitFile;
     }
     if (!*loaded) return kExitOk;
     const model::ConfigLines& lines = **loaded;
     if (!lines.Stopped.empty()) {
-        std::cerr << "vqt540: " << lines.Stopped << '\n';
+        Say(lines.Stopped);
         return kExitUsage;
     }
     FromFile file{lines, path, {}};
@@ -168,7 +200,7 @@ int ApplyConfigFile(const CommonFlags& flags, CommonOptions& o, const PeriodFlag
     if (!Given(flags.Timeout))
         if (const auto ms = file.Number(8, core::kShortestTimeoutMs, kLongestTimeoutMs)) o.TimeoutMs = *ms;
     if (!file.Error.empty()) {
-        std::cerr << "vqt540: " << file.Error << '\n';
+        Say(file.Error);
         return kExitUsage;
     }
     return kExitOk;
@@ -200,7 +232,7 @@ int CheckPort(const std::string& port) {
         code = kExitPortOther;
         break;
     }
-    std::cerr << "vqt540: " << modbus::DescribeProbe(probe) << '\n';
+    Say(modbus::DescribeProbe(probe));
     return code;
 }
 

@@ -12,6 +12,7 @@
 namespace CLI {
 class App;
 class Option;
+class Validator;
 } // namespace CLI
 
 namespace cli {
@@ -68,6 +69,13 @@ CommonFlags AddCommonOptions(CLI::App& app, CommonOptions& options);
 // The line's table as the options' choices.
 std::vector<uint32_t> SpeedList();
 std::vector<std::string> ParityNames();
+
+// A whole decimal number within [low, high]: digits only, with a minus for a
+// number below zero, so that "017" is 17 and "0x10" no number at all; the
+// reason says which rule the text breaks.
+CLI::Validator Whole(int64_t low, int64_t high);
+// One of the line's speeds, with the list in the reason.
+CLI::Validator LineSpeed();
 
 // The scan period of a command that has one: its option, where it goes and
 // its largest value.

@@ -1,9 +1,11 @@
 // vqt540 watch: the window's polling cycle, one table line per read.
 #include "cli/Commands.h"
 #include "cli/Loop.h"
+#include "cli/Say.h"
 
 #include "core/PollCycle.h"
 #include "modbus/Modbus.h"
+#include "modbus/SerialPort.h"
 #include "modbus/Worker.h"
 #include "model/Cp1250.h"
 #include "model/Decode.h"
@@ -44,16 +46,30 @@ public:
             Csv = true;
             Path = csvPath;
         }
-        if (!Csv || (std::fseek(Out, 0, SEEK_END) == 0 && std::ftell(Out) == 0))
-            return Write(std::string(kHeader));
-        return {};
+        if (!Csv) return Write(std::string(kHeader));
+        // Its length, not ftell: a stream opened for appending may say 0 there.
+        const platform::Reading<uint64_t> size = platform::FileSize(csvPath);
+        if (!size) return size.error;
+        Size = *size;
+        return Size == 0 ? Write(std::string(kHeader)) : std::string();
     }
 
     std::string Write(const std::string& utf8) {
         const std::string line = Csv ? model::Utf8ToCp1250(utf8) + "\r\n" : utf8 + "\n";
-        if (std::fwrite(line.data(), 1, line.size(), Out) != line.size() || std::fflush(Out) != 0)
-            return (Csv ? "Plik " + Path : std::string("stdout")) + ": " + std::strerror(errno);
-        return {};
+        if (std::fwrite(line.data(), 1, line.size(), Out) == line.size() && std::fflush(Out) == 0) {
+            Size += line.size();
+            return {};
+        }
+        const std::string why = std::strerror(errno);
+        if (!Csv) return "stdout: " + why;
+        // A short write (a full disk) leaves half a line, onto which the next
+        // run would glue its first: the table goes back to its last whole line.
+        std::fclose(Out);
+        Out = nullptr;
+        const platform::Outcome cut = platform::TruncateFile(Path, Size);
+        return "Plik " + Path + ": " + why +
+               (cut ? "; cut back to its last complete line"
+                    : "; " + cut.error + " (the last line is incomplete)");
     }
 
     void Close() {
@@ -65,6 +81,7 @@ private:
     std::FILE* Out = nullptr;
     bool Csv = false;
     std::string Path;
+    uint64_t Size = 0; // of the file up to its last whole line
 };
 
 class WatchView final : public core::PollView {
@@ -93,8 +110,8 @@ public:
     void TransactionFailed(const std::string& status) override {
         const std::string time = IsoLocalTimeNow();
         ++Failed;
-        std::cerr << "vqt540: " << time << ": " << status << " (failed reads: " << Failed << " of "
-                  << Reads + 1 << ")\n";
+        Say(time + ": " + status + " (failed reads: " + std::to_string(Failed) + " of " +
+            std::to_string(Reads + 1) + ")");
         Emit({time, "", "", "", "", "", "", status});
     }
 
@@ -102,7 +119,7 @@ public:
     std::function<void()> CompletionNotifier() override { return Waits.Notifier(); }
     void ShowError(const std::string& text) override {
         Refused = true;
-        std::cerr << "vqt540: " << text << '\n';
+        Say(text);
     }
     Reading<modbus::LinkSettings> ReadLink() override { return {Common.Link(), {}}; }
     Reading<int32_t> ReadPeriod() override { return {Options.IntervalMs, {}}; }
@@ -125,16 +142,14 @@ private:
 
 } // namespace
 
-int RunWatch(const CommonOptions& common, const WatchOptions& options) {
+int RunWatch(const CommonOptions& common, const WatchOptions& options, Loop& loop) {
     if (const int code = CheckPort(common.Port); code != kExitOk) return code;
     Table table;
     if (const std::string error = table.Open(options.CsvPath); !error.empty()) {
-        std::cerr << "vqt540: " << error << '\n';
+        Say(error);
         return kExitFile;
     }
 
-    Loop loop;
-    const SignalStop signals(loop.Wake());
     int code = kExitOk;
     {
         LinkState link;
@@ -149,11 +164,11 @@ int RunWatch(const CommonOptions& common, const WatchOptions& options) {
         if (poll.Connected()) poll.Disconnect(false);
         table.Close();
         if (view.Failed > 0)
-            std::cerr << "vqt540: " << view.Reads << " reads, " << view.Failed << " failed\n";
+            Say(std::to_string(view.Reads) + " reads, " + std::to_string(view.Failed) + " failed");
         if (view.Refused)
             code = kExitInternal;
         else if (!view.WriteError.empty()) {
-            std::cerr << "vqt540: " << view.WriteError << '\n';
+            Say(view.WriteError);
             code = kExitFile;
         } else if (view.Failed > 0)
             code = kExitNoAnswer;

@@ -6,6 +6,7 @@
 
 #include "model/ConfigFile.h"
 
+#include "modbus/LinkSettings.h"
 #include "modbus/SerialPort.h"
 
 #include <QDir>
@@ -61,11 +62,28 @@ void TForm1::loadSettings() {
     const model::ConfigLines& lines = **loaded;
     DropDownBox* const lists[] = {PortNr, Speed, Parity, StopBits, ComboBox1};
     QLineEdit* const texts[] = {MaskEdit6, Period, MaskEdit1};
-    // Lines that the file lacks leave their controls as they are.
-    for (size_t i = 0; i < lines.Lists.size(); ++i)
-        if (lines.Lists[i]) lists[i]->setItemIndex(*lines.Lists[i]);
+    // Lines that the file lacks leave their controls as they are. An index
+    // the list does not have leaves it without a selection, and an address
+    // that cannot be is kept as it stands, but the user is told of both.
+    QStringList problems;
+    const QString file = QString::fromStdString(configPath());
+    for (size_t i = 0; i < lines.Lists.size(); ++i) {
+        if (!lines.Lists[i]) continue;
+        const int32_t index = *lines.Lists[i];
+        lists[i]->setItemIndex(index);
+        if (index < -1 || index >= lists[i]->count())
+            problems << QStringLiteral(
+                            "%1, wiersz %2: pozycja %3 nie istnieje na liście; lista zostaje bez wyboru.")
+                            .arg(file)
+                            .arg(i + 1)
+                            .arg(index);
+    }
     for (size_t i = 0; i < lines.Texts.size(); ++i)
         if (lines.Texts[i]) texts[i]->setText(QString::fromStdString(*lines.Texts[i]));
+    if (lines.Texts[0])
+        if (const platform::Reading<uint8_t> address = modbus::ReadAddress(*lines.Texts[0]); !address)
+            problems << QStringLiteral("%1, wiersz 6: %2").arg(file, QString::fromStdString(address.error));
+    if (!problems.isEmpty()) monitor::ShowInformation(problems.join(QLatin1Char('\n')));
     // A line that is not a number stopped the reading there; the lines
     // before it stay applied.
     if (!lines.Stopped.empty()) throw monitor::ConvertError(QString::fromStdString(lines.Stopped));
