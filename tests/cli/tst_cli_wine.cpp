@@ -80,7 +80,7 @@ private slots:
         QTest::newRow("silent meter") << "silent" << 0.0 << 0 << 3 << "Timeout odpowiedzi z przepływomierza";
         QTest::newRow("Ctrl-C during --update: unchanged")
             << "stop update" << 0.0 << 0 << 5 << "left unchanged";
-        QTest::newRow("Ctrl-C during --new: deleted") << "stop new" << 0.0 << 0 << 5 << "deleted";
+        QTest::newRow("Ctrl-C during --new: no file") << "stop new" << 0.0 << 0 << 5 << "not written";
     }
     void windowsToolAsTheLinuxOne() {
         QFETCH(QString, run);
