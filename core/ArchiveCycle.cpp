@@ -395,6 +395,11 @@ void ArchiveCycle::ReportProgress() {
         progress.RecordsPerSecond = 1000.0 * Facts.RecordsRead / static_cast<double>(Facts.ElapsedMs);
     progress.Estimate = EstimateProgress(Facts);
     progress.NowMinute = Facts.NowMinute;
+    for (const FailureCount& f : RecentFailures)
+        progress.Failures += (progress.Failures.empty() ? "" : ", ") + std::to_string(f.Count) + " × " +
+                             (f.Verdict.status == modbus::Status::Timeout
+                                  ? std::string(kReplyTimeoutText)
+                                  : modbus::ResultText(modbus::Kind::ReadFileRecord, f.Verdict));
     View.ShowProgress(progress);
 }
 

@@ -90,6 +90,12 @@ std::string ProgressBarText(const DownloadProgress& p) {
 }
 
 std::string ProgressSentence(const DownloadProgress& p, std::string_view separator) {
+    std::string text = ProgressFacts(p, separator);
+    if (!p.Failures.empty()) text += "\nNieudane próby tego rekordu: " + p.Failures + ".";
+    return text;
+}
+
+std::string ProgressFacts(const DownloadProgress& p, std::string_view separator) {
     std::string text = "Odczytano " + std::to_string(p.RecordsRead) + " rekordów archiwum (plik " +
                        std::to_string(p.File) + " z 4";
     if (p.RecordsPerSecond > 0)

@@ -58,12 +58,17 @@ struct DownloadProgress {
     double RecordsPerSecond = 0;
     ProgressEstimate Estimate;
     int64_t NowMinute = 0;
+    // Why the record asked for has failed since the last good reply, with
+    // the counts ("3 × Błąd sumy kontrolnej …"); empty after a good reply.
+    std::string Failures;
 };
 
 // The window's texts: the short one of its progress bar and the whole
 // sentence of its tooltip; the separator is the locale's.
 std::string ProgressBarText(const DownloadProgress& progress);
 std::string ProgressSentence(const DownloadProgress& progress, std::string_view decimalSeparator);
+// The sentence without the failures.
+std::string ProgressFacts(const DownloadProgress& progress, std::string_view decimalSeparator);
 
 // A time left as a person reads it: whole seconds up to a minute, then whole
 // minutes, both rounded up ("45 s", "3 min").

@@ -186,6 +186,9 @@ private slots:
         cycle->Tick();
         QCOMPARE(link->BadReplies, 1);
         QCOMPARE(view->runningTimers(), QStringList{"Timer4 70ms"});
+        // Why the record failed, with the count, until the next good reply.
+        QCOMPARE(QString::fromStdString(view->progress.Failures),
+                 QStringLiteral("1 × Błąd sumy kontrolnej w odpowiedzi urządzenia"));
         QCOMPARE(cycle->NextWakeMs(), std::optional<int64_t>(view->now + 70));
         cycle->PacingEnd();
         QCOMPARE(scripts->last().request.ArchiveRecord, 0);
@@ -193,6 +196,7 @@ private slots:
         view->period = {19, {}}; // below 20: the next request at once
         answer(2024, 5, 1);
         QCOMPARE(scripts->started.size(), size_t{3});
+        QVERIFY(view->progress.Failures.empty());
         QCOMPARE(view->runningTimers(), QStringList{"Timer3"});
     }
 
