@@ -1,0 +1,96 @@
+// Several meters on one line, read in turn: one transaction at a time, a
+// round every period. A meter that stops answering is asked less and less
+// often (every 2nd, 4th … up to every 32nd round) and at once again every
+// round when it answers; in a round at most one meter that is failing is
+// asked, so that silent meters never cost the others more than one reply
+// time-out per round. Plain C++: stepped by hand in tests, woken by the tool
+// at the time it names.
+#pragma once
+
+#include "core/CycleView.h"
+
+#include "modbus/Transaction.h"
+#include "model/MeterReading.h"
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace core {
+
+class LineView {
+public:
+    virtual ~LineView() = default;
+    virtual int64_t NowMs() = 0;
+    // Thread-safe: a transaction has finished (empty: wait for the next wake).
+    virtual std::function<void()> CompletionNotifier() { return {}; }
+    // A good read of one meter, in numbers, in the unit the meter shows.
+    virtual void ShowReading(uint8_t address, const model::MeterReading& reading,
+                             const model::ReadingInUnits& inUnits) = 0;
+    // A read of one meter failed, and why (a result text, the time-out text,
+    // or what the port's probe found).
+    virtual void ReadFailed(uint8_t address, const std::string& why) = 0;
+    // A meter is counted as answering again, or not any more.
+    virtual void Availability(uint8_t, bool) {}
+    // The port could not be used, or can be again (empty text).
+    virtual void PortState(const std::string&) {}
+    // A round took longer than the period (its own time in ms).
+    virtual void Overran(int64_t) {}
+};
+
+class LineCycle {
+public:
+    static constexpr int kLongestBackOffRounds = 32;
+    // Failed reads in a row after which a meter counts as not answering.
+    static constexpr int kOfflineAfter = 2;
+
+    // link: the line's settings, its address unused; periodMs: a round's.
+    LineCycle(modbus::TransactionFactory factory, LineView& view, modbus::LinkSettings link,
+              std::vector<uint8_t> addresses, int32_t periodMs);
+    ~LineCycle();
+
+    void Start();
+    void Stop();
+    bool Running() const { return Active; }
+    void Wake();
+    std::optional<int64_t> NextWakeMs() const;
+
+    struct Meter {
+        uint8_t Address = 0;
+        int Failures = 0;     // in a row
+        int SkipRounds = 0;   // rounds left before it is asked again
+        bool Online = true;   // as last told
+        uint8_t FlowUnit = 1; // the last known one, for the code without a unit
+        int64_t Reads = 0, Failed = 0;
+    };
+    const std::vector<Meter>& Meters() const { return Line; }
+    int64_t Rounds() const { return RoundsDone; }
+
+private:
+    void BeginRound();
+    void NextMeter();
+    void StartRead(Meter& meter);
+    void Finish(bool timedOut);
+    void Failed(Meter& meter, const std::string& why);
+
+    modbus::TransactionFactory Factory;
+    LineView& View;
+    modbus::LinkSettings Link;
+    std::vector<Meter> Line;
+    int32_t PeriodMs;
+    bool Active = false;
+    std::unique_ptr<modbus::Transaction> Current;
+    size_t At = 0; // the meter being read, or the next to look at
+    int64_t RoundStart = 0;
+    int64_t RequestStart = 0;
+    int32_t RequestTimeoutMs = 0;
+    bool FailingAskedThisRound = false;
+    bool QuietNext = false;  // the last reply failed: the next request waits for a quiet line
+    std::string PortTrouble; // as last told
+    int64_t RoundsDone = 0;
+    bool Waiting = false; // between rounds
+};
+
+} // namespace core
