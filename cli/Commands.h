@@ -20,9 +20,10 @@ struct ReadOptions {
 };
 
 struct WatchOptions {
-    int IntervalMs = 1000; // the window's scan period
+    int IntervalMs = 1000; // the window's scan period; with several meters, a round's
     int Count = 0;         // 0: until SIGINT or SIGTERM
     std::string CsvPath;   // empty: stdout
+    std::string Format = "table"; // table, json (a document a line) or influx (line protocol)
 };
 
 struct ArchiveOptions {
@@ -49,6 +50,9 @@ int RunRead(const CommonOptions& common, const ReadOptions& options, Loop& loop)
 int RunWatch(const CommonOptions& common, const WatchOptions& options, Loop& loop);
 int RunArchive(const CommonOptions& common, const ArchiveOptions& options, Loop& loop);
 int RunScan(const CommonOptions& common, const ScanOptions& options, Loop& loop);
+// watch over several meters, or in another format than the table: the
+// meters read in turn on one line.
+int RunLineWatch(const CommonOptions& common, const WatchOptions& options, Loop& loop);
 
 // The download's progress line on a terminal: what the window's bar and
 // tooltip say, in the tool's words.

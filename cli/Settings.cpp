@@ -96,7 +96,30 @@ std::string CommonOptions::Separator() const {
     return DecimalSeparator.empty() ? LocaleDecimalSeparator() : DecimalSeparator;
 }
 
-CommonFlags AddCommonOptions(CLI::App& app, CommonOptions& o) {
+platform::Reading<std::vector<uint8_t>> ParseAddressList(const std::string& text) {
+    using Result = platform::Reading<std::vector<uint8_t>>;
+    std::vector<uint8_t> addresses;
+    size_t from = 0;
+    while (from <= text.size()) {
+        const size_t comma = std::min(text.find(',', from), text.size());
+        const std::string part = text.substr(from, comma - from);
+        const size_t dash = part.find('-', 1);
+        const platform::Reading<uint8_t> low = modbus::ReadAddress(part.substr(0, dash));
+        const platform::Reading<uint8_t> high =
+            dash == std::string::npos ? low : modbus::ReadAddress(part.substr(dash + 1));
+        if (!low || !high) return Result::Fail("\"" + part + "\": " + (!low ? low.error : high.error));
+        if (*high < *low) return Result::Fail("\"" + part + "\": the range runs backwards");
+        for (int a = *low; a <= *high; ++a) {
+            if (std::find(addresses.begin(), addresses.end(), a) != addresses.end())
+                return Result::Fail("address " + std::to_string(a) + " given twice");
+            addresses.push_back(static_cast<uint8_t>(a));
+        }
+        from = comma + 1;
+    }
+    return {std::move(addresses), {}};
+}
+
+CommonFlags AddCommonOptions(CLI::App& app, CommonOptions& o, bool manyAddresses) {
     CommonFlags flags;
     const CLI::Validator portName(
         [](std::string& name) {
@@ -106,9 +129,16 @@ CommonFlags AddCommonOptions(CLI::App& app, CommonOptions& o) {
         "");
     flags.Port =
         app.add_option("--port", o.Port, modbus::kPortNamesHelp)->check(portName)->capture_default_str();
-    flags.Address = app.add_option("--address", o.Address, "slave address of the meter")
-                        ->transform(Whole(modbus::kLowestAddress, modbus::kHighestAddress))
-                        ->capture_default_str();
+    if (manyAddresses)
+        flags.Address = app.add_option("--address", o.AddressList,
+                                       "slave addresses of the meters on the line: N, or a list such as "
+                                       "1,2,5 or 1-3,7 (default 1)")
+                            ->check(CLI::Validator(
+                                [](std::string& text) { return ParseAddressList(text).error; }, "LIST"));
+    else
+        flags.Address = app.add_option("--address", o.Address, "slave address of the meter")
+                            ->transform(Whole(modbus::kLowestAddress, modbus::kHighestAddress))
+                            ->capture_default_str();
     flags.Baud = app.add_option("--baud", o.Baud, "line speed in bit/s")
                      ->transform(LineSpeed())
                      ->capture_default_str();
@@ -168,7 +198,23 @@ bool Given(const CLI::Option* option) {
 
 } // namespace
 
+namespace {
+int ApplyConfigLines(const CommonFlags& flags, CommonOptions& o, const PeriodFlag& period);
+}
+
 int ApplyConfigFile(const CommonFlags& flags, CommonOptions& o, const PeriodFlag& period) {
+    const int code = ApplyConfigLines(flags, o, period);
+    // The meters the command reads: the list given, else the one address.
+    if (o.AddressList.empty())
+        o.Addresses = {static_cast<uint8_t>(o.Address)};
+    else
+        o.Addresses = *ParseAddressList(o.AddressList);
+    o.Address = o.Addresses.front();
+    return code;
+}
+
+namespace {
+int ApplyConfigLines(const CommonFlags& flags, CommonOptions& o, const PeriodFlag& period) {
     const bool named = !o.ConfigPath.empty();
     const std::string path = named ? o.ConfigPath : std::string(model::kConfigFileName);
     const platform::Reading<std::optional<model::ConfigLines>> loaded = model::LoadConfig(path);
@@ -205,6 +251,8 @@ int ApplyConfigFile(const CommonFlags& flags, CommonOptions& o, const PeriodFlag
     }
     return kExitOk;
 }
+
+} // namespace
 
 int CheckPort(const std::string& port) {
     using State = modbus::PortProbe::State;

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "modbus/Transaction.h"
+#include "platform/Reading.h"
 
 #include <cstdint>
 #include <string>
@@ -47,6 +48,10 @@ struct CommonOptions {
     int TimeoutMs = 1000;
     std::string DecimalSeparator; // empty: the locale's
     std::string ConfigPath;       // empty: VQT540.cfg in the working directory, if there is one
+    // Several meters on the line (watch, publish): "1,2,5" or "1-3,7";
+    // empty: the one at Address.
+    std::vector<uint8_t> Addresses;
+    std::string AddressList;
 
     modbus::LinkSettings Link() const;
     // The given separator, else the locale's.
@@ -64,7 +69,11 @@ struct CommonFlags {
     CLI::Option* Config = nullptr;
 };
 
-CommonFlags AddCommonOptions(CLI::App& app, CommonOptions& options);
+// manyAddresses: --address takes a list of meters on the line.
+CommonFlags AddCommonOptions(CLI::App& app, CommonOptions& options, bool manyAddresses = false);
+
+// "1,2,5" or "1-3,7": each 1 … 247, none twice, in the order given.
+platform::Reading<std::vector<uint8_t>> ParseAddressList(const std::string& text);
 
 // The line's table as the options' choices.
 std::vector<uint32_t> SpeedList();

@@ -2,6 +2,7 @@
 #include "cli/Commands.h"
 #include "cli/Loop.h"
 #include "cli/Say.h"
+#include "cli/Table.h"
 
 #include "core/PollCycle.h"
 #include "modbus/Modbus.h"
@@ -29,60 +30,6 @@ using platform::Reading;
 constexpr std::string_view kHeader = "Czas;Przepływ chwilowy;Jednostka przepływu;Licznik w przód L+;"
                                      "Licznik w tył L-;Jednostka liczników;Alarmy;Stan";
 constexpr std::string_view kGood = "OK";
-
-// stdout as UTF-8 lines, or a CSV file as the export file is written:
-// Windows-1250, CR LF. Every line is flushed, so that a stop loses nothing.
-class Table {
-public:
-    ~Table() { Close(); }
-
-    std::string Open(const std::string& csvPath) {
-        if (csvPath.empty()) {
-            Out = stdout;
-        } else {
-            // Appended to, so that a watch started again goes on with the same table.
-            Out = platform::OpenFile(csvPath, "ab");
-            if (!Out) return "Plik " + csvPath + ": " + std::strerror(errno);
-            Csv = true;
-            Path = csvPath;
-        }
-        if (!Csv) return Write(std::string(kHeader));
-        // Its length, not ftell: a stream opened for appending may say 0 there.
-        const platform::Reading<uint64_t> size = platform::FileSize(csvPath);
-        if (!size) return size.error;
-        Size = *size;
-        return Size == 0 ? Write(std::string(kHeader)) : std::string();
-    }
-
-    std::string Write(const std::string& utf8) {
-        const std::string line = Csv ? model::Utf8ToCp1250(utf8) + "\r\n" : utf8 + "\n";
-        if (std::fwrite(line.data(), 1, line.size(), Out) == line.size() && std::fflush(Out) == 0) {
-            Size += line.size();
-            return {};
-        }
-        const std::string why = std::strerror(errno);
-        if (!Csv) return "stdout: " + why;
-        // A short write (a full disk) leaves half a line, onto which the next
-        // run would glue its first: the table goes back to its last whole line.
-        std::fclose(Out);
-        Out = nullptr;
-        const platform::Outcome cut = platform::TruncateFile(Path, Size);
-        return "Plik " + Path + ": " + why +
-               (cut ? "; cut back to its last complete line"
-                    : "; " + cut.error + " (the last line is incomplete)");
-    }
-
-    void Close() {
-        if (Csv && Out) std::fclose(Out);
-        Out = nullptr;
-    }
-
-private:
-    std::FILE* Out = nullptr;
-    bool Csv = false;
-    std::string Path;
-    uint64_t Size = 0; // of the file up to its last whole line
-};
 
 class WatchView final : public core::PollView {
 public:
@@ -145,7 +92,7 @@ private:
 int RunWatch(const CommonOptions& common, const WatchOptions& options, Loop& loop) {
     if (const int code = CheckPort(common.Port); code != kExitOk) return code;
     Table table;
-    if (const std::string error = table.Open(options.CsvPath); !error.empty()) {
+    if (const std::string error = table.Open(options.CsvPath, std::string(kHeader)); !error.empty()) {
         Say(error);
         return kExitFile;
     }

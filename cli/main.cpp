@@ -39,7 +39,7 @@ Runner AddWatch(CLI::App& app, CommonOptions& common) {
     auto options = std::make_shared<WatchOptions>();
     CLI::App* watch = app.add_subcommand(
         "watch", "Poll as the window does; one line per read (time, flow, L+, L-, units, alarms, status).");
-    const CommonFlags flags = AddCommonOptions(*watch, common);
+    const CommonFlags flags = AddCommonOptions(*watch, common, true);
     CLI::Option* interval =
         watch->add_option("--interval", options->IntervalMs, "pause between reads in ms (the scan period)")
             ->transform(Whole(0, kLongestIntervalMs))
@@ -50,11 +50,17 @@ Runner AddWatch(CLI::App& app, CommonOptions& common) {
     watch->add_option("--csv", options->CsvPath,
                       "append the lines to this file (Windows-1250, ';', CR LF, a header in a new file) "
                       "instead of stdout");
+    watch->add_option("--format", options->Format,
+                      "table: the lines above (with the meter's address when there are several); json: a "
+                      "document a line; influx: InfluxDB line protocol, for Telegraf's execd input")
+        ->check(CLI::IsMember({"table", "json", "influx"}))
+        ->capture_default_str();
     watch->footer(kExitCodeHelp);
     return [watch, flags, interval, options, &common](Loop& loop) {
         if (!watch->parsed()) return -1;
         const PeriodFlag pause{interval, &options->IntervalMs, kLongestIntervalMs};
         if (const int code = ApplyConfigFile(flags, common, pause); code != kExitOk) return code;
+        if (common.Addresses.size() > 1 || options->Format != "table") return RunLineWatch(common, *options, loop);
         return RunWatch(common, *options, loop);
     };
 }

@@ -29,6 +29,8 @@ LineCycle::~LineCycle() {
 void LineCycle::Start() {
     if (Active) return;
     Active = true;
+    // An answer to a request of an earlier run may still be on its way.
+    QuietNext = true;
     BeginRound();
 }
 
