@@ -64,7 +64,9 @@ void LineCycle::NextMeter() {
     }
     ++RoundsDone;
     const int64_t took = View.NowMs() - RoundStart;
-    if (took > PeriodMs) View.Overran(took);
+    // Told when rounds start to overrun and when they grow by a fifth, not every round.
+    if (took > PeriodMs && took > LastOverrunMs + LastOverrunMs / 5) View.Overran(took);
+    LastOverrunMs = took > PeriodMs ? std::max(LastOverrunMs, took) : 0;
     Waiting = true;
 }
 

@@ -36,7 +36,8 @@ public:
     virtual void Availability(uint8_t, bool) {}
     // The port could not be used, or can be again (empty text).
     virtual void PortState(const std::string&) {}
-    // A round took longer than the period (its own time in ms).
+    // Rounds take longer than the period (a round's own time in ms): told
+    // when it begins and when it grows by a fifth.
     virtual void Overran(int64_t) {}
 };
 
@@ -90,7 +91,8 @@ private:
     bool QuietNext = false;  // the last reply failed: the next request waits for a quiet line
     std::string PortTrouble; // as last told
     int64_t RoundsDone = 0;
-    bool Waiting = false; // between rounds
+    int64_t LastOverrunMs = 0; // the longest overrunning round since rounds fit
+    bool Waiting = false;      // between rounds
 };
 
 } // namespace core
