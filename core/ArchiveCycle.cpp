@@ -87,6 +87,7 @@ platform::Outcome ArchiveCycle::CreateExportFile(const std::string& path) {
     if (platform::Outcome creatable = platform::CheckCreatable(path); !creatable) return creatable;
     ReplaceExisting = platform::FileExists(path);
     AppendMode = false;
+    Delivering = false;
     ExportFileName = path;
     StartArchiveDownload();
     return platform::Ok();
@@ -107,7 +108,19 @@ platform::Outcome ArchiveCycle::OpenExportFileForUpdate(const std::string& path)
     LastFileDate = last->Date;
     LastFileTime = last->Time;
     AppendMode = true;
+    Delivering = false;
     ExportFileName = path;
+    StartArchiveDownload();
+    return platform::Ok();
+}
+
+platform::Outcome ArchiveCycle::DownloadRecordsAfter(const std::string& date, const std::string& time) {
+    if (platform::Outcome settings = CheckSettings(); !settings) return settings;
+    Delivering = true;
+    AppendMode = true; // the same filter as an update's: only what is newer
+    LastFileDate = date;
+    LastFileTime = time;
+    ExportFileName.clear();
     StartArchiveDownload();
     return platform::Ok();
 }
@@ -334,6 +347,11 @@ void ArchiveCycle::FinishArchiveDownload() {
 
 void ArchiveCycle::WriteArchiveLines() {
     PutInTimeOrder(ArchiveLines);
+    if (Delivering) {
+        LinesWritten = static_cast<int>(ArchiveLines.size());
+        View.DeliverRecords(ArchiveLines);
+        return;
+    }
     const std::string lines = NumberedLines(ArchiveLines, NextLogNumber);
     platform::Reading<std::string> head{ExportHeader() + "\r\n", {}};
     if (AppendMode) {

@@ -47,6 +47,9 @@ public:
     virtual int64_t LocalMinuteNow() = 0;
     // Where the download stands; with Running false when it ends.
     virtual void ShowProgress(const DownloadProgress& progress) = 0;
+    // The records of a download without a file, in time order (Windows-1250
+    // lines "date;time;flow;L+ unit;L- unit;events").
+    virtual void DeliverRecords(const std::vector<std::string>&) {}
     // A write of the export failed (the text says where and why): the
     // downloaded lines are offered for another file; empty when declined.
     virtual std::string ChooseOtherFile(const std::string& error) = 0;
@@ -83,6 +86,10 @@ public:
     // The export window's choices: the download runs, or why nothing started.
     platform::Outcome CreateExportFile(const std::string& path);
     platform::Outcome OpenExportFileForUpdate(const std::string& path);
+    // A download of the records newer than a moment ("2024-05-01",
+    // "12:15:00"; empty: every record), handed to the view in time order
+    // instead of a file: a program that publishes them keeps its own anchor.
+    platform::Outcome DownloadRecordsAfter(const std::string& date, const std::string& time);
     // The user closes the main window: the questions of a stop. False when
     // the download is to go on (the window stays open).
     bool CloseRequested();
@@ -109,6 +116,7 @@ public:
     std::string LastFileTime;
     std::string ExportFileName;
     bool ReplaceExisting = false; // a new file over one the user agreed to replace
+    bool Delivering = false;      // the records go to the view, not to a file
     // Records with a moment that cannot be, left out of this download's file.
     int ImpossibleRecords = 0;
     int LinesWritten = 0; // by the last finish that saved

@@ -48,6 +48,8 @@ public:
     void ShowProgress(const DownloadProgress& p) override { progress = p; }
     DownloadProgress progress;
     std::string ChooseOtherFile(const std::string&) override { return {}; }
+    void DeliverRecords(const std::vector<std::string>& lines) override { delivered = lines; }
+    std::vector<std::string> delivered;
 };
 
 // A good reply carrying a record dated as given; year 65535 stands for an
@@ -273,6 +275,20 @@ private slots:
             content.startsWith("Nr logu;Data;Czas\r\n41;2024-05-01;12:00:00;1,000;0,0 [m3];0,0 [m3];\r\n"));
         QVERIFY(content.endsWith("\r\n42;2024-05-01;12:00:01;0,000;0,0 [m3];0,0 [m3];\r\n"
                                  "43;2024-05-02;00:00:00;0,000;0,0 [m3];0,0 [m3];\r\n"));
+    }
+
+    // Without a file: the records newer than a moment, in time order, to the view.
+    void recordsAfterAMoment() {
+        QCOMPARE(cycle->DownloadRecordsAfter("2024-05-01", "12:00:00").error, std::string());
+        answer(2024, 5, 2, 0, 0, 0);  // newer: taken
+        answer(2024, 4, 30, 0, 0, 0); // older: not
+        answer(2024, 5, 1, 12, 0, 1); // one second newer, after a newer one in reading order: first
+        answer(1999, 1, 1);           // end
+        QCOMPARE(view->delivered.size(), size_t{2});
+        QVERIFY(view->delivered[0].starts_with("2024-05-01;12:00:01;"));
+        QVERIFY(view->delivered[1].starts_with("2024-05-02;00:00:00;"));
+        QVERIFY(QDir(dir->path()).entryList(QDir::Files).isEmpty());
+        QVERIFY(view->infos.isEmpty());
     }
 
     void userStop_data() {
