@@ -8,6 +8,7 @@ packages=(
   cmake ninja-build g++ clang libclang-rt-14-dev pkg-config
   qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins qt6-translations-l10n libgl-dev
   libjpeg62-turbo-dev libcli11-dev nlohmann-json3-dev
+  libmosquitto-dev mosquitto mosquitto-clients libsqlite3-dev
   xvfb xauth x11-utils imagemagick procps
   g++-mingw-w64-x86-64 wine wine64
   librsvg2-bin dpkg-dev file desktop-file-utils man-db
