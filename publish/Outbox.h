@@ -1,0 +1,79 @@
+// The messages not yet acknowledged by the broker, in an SQLite file: a
+// message pushed here is on disk when Push returns (a kill -9 or a power cut
+// after that loses nothing), leaves only when the broker has acknowledged it
+// and is sent again after a restart otherwise. Bounded: past the cap the
+// oldest messages are dropped and counted, in the file, across restarts.
+// Also keeps a few marks (key and text), such as the last archive record
+// published for each meter.
+//
+// One process at a time: the file stays locked while it is open, so that a
+// second tool on the same file is refused instead of sending everything
+// twice. Not for several threads at once: the publisher serialises it.
+#pragma once
+
+#include "platform/Reading.h"
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace publish {
+
+struct OutboxLimits {
+    int64_t MaxRows = 200000;             // about two days of one reading a second
+    int64_t MaxBytes = 256 * 1024 * 1024; // topics and payloads
+};
+
+struct Message {
+    std::string Topic;
+    std::string Payload;
+    bool Retain = false;
+    int Qos = 1;
+};
+
+struct OutboxRow {
+    int64_t Seq = 0; // grows with every push, never reused
+    Message Content;
+    int64_t CreatedMs = 0; // epoch ms of the push
+};
+
+class Outbox {
+public:
+    static platform::Reading<Outbox> Open(const std::string& path, OutboxLimits limits = {});
+    Outbox(Outbox&&) noexcept;
+    Outbox& operator=(Outbox&&) noexcept;
+    ~Outbox();
+
+    // The new row's seq once it is on disk.
+    platform::Reading<int64_t> Push(const Message& message);
+    // A state, of which only the latest counts (availability, discovery): the
+    // topic's rows after `handedUpTo`, which nobody has sent yet, give way.
+    platform::Reading<int64_t> PushState(const Message& message, int64_t handedUpTo);
+    // With the mark set in the same transaction, so that the mark never names
+    // something the file does not hold.
+    platform::Reading<int64_t> PushWithMark(const Message& message, std::string_view key,
+                                            std::string_view value);
+
+    // Up to n rows after seq `after`, oldest first.
+    platform::Reading<std::vector<OutboxRow>> Peek(size_t n, int64_t after = 0) const;
+    // Removing a row that is not there (dropped meanwhile) is no error.
+    platform::Outcome Remove(int64_t seq);
+
+    int64_t Count() const;   // rows held
+    int64_t Dropped() const; // rows dropped by the cap, ever
+
+    platform::Reading<std::optional<std::string>> GetMark(std::string_view key) const;
+    platform::Outcome SetMark(std::string_view key, std::string_view value);
+
+private:
+    struct Db;
+    explicit Outbox(std::unique_ptr<Db> db);
+    platform::Reading<int64_t> Insert(const Message& message, std::optional<int64_t> replaceAfter,
+                                      const std::pair<std::string_view, std::string_view>* mark);
+    std::unique_ptr<Db> D;
+};
+
+} // namespace publish
