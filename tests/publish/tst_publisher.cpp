@@ -1,0 +1,299 @@
+// The publisher against a mosquitto broker of the test's own: every message
+// once and in order, the discovery retained and sent again for Home
+// Assistant; the broker away and back; a publisher killed while it was away
+// and its outbox sent by the next; the last will of one killed or frozen.
+// mosquitto_sub watches. The broker keeps sessions across its restart, so
+// that the watcher misses nothing sent after it.
+#include "publish/Publisher.h"
+
+#include <QDeadlineTimer>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTest>
+#include <nlohmann/json.hpp>
+
+#include <condition_variable>
+#include <csignal>
+#include <functional>
+#include <netinet/in.h>
+#include <unistd.h>
+
+using namespace publish;
+using nlohmann::json;
+
+namespace {
+const MeterId kMeter{"/dev/ttyUSB0", 7};
+const Topics kTopics = TopicsFor("vqt540", kMeter);
+constexpr int kLong = 30000; // ms, for a busy machine
+
+int FreePort() {
+    const int fd = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{AF_INET, 0, {htonl(INADDR_LOOPBACK)}, {}};
+    socklen_t length = sizeof a;
+    bind(fd, reinterpret_cast<sockaddr*>(&a), length);
+    getsockname(fd, reinterpret_cast<sockaddr*>(&a), &length);
+    close(fd);
+    return ntohs(a.sin_port);
+}
+
+struct Broker {
+    QTemporaryDir Folder;
+    const QString Port = QString::number(FreePort());
+    QProcess Process;
+    QByteArray Log;
+    ~Broker() { Stop(); }
+    QString Path(const char* name) const { return Folder.filePath(name); }
+    bool Start() { // and wait until it listens
+        QFile conf(Path("mosquitto.conf"));
+        conf.open(QIODevice::WriteOnly);
+        conf.write(
+            QString("listener %1 127.0.0.1\nallow_anonymous true\nuser root\nlog_dest stderr\nlog_type all\n"
+                    "persistence true\npersistence_location %2/\n")
+                .arg(Port, Folder.path())
+                .toUtf8());
+        conf.close();
+        Process.setProcessChannelMode(QProcess::MergedChannels);
+        Process.start("/usr/sbin/mosquitto", {"-c", conf.fileName()});
+        Log.clear();
+        while (!Log.contains(" running") && Process.waitForReadyRead(kLong)) Log += Process.readAll();
+        return Log.contains(" running");
+    }
+    qsizetype Count(const char* text) { return (Log += Process.readAll()).count(text); }
+    void Stop() { // SIGTERM: the sessions are saved
+        Process.terminate();
+        Process.waitForFinished(kLong);
+    }
+    int Pub(QStringList args) const {
+        return QProcess::execute("/usr/bin/mosquitto_pub", QStringList{"-p", Port, "-q", "1"} + args);
+    }
+};
+
+// vqt540/# and homeassistant/device/# at QoS 1; with an id, in a session.
+struct Watcher {
+    QProcess Process;
+    QByteArray Output;
+    Watcher(const Broker& broker, QStringList more = {}) {
+        Process.start("/usr/bin/mosquitto_sub",
+                      QStringList{"-p", broker.Port, "-q", "1", "-F", "%r %t %p", "-t", "vqt540/#", "-t",
+                                  "homeassistant/device/#"} +
+                          more);
+    }
+    ~Watcher() {
+        Process.kill();
+        Process.waitForFinished();
+    }
+    // "retain-flag payload" of each whole line on the topic.
+    std::vector<std::string> On(const std::string& topic) {
+        Output += Process.readAllStandardOutput();
+        std::vector<std::string> out;
+        const std::string prefix = " " + topic + " ";
+        for (const QByteArray& line : Output.left(Output.lastIndexOf('\n') + 1).split('\n'))
+            if (line.mid(1, qsizetype(prefix.size())).toStdString() == prefix)
+                out.push_back(line.left(1).toStdString() +
+                              line.mid(qsizetype(prefix.size()) + 1).toStdString());
+        return out;
+    }
+    std::string Last(const std::string& topic) {
+        const auto all = On(topic);
+        return all.empty() ? std::string() : all.back().substr(1);
+    }
+    // Once the publisher's messages are acknowledged the broker has queued
+    // them for the watcher; a probe sent after them arrives after them.
+    bool Drained(const Broker& broker) {
+        static int probes = 0;
+        const std::string probe = "end " + std::to_string(++probes);
+        if (broker.Pub({"-t", "vqt540/probe", "-m", QString::fromStdString(probe)}) != 0) return false;
+        for (QDeadlineTimer limit(kLong); Last("vqt540/probe") != probe; QTest::qWait(50))
+            if (limit.hasExpired()) return false;
+        return true;
+    }
+    std::vector<int> Forwards() {
+        std::vector<int> out;
+        for (const auto& m : On(kTopics.Reading))
+            out.push_back(json::parse(m.substr(1))["forwardTotaliser"]["value"].get<int>());
+        return out;
+    }
+};
+
+std::vector<int> Counting(int from, int to) {
+    std::vector<int> out;
+    for (int i = from; i <= to; ++i) out.push_back(i);
+    return out;
+}
+bool PublishAll(Publisher& p, int from, int to, const char* flowUnit = "m3/h") {
+    model::ReadingInUnits u;
+    u.FlowUnit = flowUnit;
+    u.TotaliserUnit = "m3";
+    for (int i = from; i <= to; ++i)
+        if (u.Forward = i; !p.PublishReading(kMeter, 1714564800000 + i, u)) return false;
+    return true;
+}
+std::unique_ptr<Publisher> Started(const std::string& port, const std::string& outbox,
+                                   std::function<void()> changed = {}) {
+    BrokerOptions o;
+    o.Host = "127.0.0.1";
+    o.Port = std::stoi(port);
+    o.OutboxPath = outbox;
+    o.KeepaliveSeconds = 5;
+    o.ReconnectMaxSeconds = 2;
+    auto started = Publisher::Start(o, std::move(changed));
+    if (!started) qWarning("%s", started.error.c_str());
+    return started ? std::move(*started.value) : nullptr;
+}
+
+// This program as a publisher of its own, for the tests to kill: it stores
+// COUNT readings, says "queued", says "connected" once it is, and waits.
+int Child(char** argv) {
+    std::mutex mutex;
+    std::condition_variable changed;
+    auto p = Started(argv[2], argv[3], [&] {
+        std::lock_guard lock(mutex);
+        changed.notify_all();
+    });
+    if (!p || !PublishAll(*p, 1, std::stoi(argv[4]))) return 1;
+    std::puts("queued");
+    std::fflush(stdout);
+    std::unique_lock lock(mutex);
+    changed.wait(lock, [&] { return p->Connected(); });
+    std::puts("connected");
+    std::fflush(stdout);
+    changed.wait(lock, [] { return false; });
+    return 0;
+}
+bool StartChild(QProcess& child, const Broker& broker, const char* outbox, int count, const char* word) {
+    child.start(QCoreApplication::applicationFilePath(),
+                {"child", broker.Port, broker.Path(outbox), QString::number(count)});
+    QByteArray said;
+    while (!said.contains(word) && child.waitForReadyRead(kLong)) said += child.readAllStandardOutput();
+    return said.contains(word);
+}
+} // namespace
+
+#define NEED_BROKER                                                                                          \
+    if (!QFile::exists("/usr/sbin/mosquitto") || !QFile::exists("/usr/bin/mosquitto_sub"))                   \
+    QSKIP("needs the mosquitto and mosquitto-clients packages (tools/setup.sh)")
+
+class TestPublisher : public QObject {
+    Q_OBJECT
+private slots:
+    void onceInOrderWithDiscovery() {
+        NEED_BROKER;
+        Broker broker;
+        QVERIFY(broker.Start());
+        auto p = Started(broker.Port.toStdString(), broker.Path("a.db").toStdString());
+        QVERIFY(p);
+        QTRY_VERIFY_WITH_TIMEOUT(p->Connected(), kLong);
+        Watcher watcher(broker); // subscribed once the retained status has come
+        QTRY_COMPARE_WITH_TIMEOUT(watcher.Last(kTopics.ToolAvailability), std::string("online"), kLong);
+        QVERIFY(p->SetAvailable(kMeter, true));
+        QVERIFY(PublishAll(*p, 1, 20) && PublishAll(*p, 21, 30, "l/h"));
+        QTRY_COMPARE_WITH_TIMEOUT(watcher.On(kTopics.Discovery).size(), size_t(2), kLong);
+        Watcher late(broker);
+        QTRY_COMPARE_WITH_TIMEOUT(late.On(kTopics.Discovery).size(), size_t(1), kLong);
+        QCOMPARE(late.On(kTopics.Discovery)[0][0], '1'); // retained
+        QCOMPARE(broker.Pub({"-t", "homeassistant/status", "-m", "online"}), 0);
+        QTRY_COMPARE_WITH_TIMEOUT(watcher.On(kTopics.Discovery).size(), size_t(3), kLong);
+        QVERIFY(p->WaitIdle(std::chrono::milliseconds(kLong)) && watcher.Drained(broker));
+        QCOMPARE(watcher.Forwards(), Counting(1, 30));
+        const PublishCounts counts = p->Counts(); // 30 readings, 3 discoveries, 1 availability
+        QVERIFY(counts.Sent == 34 && counts.Acknowledged == 34 && counts.Queued == 0);
+        std::vector<std::string> units;
+        for (const auto& d : watcher.On(kTopics.Discovery))
+            units.push_back(json::parse(d.substr(1))["cmps"]["flow"]["unit_of_measurement"]);
+        QCOMPARE(units, (std::vector<std::string>{"m³/h", "L/h", "L/h"}));
+        QCOMPARE(watcher.Last(kTopics.Availability), std::string("online"));
+        p->Close();
+        QTRY_COMPARE_WITH_TIMEOUT(watcher.Last(kTopics.ToolAvailability), std::string("offline"), kLong);
+    }
+
+    // Stopped cleanly with nothing in flight, the broker gets each message
+    // exactly once; frozen and killed with messages in flight that it never
+    // read, too: libmosquitto sends those again first, the rest follow. (A
+    // broker that dies between taking a message and its PUBACK gets that
+    // one again: at least once.)
+    void brokerAwayAndBack() {
+        NEED_BROKER;
+        Broker broker;
+        QVERIFY(broker.Start());
+        auto p = Started(broker.Port.toStdString(), broker.Path("b.db").toStdString());
+        QVERIFY(p);
+        QTRY_VERIFY_WITH_TIMEOUT(p->Connected(), kLong);
+        Watcher watcher(broker, {"-c", "-i", "watcher"});
+        QTRY_COMPARE_WITH_TIMEOUT(watcher.Last(kTopics.ToolAvailability), std::string("online"), kLong);
+        QVERIFY(PublishAll(*p, 1, 10) && p->WaitIdle(std::chrono::milliseconds(kLong)) &&
+                watcher.Drained(broker));
+        // The watcher's own acknowledgements too, or it would get one again.
+        QTRY_COMPARE_WITH_TIMEOUT(broker.Count("Received PUBACK from watcher"),
+                                  broker.Count("Sending PUBLISH to watcher"), kLong);
+        broker.Stop();
+        QTRY_VERIFY_WITH_TIMEOUT(!p->Connected(), kLong);
+        QVERIFY(PublishAll(*p, 11, 50)); // more than go out at a time
+        QCOMPARE(p->Counts().Queued, 40);
+        QTest::qWait(3000); // away a while: the attempts to reconnect fail meanwhile
+        QVERIFY(broker.Start());
+        QVERIFY(p->WaitIdle(std::chrono::milliseconds(kLong)) && watcher.Drained(broker));
+        QCOMPARE(watcher.Forwards(), Counting(1, 50));
+        const uint64_t sent = p->Counts().Sent;
+        kill(pid_t(broker.Process.processId()), SIGSTOP);
+        QVERIFY(PublishAll(*p, 51, 60));
+        QCOMPARE(p->Counts().Sent, sent + 10); // in flight, unread
+        broker.Process.kill();                 // its sessions as saved at the clean stop
+        broker.Process.waitForFinished();
+        QTRY_VERIFY_WITH_TIMEOUT(!p->Connected(), kLong);
+        QVERIFY(PublishAll(*p, 61, 70)); // must not overtake those in flight
+        QVERIFY(broker.Start());
+        QVERIFY(p->WaitIdle(std::chrono::milliseconds(kLong)) && watcher.Drained(broker));
+        QCOMPARE(watcher.Forwards(), Counting(1, 70));
+        QCOMPARE(p->Counts().Acknowledged, p->Counts().Sent); // libmosquitto's own resends not counted
+    }
+
+    // Both publishers start while the broker is away; the watcher's session
+    // waits for them at the broker.
+    void killedWhileAwayThenSentByTheNext() {
+        NEED_BROKER;
+        Broker broker;
+        QVERIFY(broker.Start());
+        Watcher watcher(broker, {"-c", "-i", "watcher"});
+        QCOMPARE(broker.Pub({"-r", "-t", "vqt540/probe", "-m", "ready"}), 0);
+        QTRY_COMPARE_WITH_TIMEOUT(watcher.Last("vqt540/probe"), std::string("ready"), kLong); // subscribed
+        broker.Stop();
+        QProcess child;
+        QVERIFY(StartChild(child, broker, "c.db", 30, "queued"));
+        child.kill();
+        child.waitForFinished();
+        auto p = Started(broker.Port.toStdString(), broker.Path("c.db").toStdString());
+        QVERIFY(p && PublishAll(*p, 31, 33));
+        QTRY_COMPARE_WITH_TIMEOUT(QString::fromStdString(p->LastError()),
+                                  "The broker cannot be reached (Connection refused).", kLong);
+        QVERIFY(broker.Start());
+        QVERIFY(p->WaitIdle(std::chrono::milliseconds(kLong)) && watcher.Drained(broker));
+        QCOMPARE(p->LastError(), std::string());
+        QCOMPARE(watcher.Forwards(), Counting(1, 33));
+    }
+
+    // Killed, the socket closes at once; frozen, the broker finds out by the
+    // keepalive (1.5 times 5 s). Either way the last will says "offline".
+    void lastWill() {
+        NEED_BROKER;
+        Broker broker;
+        QVERIFY(broker.Start());
+        Watcher watcher(broker);
+        for (const int signal : {SIGKILL, SIGSTOP}) {
+            QProcess child;
+            QVERIFY(StartChild(child, broker, signal == SIGKILL ? "d1.db" : "d2.db", 0, "connected"));
+            QTRY_COMPARE_WITH_TIMEOUT(watcher.Last(kTopics.ToolAvailability), std::string("online"), kLong);
+            kill(pid_t(child.processId()), signal);
+            QTRY_COMPARE_WITH_TIMEOUT(watcher.Last(kTopics.ToolAvailability), std::string("offline"), kLong);
+            child.kill();
+            child.waitForFinished();
+        }
+    }
+};
+
+int main(int argc, char** argv) {
+    if (argc == 5 && std::string(argv[1]) == "child") return Child(argv);
+    QCoreApplication app(argc, argv);
+    TestPublisher test;
+    return QTest::qExec(&test, argc, argv);
+}
+#include "tst_publisher.moc"
