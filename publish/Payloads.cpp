@@ -129,12 +129,9 @@ uint8_t FlowCodeOf(std::string_view unit) {
 std::string Escaped(std::string_view text, std::string_view special) {
     std::string out;
     for (const char c : text) {
-        if (c == '\n' || c == '\r') {
-            out += special.find(' ') != std::string_view::npos ? "\\ " : " ";
-            continue;
-        }
-        if (special.find(c) != std::string_view::npos) out += '\\';
-        out += c;
+        const char plain = c == '\n' || c == '\r' ? ' ' : c;
+        if (special.find(plain) != std::string_view::npos) out += '\\';
+        out += plain;
     }
     return out;
 }
