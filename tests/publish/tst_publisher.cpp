@@ -4,6 +4,7 @@
 // and its outbox sent by the next; the last will of one killed or frozen.
 // mosquitto_sub watches. The broker keeps sessions across its restart, so
 // that the watcher misses nothing sent after it.
+#include "BrokerHarness.h"
 #include "publish/Publisher.h"
 
 #include <QDeadlineTimer>
@@ -20,100 +21,11 @@
 
 using namespace publish;
 using nlohmann::json;
+using namespace brokertest;
 
 namespace {
 const MeterId kMeter{"/dev/ttyUSB0", 7};
 const Topics kTopics = TopicsFor("vqt540", kMeter);
-constexpr int kLong = 30000; // ms, for a busy machine
-
-int FreePort() {
-    const int fd = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{AF_INET, 0, {htonl(INADDR_LOOPBACK)}, {}};
-    socklen_t length = sizeof a;
-    bind(fd, reinterpret_cast<sockaddr*>(&a), length);
-    getsockname(fd, reinterpret_cast<sockaddr*>(&a), &length);
-    close(fd);
-    return ntohs(a.sin_port);
-}
-
-struct Broker {
-    QTemporaryDir Folder;
-    const QString Port = QString::number(FreePort());
-    QProcess Process;
-    QByteArray Log;
-    ~Broker() { Stop(); }
-    QString Path(const char* name) const { return Folder.filePath(name); }
-    bool Start() { // and wait until it listens
-        QFile conf(Path("mosquitto.conf"));
-        conf.open(QIODevice::WriteOnly);
-        conf.write(
-            QString("listener %1 127.0.0.1\nallow_anonymous true\nuser root\nlog_dest stderr\nlog_type all\n"
-                    "persistence true\npersistence_location %2/\n")
-                .arg(Port, Folder.path())
-                .toUtf8());
-        conf.close();
-        Process.setProcessChannelMode(QProcess::MergedChannels);
-        Process.start("/usr/sbin/mosquitto", {"-c", conf.fileName()});
-        Log.clear();
-        while (!Log.contains(" running") && Process.waitForReadyRead(kLong)) Log += Process.readAll();
-        return Log.contains(" running");
-    }
-    qsizetype Count(const char* text) { return (Log += Process.readAll()).count(text); }
-    void Stop() { // SIGTERM: the sessions are saved
-        Process.terminate();
-        Process.waitForFinished(kLong);
-    }
-    int Pub(QStringList args) const {
-        return QProcess::execute("/usr/bin/mosquitto_pub", QStringList{"-p", Port, "-q", "1"} + args);
-    }
-};
-
-// vqt540/# and homeassistant/device/# at QoS 1; with an id, in a session.
-struct Watcher {
-    QProcess Process;
-    QByteArray Output;
-    Watcher(const Broker& broker, QStringList more = {}) {
-        Process.start("/usr/bin/mosquitto_sub",
-                      QStringList{"-p", broker.Port, "-q", "1", "-F", "%r %t %p", "-t", "vqt540/#", "-t",
-                                  "homeassistant/device/#"} +
-                          more);
-    }
-    ~Watcher() {
-        Process.kill();
-        Process.waitForFinished();
-    }
-    // "retain-flag payload" of each whole line on the topic.
-    std::vector<std::string> On(const std::string& topic) {
-        Output += Process.readAllStandardOutput();
-        std::vector<std::string> out;
-        const std::string prefix = " " + topic + " ";
-        for (const QByteArray& line : Output.left(Output.lastIndexOf('\n') + 1).split('\n'))
-            if (line.mid(1, qsizetype(prefix.size())).toStdString() == prefix)
-                out.push_back(line.left(1).toStdString() +
-                              line.mid(qsizetype(prefix.size()) + 1).toStdString());
-        return out;
-    }
-    std::string Last(const std::string& topic) {
-        const auto all = On(topic);
-        return all.empty() ? std::string() : all.back().substr(1);
-    }
-    // Once the publisher's messages are acknowledged the broker has queued
-    // them for the watcher; a probe sent after them arrives after them.
-    bool Drained(const Broker& broker) {
-        static int probes = 0;
-        const std::string probe = "end " + std::to_string(++probes);
-        if (broker.Pub({"-t", "vqt540/probe", "-m", QString::fromStdString(probe)}) != 0) return false;
-        for (QDeadlineTimer limit(kLong); Last("vqt540/probe") != probe; QTest::qWait(50))
-            if (limit.hasExpired()) return false;
-        return true;
-    }
-    std::vector<int> Forwards() {
-        std::vector<int> out;
-        for (const auto& m : On(kTopics.Reading))
-            out.push_back(json::parse(m.substr(1))["forwardTotaliser"]["value"].get<int>());
-        return out;
-    }
-};
 
 std::vector<int> Counting(int from, int to) {
     std::vector<int> out;
@@ -194,7 +106,7 @@ private slots:
         QCOMPARE(broker.Pub({"-t", "homeassistant/status", "-m", "online"}), 0);
         QTRY_COMPARE_WITH_TIMEOUT(watcher.On(kTopics.Discovery).size(), size_t(3), kLong);
         QVERIFY(p->WaitIdle(std::chrono::milliseconds(kLong)) && watcher.Drained(broker));
-        QCOMPARE(watcher.Forwards(), Counting(1, 30));
+        QCOMPARE(watcher.Forwards(kTopics.Reading), Counting(1, 30));
         const PublishCounts counts = p->Counts(); // 30 readings, 3 discoveries, 1 availability
         QVERIFY(counts.Sent == 34 && counts.Acknowledged == 34 && counts.Queued == 0);
         std::vector<std::string> units;
@@ -232,7 +144,7 @@ private slots:
         QTest::qWait(3000); // away a while: the attempts to reconnect fail meanwhile
         QVERIFY(broker.Start());
         QVERIFY(p->WaitIdle(std::chrono::milliseconds(kLong)) && watcher.Drained(broker));
-        QCOMPARE(watcher.Forwards(), Counting(1, 50));
+        QCOMPARE(watcher.Forwards(kTopics.Reading), Counting(1, 50));
         const uint64_t sent = p->Counts().Sent;
         kill(pid_t(broker.Process.processId()), SIGSTOP);
         QVERIFY(PublishAll(*p, 51, 60));
@@ -243,7 +155,7 @@ private slots:
         QVERIFY(PublishAll(*p, 61, 70)); // must not overtake those in flight
         QVERIFY(broker.Start());
         QVERIFY(p->WaitIdle(std::chrono::milliseconds(kLong)) && watcher.Drained(broker));
-        QCOMPARE(watcher.Forwards(), Counting(1, 70));
+        QCOMPARE(watcher.Forwards(kTopics.Reading), Counting(1, 70));
         QCOMPARE(p->Counts().Acknowledged, p->Counts().Sent); // libmosquitto's own resends not counted
     }
 
@@ -268,7 +180,7 @@ private slots:
         QVERIFY(broker.Start());
         QVERIFY(p->WaitIdle(std::chrono::milliseconds(kLong)) && watcher.Drained(broker));
         QCOMPARE(p->LastError(), std::string());
-        QCOMPARE(watcher.Forwards(), Counting(1, 33));
+        QCOMPARE(watcher.Forwards(kTopics.Reading), Counting(1, 33));
     }
 
     // Killed, the socket closes at once; frozen, the broker finds out by the

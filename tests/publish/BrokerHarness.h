@@ -1,0 +1,113 @@
+// A mosquitto broker of a test's own on 127.0.0.1 at a free port, and a
+// mosquitto_sub that watches what arrives. The broker keeps sessions across
+// its restart, so that the watcher misses nothing sent after it.
+#pragma once
+
+#include <QDeadlineTimer>
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTest>
+#include <nlohmann/json.hpp>
+
+#include <netinet/in.h>
+#include <string>
+#include <sys/socket.h>
+#include <unistd.h>
+#include <vector>
+
+namespace brokertest {
+
+using nlohmann::json;
+constexpr int kLong = 30000; // ms, for a busy machine
+
+inline int FreePort() {
+    const int fd = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{AF_INET, 0, {htonl(INADDR_LOOPBACK)}, {}};
+    socklen_t length = sizeof a;
+    bind(fd, reinterpret_cast<sockaddr*>(&a), length);
+    getsockname(fd, reinterpret_cast<sockaddr*>(&a), &length);
+    close(fd);
+    return ntohs(a.sin_port);
+}
+
+struct Broker {
+    QTemporaryDir Folder;
+    const QString Port = QString::number(FreePort());
+    QProcess Process;
+    QByteArray Log;
+    ~Broker() { Stop(); }
+    QString Path(const char* name) const { return Folder.filePath(name); }
+    bool Start() { // and wait until it listens
+        QFile conf(Path("mosquitto.conf"));
+        conf.open(QIODevice::WriteOnly);
+        conf.write(
+            QString("listener %1 127.0.0.1\nallow_anonymous true\nuser root\nlog_dest stderr\nlog_type all\n"
+                    "persistence true\npersistence_location %2/\n")
+                .arg(Port, Folder.path())
+                .toUtf8());
+        conf.close();
+        Process.setProcessChannelMode(QProcess::MergedChannels);
+        Process.start("/usr/sbin/mosquitto", {"-c", conf.fileName()});
+        Log.clear();
+        while (!Log.contains(" running") && Process.waitForReadyRead(kLong)) Log += Process.readAll();
+        return Log.contains(" running");
+    }
+    qsizetype Count(const char* text) { return (Log += Process.readAll()).count(text); }
+    void Stop() { // SIGTERM: the sessions are saved
+        Process.terminate();
+        Process.waitForFinished(kLong);
+    }
+    int Pub(QStringList args) const {
+        return QProcess::execute("/usr/bin/mosquitto_pub", QStringList{"-p", Port, "-q", "1"} + args);
+    }
+};
+
+// vqt540/# and homeassistant/device/# at QoS 1; with an id, in a session.
+struct Watcher {
+    QProcess Process;
+    QByteArray Output;
+    Watcher(const Broker& broker, QStringList more = {}) {
+        Process.start("/usr/bin/mosquitto_sub",
+                      QStringList{"-p", broker.Port, "-q", "1", "-F", "%r %t %p", "-t", "vqt540/#", "-t",
+                                  "homeassistant/device/#"} +
+                          more);
+    }
+    ~Watcher() {
+        Process.kill();
+        Process.waitForFinished();
+    }
+    // "retain-flag payload" of each whole line on the topic.
+    std::vector<std::string> On(const std::string& topic) {
+        Output += Process.readAllStandardOutput();
+        std::vector<std::string> out;
+        const std::string prefix = " " + topic + " ";
+        for (const QByteArray& line : Output.left(Output.lastIndexOf('\n') + 1).split('\n'))
+            if (line.mid(1, qsizetype(prefix.size())).toStdString() == prefix)
+                out.push_back(line.left(1).toStdString() +
+                              line.mid(qsizetype(prefix.size()) + 1).toStdString());
+        return out;
+    }
+    std::string Last(const std::string& topic) {
+        const auto all = On(topic);
+        return all.empty() ? std::string() : all.back().substr(1);
+    }
+    // Once the publisher's messages are acknowledged the broker has queued
+    // them for the watcher; a probe sent after them arrives after them.
+    bool Drained(const Broker& broker) {
+        static int probes = 0;
+        const std::string probe = "end " + std::to_string(++probes);
+        if (broker.Pub({"-t", "vqt540/probe", "-m", QString::fromStdString(probe)}) != 0) return false;
+        for (QDeadlineTimer limit(kLong); Last("vqt540/probe") != probe; QTest::qWait(50))
+            if (limit.hasExpired()) return false;
+        return true;
+    }
+    std::vector<int> Forwards(const std::string& topic) {
+        std::vector<int> out;
+        for (const auto& m : On(topic))
+            out.push_back(json::parse(m.substr(1))["forwardTotaliser"]["value"].get<int>());
+        return out;
+    }
+};
+
+} // namespace brokertest
