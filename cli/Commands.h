@@ -20,9 +20,9 @@ struct ReadOptions {
 };
 
 struct WatchOptions {
-    int IntervalMs = 1000; // the window's scan period; with several meters, a round's
-    int Count = 0;         // 0: until SIGINT or SIGTERM
-    std::string CsvPath;   // empty: stdout
+    int IntervalMs = 1000;        // the window's scan period; with several meters, a round's
+    int Count = 0;                // 0: until SIGINT or SIGTERM
+    std::string CsvPath;          // empty: stdout
     std::string Format = "table"; // table, json (a document a line) or influx (line protocol)
 };
 
@@ -32,6 +32,16 @@ struct ArchiveOptions {
     int PeriodMs = 1000; // the window's scan period; a tenth of it paces the requests
     int Retries = 20;
     bool KeepPartial = false;
+};
+
+struct PublishOptions {
+    int IntervalMs = 10000; // a round's period
+    std::string Host = "localhost";
+    int MqttPort = 1883;
+    std::string User, Password, CaFile, ClientId;
+    std::string Prefix = "vqt540";
+    std::string OutboxPath = "vqt540-outbox.db";
+    int ArchiveEverySeconds = 0; // 0: never
 };
 
 struct ScanOptions {
@@ -50,6 +60,8 @@ int RunRead(const CommonOptions& common, const ReadOptions& options, Loop& loop)
 int RunWatch(const CommonOptions& common, const WatchOptions& options, Loop& loop);
 int RunArchive(const CommonOptions& common, const ArchiveOptions& options, Loop& loop);
 int RunScan(const CommonOptions& common, const ScanOptions& options, Loop& loop);
+// The meters' readings to an MQTT broker; a clean end (0) when stopped.
+int RunPublish(const CommonOptions& common, const PublishOptions& options, Loop& loop);
 // watch over several meters, or in another format than the table: the
 // meters read in turn on one line.
 int RunLineWatch(const CommonOptions& common, const WatchOptions& options, Loop& loop);

@@ -10,8 +10,10 @@
 #include "core/LineCycle.h"
 #include "modbus/Modbus.h"
 #include "modbus/Worker.h"
+#include "publish/Payloads.h"
 
 #include <chrono>
+#include <set>
 #include <vector>
 
 namespace cli {
@@ -43,14 +45,11 @@ public:
 
     void ShowReading(uint8_t address, const model::MeterReading&, const model::ReadingInUnits& u) override {
         ++Reads;
-        if (Options.Format == "influx") return Emit(InfluxLine(Common.Port, address, UnixNs(), u));
+        // The same documents and lines as the broker and InfluxDB get.
+        const publish::MeterId meter{Common.Port, address};
+        if (Options.Format == "influx") return Emit(publish::InfluxLine(meter, UnixNs(), u));
+        if (Options.Format == "json") return Emit(publish::ReadingJson(meter, UnixNs() / 1000000, u));
         const std::string time = IsoLocalTimeNow();
-        if (Options.Format == "json") {
-            nlohmann::ordered_json j{
-                {"time", time}, {"port", Common.Port}, {"address", address}, {"ok", true}};
-            j.update(InUnitsJson(u));
-            return Emit(j.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace));
-        }
         std::string alarms;
         for (const std::string& alarm : u.Alarms) alarms += (alarms.empty() ? "" : " + ") + alarm;
         Row({time, std::to_string(address), u.FlowText(Separator), "[" + u.FlowUnit + "]",
@@ -71,6 +70,9 @@ public:
     }
 
     void Availability(uint8_t address, bool answering) override {
+        // A meter's first good read is no news; its return after silence is.
+        if (answering && !Silent.erase(address)) return;
+        if (!answering) Silent.insert(address);
         Say("meter " + std::to_string(address) +
             (answering ? " answers again" : " does not answer; asked less often until it does"));
     }
@@ -92,6 +94,7 @@ private:
         if (WriteError.empty()) WriteError = Lines.Write(line);
     }
 
+    std::set<uint8_t> Silent; // meters told as not answering
     const CommonOptions& Common;
     const WatchOptions& Options;
     const std::string Separator;

@@ -6,6 +6,7 @@
 #include "modbus/SerialPort.h"
 #include "model/ConfigFile.h"
 #include "model/NumberFormat.h"
+#include "platform/FileIo.h"
 
 #include <CLI/CLI.hpp>
 
@@ -119,7 +120,7 @@ platform::Reading<std::vector<uint8_t>> ParseAddressList(const std::string& text
     return {std::move(addresses), {}};
 }
 
-CommonFlags AddCommonOptions(CLI::App& app, CommonOptions& o, bool manyAddresses) {
+CommonFlags AddCommonOptions(CLI::App& app, CommonOptions& o, bool manyAddresses, bool siteConfig) {
     CommonFlags flags;
     const CLI::Validator portName(
         [](std::string& name) {
@@ -153,6 +154,14 @@ CommonFlags AddCommonOptions(CLI::App& app, CommonOptions& o, bool manyAddresses
     app.add_option("--decimal-separator", o.DecimalSeparator,
                    "decimal separator of the numbers shown and written (default: the locale's)")
         ->check(CLI::IsMember({",", "."}));
+    if (siteConfig) {
+        // The site's own file: "key = value" lines named as the options.
+        flags.Config = app.add_option("--config", o.ConfigPath,
+                                      "a site's settings file: one 'key = value' a line, the keys the "
+                                      "options' names without the dashes, '#' starting a comment line; "
+                                      "options given on the command line win");
+        return flags;
+    }
     flags.Config =
         app.add_option("--config", o.ConfigPath,
                        "the window's settings file, for what the options above leave open (default: "
@@ -204,13 +213,74 @@ int ApplyConfigLines(const CommonFlags& flags, CommonOptions& o, const PeriodFla
 
 int ApplyConfigFile(const CommonFlags& flags, CommonOptions& o, const PeriodFlag& period) {
     const int code = ApplyConfigLines(flags, o, period);
+    ResolveAddresses(o);
+    return code;
+}
+
+void ResolveAddresses(CommonOptions& o) {
     // The meters the command reads: the list given, else the one address.
     if (o.AddressList.empty())
         o.Addresses = {static_cast<uint8_t>(o.Address)};
     else
         o.Addresses = *ParseAddressList(o.AddressList);
     o.Address = o.Addresses.front();
-    return code;
+}
+
+platform::Reading<std::vector<std::string>> SiteArguments(const std::string& path, const CLI::App& command) {
+    using Result = platform::Reading<std::vector<std::string>>;
+    constexpr size_t kLongestSiteFile = 16384;
+    const platform::Reading<std::string> bytes = platform::ReadWholeFile(path, kLongestSiteFile);
+    if (!bytes) return Result::Fail(bytes.error);
+    std::vector<std::string> arguments;
+    const auto trim = [](std::string s) {
+        const size_t first = s.find_first_not_of(" \t\r");
+        if (first == std::string::npos) return std::string();
+        return s.substr(first, s.find_last_not_of(" \t\r") - first + 1);
+    };
+    size_t number = 0;
+    for (size_t from = 0; from < bytes->size(); ++number) {
+        const size_t end = std::min(bytes->find('\n', from), bytes->size());
+        const std::string line = trim(bytes->substr(from, end - from));
+        from = end + 1;
+        if (line.empty() || line[0] == '#') continue;
+        const size_t equals = line.find('=');
+        const std::string where = path + ", line " + std::to_string(number + 1) + ": ";
+        if (equals == std::string::npos) return Result::Fail(where + "no 'key = value'");
+        const std::string key = trim(line.substr(0, equals));
+        // The value as it stands: a '#' or ';' in a password is the password's.
+        std::string value = trim(line.substr(equals + 1));
+        if (value.size() >= 2 && value.front() == '"' && value.back() == '"')
+            value = value.substr(1, value.size() - 2);
+        if (key == "config") return Result::Fail(where + "a settings file names no other");
+        const CLI::Option* option = nullptr;
+        try {
+            option = command.get_option("--" + key);
+        } catch (const CLI::OptionNotFound&) {
+        }
+        if (!option)
+            return Result::Fail(where + "\"" + key + "\" is no option of vqt540 " + command.get_name());
+        if (option->count() == 0) arguments.push_back("--" + key + "=" + value);
+    }
+    return {std::move(arguments), {}};
+}
+
+CLI::Validator Duration() {
+    return CLI::Validator(
+        [](std::string& text) -> std::string {
+            size_t digits = 0;
+            while (digits < text.size() && text[digits] >= '0' && text[digits] <= '9') ++digits;
+            const std::string unit = text.substr(digits);
+            const int64_t scale = unit.empty() || unit == "s" ? 1
+                                  : unit == "min"             ? 60
+                                  : unit == "h"               ? 3600
+                                                              : 0;
+            if (digits == 0 || digits > 7 || scale == 0)
+                return "\"" + text +
+                       "\" is no duration: a whole number with s, min or h, such as 1h or 30min";
+            text = std::to_string(std::stoll(text.substr(0, digits)) * scale);
+            return {};
+        },
+        "DURATION");
 }
 
 namespace {

@@ -69,8 +69,18 @@ struct CommonFlags {
     CLI::Option* Config = nullptr;
 };
 
-// manyAddresses: --address takes a list of meters on the line.
-CommonFlags AddCommonOptions(CLI::App& app, CommonOptions& options, bool manyAddresses = false);
+// manyAddresses: --address takes a list of meters on the line; siteConfig:
+// --config names a site's "key = value" file instead of the window's.
+CommonFlags AddCommonOptions(CLI::App& app, CommonOptions& options, bool manyAddresses = false,
+                             bool siteConfig = false);
+// The meters a command reads, from --address (a list, or one).
+void ResolveAddresses(CommonOptions& options);
+// A site's settings file as command-line arguments ("--key=value") for the
+// options of `command` that the command line did not give; or the reason
+// ("FILE, line N: …") when the file cannot be read or names no option.
+platform::Reading<std::vector<std::string>> SiteArguments(const std::string& path, const CLI::App& command);
+// "1h", "30min", "90s" or "0": seconds.
+CLI::Validator Duration();
 
 // "1,2,5" or "1-3,7": each 1 … 247, none twice, in the order given.
 platform::Reading<std::vector<uint8_t>> ParseAddressList(const std::string& text);

@@ -50,9 +50,10 @@ Runner AddWatch(CLI::App& app, CommonOptions& common) {
     watch->add_option("--csv", options->CsvPath,
                       "append the lines to this file (Windows-1250, ';', CR LF, a header in a new file) "
                       "instead of stdout");
-    watch->add_option("--format", options->Format,
-                      "table: the lines above (with the meter's address when there are several); json: a "
-                      "document a line; influx: InfluxDB line protocol, for Telegraf's execd input")
+    watch
+        ->add_option("--format", options->Format,
+                     "table: the lines above (with the meter's address when there are several); json: a "
+                     "document a line; influx: InfluxDB line protocol, for Telegraf's execd input")
         ->check(CLI::IsMember({"table", "json", "influx"}))
         ->capture_default_str();
     watch->footer(kExitCodeHelp);
@@ -60,7 +61,8 @@ Runner AddWatch(CLI::App& app, CommonOptions& common) {
         if (!watch->parsed()) return -1;
         const PeriodFlag pause{interval, &options->IntervalMs, kLongestIntervalMs};
         if (const int code = ApplyConfigFile(flags, common, pause); code != kExitOk) return code;
-        if (common.Addresses.size() > 1 || options->Format != "table") return RunLineWatch(common, *options, loop);
+        if (common.Addresses.size() > 1 || options->Format != "table")
+            return RunLineWatch(common, *options, loop);
         return RunWatch(common, *options, loop);
     };
 }
@@ -133,6 +135,39 @@ Runner AddScan(CLI::App& app, CommonOptions& common) {
     };
 }
 
+Runner AddPublish(CLI::App& app, CommonOptions& common) {
+    auto o = std::make_shared<PublishOptions>();
+    CLI::App* publish = app.add_subcommand(
+        "publish", "Read the meters of a line in turn and publish their readings to an MQTT broker (QoS 1), "
+                   "with Home Assistant discovery; readings taken while the broker is away wait in an outbox "
+                   "on disk and are sent in order when it returns.");
+    AddCommonOptions(*publish, common, true, true);
+    publish->add_option("--interval", o->IntervalMs, "a round's period in ms")
+        ->transform(Whole(0, kLongestIntervalMs))
+        ->capture_default_str();
+    publish->add_option("--host", o->Host, "the broker's host")->capture_default_str();
+    publish->add_option("--mqtt-port", o->MqttPort, "the broker's port (8883 with TLS)")
+        ->transform(Whole(1, 65535))
+        ->capture_default_str();
+    publish->add_option("--user", o->User, "the broker's user name");
+    publish->add_option("--password", o->Password, "the broker's password");
+    publish->add_option("--ca-file", o->CaFile, "TLS, checking the broker against this CA certificate");
+    publish->add_option("--client-id", o->ClientId, "the MQTT client id (default: the broker's choice)");
+    publish->add_option("--prefix", o->Prefix, "the topics' prefix")->capture_default_str();
+    publish->add_option("--outbox", o->OutboxPath, "the outbox, an SQLite file")->capture_default_str();
+    publish
+        ->add_option("--archive-every", o->ArchiveEverySeconds,
+                     "how often the archive records newer than the last one published are read and "
+                     "published, such as 1h or 30min (0: never)")
+        ->transform(Duration());
+    publish->footer(kExitCodeHelp);
+    return [publish, o, &common](Loop& loop) {
+        if (!publish->parsed()) return -1;
+        ResolveAddresses(common);
+        return RunPublish(common, *o, loop);
+    };
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -150,12 +185,27 @@ int main(int argc, char** argv) {
 
     CommonOptions common;
     const std::vector<Runner> commands{AddRead(app, common), AddWatch(app, common), AddArchive(app, common),
-                                       AddScan(app, common)};
+                                       AddScan(app, common), AddPublish(app, common)};
     try {
         std::vector<std::string> arguments = Utf8Arguments(argc, argv);
         std::vector<char*> pointers;
         for (std::string& argument : arguments) pointers.push_back(argument.data());
         app.parse(static_cast<int>(pointers.size()), pointers.data());
+        // A site's settings file fills in what the command line left open,
+        // parsed again with them so that every check applies alike.
+        if (CLI::App* publish = app.get_subcommand("publish");
+            publish->parsed() && !common.ConfigPath.empty()) {
+            const platform::Reading<std::vector<std::string>> site =
+                SiteArguments(common.ConfigPath, *publish);
+            if (!site) {
+                Say(site.error);
+                return kExitUsage;
+            }
+            for (std::string argument : *site) arguments.push_back(std::move(argument));
+            pointers.clear();
+            for (std::string& argument : arguments) pointers.push_back(argument.data());
+            app.parse(static_cast<int>(pointers.size()), pointers.data());
+        }
     } catch (const CLI::ParseError& error) {
         if (error.get_exit_code() == 0) return app.exit(error); // --help, --version
         Say(error.what());

@@ -65,7 +65,8 @@ void LineCycle::NextMeter() {
     ++RoundsDone;
     const int64_t took = View.NowMs() - RoundStart;
     // Told when rounds start to overrun and when they grow by a fifth, not every round.
-    if (took > PeriodMs && took > LastOverrunMs + LastOverrunMs / 5) View.Overran(took);
+    // The first round waits for a quiet line first: not an overrun.
+    if (RoundsDone > 1 && took > PeriodMs && took > LastOverrunMs + LastOverrunMs / 5) View.Overran(took);
     LastOverrunMs = took > PeriodMs ? std::max(LastOverrunMs, took) : 0;
     Waiting = true;
 }
@@ -126,8 +127,8 @@ void LineCycle::Finish(bool timedOut) {
             m.Failures = 0;
             m.SkipRounds = 0;
             ++m.Reads;
-            if (!m.Online) {
-                m.Online = true;
+            if (!m.Online || !m.Told) {
+                m.Online = m.Told = true;
                 View.Availability(m.Address, true);
             }
             View.ShowReading(m.Address, reading, model::InUnits(reading, m.FlowUnit));
@@ -148,8 +149,9 @@ void LineCycle::Failed(Meter& m, const std::string& why) {
     ++m.Failed;
     m.SkipRounds = std::min(1 << std::min(m.Failures - 1, 5), kLongestBackOffRounds) - 1;
     View.ReadFailed(m.Address, why);
-    if (m.Online && m.Failures >= kOfflineAfter) {
+    if ((m.Online || !m.Told) && m.Failures >= kOfflineAfter) {
         m.Online = false;
+        m.Told = true;
         View.Availability(m.Address, false);
     }
 }

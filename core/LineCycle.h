@@ -32,7 +32,8 @@ public:
     // A read of one meter failed, and why (a result text, the time-out text,
     // or what the port's probe found).
     virtual void ReadFailed(uint8_t address, const std::string& why) = 0;
-    // A meter is counted as answering again, or not any more.
+    // A meter is counted as answering (at its first good read, and again
+    // after it had stopped), or not any more.
     virtual void Availability(uint8_t, bool) {}
     // The port could not be used, or can be again (empty text).
     virtual void PortState(const std::string&) {}
@@ -62,7 +63,8 @@ public:
         uint8_t Address = 0;
         int Failures = 0;     // in a row
         int SkipRounds = 0;   // rounds left before it is asked again
-        bool Online = true;   // as last told
+        bool Online = false;  // as last told
+        bool Told = false;    // whether anything was told yet
         uint8_t FlowUnit = 1; // the last known one, for the code without a unit
         int64_t Reads = 0, Failed = 0;
     };
