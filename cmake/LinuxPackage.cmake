@@ -1,5 +1,5 @@
 # Installs the three programs with the window's desktop entry, its icon and
-# the tool's manual page; cpack makes a Debian package of them.
+# a manual page each; cpack makes a Debian package of them.
 include(GNUInstallDirs)
 
 set(vqt_programs vqt540 vqt540-sim)
@@ -19,18 +19,31 @@ if(VQT_BUILD_GUI)
   endforeach()
 endif()
 
-# The manual page carries the project's version and is installed gzipped, as
+# The manual pages carry the project's version and are installed gzipped, as
 # Debian's man pages are (-n: no name or time stamp, so the same page gives the
 # same bytes).
-configure_file(${vqt_packaging}/vqt540.1.in ${PROJECT_BINARY_DIR}/packaging/vqt540.1 @ONLY)
-add_custom_command(
-  OUTPUT ${PROJECT_BINARY_DIR}/packaging/vqt540.1.gz
-  COMMAND gzip -9 -n -k -f vqt540.1
-  WORKING_DIRECTORY ${PROJECT_BINARY_DIR}/packaging
-  DEPENDS ${PROJECT_BINARY_DIR}/packaging/vqt540.1
-  VERBATIM)
-add_custom_target(vqt540_man ALL DEPENDS ${PROJECT_BINARY_DIR}/packaging/vqt540.1.gz)
-install(FILES ${PROJECT_BINARY_DIR}/packaging/vqt540.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+set(vqt_pages vqt540 vqt540-sim)
+if(VQT_BUILD_GUI)
+  list(APPEND vqt_pages vqt540-monitor)
+endif()
+set(vqt_gzipped)
+foreach(page ${vqt_pages})
+  configure_file(${vqt_packaging}/${page}.1.in ${PROJECT_BINARY_DIR}/packaging/${page}.1 @ONLY)
+  list(APPEND vqt_gzipped ${page}.1)
+  install(FILES ${PROJECT_BINARY_DIR}/packaging/${page}.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+endforeach()
+
+set(vqt_gzip_outputs)
+foreach(file ${vqt_gzipped})
+  add_custom_command(
+    OUTPUT ${PROJECT_BINARY_DIR}/packaging/${file}.gz
+    COMMAND gzip -9 -n -k -f ${file}
+    WORKING_DIRECTORY ${PROJECT_BINARY_DIR}/packaging
+    DEPENDS ${PROJECT_BINARY_DIR}/packaging/${file}
+    VERBATIM)
+  list(APPEND vqt_gzip_outputs ${PROJECT_BINARY_DIR}/packaging/${file}.gz)
+endforeach()
+add_custom_target(vqt540_gzipped ALL DEPENDS ${vqt_gzip_outputs})
 install(FILES ${vqt_packaging}/README.Debian DESTINATION ${CMAKE_INSTALL_DOCDIR})
 
 set(VQT_PACKAGE_MAINTAINER "VQT540 Monitor maintainers <maintainers@vqt540.example>" CACHE STRING

@@ -3,10 +3,10 @@
 #   bash tools/check-package.sh build/ci
 # its control fields, its exact file list with owners and modes, the desktop
 # entry (desktop-file-validate), the icons (sizes, drawn from the SVG), the
-# manual page (renders without warnings, documents every option the tool
-# has), and its dependencies (those dpkg-shlibdeps computes from the
-# binaries, every library they link among them, and qt6-qpa-plugins as the
-# only one added by hand). Where it runs as root (and VQT_PACKAGE_INSTALL is
+# three manual pages (render without warnings, document every option of the
+# tool's commands and of the simulator), and its dependencies (those
+# dpkg-shlibdeps computes from the binaries, every library they link among
+# them, and qt6-qpa-plugins as the only one added by hand). Where it runs as root (and VQT_PACKAGE_INSTALL is
 # not 0), it installs the package with apt-get, runs the installed programs
 # (the versions, `vqt540 read` against the installed simulator, the window
 # from its desktop entry's command on a virtual display) and removes the
@@ -78,7 +78,9 @@ for size in $icon_sizes; do
 done
 expected_files+="
 -rw-r--r-- root/root ./usr/share/icons/hicolor/scalable/apps/vqt540-monitor.svg
--rw-r--r-- root/root ./usr/share/man/man1/vqt540.1.gz"
+-rw-r--r-- root/root ./usr/share/man/man1/vqt540.1.gz
+-rw-r--r-- root/root ./usr/share/man/man1/vqt540-monitor.1.gz
+-rw-r--r-- root/root ./usr/share/man/man1/vqt540-sim.1.gz"
 actual_files=$(dpkg-deb -c "$deb" | awk '$1 !~ /^d/ { print $1, $2, $6 }' | sort)
 expected_files=$(sort <<<"$expected_files")
 if [ "$actual_files" = "$expected_files" ]; then
@@ -136,42 +138,71 @@ for size in $icon_sizes; do
 done
 ok "icons: SVG and PNG $icon_sizes, each PNG the SVG's rendering"
 
-# --- Manual page --------------------------------------------------------------
+# --- Manual pages -------------------------------------------------------------
 begin
-man_page=$root/usr/share/man/man1/vqt540.1.gz
-if gzip -t "$man_page" 2>/dev/null; then
-  # As lintian renders it: every warning of groff is a fault of the page.
-  warnings=$(LC_ALL=C.UTF-8 MANROFFSEQ='' MANWIDTH=80 man --warnings -E UTF-8 -l -Tutf8 -Z "$man_page" 2>&1 >/dev/null) ||
-    fail "man cannot render the page"
-  [ -z "$warnings" ] || fail "the manual page renders with warnings: $warnings"
-  source=$(zcat "$man_page" | sed 's/\\-/-/g')
-  grep -q "^\.TH VQT540 1 .*\"vqt540 $version\"" <<<"$source" || fail "the manual page's .TH does not say vqt540 $version"
-  # Every command of the tool has its section, and every option its --help
-  # lists is described (an item of the command's section or of the common
-  # and other options), not merely mentioned in an example.
-  tool=$root/usr/bin/vqt540
-  commands=$("$tool" --help | sed -n '/^Subcommands:/,/^$/p' | awk 'NR > 1 && NF { print $1 }')
-  [ -n "$commands" ] || fail "vqt540 --help lists no commands"
-  described() {
-    awk -v command="$1" '
-      /^\.SH / { section = substr($0, 5); subsection = "" }
-      /^\.SS / { subsection = substr($0, 5) }
-      heading { if (section ~ /OPTIONS$/ || (section == "COMMANDS" && subsection == command)) print; heading = 0; next }
-      /^\.TP/ { heading = 1 }' <<<"$source" | grep -o -- '--[a-z][a-z-]*' | sort -u
-  }
-  documented=0
-  for command in "" $commands; do
-    [ -z "$command" ] || grep -qx "\.SS $command" <<<"$source" || fail "the manual page has no section for '$command'"
-    items=$(described "$command")
-    for option in $("$tool" $command --help | sed -nE 's/^ +(-[a-zA-Z],)?(--[a-z][a-z-]*).*/\2/p'); do
-      grep -qx -- "$option" <<<"$items" || fail "the manual page does not describe vqt540 ${command:+$command }$option"
-      documented=$((documented + 1))
-    done
+# Renders a page as lintian does (every warning of groff is a fault of the
+# page) and leaves its source, with plain dashes, in page_text (empty when it
+# is no page). Not in a subshell, so that its failures count.
+load_page() {
+  local page=$root/usr/share/man/man1/$1.1.gz warnings
+  page_text=""
+  if ! gzip -t "$page" 2>/dev/null; then
+    fail "the manual page of $1 is not a gzip file"
+    return
+  fi
+  warnings=$(LC_ALL=C.UTF-8 MANROFFSEQ='' MANWIDTH=80 man --warnings -E UTF-8 -l -Tutf8 -Z "$page" 2>&1 >/dev/null) ||
+    fail "man cannot render the page of $1"
+  [ -z "$warnings" ] || fail "the manual page of $1 renders with warnings: $warnings"
+  page_text=$(zcat "$page" | sed 's/\\-/-/g')
+}
+# The options a page describes for a command (an item of the command's
+# section under COMMANDS, or of a section whose name ends in OPTIONS), not
+# merely mentions in an example.
+described() {
+  awk -v command="$1" '
+    /^\.SH / { section = substr($0, 5); subsection = "" }
+    /^\.SS / { subsection = substr($0, 5) }
+    heading { if (section ~ /OPTIONS$/ || (section == "COMMANDS" && subsection == command)) print; heading = 0; next }
+    /^\.TP/ { heading = 1 }' <<<"$2" | grep -o -- '--[a-z][a-z-]*' | sort -u
+}
+# The long options a --help lists, one a line.
+help_options() { sed -nE 's/^ +(-[a-zA-Z],)?(--[a-z][a-z-]*).*/\2/p'; }
+
+load_page vqt540
+source=$page_text
+grep -q "^\.TH VQT540 1 .*\"vqt540 $version\"" <<<"$source" || fail "the manual page's .TH does not say vqt540 $version"
+# Every command the tool's --help lists (publish among them once the tool
+# has it) has its section, and every option of its --help is described.
+tool=$root/usr/bin/vqt540
+commands=$("$tool" --help | sed -n '/^Subcommands:/,/^$/p' | awk 'NR > 1 && NF { print $1 }')
+[ -n "$commands" ] || fail "vqt540 --help lists no commands"
+documented=0
+for command in "" $commands; do
+  [ -z "$command" ] || grep -qx "\.SS $command" <<<"$source" || fail "the manual page has no section for '$command'"
+  items=$(described "$command" "$source")
+  for option in $("$tool" $command --help | help_options); do
+    grep -qx -- "$option" <<<"$items" || fail "the manual page does not describe vqt540 ${command:+$command }$option"
+    documented=$((documented + 1))
   done
-  ok "manual page: renders without warnings; commands $(echo $commands) with their $documented options"
-else
-  fail "the manual page is not a gzip file"
-fi
+done
+# The simulator's page describes every option of its --help.
+load_page vqt540-sim
+sim_source=$page_text
+grep -q "^\.TH VQT540-SIM 1 .*\"vqt540 $version\"" <<<"$sim_source" ||
+  fail "the simulator's manual page's .TH does not say vqt540 $version"
+sim_options=$("$root/usr/bin/vqt540-sim" --help | help_options)
+[ -n "$sim_options" ] || fail "vqt540-sim --help lists no options"
+sim_items=$(described "" "$sim_source")
+for option in $sim_options; do
+  grep -qx -- "$option" <<<"$sim_items" || fail "the simulator's manual page does not describe $option"
+done
+# The window has no --help; --version is its one option.
+load_page vqt540-monitor
+monitor_source=$page_text
+grep -q "^\.TH VQT540-MONITOR 1 .*\"vqt540 $version\"" <<<"$monitor_source" ||
+  fail "the window's manual page's .TH does not say vqt540 $version"
+grep -qx -- --version <<<"$(described "" "$monitor_source")" || fail "the window's manual page does not describe --version"
+ok "manual pages of vqt540, vqt540-sim and vqt540-monitor: render without warnings; commands $(echo $commands) with their $documented options; the simulator's $(wc -w <<<"$sim_options") options"
 grep -q 'adduser $USER dialout' "$root/usr/share/doc/vqt540/README.Debian" ||
   fail "README.Debian does not say how to join dialout"
 
@@ -227,8 +258,10 @@ else
   [ "$(/usr/bin/vqt540 --version)" = "vqt540 $version" ] || fail "vqt540 --version says '$(/usr/bin/vqt540 --version)'"
   [ "$(/usr/bin/vqt540-monitor --version)" = "vqt540-monitor $version" ] ||
     fail "vqt540-monitor --version says '$(/usr/bin/vqt540-monitor --version)'"
-  [ "$(man -w vqt540)" = /usr/share/man/man1/vqt540.1.gz ] || fail "man -w vqt540 finds '$(man -w vqt540 2>&1)'"
-  ok "installed: vqt540 --version, vqt540-monitor --version, man vqt540"
+  for page in vqt540 vqt540-monitor vqt540-sim; do
+    [ "$(man -w $page)" = /usr/share/man/man1/$page.1.gz ] || fail "man -w $page finds '$(man -w $page 2>&1)'"
+  done
+  ok "installed: vqt540 --version, vqt540-monitor --version, man vqt540, vqt540-monitor and vqt540-sim"
 
   # The installed tool reads the installed simulator.
   line=$work/line
