@@ -1,5 +1,6 @@
-# Installs the three programs with the window's desktop entry, its icon and
-# a manual page each; cpack makes a Debian package of them.
+# Installs the three programs with the window's desktop entry, its icon, a
+# manual page each, and Debian's copyright and changelog; cpack makes a
+# Debian package of them.
 include(GNUInstallDirs)
 
 set(vqt_programs vqt540 vqt540-sim)
@@ -19,6 +20,9 @@ if(VQT_BUILD_GUI)
   endforeach()
 endif()
 
+set(VQT_PACKAGE_MAINTAINER "VQT540 Monitor maintainers <maintainers@vqt540.example>" CACHE STRING
+  "Maintainer field of the Debian package")
+
 # The manual pages carry the project's version and are installed gzipped, as
 # Debian's man pages are (-n: no name or time stamp, so the same page gives the
 # same bytes).
@@ -33,6 +37,44 @@ foreach(page ${vqt_pages})
   install(FILES ${PROJECT_BINARY_DIR}/packaging/${page}.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 endforeach()
 
+# Debian's copyright file in its machine-readable form, the project's licence
+# text taken from LICENSE (a description line of its own for each line, " ."
+# for a blank one).
+file(READ ${PROJECT_SOURCE_DIR}/LICENSE vqt_license)
+if(NOT vqt_license MATCHES "Copyright \\(c\\) ([^\n]+)")
+  message(FATAL_ERROR "LICENSE has no line 'Copyright (c) YEARS HOLDER'")
+endif()
+set(VQT_COPYRIGHT "${CMAKE_MATCH_1}")
+string(FIND "${vqt_license}" "Permission is hereby granted" vqt_start)
+if(vqt_start EQUAL -1)
+  message(FATAL_ERROR "LICENSE is not the MIT licence this package's copyright file says it is")
+endif()
+string(SUBSTRING "${vqt_license}" ${vqt_start} -1 vqt_license)
+string(STRIP "${vqt_license}" vqt_license)
+string(REPLACE "\n\n" "\n.\n" vqt_license "${vqt_license}")
+string(REPLACE "\n" "\n " VQT_LICENSE_TEXT " ${vqt_license}")
+configure_file(${vqt_packaging}/copyright.in ${PROJECT_BINARY_DIR}/packaging/copyright @ONLY)
+install(FILES ${PROJECT_BINARY_DIR}/packaging/copyright DESTINATION ${CMAKE_INSTALL_DOCDIR})
+
+# Debian's changelog: an entry for this version, dated by SOURCE_DATE_EPOCH
+# when the build has one, else by the last commit, so that the same source
+# gives the same package. A version without a Debian revision is a native
+# package's, whose changelog policy names changelog.gz.
+set(vqt_epoch "$ENV{SOURCE_DATE_EPOCH}")
+if(NOT vqt_epoch)
+  execute_process(COMMAND git -C ${PROJECT_SOURCE_DIR} log -1 --format=%ct
+                  OUTPUT_VARIABLE vqt_epoch OUTPUT_STRIP_TRAILING_WHITESPACE ERROR_QUIET)
+endif()
+set(vqt_saved_epoch "$ENV{SOURCE_DATE_EPOCH}")
+if(vqt_epoch)
+  set(ENV{SOURCE_DATE_EPOCH} "${vqt_epoch}")
+endif()
+string(TIMESTAMP VQT_CHANGELOG_DATE "%a, %d %b %Y %H:%M:%S +0000" UTC)
+set(ENV{SOURCE_DATE_EPOCH} "${vqt_saved_epoch}")
+configure_file(${vqt_packaging}/changelog.in ${PROJECT_BINARY_DIR}/packaging/changelog @ONLY)
+list(APPEND vqt_gzipped changelog)
+install(FILES ${PROJECT_BINARY_DIR}/packaging/changelog.gz DESTINATION ${CMAKE_INSTALL_DOCDIR})
+
 set(vqt_gzip_outputs)
 foreach(file ${vqt_gzipped})
   add_custom_command(
@@ -46,8 +88,6 @@ endforeach()
 add_custom_target(vqt540_gzipped ALL DEPENDS ${vqt_gzip_outputs})
 install(FILES ${vqt_packaging}/README.Debian DESTINATION ${CMAKE_INSTALL_DOCDIR})
 
-set(VQT_PACKAGE_MAINTAINER "VQT540 Monitor maintainers <maintainers@vqt540.example>" CACHE STRING
-  "Maintainer field of the Debian package")
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME vqt540)
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)

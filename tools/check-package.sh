@@ -4,9 +4,10 @@
 # its control fields, its exact file list with owners and modes, the desktop
 # entry (desktop-file-validate), the icons (sizes, drawn from the SVG), the
 # three manual pages (render without warnings, document every option of the
-# tool's commands and of the simulator), and its dependencies (those
-# dpkg-shlibdeps computes from the binaries, every library they link among
-# them, and qt6-qpa-plugins as the only one added by hand). Where it runs as root (and VQT_PACKAGE_INSTALL is
+# tool's commands and of the simulator), the copyright file and changelog,
+# and its dependencies (those dpkg-shlibdeps computes from the binaries,
+# every library they link among them, and qt6-qpa-plugins as the only one
+# added by hand). Where it runs as root (and VQT_PACKAGE_INSTALL is
 # not 0), it installs the package with apt-get, runs the installed programs
 # (the versions, `vqt540 read` against the installed simulator, the window
 # from its desktop entry's command on a virtual display) and removes the
@@ -70,7 +71,9 @@ expected_files="-rwxr-xr-x root/root ./usr/bin/vqt540
 -rwxr-xr-x root/root ./usr/bin/vqt540-monitor
 -rwxr-xr-x root/root ./usr/bin/vqt540-sim
 -rw-r--r-- root/root ./usr/share/applications/vqt540-monitor.desktop
--rw-r--r-- root/root ./usr/share/doc/vqt540/README.Debian"
+-rw-r--r-- root/root ./usr/share/doc/vqt540/README.Debian
+-rw-r--r-- root/root ./usr/share/doc/vqt540/changelog.gz
+-rw-r--r-- root/root ./usr/share/doc/vqt540/copyright"
 icon_sizes="16 32 48 64 128 256"
 for size in $icon_sizes; do
   expected_files+="
@@ -203,8 +206,52 @@ grep -q "^\.TH VQT540-MONITOR 1 .*\"vqt540 $version\"" <<<"$monitor_source" ||
   fail "the window's manual page's .TH does not say vqt540 $version"
 grep -qx -- --version <<<"$(described "" "$monitor_source")" || fail "the window's manual page does not describe --version"
 ok "manual pages of vqt540, vqt540-sim and vqt540-monitor: render without warnings; commands $(echo $commands) with their $documented options; the simulator's $(wc -w <<<"$sim_options") options"
-grep -q 'adduser $USER dialout' "$root/usr/share/doc/vqt540/README.Debian" ||
-  fail "README.Debian does not say how to join dialout"
+
+# --- Copyright and changelog --------------------------------------------------
+begin
+doc=$root/usr/share/doc/vqt540
+grep -q 'adduser $USER dialout' "$doc/README.Debian" || fail "README.Debian does not say how to join dialout"
+copyright=$doc/copyright
+if [ -f "$copyright" ]; then
+  [ "$(head -1 "$copyright")" = "Format: https://www.debian.org/doc/packaging-manuals/copyright-format/1.0/" ] ||
+    fail "the copyright file does not begin with the machine-readable format's Format line"
+  grep -qx 'Upstream-Name: vqt540' "$copyright" || fail "the copyright file has no Upstream-Name: vqt540"
+  grep -qx 'Files: \*' "$copyright" || fail "the copyright file has no paragraph Files: *"
+  # Each licence named has exactly one paragraph with its text (a License
+  # line followed by its indented lines).
+  for name in $(sed -n 's/^License: //p' "$copyright" | sort -u); do
+    texts=$(awk -v name="$name" '$0 == "License: " name { getline; if ($0 ~ /^ /) n++ } END { print n + 0 }' "$copyright")
+    [ "$texts" = 1 ] || fail "the copyright file has $texts texts of the licence $name, not 1"
+  done
+  # The project's licence is LICENSE's, word for word.
+  license=$(dirname "$0")/../LICENSE
+  expat=$(awk '/^License: Expat$/ { getline; if ($0 ~ /^ /) on = 1 } on && !/^ / { exit } on' "$copyright" |
+    sed 's/^ //; s/^\.$//')
+  [ "$(tr -s ' \n' '  ' <<<"$expat")" = "$(sed -n '/^Permission is hereby granted/,$p' "$license" | tr -s ' \n' '  ')" ] ||
+    fail "the copyright file's Expat text is not LICENSE's"
+  holder=$(sed -n 's/^Copyright (c) //p' "$license")
+  grep -qx "Copyright: $holder" "$copyright" || fail "the copyright file does not say Copyright: $holder"
+else
+  fail "no usr/share/doc/vqt540/copyright"
+fi
+changelog=$doc/changelog.gz
+if gzip -t "$changelog" 2>/dev/null; then
+  # gzip -n: no name and no time stamp in the header.
+  [ "$(od -An -tu1 -j3 -N1 "$changelog" | tr -d ' ')" = 0 ] && [ "$(od -An -tu4 -j4 -N4 "$changelog" | tr -d ' ')" = 0 ] ||
+    fail "changelog.gz keeps a file name or time stamp (gzip -9 -n)"
+  zcat "$changelog" >"$work/changelog"
+  parsed=$(dpkg-parsechangelog -l "$work/changelog" 2>"$work/changelog.err") || fail "dpkg-parsechangelog: $(cat "$work/changelog.err")"
+  [ ! -s "$work/changelog.err" ] || fail "dpkg-parsechangelog warns: $(cat "$work/changelog.err")"
+  entry() { sed -n "s/^$1: //p" <<<"$parsed"; }
+  [ "$(entry Source)" = vqt540 ] || fail "the changelog's entry is for '$(entry Source)', not vqt540"
+  [ "$(entry Version)" = "$version" ] || fail "the changelog's entry is for version '$(entry Version)', not $version"
+  [ "$(entry Maintainer)" = "$(field Maintainer)" ] || fail "the changelog's entry is by '$(entry Maintainer)', not the Maintainer"
+  date -d "$(entry Date)" >/dev/null 2>&1 || fail "the changelog's date '$(entry Date)' is no date"
+  [ "$(entry Date)" = "$(LC_ALL=C date -u -R -d "$(entry Date)")" ] || fail "the changelog's date '$(entry Date)' is not in RFC 2822 form (UTC)"
+else
+  fail "usr/share/doc/vqt540/changelog.gz is missing or not a gzip file"
+fi
+ok "copyright (machine-readable, LICENSE's Expat text) and changelog.gz (vqt540 $version by the Maintainer)"
 
 # --- Dependencies -------------------------------------------------------------
 begin
