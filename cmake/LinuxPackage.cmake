@@ -1,6 +1,7 @@
 # Installs the three programs with the window's desktop entry, its icon, a
-# manual page each, and Debian's copyright and changelog; cpack makes a
-# Debian package of them.
+# manual page each, the publishing service's systemd unit with an example
+# site, and Debian's copyright and changelog; cpack makes a Debian package of
+# them.
 include(GNUInstallDirs)
 
 set(vqt_programs vqt540 vqt540-sim)
@@ -86,6 +87,13 @@ foreach(file ${vqt_gzipped})
   list(APPEND vqt_gzip_outputs ${PROJECT_BINARY_DIR}/packaging/${file}.gz)
 endforeach()
 add_custom_target(vqt540_gzipped ALL DEPENDS ${vqt_gzip_outputs})
+
+# The publishing service: a template unit, an instance per site. Debian 12's
+# systemd reads /usr/lib/systemd/system as well as /lib/systemd/system, and
+# lintian names the first the canonical place. The example site is no live
+# conffile, so that nothing starts configured.
+install(FILES ${vqt_packaging}/vqt540-publish@.service DESTINATION lib/systemd/system)
+install(FILES ${vqt_packaging}/site.conf DESTINATION ${CMAKE_INSTALL_DOCDIR}/examples)
 install(FILES ${vqt_packaging}/README.Debian DESTINATION ${CMAKE_INSTALL_DOCDIR})
 
 set(CPACK_GENERATOR DEB)
@@ -103,7 +111,9 @@ meter's parameters, writes its settings, downloads its archive into a
 spreadsheet table and traces every frame.
 
 The package holds the window vqt540-monitor (Polish), the command-line tool
-vqt540 for gateways and scripts, and the meter simulator vqt540-sim.
+vqt540 for gateways and scripts, and the meter simulator vqt540-sim. The
+service vqt540-publish@SITE publishes a site's meters to an MQTT broker, with
+Home Assistant's discovery (man vqt540).
 
 To open serial ports, a user must be in the group dialout:
 sudo adduser $USER dialout, then log in again. The package changes no groups.]])
@@ -113,6 +123,11 @@ sudo adduser $USER dialout, then log in again. The package changes no groups.]])
 # by hand. Qt's Polish translations are only recommended: without them the
 # window still opens, with Qt's own buttons and dialogs in English.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+# Upgrades restart the running sites, removal stops them, purge removes their
+# outboxes (packaging/maintainer).
+set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA
+  ${vqt_packaging}/maintainer/postinst ${vqt_packaging}/maintainer/prerm ${vqt_packaging}/maintainer/postrm)
+set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 if(VQT_BUILD_GUI)
   set(CPACK_DEBIAN_PACKAGE_DEPENDS qt6-qpa-plugins)
   set(CPACK_DEBIAN_PACKAGE_RECOMMENDS qt6-translations-l10n)

@@ -5,13 +5,15 @@
 # entry (desktop-file-validate), the icons (sizes, drawn from the SVG), the
 # three manual pages (render without warnings, document every option of the
 # tool's commands and of the simulator), the copyright file and changelog,
-# and its dependencies (those dpkg-shlibdeps computes from the binaries,
-# every library they link among them, and qt6-qpa-plugins as the only one
-# added by hand). Where it runs as root (and VQT_PACKAGE_INSTALL is
-# not 0), it installs the package with apt-get, runs the installed programs
-# (the versions, `vqt540 read` against the installed simulator, the window
-# from its desktop entry's command on a virtual display) and removes the
-# package again. Any failure is named and makes the exit code 1.
+# the publishing service's unit and example site, and its dependencies
+# (those dpkg-shlibdeps computes from the binaries, every library they link
+# among them, and qt6-qpa-plugins as the only one added by hand). Where it
+# runs as root (and VQT_PACKAGE_INSTALL is not 0), it installs the package
+# with apt-get, runs the installed programs (the versions, `vqt540 read`
+# against the installed simulator, the window from its desktop entry's
+# command on a virtual display), has systemd check the installed unit,
+# removes the package and purges it. Any failure is named and makes the exit
+# code 1.
 set -euo pipefail
 
 build=${1:?usage: check-package.sh BUILD_DIR}
@@ -47,7 +49,7 @@ cleanup() {
   [ -z "$sim_pid" ] || kill "$sim_pid" 2>/dev/null || true
   if [ "$installed_here" = 1 ]; then
     echo "check-package: removing the package again" >&2
-    DEBIAN_FRONTEND=noninteractive apt-get remove -y -q vqt540 >/dev/null 2>&1 || true
+    DEBIAN_FRONTEND=noninteractive apt-get purge -y -q vqt540 >/dev/null 2>&1 || true
   fi
   rm -rf "$work"
 }
@@ -70,10 +72,12 @@ begin
 expected_files="-rwxr-xr-x root/root ./usr/bin/vqt540
 -rwxr-xr-x root/root ./usr/bin/vqt540-monitor
 -rwxr-xr-x root/root ./usr/bin/vqt540-sim
+-rw-r--r-- root/root ./usr/lib/systemd/system/vqt540-publish@.service
 -rw-r--r-- root/root ./usr/share/applications/vqt540-monitor.desktop
 -rw-r--r-- root/root ./usr/share/doc/vqt540/README.Debian
 -rw-r--r-- root/root ./usr/share/doc/vqt540/changelog.gz
--rw-r--r-- root/root ./usr/share/doc/vqt540/copyright"
+-rw-r--r-- root/root ./usr/share/doc/vqt540/copyright
+-rw-r--r-- root/root ./usr/share/doc/vqt540/examples/site.conf"
 icon_sizes="16 32 48 64 128 256"
 for size in $icon_sizes; do
   expected_files+="
@@ -206,6 +210,18 @@ grep -q "^\.TH VQT540-MONITOR 1 .*\"vqt540 $version\"" <<<"$monitor_source" ||
   fail "the window's manual page's .TH does not say vqt540 $version"
 grep -qx -- --version <<<"$(described "" "$monitor_source")" || fail "the window's manual page does not describe --version"
 ok "manual pages of vqt540, vqt540-sim and vqt540-monitor: render without warnings; commands $(echo $commands) with their $documented options; the simulator's $(wc -w <<<"$sim_options") options"
+# --- Maintainer scripts -------------------------------------------------------
+begin
+# Those of the service (upgrade, removal, purge) and nothing else, executable.
+expected_control="-rw-r--r-- root/root ./control
+-rw-r--r-- root/root ./md5sums
+-rwxr-xr-x root/root ./postinst
+-rwxr-xr-x root/root ./postrm
+-rwxr-xr-x root/root ./prerm"
+actual_control=$(dpkg-deb --ctrl-tarfile "$deb" | tar -tvf - | awk '$1 !~ /^d/ { print $1, $2, $6 }' | sort)
+[ "$actual_control" = "$expected_control" ] ||
+  fail "control files differ (- expected, + in the package): $(diff <(echo "$expected_control") <(echo "$actual_control") | grep '^[<>]' | tr '\n' ' ')"
+ok "control files: control, md5sums and the executable postinst, prerm, postrm"
 
 # --- Copyright and changelog --------------------------------------------------
 begin
@@ -252,6 +268,58 @@ else
   fail "usr/share/doc/vqt540/changelog.gz is missing or not a gzip file"
 fi
 ok "copyright (machine-readable, LICENSE's Expat text) and changelog.gz (vqt540 $version by the Maintainer)"
+
+# --- Service ------------------------------------------------------------------
+begin
+unit=$root/usr/lib/systemd/system/vqt540-publish@.service
+site=$doc/examples/site.conf
+if [ -f "$unit" ] && [ -f "$site" ]; then
+  key() { sed -n "s/^$1=//p" "$unit"; }
+  exec_start=$(key ExecStart)
+  read -r program command <<<"$exec_start"
+  [ -x "$root$program" ] || fail "ExecStart runs $program, which the package does not hold"
+  [ "${command%% *}" = publish ] || fail "ExecStart runs no 'vqt540 publish': $exec_start"
+  # The settings are the credential systemd reads from /etc/vqt540/%i.conf.
+  credential=$(key LoadCredential)
+  [ "${credential#*:}" = "/etc/vqt540/%i.conf" ] || fail "LoadCredential does not read /etc/vqt540/%i.conf: $credential"
+  [[ " $exec_start " == *" --config \${CREDENTIALS_DIRECTORY}/${credential%%:*} "* ]] ||
+    fail "ExecStart's --config is not the credential ${credential%%:*}: $exec_start"
+  # The outbox is in the state directory systemd makes for the dynamic user.
+  [[ " $exec_start " == *" --outbox /var/lib/$(key StateDirectory)/%i.db "* ]] ||
+    fail "ExecStart's --outbox is not /var/lib/$(key StateDirectory)/%i.db: $exec_start"
+  [ "$(key DynamicUser)" = yes ] || fail "the service has no DynamicUser=yes"
+  [[ " $(key SupplementaryGroups) " == *" dialout "* ]] || fail "the service is not in the group dialout"
+  [ "$(key Restart)" = on-failure ] && [ "$(key RestartSec)" = 5 ] || fail "the service does not restart 5 s after a failure"
+  [ "$(key Documentation)" = "man:vqt540(1)" ] || fail "the unit's Documentation is '$(key Documentation)'"
+  # The example's keys (those commented out too) and the manual page's list
+  # of them are the same.
+  site_keys=$(sed -nE 's/^#?([a-z][a-z-]*) = .*/\1/p' "$site" | sort)
+  page_keys=$(awk '/^\.SH / { on = ($0 == ".SH SITE SETTINGS FILE") } on && heading { print; heading = 0; next } on && /^\.TP/ { heading = 1 }' <<<"$source" |
+    sed -E 's/^\.[A-Z]+ //; s/"[^"]*"/ /g' | tr ' ' '\n' | grep -E '^[a-z][a-z-]*$' | sort)
+  [ -n "$site_keys" ] && [ "$site_keys" = "$page_keys" ] ||
+    fail "the example site's keys and those of the manual page's SITE SETTINGS FILE differ: $(diff <(echo "$site_keys") <(echo "$page_keys") | grep '^[<>]' | tr '\n' ' ')"
+  if sed -E '/^#/d; /^$/d; /^[a-z][a-z-]* = [^ ].*$/d' "$site" | grep -q .; then
+    fail "the example site has lines that are neither a comment nor 'key = value': $(sed -E '/^#/d; /^$/d; /^[a-z][a-z-]* = [^ ].*$/d' "$site" | head -3)"
+  fi
+  # Once the tool has publish: the example's keys are its options, and each
+  # of its options is a key but those the unit gives and --help.
+  if grep -qx publish <<<"$commands"; then
+    publish_options=$("$tool" publish --help | help_options | sed 's/^--//' | sort -u)
+    for k in $site_keys; do
+      grep -qx -- "$k" <<<"$publish_options" || fail "the example site's key $k is no option of vqt540 publish"
+    done
+    for option in $publish_options; do
+      case $option in help | config | outbox) continue ;; esac
+      grep -qx -- "$option" <<<"$site_keys" || fail "vqt540 publish --$option is no key of the example site"
+    done
+    for option in --config --outbox; do
+      grep -qx -- "${option#--}" <<<"$publish_options" || fail "ExecStart gives $option, which vqt540 publish does not have"
+    done
+  fi
+  ok "service: ExecStart $program ${command%% *} with the credential and the outbox in /var/lib/$(key StateDirectory); example site with $(wc -l <<<"$site_keys") keys, each in the manual page"
+else
+  fail "no usr/lib/systemd/system/vqt540-publish@.service or no usr/share/doc/vqt540/examples/site.conf"
+fi
 
 # --- Dependencies -------------------------------------------------------------
 begin
@@ -310,6 +378,13 @@ else
   done
   ok "installed: vqt540 --version, vqt540-monitor --version, man vqt540, vqt540-monitor and vqt540-sim"
 
+  # systemd's own check of the installed unit, as an instance: every key
+  # known, the program there, the manual page of Documentation= found.
+  verify=$(systemd-analyze verify /usr/lib/systemd/system/vqt540-publish@.service:vqt540-publish@check.service 2>&1) ||
+    fail "systemd-analyze verify vqt540-publish@check.service: ${verify:-exit code not 0}"
+  [ -z "$verify" ] || fail "systemd-analyze verify vqt540-publish@check.service: $verify"
+  ok "systemd-analyze verify vqt540-publish@check.service"
+
   # The installed tool reads the installed simulator.
   line=$work/line
   mkdir -p "$line"
@@ -349,13 +424,41 @@ else
   fi
 
   apt-get remove -y -q vqt540 >"$work/apt.log" 2>&1 || { cat "$work/apt.log" >&2; fail "apt-get remove vqt540 failed"; }
-  installed_here=0
   if dpkg-query -W -f='${Status}' vqt540 2>/dev/null | grep -q "install ok installed" || [ -e /usr/bin/vqt540 ] ||
-    [ -e /usr/share/applications/vqt540-monitor.desktop ]; then
+    [ -e /usr/share/applications/vqt540-monitor.desktop ] || [ -e /usr/lib/systemd/system/vqt540-publish@.service ]; then
     fail "apt-get remove left the package or its files behind"
   else
-    ok "apt-get remove vqt540: nothing left in /usr/bin and /usr/share/applications"
+    ok "apt-get remove vqt540: nothing left in /usr/bin, /usr/share/applications and /usr/lib/systemd/system"
   fi
+
+  # Purge takes what the service left (an outbox in the dynamic user's state
+  # directory, the link that enabled a site) and keeps the site's settings.
+  # Tried only where none of these is here already, and what it made for the
+  # test is removed again.
+  wants=/etc/systemd/system/multi-user.target.wants
+  if [ -e /var/lib/private/vqt540 ] || [ -e /var/lib/vqt540 ] || [ -e /etc/vqt540 ] || [ -e "$wants/vqt540-publish@check.service" ]; then
+    echo "check-package: a service's files are on this machine already: purge not tried"
+    dpkg --purge vqt540 >"$work/apt.log" 2>&1 || { cat "$work/apt.log" >&2; fail "dpkg --purge vqt540 failed"; }
+  else
+    made_private=0 made_wants=0
+    [ -d /var/lib/private ] || { mkdir -m 700 /var/lib/private; made_private=1; }
+    [ -d "$wants" ] || { mkdir -p "$wants"; made_wants=1; }
+    mkdir /var/lib/private/vqt540 /etc/vqt540
+    : >/var/lib/private/vqt540/check.db
+    ln -s private/vqt540 /var/lib/vqt540
+    ln -s /usr/lib/systemd/system/vqt540-publish@.service "$wants/vqt540-publish@check.service"
+    : >/etc/vqt540/check.conf
+    dpkg --purge vqt540 >"$work/apt.log" 2>&1 || { cat "$work/apt.log" >&2; fail "dpkg --purge vqt540 failed"; }
+    [ ! -e /var/lib/private/vqt540 ] && [ ! -L /var/lib/vqt540 ] || fail "purge left the outbox in /var/lib/private/vqt540 or /var/lib/vqt540"
+    [ ! -L "$wants/vqt540-publish@check.service" ] || fail "purge left the link $wants/vqt540-publish@check.service"
+    [ -e /etc/vqt540/check.conf ] || fail "purge removed the site's settings /etc/vqt540/check.conf"
+    rm -rf /var/lib/private/vqt540 /var/lib/vqt540 /etc/vqt540 "$wants/vqt540-publish@check.service"
+    [ "$made_private" = 0 ] || rmdir /var/lib/private
+    [ "$made_wants" = 0 ] || rmdir "$wants"
+    ok "dpkg --purge vqt540: the outbox and the site's link gone, the site's settings kept"
+  fi
+  installed_here=0
+  if dpkg-query -W vqt540 >/dev/null 2>&1; then fail "dpkg still knows vqt540 after the purge"; fi
 fi
 
 if [ "$failures" -ne 0 ]; then
