@@ -5,15 +5,15 @@
 # entry (desktop-file-validate), the icons (sizes, drawn from the SVG), the
 # three manual pages (render without warnings, document every option of the
 # tool's commands and of the simulator), the copyright file and changelog,
-# the publishing service's unit and example site, and its dependencies
-# (those dpkg-shlibdeps computes from the binaries, every library they link
-# among them, and qt6-qpa-plugins as the only one added by hand). Where it
-# runs as root (and VQT_PACKAGE_INSTALL is not 0), it installs the package
-# with apt-get, runs the installed programs (the versions, `vqt540 read`
-# against the installed simulator, the window from its desktop entry's
-# command on a virtual display), has systemd check the installed unit,
-# removes the package and purges it. Any failure is named and makes the exit
-# code 1.
+# the publishing service's unit and example site, lintian (no error, no
+# warning), and its dependencies (those dpkg-shlibdeps computes from the
+# binaries, every library they link among them, and qt6-qpa-plugins as the
+# only one added by hand). Where it runs as root (and VQT_PACKAGE_INSTALL is
+# not 0), it installs the package with apt-get, runs the installed programs
+# (the versions, `vqt540 read` against the installed simulator, the window
+# from its desktop entry's command on a virtual display), has systemd check
+# the installed unit, removes the package and purges it. Any failure is named
+# and makes the exit code 1.
 set -euo pipefail
 
 build=${1:?usage: check-package.sh BUILD_DIR}
@@ -319,6 +319,20 @@ if [ -f "$unit" ] && [ -f "$site" ]; then
   ok "service: ExecStart $program ${command%% *} with the credential and the outbox in /var/lib/$(key StateDirectory); example site with $(wc -l <<<"$site_keys") keys, each in the manual page"
 else
   fail "no usr/lib/systemd/system/vqt540-publish@.service or no usr/share/doc/vqt540/examples/site.conf"
+fi
+
+# --- lintian ------------------------------------------------------------------
+begin
+# No error and no warning; the informational tags are not asked for.
+if command -v lintian >/dev/null; then
+  lintian_status=0
+  lintian --fail-on error,warning "$deb" >"$work/lintian.out" 2>"$work/lintian.err" || lintian_status=$?
+  if [ "$lintian_status" -ne 0 ] || grep -q . "$work/lintian.out"; then
+    fail "lintian (exit code $lintian_status): $(cat "$work/lintian.out" "$work/lintian.err")"
+  fi
+  ok "lintian $(lintian --version | sed 's/^Lintian v//'): no errors, no warnings"
+else
+  fail "no lintian (tools/setup.sh installs it)"
 fi
 
 # --- Dependencies -------------------------------------------------------------

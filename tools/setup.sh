@@ -11,7 +11,7 @@ packages=(
   libmosquitto-dev mosquitto mosquitto-clients libsqlite3-dev
   xvfb xauth x11-utils imagemagick procps
   g++-mingw-w64-x86-64 wine wine64
-  librsvg2-bin dpkg-dev file desktop-file-utils man-db systemd
+  librsvg2-bin dpkg-dev file desktop-file-utils man-db lintian systemd
 )
 
 missing=()
