@@ -114,9 +114,30 @@ std::string ProgressFacts(const DownloadProgress& p, std::string_view separator)
     return text + " (szacunek z okresu zapisu archiwum i dat odczytanych rekordów).";
 }
 
+std::string ProgressDetails(const DownloadProgress& p, std::string_view separator) {
+    std::string text = "plik " + std::to_string(p.File) + " z 4";
+    if (p.RecordsPerSecond > 0)
+        text += ", " + model::FormatNumber(p.RecordsPerSecond, 1, 6, separator) + " rekordu/s";
+    if (p.Estimate.MsLeft)
+        text += ", koniec około " + ClockText(p.NowMinute + (*p.Estimate.MsLeft + 59999) / 60000);
+    if (p.Update) {
+        text += ", nowych dla pliku " + std::to_string(p.NewRecords);
+        if (p.Estimate.NewExpected) text += " z około " + std::to_string(*p.Estimate.NewExpected);
+    }
+    return text;
+}
+
 std::string DurationText(int64_t ms) {
-    const int64_t seconds = (ms + 999) / 1000;
-    return seconds >= 60 ? std::to_string((seconds + 59) / 60) + " min" : std::to_string(seconds) + " s";
+    // An estimate, so to the nearest: seconds under a minute, five seconds
+    // under ten minutes, whole minutes after that.
+    const int64_t seconds = (std::max<int64_t>(ms, 0) + 500) / 1000;
+    if (seconds < 60) return std::to_string(seconds) + " s";
+    const int64_t fives = (seconds + 2) / 5 * 5;
+    if (fives < 600) {
+        const std::string minutes = std::to_string(fives / 60) + " min";
+        return fives % 60 == 0 ? minutes : minutes + " " + std::to_string(fives % 60) + " s";
+    }
+    return std::to_string((seconds + 30) / 60) + " min";
 }
 
 std::string ClockText(int64_t minute) {
