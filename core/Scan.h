@@ -14,6 +14,7 @@
 #include "core/LinkState.h"
 
 #include "modbus/Transaction.h"
+#include "platform/Reading.h"
 
 #include <cstdint>
 #include <functional>
@@ -44,6 +45,11 @@ struct ScanPlan {
     std::vector<int> Addresses;
     bool All = false; // go on after the first meter
 };
+
+// A search from what the communication page says: its port and stop bits,
+// and its own speed, parity and address as the first probe (9600 bit/s, no
+// parity and address 1 where it names none). Refused without a port.
+platform::Reading<ScanPlan> PlanFromPage(const modbus::LinkChoice& page);
 
 struct ScanFinding {
     modbus::LinkSettings Link;

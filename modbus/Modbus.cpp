@@ -38,6 +38,10 @@ struct PortTurns {
         held.push_back(port);
         return true;
     }
+    bool Held(const std::string& port) {
+        std::lock_guard lock(mutex);
+        return std::find(held.begin(), held.end(), port) != held.end();
+    }
     void Give(const std::string& port) {
         std::lock_guard lock(mutex);
         held.erase(std::find(held.begin(), held.end(), port));
@@ -79,6 +83,10 @@ bool ModbusRead::WaitForAllWorkers(std::chrono::milliseconds limit) {
     LiveCount& live = Live();
     std::unique_lock lock(live.mutex);
     return live.changed.wait_for(lock, limit, [&] { return live.count == 0; });
+}
+
+bool ModbusRead::PortTaken(const std::string& portName) {
+    return Turns().Held(portName);
 }
 
 void ModbusRead::SetPortSettings(std::string portName, uint32_t baudRate, uint8_t dataBits, uint8_t stopBits,
@@ -151,7 +159,9 @@ void ModbusRead::Exchange(Kind kind) {
     // An unusable port leaves every later step without effect: the wait then
     // ends only by TimedOut and the verdict is the time-out text.
     const bool turn = Turns().Take(PortName, kTurnLimit);
-    if (!Port.Open(PortName)) {
+    const bool opened = Port.Open(PortName);
+    PortFailed.store(opened ? 0 : -1, std::memory_order_release);
+    if (!opened) {
         // Counted as a time-out all the same; the probe's words say why.
         std::lock_guard lock(TraceMutex);
         PortProblem = DescribeProbe(ProbePort(PortName));

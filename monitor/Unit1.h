@@ -192,6 +192,8 @@ public:
     // Line codes of the Parity and StopBits lists.
     uint8_t getParity() const;
     uint8_t getStopBits() const;
+    // What the communication page chose, unchecked.
+    modbus::LinkChoice pageChoice() const;
     // The communication settings as the cycles use them, or why they cannot.
     platform::Reading<modbus::LinkSettings> readLink();
     platform::Reading<int32_t> readPeriod();

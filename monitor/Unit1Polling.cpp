@@ -137,7 +137,7 @@ QTimer* TForm1::timer(TimerId id) const {
     return Timer1;
 }
 
-Reading<modbus::LinkSettings> TForm1::readLink() {
+modbus::LinkChoice TForm1::pageChoice() const {
     const auto item = [](const DropDownBox* box) -> std::optional<size_t> {
         return box->currentIndex() < 0 ? std::nullopt : std::optional<size_t>(size_t(box->currentIndex()));
     };
@@ -147,6 +147,11 @@ Reading<modbus::LinkSettings> TForm1::readLink() {
     choice.Parity = item(Parity);
     choice.StopBits = item(StopBits);
     choice.Address = MaskEdit6->text().toStdString();
+    return choice;
+}
+
+Reading<modbus::LinkSettings> TForm1::readLink() {
+    modbus::LinkChoice choice = pageChoice();
     // A time-out field being typed in keeps its last number.
     if (const Reading<int32_t> timeout = readTimeout()) LastTimeoutMs = *timeout;
     choice.TimeoutMs = LastTimeoutMs;

@@ -9,15 +9,19 @@
 
 #include "core/Progress.h"
 #include "core/Scan.h"
+#include "modbus/Modbus.h"
+#include "modbus/SerialPort.h"
 #include "model/ConfigFile.h"
 #include "model/NumberFormat.h"
 
 #include <QEventLoop>
 #include <QLineEdit>
+#include <QProgressBar>
 #include <QProgressDialog>
 #include <QTimer>
 
 #include <chrono>
+#include <stdexcept>
 
 namespace {
 
@@ -51,10 +55,8 @@ public:
     void ShowProgress(const ScanProgress& p) override {
         Dialog.setMaximum(p.Total);
         Dialog.setValue(p.Probed);
-        Dialog.setLabelText(QStringLiteral("Sprawdzanie: %1\nsprawdzono %2 z %3, do końca najwyżej %4")
+        Dialog.setLabelText(QStringLiteral("Sprawdzanie: %1\ndo końca najwyżej %2")
                                 .arg(Described(p.Probing))
-                                .arg(p.Probed)
-                                .arg(p.Total)
                                 .arg(QString::fromStdString(core::DurationText(p.MsLeft))));
     }
     void Finished() override { Done.quit(); }
@@ -74,17 +76,14 @@ void TForm1::Button8Click() {
     }
     // Only the port must be usable: the rest is what is being looked for,
     // and what the page says is only tried first.
-    if (PortNr->currentIndex() < 0)
-        throw monitor::ConvertError(QStringLiteral("Numer portu: nie wybrano portu."));
-    const int speedItem = Speed->currentIndex();
-    const uint32_t firstSpeed = modbus::kSpeeds[static_cast<size_t>(speedItem >= 0 ? speedItem : 3)];
-    const platform::Reading<int32_t> address = model::ReadWholeNumber(MaskEdit6->text().toStdString());
-    core::ScanPlan plan;
-    plan.PortName = PortNr->text().toStdString();
-    plan.StopBits = getStopBits();
-    plan.Speeds = core::ScanSpeeds(firstSpeed);
-    plan.Parities = core::ScanParities(getParity());
-    plan.Addresses = core::ScanAddresses(address ? *address : modbus::kLowestAddress);
+    const platform::Reading<core::ScanPlan> plan = core::PlanFromPage(pageChoice());
+    if (!plan) throw monitor::ConvertError(QString::fromStdString(plan.error));
+    // A port that cannot be opened would only make every probe time out.
+    const modbus::PortProbe probe = modbus::ProbePort(plan->PortName);
+    const bool closingHere =
+        probe.state == modbus::PortProbe::State::Busy && modbus::ModbusRead::PortTaken(plan->PortName);
+    if (probe.state != modbus::PortProbe::State::Usable && !closingHere)
+        throw std::runtime_error("Nie można szukać przepływomierza: " + modbus::DescribeProbe(probe));
 
     QProgressDialog dialog(QStringLiteral("Szukanie przepływomierza…"), QStringLiteral("Przerwij"), 0, 1,
                            this);
@@ -94,6 +93,10 @@ void TForm1::Button8Click() {
     dialog.setAutoReset(false);
     dialog.setAutoClose(false);
     dialog.setMinimumWidth(420);
+    // The count moves with every probe; a share of thousands would stay at 0 % for minutes.
+    auto* bar = new QProgressBar(&dialog);
+    bar->setFormat(QStringLiteral("%v z %m"));
+    dialog.setBar(bar);
     monitor::CenterOnOwner(&dialog);
     ScanDialog view(dialog);
     core::Scan scan(Transactions, view);
@@ -102,7 +105,7 @@ void TForm1::Button8Click() {
     tick.setInterval(2);
     QObject::connect(&tick, &QTimer::timeout, &dialog, [&scan] { scan.Tick(); });
     QObject::connect(&dialog, &QProgressDialog::canceled, &dialog, [&scan] { scan.Stop(); });
-    scan.Start(plan);
+    scan.Start(*plan);
     if (scan.Running()) {
         dialog.show();
         tick.start();

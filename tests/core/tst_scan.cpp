@@ -51,6 +51,45 @@ private slots:
         QCOMPARE(ScanAddresses(17, 15, 18), (std::vector<int>{17, 15, 16, 18}));
     }
 
+    // The page's own settings are the first probe; the rest follow in the
+    // usual order, and the port's stop bits stay.
+    void firstProbeIsThePages_data() {
+        QTest::addColumn<int>("speed");  // index in the page's list, -1: none
+        QTest::addColumn<int>("parity"); // likewise
+        QTest::addColumn<QString>("address");
+        QTest::addColumn<QString>("first");
+        QTest::newRow("17 at 1200, odd") << 0 << 2 << "17" << at(1200, modbus::kOddParity, 17);
+        QTest::newRow("blanks before the address") << 7 << 1 << "  5" << at(115200, modbus::kEvenParity, 5);
+        QTest::newRow("nothing chosen") << -1 << -1 << "" << at(9600, modbus::kNoParity, 1);
+        QTest::newRow("address out of range") << 3 << 0 << "300" << at(9600, modbus::kNoParity, 1);
+    }
+    void firstProbeIsThePages() {
+        QFETCH(int, speed);
+        QFETCH(int, parity);
+        QFETCH(QString, address);
+        QFETCH(QString, first);
+        modbus::LinkChoice page;
+        page.Port = "COM3";
+        if (speed >= 0) page.Speed = size_t(speed);
+        if (parity >= 0) page.Parity = size_t(parity);
+        page.StopBits = 1;
+        page.Address = address.toStdString();
+        const platform::Reading<ScanPlan> plan = PlanFromPage(page);
+        QVERIFY(plan);
+        ScriptedLink scripts;
+        Recorder view;
+        Scan scan(scripts.factory(), view);
+        scan.Start(*plan);
+        const modbus::LinkSettings& l = scripts.last().request.Link;
+        QCOMPARE(at(l.BaudRate, l.Parity, l.DeviceAddress), first);
+        QCOMPARE(l.PortName, std::string("COM3"));
+        QCOMPARE(l.StopBits, modbus::kTwoStopBits);
+        QCOMPARE(view.last.Probed, 0);
+        QCOMPARE(view.last.Total, 8 * 3 * 247);
+        page.Port.clear();
+        QVERIFY(!PlanFromPage(page));
+    }
+
     void scan_data() {
         QTest::addColumn<QStringList>("meters");  // "baud parity address" of a meter
         QTest::addColumn<QStringList>("garbled"); // settings that give garbled bytes
@@ -102,6 +141,8 @@ private slots:
             Script& s = scripts.last();
             const modbus::LinkSettings& l = s.request.Link;
             const QString here = at(l.BaudRate, l.Parity, l.DeviceAddress);
+            // The bar moves with every probe.
+            QCOMPARE(view.last.Probed, int(scripts.started.size()) - 1);
             if (int(scripts.started.size()) > stopAfter && stopAfter >= 0) {
                 scan.Stop();
                 break;
