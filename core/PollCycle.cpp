@@ -46,6 +46,12 @@ void PollCycle::Connect() {
 
 void PollCycle::Disconnect(bool restoreSelections) {
     Link.EndTransaction();
+    SayPort({});
+    SetCurrent(false);
+    if (Meter) {
+        Meter.reset();
+        View.ShowMeter(Meter);
+    }
     View.SetConnectCaption(std::string(kConnectCaption));
     View.SetStatus(std::string(kOfflineText));
     Link.GoodReplies = 0;
@@ -108,6 +114,10 @@ bool PollCycle::StartTransaction(Slot preferred) {
 
 void PollCycle::Begin(modbus::TransactionRequest request) {
     request.OnDone = View.CompletionNotifier();
+    if (Meter != request.Link) {
+        Meter = request.Link;
+        View.ShowMeter(Meter);
+    }
     StartedAt = View.NowMs();
     TickMs = TickInterval(request.Link.TimeoutMs);
     Link.ActiveRead = Factory(request);
@@ -164,11 +174,27 @@ void PollCycle::ShowResult() {
 }
 
 void PollCycle::TimeOut() {
-    // A port that cannot be opened counts as a time-out; its reason is told.
+    // Asked before the transaction is given up: only it knows. A port that
+    // cannot be opened counts as a time-out; what its probe found is said
+    // beside the result, once until it changes.
     const std::string trouble = Link.ActiveRead ? Link.ActiveRead->PortTrouble() : std::string();
     Link.TimeOutActiveRead(View, TimerId::Timer1);
-    View.TransactionFailed(trouble.empty() ? std::string(kReplyTimeoutText) : trouble);
+    View.TransactionFailed(std::string(kReplyTimeoutText));
+    SetCurrent(false);
+    SayPort(trouble);
     Current = State::AfterTimeout;
+}
+
+void PollCycle::SetCurrent(bool current) {
+    if (current == Fresh) return;
+    Fresh = current;
+    View.ValuesCurrent(current);
+}
+
+void PollCycle::SayPort(const std::string& problem) {
+    if (problem == PortProblem) return; // once, until it changes
+    PortProblem = problem;
+    View.ShowPortProblem(problem);
 }
 
 void PollCycle::Restart() {
@@ -186,10 +212,17 @@ void PollCycle::Complete() {
     View.StopTimer(TimerId::Timer1);
     ++Link.GoodReplies;
     Link.TraceFinished(View);
-    if (!done.Succeeded())
+    SayPort({}); // something answered: the port opened
+    if (!done.Succeeded()) {
         View.TransactionFailed(done.Text());
-    else if (done.kind == modbus::Kind::ReadRegisters)
+        SetCurrent(false);
+    } else if (done.kind == modbus::Kind::ReadRegisters) {
         Decode(model::CopyParameterBlock(done.reply.data()));
+    } else if (!Dropped.empty()) {
+        // A write that went through: what was dropped before is old news.
+        Dropped.clear();
+        View.ShowDroppedWrites(Dropped);
+    }
     Link.EndTransaction();
     PollTicks = 0;
     Current = State::Pause;
@@ -215,7 +248,9 @@ void PollCycle::Decode(const model::ParameterBlock& block) {
     if (decoded.MaskEdit5) Typed[static_cast<size_t>(Field::Alarm2)] = false;
     Cached = decoded.Indexes;
     HasRead = true;
+    LastReading = reading;
     View.ShowParameters(decoded, reading, block);
+    SetCurrent(true);
 }
 
 void PollCycle::PauseEnd() {

@@ -16,6 +16,7 @@
 
 #include <array>
 #include <optional>
+#include <vector>
 
 namespace core {
 
@@ -36,6 +37,25 @@ public:
     virtual void RestoreSelections(const model::CachedIndexes&) {}
     // What waits to be written (empty: nothing), whenever that changes.
     virtual void ShowPendingWrites(const std::string&) {}
+    // Writes dropped for another meter; empty once the next write succeeded.
+    virtual void ShowDroppedWrites(const std::string&) {}
+    // The controls of dropped writes show the last good read again: `again`
+    // holds its texts (none for a field being typed in), `registers` the
+    // registers the dropped writes were for.
+    virtual void GiveBack(const model::DeviceView&, const std::vector<uint8_t>&) {}
+
+    // Whether the device page shows what the meter says now: true from a
+    // good read until a transaction fails or the cycle goes off-line.
+    virtual void ValuesCurrent(bool) {}
+    // The meter polled: its settings while connected, none off-line.
+    virtual void ShowMeter(const std::optional<modbus::LinkSettings>&) {}
+    // What a look at the port finds now, as the port list says it; empty
+    // when it can be opened. Asked only when a transaction could not open
+    // it, so never while this program holds the port.
+    virtual std::string DescribePort(const std::string&) { return {}; }
+    // Why the polling cannot open its port: once when that starts, again
+    // when it changes, empty when it is over.
+    virtual void ShowPortProblem(const std::string&) {}
 };
 
 // Interval of the tick timer for a reply time-out of t ms: t / 20 rounded
@@ -129,8 +149,11 @@ private:
     };
     void Queued(std::optional<Target>& target);
     void DropWritesNotFor(const modbus::LinkSettings& link);
-    void PendingChanged(const std::string& dropped = {});
+    void GiveBack(const std::vector<uint8_t>& registers);
+    void PendingChanged();
     void Fail(const std::string& error);
+    void SetCurrent(bool current);
+    void SayPort(const std::string& problem);
 
     LinkState& Link;
     modbus::TransactionFactory Factory;
@@ -147,6 +170,12 @@ private:
     std::optional<Target> LongTarget;
     std::optional<Target> ShortTarget;
     std::array<bool, 3> Typed{}; // per Field
+    // The last good read, for the controls of a dropped write.
+    std::optional<model::MeterReading> LastReading;
+    std::string Dropped;                       // what was said of dropped writes, until a write succeeds
+    bool Fresh = false;                        // as ValuesCurrent last said
+    std::string PortProblem;                   // as ShowPortProblem last said
+    std::optional<modbus::LinkSettings> Meter; // as ShowMeter last said
 };
 
 } // namespace core

@@ -73,28 +73,45 @@ void PollCycle::CheckWriteTargets() {
 void PollCycle::DropWritesNotFor(const modbus::LinkSettings& link) {
     const Target now{link.PortName, link.DeviceAddress};
     std::string dropped;
+    std::vector<uint8_t> registers;
     const auto check = [&](bool& pending, uint8_t reg, std::optional<Target>& target) {
         if (!pending) return;
         if (!target) target = now; // made while the page named no meter: for this one
         if (*target == now) return;
         pending = false;
         target.reset();
+        registers.push_back(reg);
         dropped += (dropped.empty() ? "" : ", ") + std::string(WriteName(reg));
     };
     check(Slots.LongWritePending, Slots.LongWriteRegister, LongTarget);
     check(Slots.ShortWritePending, Slots.ShortWriteRegister, ShortTarget);
     if (dropped.empty()) return;
-    const std::string why = "Nie zapisano (" + dropped +
-                            "): zmiana czekała na inny port lub adres przepływomierza niż teraz ustawiony.";
-    View.SetStatus(why);
-    // Kept beside what still waits until the next change, as the status line
-    // is overwritten by the next result.
-    PendingChanged(why);
+    // Beside the result line, which keeps its counters.
+    Dropped = "Nie zapisano (" + dropped + "): zmiana była dla innego portu lub adresu przepływomierza.";
+    View.ShowDroppedWrites(Dropped);
+    PendingChanged();
+    GiveBack(registers);
 }
 
-void PollCycle::PendingChanged(const std::string& dropped) {
-    const std::string waiting = PendingWritesText(Slots);
-    View.ShowPendingWrites(dropped.empty() || waiting.empty() ? dropped + waiting : dropped + " " + waiting);
+void PollCycle::GiveBack(const std::vector<uint8_t>& registers) {
+    if (!LastReading) return; // nothing read yet: no meter's value to show
+    // The dropped values are not the meter's: its own go back into their
+    // controls, also into a field the focus came back to.
+    for (const uint8_t reg : registers) {
+        std::optional<Field> field;
+        if (reg == reg::Cutoff) field = Field::Cutoff;
+        if (reg == reg::Alarm1) field = Field::Alarm1;
+        if (reg == reg::Alarm2) field = Field::Alarm2;
+        if (!field) continue;
+        EditingFlag(Editing, *field) = false;
+        Typed[static_cast<size_t>(*field)] = false;
+    }
+    View.GiveBack(model::DevicePageTexts(*LastReading, ShownDn, Editing, Cached, View.DecimalSeparator()),
+                  registers);
+}
+
+void PollCycle::PendingChanged() {
+    View.ShowPendingWrites(PendingWritesText(Slots));
 }
 
 } // namespace core

@@ -13,6 +13,7 @@
 
 #include <array>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -24,8 +25,9 @@ struct Script {
     modbus::Ending ending;
     std::string tx = "TX : [01]";
     std::string rx = "RX : ";
-    bool signalled = false; // told to stop waiting
-    bool released = false;  // dropped by its cycle
+    bool signalled = false;    // told to stop waiting
+    bool released = false;     // dropped by its cycle
+    bool portUnusable = false; // its port could not be opened
 
     modbus::Kind kind() const {
         if (request.Staged != modbus::TransactionRequest::Write::None) return modbus::Kind::WriteRegisters;
@@ -54,6 +56,7 @@ public:
     const modbus::Ending& Result() const override { return S->ending; }
     modbus::Trace TraceLines() const override { return {S->tx, S->rx}; }
     void SignalTimeout() override { S->signalled = true; }
+    bool PortUnusable() const override { return S->portUnusable; }
 
 private:
     std::shared_ptr<Script> S;
@@ -171,8 +174,15 @@ public:
     model::CachedIndexes restored{9, 9, 9, 9, 9, 9};
     QString caption;
     bool editable = false;
-    QStringList failed; // what TransactionFailed was told
-    QString pending;    // what the window would show as waiting
+    QStringList failed;                         // what TransactionFailed was told
+    QString pending;                            // what the window would show as waiting
+    QString dropped;                            // what it would show of dropped writes
+    std::optional<model::DeviceView> givenBack; // the texts of the last give-back
+    std::vector<uint8_t> givenBackRegisters;
+    bool current = false;     // the values shown are the meter's now
+    QString meter;            // "COM1 9600 1", empty off-line
+    std::string portFinding;  // what a look at the port would find
+    QStringList portProblems; // every port problem said, in order
 
     void ShowParameters(const model::DeviceView& d, const model::MeterReading&,
                         const model::ParameterBlock&) override {
@@ -188,4 +198,19 @@ public:
         log << QStringLiteral("restore");
     }
     void ShowPendingWrites(const std::string& text) override { pending = QString::fromStdString(text); }
+    void ShowDroppedWrites(const std::string& text) override { dropped = QString::fromStdString(text); }
+    void GiveBack(const model::DeviceView& again, const std::vector<uint8_t>& registers) override {
+        givenBack = again;
+        givenBackRegisters = registers;
+    }
+    void ValuesCurrent(bool c) override { current = c; }
+    void ShowMeter(const std::optional<modbus::LinkSettings>& l) override {
+        meter = l ? QStringLiteral("%1 %2 %3")
+                        .arg(QString::fromStdString(l->PortName))
+                        .arg(l->BaudRate)
+                        .arg(l->DeviceAddress)
+                  : QString();
+    }
+    std::string DescribePort(const std::string&) override { return portFinding; }
+    void ShowPortProblem(const std::string& text) override { portProblems << QString::fromStdString(text); }
 };

@@ -383,8 +383,10 @@ private slots:
             if (step == "address") view->link.value->DeviceAddress = 2;
             if (step == "port") view->link.value->PortName = "COM2";
             if (step == "check") {
+                const QString status = view->status;
                 cycle->CheckWriteTargets();
-                QVERIFY(view->status.startsWith(QStringLiteral("Nie zapisano (próg odcięcia)")));
+                QVERIFY(view->dropped.startsWith(QStringLiteral("Nie zapisano (próg odcięcia)")));
+                QCOMPARE(view->status, status); // the result line keeps its counters
             }
         }
         // Left, the field is the polling's again, whether something was queued or not.
@@ -397,9 +399,115 @@ private slots:
         const auto& request = scripts->last().request;
         QCOMPARE(request.Staged == Write::None ? QStringLiteral("-") : QString::number(request.WriteRegister),
                  sent);
-        // Dropped writes are told beside the status text, which the next result overwrites.
-        QVERIFY2(shown.isEmpty() ? view->pending.isEmpty() : view->pending.startsWith(shown),
-                 qPrintable(view->pending));
+        // Dropped writes are told beside the result line, and nothing waits any more.
+        QVERIFY2(shown.isEmpty() ? view->dropped.isEmpty() : view->dropped.startsWith(shown),
+                 qPrintable(view->dropped));
+        QVERIFY(view->pending.isEmpty());
+    }
+
+    // A dropped write gives its control back to the meter's last value, and
+    // its message goes with the next write that succeeds.
+    void droppedWriteGivesTheFieldBack_data() {
+        QTest::addColumn<QString>("what");
+        QTest::addColumn<bool>("readFirst"); // a good read before the write was queued
+        QTest::addColumn<QString>("shown");  // the given-back text of its control, "-": none given back
+        QTest::newRow("cut-off") << "cutoff" << true << "0,0";
+        QTest::newRow("alarm 1") << "alarm1" << true << "0";
+        QTest::newRow("time constant") << "timeconstant" << true << "0,5";
+        QTest::newRow("totaliser reset: nothing to show") << "reset" << true << "";
+        QTest::newRow("before any read: nothing known") << "cutoff" << false << "-";
+    }
+    void droppedWriteGivesTheFieldBack() {
+        QFETCH(QString, what);
+        QFETCH(bool, readFirst);
+        QFETCH(QString, shown);
+        connect();
+        if (readFirst) {
+            answerAsMeter(scripts->last());
+            cycle->Tick();
+        }
+        // The user edits and is back in the field as the write is dropped.
+        cycle->Editing.CutoffEditing = cycle->Editing.Alarm1Editing = true;
+        if (what == "cutoff") QVERIFY(cycle->QueueCutoff(12.5, ","));
+        if (what == "alarm1") QVERIFY(cycle->QueueAlarm(1, 900, 0));
+        if (what == "timeconstant") QVERIFY(cycle->QueueChoice(ListSetting::TimeConstant, 4, 15));
+        if (what == "reset") cycle->QueueTotaliserReset(reg::ForwardTotaliser);
+        cycle->Editing.CutoffEditing = cycle->Editing.Alarm1Editing = true;
+        view->link.value->DeviceAddress = 2;
+        cycle->CheckWriteTargets();
+        QVERIFY(view->dropped.startsWith(QStringLiteral("Nie zapisano (")));
+        QCOMPARE(view->givenBack.has_value(), shown != "-");
+        if (view->givenBack) {
+            const model::DeviceView& v = *view->givenBack;
+            const QString text = what == "cutoff"   ? QString::fromStdString(v.Edit8.value_or("<kept>"))
+                                 : what == "alarm1" ? QString::fromStdString(v.MaskEdit4.value_or("<kept>"))
+                                 : what == "timeconstant" ? QString::fromStdString(v.ComboBox9Text)
+                                                          : QString();
+            QCOMPARE(text, shown);
+            // The field given back is the polling's again; the other stays the user's.
+            QCOMPARE(cycle->Editing.CutoffEditing, what != "cutoff");
+            QCOMPARE(cycle->Editing.Alarm1Editing, what != "alarm1");
+        }
+        // A write for the meter now named goes through: the message goes.
+        if (readFirst) {
+            cycle->PauseEnd();
+        }
+        cycle->QueueTotaliserReset(reg::ReverseTotaliser);
+        scripts->last().finish();
+        cycle->Tick();
+        cycle->PauseEnd();
+        QCOMPARE(scripts->last().request.WriteRegister, reg::ReverseTotaliser);
+        QVERIFY(!view->dropped.isEmpty());
+        scripts->last().finish();
+        cycle->Tick();
+        QCOMPARE(view->dropped, QString());
+    }
+
+    // A port that cannot be opened is said once when the polling starts
+    // failing on it and again when what a look at it finds changes; the
+    // values shown are not current from the first failure to the next read.
+    void portProblemsAndCurrentValues_data() {
+        QTest::addColumn<QString>(
+            "steps"); // g good read, s silent meter, u:X port unusable and X found, d disconnect
+        QTest::addColumn<QStringList>("said");
+        QTest::addColumn<bool>("current"); // afterwards
+        QTest::newRow("adapter unplugged after a read")
+            << "g u:absent u:absent u:absent" << QStringList{"absent"} << false;
+        QTest::newRow("what is found changes, then the meter answers")
+            << "u:absent u:busy u:busy g" << QStringList{"absent", "busy", ""} << true;
+        QTest::newRow("a silent meter on a port that opens") << "g s s" << QStringList() << false;
+        QTest::newRow("port usable again when looked at") << "u:" << QStringList() << false;
+        QTest::newRow("port opens again, meter silent") << "u:absent s" << QStringList{"absent", ""} << false;
+        QTest::newRow("disconnected") << "u:absent d" << QStringList{"absent", ""} << false;
+    }
+    void portProblemsAndCurrentValues() {
+        QFETCH(QString, steps);
+        QFETCH(QStringList, said);
+        QFETCH(bool, current);
+        QVERIFY(!view->current); // the window's start is no read
+        connect();
+        QCOMPARE(view->meter, QStringLiteral("COM1 9600 1"));
+        for (const QString& step : steps.split(' ')) {
+            if (step == "d") {
+                cycle->ConnectButton();
+                QCOMPARE(view->meter, QString());
+                continue;
+            }
+            if (step == "g") {
+                answerAsMeter(scripts->last());
+                cycle->Tick();
+                QVERIFY(view->current);
+                cycle->PauseEnd();
+                continue;
+            }
+            scripts->last().portUnusable = step.startsWith("u:");
+            view->portFinding = step.mid(2).toStdString();
+            ticks(PollCycle::kTimeoutTicks);
+            QVERIFY(!view->current);
+            ticks(2); // the next transaction
+        }
+        QCOMPARE(view->portProblems, said);
+        QCOMPARE(view->current, current);
     }
 };
 

@@ -1,0 +1,42 @@
+#include "core/StatusNotes.h"
+
+namespace core {
+
+namespace {
+
+std::string ValuesAge(const StatusNotes& notes) {
+    if (notes.LastGoodRead.empty()) return "brak poprawnego odczytu";
+    return "wartości z odczytu o " + notes.LastGoodRead;
+}
+
+} // namespace
+
+std::string MeterText(const modbus::LinkSettings& link) {
+    const std::optional<size_t> parity = modbus::ParityIndex(link.Parity);
+    return link.PortName + ", " + std::to_string(link.BaudRate) + " bit/s, parzystość " +
+           std::string(parity ? modbus::kParities[*parity].Text : "?") + ", adres " +
+           std::to_string(link.DeviceAddress);
+}
+
+std::string SavedText(const std::string& path, size_t records) {
+    // 1 rekord, 2-4 rekordy (not 12-14), otherwise rekordów.
+    const size_t tens = records % 100, ones = records % 10;
+    const char* noun = records == 1                                         ? "rekord"
+                       : ones >= 2 && ones <= 4 && (tens < 12 || tens > 14) ? "rekordy"
+                                                                            : "rekordów";
+    return "Zapisano " + std::to_string(records) + " " + noun + " do pliku " + path + ".";
+}
+
+std::string DetailsLine(const StatusNotes& notes) {
+    if (!notes.Download.empty()) return notes.Download;
+    if (!notes.PortProblem.empty()) return notes.PortProblem;
+    if (notes.Meter) {
+        const std::string meter = MeterText(*notes.Meter);
+        return notes.ValuesCurrent ? meter : meter + " · " + ValuesAge(notes);
+    }
+    if (!notes.Saved.empty()) return notes.Saved;
+    if (notes.LastGoodRead.empty()) return {};
+    return "Nie połączono: " + ValuesAge(notes) + ".";
+}
+
+} // namespace core
