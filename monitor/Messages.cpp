@@ -33,6 +33,7 @@ FileDialogFunction& fileDialogFunction() {
 struct WaitingBox {
     QMessageBox::Icon icon;
     QString text;
+    QString details;
 };
 std::deque<WaitingBox>& waitingBoxes() {
     static std::deque<WaitingBox> boxes;
@@ -60,24 +61,25 @@ void showWaitingBoxes() {
         QMessageBox box(next.icon, QCoreApplication::applicationName(), next.text, QMessageBox::Ok,
                         QApplication::activeWindow());
         box.setWindowModality(Qt::ApplicationModal);
+        box.setInformativeText(next.details);
         box.exec();
     }
 }
 
-void showBox(QMessageBox::Icon icon, const QString& text) {
+void showBox(QMessageBox::Icon icon, const QString& text, const QString& details = {}) {
     auto& boxes = waitingBoxes();
     const bool showing = !boxes.empty();
-    boxes.push_back({icon, text});
+    boxes.push_back({icon, text, details});
     if (!showing) showWaitingBoxes();
 }
 
 } // namespace
 
-void ShowInformation(const QString& text) {
+void ShowInformation(const QString& text, const QString& details) {
     if (informationFunction())
         informationFunction()(text);
     else
-        showBox(QMessageBox::Information, text);
+        showBox(QMessageBox::Information, text, details);
 }
 
 void ShowError(const QString& text) {

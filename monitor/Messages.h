@@ -20,8 +20,9 @@ using MessageFunction = std::function<void(const QString& text)>;
 // Runs a prepared file dialog; returns the chosen path, empty when cancelled.
 using FileDialogFunction = std::function<QString(QFileDialog* dialog)>;
 
-// The system's own information box: modal, one OK button.
-void ShowInformation(const QString& text);
+// The system's own information box: modal, one OK button; details, if
+// any, in a second line under the text.
+void ShowInformation(const QString& text, const QString& details = {});
 // The error box of the general error handler: modal, the error's text, OK.
 void ShowError(const QString& text);
 

@@ -23,6 +23,9 @@ inline const QColor kNavy(0x00, 0x00, 0x80);
 inline const QColor kBlue(0x00, 0x00, 0xFF);
 inline const QColor kRed(0xFF, 0x00, 0x00);
 inline const QColor kYellow(0xFF, 0xFF, 0x00);
+// The meter's values while they are not current: still readable, plainly not live.
+inline const QColor kStaleText(0x80, 0x80, 0x80);
+inline const QColor kStaleAlarm(0xE0, 0x90, 0x90);
 
 QString text(std::string_view utf8);
 void setColor(QWidget* widget, QPalette::ColorRole role, const QColor& color);

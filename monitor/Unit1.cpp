@@ -1,6 +1,8 @@
 #include "monitor/Unit1.h"
 
+#include "monitor/ElidedLabel.h"
 #include "monitor/Messages.h"
+#include "monitor/PageLook.h"
 #include "monitor/Unit1Views.h"
 
 #include "modbus/Worker.h"
@@ -12,6 +14,7 @@
 #include <QCloseEvent>
 #include <QDir>
 #include <QFocusEvent>
+#include <QHBoxLayout>
 #include <QIcon>
 #include <QKeyEvent>
 #include <QLabel>
@@ -23,6 +26,7 @@
 #include <QStatusBar>
 #include <QTabWidget>
 #include <QTimer>
+#include <QVBoxLayout>
 
 #include <memory>
 
@@ -107,36 +111,84 @@ TForm1::TForm1(QWidget* parent) : QMainWindow(parent) {
     }
 }
 
-// The result line, and beside it the download's bar and what waits to be written.
+// Two lines: the result line alone, so that both its counters always show,
+// and under it what it leaves out: which meter or why not, what waits to be
+// written or was dropped, the download's bar.
 void TForm1::buildStatusBar() {
     StatusBar1 = new QStatusBar(this);
     VQT_NAME(StatusBar1);
-    StatusText = new QLabel(StatusBar1);
+    auto* lines = new QWidget(StatusBar1);
+    auto* rows = new QVBoxLayout(lines);
+    rows->setContentsMargins(2, 0, 2, 1);
+    rows->setSpacing(0);
+    StatusText = new QLabel(lines);
     StatusText->setObjectName(QStringLiteral("StatusBar1Text"));
     StatusText->setTextFormat(Qt::PlainText); // the blanks of the result lines stay
-    // Long result lines are cut at the window's edge instead of widening it.
     StatusText->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
-    StatusBar1->addWidget(StatusText, 1);
-    ArchiveProgress = new QProgressBar(StatusBar1);
-    ArchiveProgress->setObjectName(QStringLiteral("ArchiveProgress"));
-    ArchiveProgress->setFixedWidth(112);
-    // Room for "12000/~12900 ~15 min" beside a result line with both counters.
-    QFont small = ArchiveProgress->font();
-    small.setPointSizeF(small.pointSizeF() - 1.0);
-    ArchiveProgress->setFont(small);
-    ArchiveProgress->hide();
-    StatusBar1->addPermanentWidget(ArchiveProgress);
-    PendingWrites = new QLabel(StatusBar1);
-    PendingWrites->setObjectName(QStringLiteral("PendingWrites"));
-    PendingWrites->setTextFormat(Qt::PlainText);
-    PendingWrites->setStyleSheet(QStringLiteral("QLabel { color: #8a4b00; font-weight: bold; }"));
+    rows->addWidget(StatusText);
+
+    // A hidden label takes no room: the others share it.
+    auto* second = new QHBoxLayout;
+    second->setSpacing(10);
+    rows->addLayout(second);
+    StatusDetails = new monitor::ElidedLabel(lines);
+    VQT_NAME(StatusDetails);
+    second->addWidget(StatusDetails, 1);
+    PendingWrites = new monitor::ElidedLabel(lines);
+    VQT_NAME(PendingWrites);
+    monitor::setColor(PendingWrites, QPalette::WindowText, QColor(0x8a, 0x4b, 0x00));
+    monitor::setBold(PendingWrites);
     PendingWrites->hide();
-    StatusBar1->addPermanentWidget(PendingWrites);
-    // The result line with both counters needs nearly the whole width.
+    second->addWidget(PendingWrites, 1);
+    // The bar's text beside it, where its fill cannot cover it.
+    ArchiveProgressText = new QLabel(lines);
+    VQT_NAME(ArchiveProgressText);
+    ArchiveProgressText->hide();
+    second->addWidget(ArchiveProgressText);
+    ArchiveProgress = new QProgressBar(lines);
+    VQT_NAME(ArchiveProgress);
+    ArchiveProgress->setFixedSize(80, 12);
+    ArchiveProgress->setTextVisible(false);
+    ArchiveProgress->hide();
+    second->addWidget(ArchiveProgress);
+    StatusBar1->addWidget(lines, 1);
     StatusBar1->setSizeGripEnabled(false);
     setStatusBar(StatusBar1);
+
+    // A dropped write's message goes after a while, if no write has taken it away.
+    DroppedTimer = new QTimer(this);
+    DroppedTimer->setSingleShot(true);
+    DroppedTimer->setInterval(kDroppedMessageMs);
+    connect(DroppedTimer, &QTimer::timeout, this, [this] { showWrites(WaitingText, {}); });
     setStatusText(QString::fromUtf8(core::kInitialStatusText.data(),
                                     static_cast<qsizetype>(core::kInitialStatusText.size())));
+}
+
+void TForm1::showWrites(const QString& waiting, const QString& dropped) {
+    WaitingText = waiting;
+    if (DroppedText != dropped) {
+        DroppedText = dropped;
+        if (dropped.isEmpty())
+            DroppedTimer->stop();
+        else
+            DroppedTimer->start();
+    }
+    const QString text = DroppedText.isEmpty() || WaitingText.isEmpty()
+                             ? DroppedText + WaitingText
+                             : DroppedText + QLatin1Char(' ') + WaitingText;
+    PendingWrites->setText(text);
+    PendingWrites->setVisible(!text.isEmpty());
+}
+
+void TForm1::showDetails() {
+    StatusDetails->setText(QString::fromStdString(core::DetailsLine(Notes)), DetailsTip);
+    // Why the meter does not answer stands out from the rest.
+    const bool problem = Notes.Download.empty() && !Notes.PortProblem.empty();
+    monitor::setColor(StatusDetails, QPalette::WindowText,
+                      problem ? QColor(0xa0, 0, 0) : palette().color(QPalette::WindowText));
+    QFont font = StatusDetails->font();
+    font.setBold(problem);
+    StatusDetails->setFont(font);
 }
 
 TForm1::~TForm1() {
@@ -279,6 +331,7 @@ void TForm1::releaseActiveRead() {
 
 void TForm1::setStatusText(const QString& text) {
     StatusText->setText(text);
+    StatusText->setToolTip(text);
 }
 
 QString TForm1::statusText() const {

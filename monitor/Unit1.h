@@ -14,6 +14,7 @@
 #include "core/FlowHistory.h"
 #include "core/LinkState.h"
 #include "core/PollCycle.h"
+#include "core/StatusNotes.h"
 #include "modbus/Transaction.h"
 #include "model/ParameterBlock.h"
 
@@ -41,8 +42,9 @@ class QTimer;
 class TOKBottomDlg1;
 class TOKBottomDlg2;
 namespace monitor {
+class ElidedLabel;
 class FlowChart;
-}
+} // namespace monitor
 
 class TForm1 : public QMainWindow {
     Q_OBJECT
@@ -161,18 +163,28 @@ public:
     TOKBottomDlg1* OKBottomDlg1 = nullptr;
     TOKBottomDlg2* OKBottomDlg2 = nullptr;
     QWidget* Form2 = nullptr;
-    // The download's progress and the time left, beside the status text
-    // while it runs.
+    // Under the result line: which meter, why the port fails, how old the
+    // values are, the download's details, what the last download wrote.
+    monitor::ElidedLabel* StatusDetails = nullptr;
+    core::StatusNotes Notes;
+    // The download's progress and, beside it, its text, while it runs.
     QProgressBar* ArchiveProgress = nullptr;
-    // What waits to be written to the meter (or what was dropped), beside the
-    // status text; hidden when nothing does.
-    QLabel* PendingWrites = nullptr;
+    QLabel* ArchiveProgressText = nullptr;
+    // What was dropped and what waits to be written to the meter, beside
+    // StatusDetails; hidden when nothing does.
+    monitor::ElidedLabel* PendingWrites = nullptr;
+    // How long a dropped write's message stays, if no good write ends it.
+    static constexpr int kDroppedMessageMs = 20000;
+    QTimer* DroppedTimer = nullptr;
     // The instantaneous flow of the last minutes, drawn by Chart1; filled by
     // the polling whatever page is shown.
     core::FlowHistory Flows;
 
-    // The one text of the status bar.
+    // The result line of the status bar.
     void setStatusText(const QString& text);
+    // The status bar's second line from Notes, and what waits or was dropped.
+    void showDetails();
+    void showWrites(const QString& waiting, const QString& dropped);
     QString statusText() const;
     // Adds one line at the end of the trace log and keeps it in view.
     void appendDiagnostics(const QString& line);
@@ -185,10 +197,16 @@ public:
     core::ArchiveCycle& archiveCycle() { return *Archive; }
     // The meter's active alarms into ListBox1, one line per set bit.
     void setAlarms(uint8_t alarms);
+    void showAlarms(const std::vector<std::string>& lines);
     // The range list of a DN index into ComboBox2 (none for an unknown index).
     void setRange(uint8_t dnIndex);
     // Shows a decoded good read on the device page.
-    void showParameters(const model::DeviceView& decoded, const model::ParameterBlock& block);
+    void showParameters(const model::DeviceView& decoded);
+    // The meter's values look live only while they are: paler, with the time
+    // of the last good read in their tooltips, until the next one.
+    void showValuesCurrent(bool current);
+    // The controls whose value a write of the register changes.
+    QList<QWidget*> controlsWriting(uint8_t reg) const;
     // Line codes of the Parity and StopBits lists.
     uint8_t getParity() const;
     uint8_t getStopBits() const;
@@ -284,10 +302,13 @@ private:
     class PollWindow;
     class ArchiveWindow;
     template <class Box> void queueChoice(Box* box, core::ListSetting setting);
+    void queueReset(uint8_t firstRegister, std::string_view totaliser);
     void queueCutoff();
     void queueAlarm(int alarm);
 
     QLabel* StatusText = nullptr;
+    QString DetailsTip; // the download's whole sentence
+    QString WaitingText, DroppedText;
     std::unique_ptr<PollWindow> PollView; // before Poll: the cycle talks to it
     std::unique_ptr<core::PollCycle> Poll;
     std::unique_ptr<ArchiveWindow> ArchiveView; // before Archive: the cycle talks to it

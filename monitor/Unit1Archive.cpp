@@ -4,6 +4,7 @@
 
 #include "monitor/Convert.h"
 #include "monitor/DZakoncz.h"
+#include "monitor/ElidedLabel.h"
 #include "monitor/Messages.h"
 #include "monitor/Unit1Views.h"
 
@@ -121,7 +122,16 @@ void TForm1::ArchiveWindow::CancelQuestion() {
 }
 
 void TForm1::ArchiveWindow::ShowInformation(const std::string& text) {
-    monitor::ShowInformation(QString::fromStdString(text));
+    if (text != core::kArchiveSavedText) {
+        monitor::ShowInformation(QString::fromStdString(text));
+        return;
+    }
+    // Which file and how many records, under the message and in the status bar.
+    const std::string& path = OtherFile.empty() ? Form.Archive->ExportFileName : OtherFile;
+    Form.Notes.Saved = core::SavedText(QDir::toNativeSeparators(QString::fromStdString(path)).toStdString(),
+                                       Form.Archive->ArchiveLines.size());
+    Form.showDetails();
+    monitor::ShowInformation(QString::fromStdString(text), QString::fromStdString(Form.Notes.Saved));
 }
 
 std::optional<int> TForm1::ArchiveWindow::ArchivePeriodCode() {
@@ -137,19 +147,31 @@ int64_t TForm1::ArchiveWindow::LocalMinuteNow() {
 }
 
 void TForm1::ArchiveWindow::ShowProgress(const core::DownloadProgress& progress) {
-    // One compact bar beside the status text, which keeps its room for the
-    // counters; the whole sentence in its tooltip.
+    // A narrow bar with its text beside it; what its tooltip says is on the
+    // line too, for those who do not hover.
     QProgressBar* bar = Form.ArchiveProgress;
     bar->setVisible(progress.Running);
-    if (!progress.Running) return;
+    Form.ArchiveProgressText->setVisible(progress.Running);
+    if (!progress.Running) {
+        Form.Notes.Download.clear();
+        Form.DetailsTip.clear();
+        Form.showDetails();
+        return;
+    }
+    OtherFile.clear();
+    const std::string separator = QLocale().decimalPoint().toStdString();
     const std::optional<int> left = progress.Estimate.RecordsLeft;
     // Without an estimate the bar says only what is known: no share of a guess.
     bar->setRange(0, left ? std::max(1, progress.RecordsRead + *left) : 1);
     bar->setValue(left ? progress.RecordsRead : 0);
-    bar->setTextVisible(true);
-    bar->setFormat(QString::fromStdString(core::ProgressBarText(progress)));
-    bar->setToolTip(
-        QString::fromStdString(core::ProgressSentence(progress, QLocale().decimalPoint().toStdString())));
+    const QString sentence = QString::fromStdString(core::ProgressSentence(progress, separator));
+    Form.ArchiveProgressText->setText(QString::fromStdString(core::ProgressBarText(progress)));
+    Form.ArchiveProgressText->setToolTip(sentence);
+    bar->setToolTip(sentence);
+    Form.Notes.Download = core::ProgressDetails(progress, separator);
+    Form.Notes.Saved.clear();
+    Form.DetailsTip = sentence;
+    Form.showDetails();
 }
 
 std::string TForm1::ArchiveWindow::ChooseOtherFile(const std::string& error) {
@@ -158,5 +180,6 @@ std::string TForm1::ArchiveWindow::ChooseOtherFile(const std::string& error) {
     QFileDialog dialog(&Form, QStringLiteral("Podaj plik do zapisu"), QDir::currentPath());
     dialog.setAcceptMode(QFileDialog::AcceptSave);
     dialog.setFileMode(QFileDialog::AnyFile);
-    return monitor::ExecuteFileDialog(&dialog).toStdString();
+    OtherFile = monitor::ExecuteFileDialog(&dialog).toStdString();
+    return OtherFile;
 }

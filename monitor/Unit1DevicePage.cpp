@@ -4,6 +4,7 @@
 #include "monitor/Naming.h"
 #include "monitor/PageLook.h"
 
+#include "core/Editing.h"
 #include "model/DevicePage.h"
 #include "model/Tables.h"
 
@@ -123,6 +124,7 @@ void TForm1::buildDevicePage() {
 
     placeDeviceRows(rows);
     buildDevicePageSide();
+    showValuesCurrent(false); // the window's first texts are no meter's
 }
 
 // Names, values and units in their columns, a button under its counter.
@@ -222,4 +224,42 @@ void TForm1::buildDevicePageSide() {
     page->setSpacing(8);
     page->addWidget(Bevel1, 1);
     page->addWidget(rightColumn);
+}
+
+void TForm1::showValuesCurrent(bool current) {
+    // Not current: the last read's values (or the window's first texts)
+    // stay, paler, so that nobody takes them for the meter's present ones.
+    QString tip;
+    if (!current)
+        tip = Notes.LastGoodRead.empty()
+                  ? QStringLiteral("Brak odczytu z przepływomierza: to nie są jego wartości.")
+                  : QStringLiteral("Wartość nieaktualna, z odczytu o %1.")
+                        .arg(QString::fromStdString(Notes.LastGoodRead));
+    for (QLineEdit* value : {Edit1, Edit2, Edit3, Edit4, Edit5, MaskEdit2, MaskEdit3}) {
+        setColor(value, QPalette::Text, current ? QColor(Qt::black) : kStaleText);
+        value->setToolTip(tip);
+    }
+    setColor(ListBox1, QPalette::Text, current ? kRed : kStaleAlarm);
+    ListBox1->setToolTip(tip);
+}
+
+QList<QWidget*> TForm1::controlsWriting(uint8_t reg) const {
+    switch (reg) {
+    case core::reg::Flags:
+        return {ComboBox3, ComboBox4, ComboBox5, ComboBox6, ComboBox7, ComboBox10};
+    case core::reg::Cutoff:
+        return {Edit8};
+    case core::reg::TimeConstant:
+        return {ComboBox9};
+    case core::reg::Range:
+        return {ComboBox2};
+    case core::reg::Alarm1:
+        return {MaskEdit4};
+    case core::reg::Alarm2:
+        return {MaskEdit5};
+    case core::reg::ArchivePeriod:
+        return {ComboBox8};
+    default:
+        return {}; // a totaliser reset shows in no control of its own
+    }
 }

@@ -16,6 +16,8 @@
 #include <QListWidget>
 #include <QLocale>
 #include <QPushButton>
+#include <QTabWidget>
+#include <QTime>
 #include <QTimer>
 
 namespace {
@@ -69,8 +71,12 @@ void TForm1::Timer2Timer() {
 // --- the device page ---
 
 void TForm1::setAlarms(uint8_t alarms) {
+    showAlarms(model::AlarmLines(alarms));
+}
+
+void TForm1::showAlarms(const std::vector<std::string>& alarms) {
     QStringList lines;
-    for (const std::string& line : model::AlarmLines(alarms)) lines << q(line);
+    for (const std::string& line : alarms) lines << q(line);
     QStringList shown;
     for (int i = 0; i < ListBox1->count(); ++i) shown << ListBox1->item(i)->text();
     if (shown == lines) return; // the same alarms: no flicker, the user's selection stays
@@ -83,11 +89,12 @@ void TForm1::setRange(uint8_t dnIndex) {
     for (const std::string& item : model::RangeList(dnIndex)) ComboBox2->addItem(q(item));
 }
 
-void TForm1::showParameters(const model::DeviceView& v, const model::ParameterBlock& block) {
+void TForm1::showParameters(const model::DeviceView& v) {
     // Every control is set from the program: none of this is a user change.
-    if (v.Edit2) {
-        showText(Edit2, *v.Edit2);
-        setRange(block[model::offset::DnIndex]);
+    if (v.Edit2) showText(Edit2, *v.Edit2);
+    if (v.ComboBox2Items) {
+        ComboBox2->clear();
+        for (const std::string& item : *v.ComboBox2Items) ComboBox2->addItem(q(item));
     }
     showText(ComboBox10, v.ComboBox10Text);
     showText(ComboBox4, v.ComboBox4Text);
@@ -96,7 +103,7 @@ void TForm1::showParameters(const model::DeviceView& v, const model::ParameterBl
     showText(ComboBox3, v.ComboBox3Text);
     ComboBox6->setItemIndex(v.ComboBox6Index);
     ComboBox7->setItemIndex(v.ComboBox7Index);
-    setAlarms(block[model::offset::Alarms]);
+    showAlarms(v.ListBox1Lines);
     if (v.Edit8) showText(Edit8, *v.Edit8);
     showText(ComboBox9, v.ComboBox9Text);
     showText(ComboBox2, v.ComboBox2Text);
@@ -186,18 +193,54 @@ Reading<int32_t> TForm1::readTimeout() {
 // --- what the polling cycle asks of the window ---
 
 void TForm1::PollWindow::ShowParameters(const model::DeviceView& decoded, const model::MeterReading& reading,
-                                        const model::ParameterBlock& block) {
-    Form.showParameters(decoded, block);
+                                        const model::ParameterBlock&) {
+    Form.showParameters(decoded);
+    Form.Notes.LastGoodRead = QTime::currentTime().toString(QStringLiteral("HH:mm:ss")).toStdString();
     // In the unit the device page now shows, which this read may have changed.
     Form.Flows.SetUnit(decoded.Indexes.FlowUnitIndex);
     Form.Flows.Add(QDateTime::currentMSecsSinceEpoch(), reading.FlowCubicMetresPerHour);
 }
 
 void TForm1::PollWindow::ShowPendingWrites(const std::string& text) {
-    QLabel* label = Form.PendingWrites;
-    label->setText(q(text));
-    label->setToolTip(q(text));
-    label->setVisible(!text.empty());
+    Form.showWrites(q(text), Form.DroppedText);
+}
+
+void TForm1::PollWindow::ShowDroppedWrites(const std::string& text) {
+    Form.showWrites(Form.WaitingText, q(text));
+}
+
+void TForm1::PollWindow::GiveBack(const model::DeviceView& again, const std::vector<uint8_t>& registers) {
+    for (const uint8_t reg : registers) {
+        for (QWidget* control : Form.controlsWriting(reg)) {
+            // The focus does not come back to a value that is not the meter's:
+            // not now, nor when its page is shown again.
+            if (control->hasFocus()) Form.PageControl1->setFocus(Qt::OtherFocusReason);
+            if (Form.TabSheet3->focusWidget() == control) control->clearFocus();
+        }
+    }
+    Form.showParameters(again);
+}
+
+void TForm1::PollWindow::ValuesCurrent(bool current) {
+    Form.Notes.ValuesCurrent = current;
+    Form.showValuesCurrent(current);
+    Form.showDetails();
+}
+
+void TForm1::PollWindow::ShowMeter(const std::optional<modbus::LinkSettings>& meter) {
+    Form.Notes.Meter = meter;
+    if (meter) Form.Notes.Saved.clear(); // polling again: the last download is old news
+    Form.showDetails();
+}
+
+std::string TForm1::PollWindow::DescribePort(const std::string& port) {
+    const modbus::PortProbe probe = modbus::ProbePort(port);
+    return probe.state == modbus::PortProbe::State::Usable ? std::string() : modbus::DescribeProbe(probe);
+}
+
+void TForm1::PollWindow::ShowPortProblem(const std::string& text) {
+    Form.Notes.PortProblem = text;
+    Form.showDetails();
 }
 
 void TForm1::PollWindow::TransactionFailed(const std::string&) {

@@ -49,6 +49,12 @@ public:
     void RestoreSelections(const model::CachedIndexes& indexes) override;
     void TransactionFailed(const std::string& result) override;
     void ShowPendingWrites(const std::string& text) override;
+    void ShowDroppedWrites(const std::string& text) override;
+    void GiveBack(const model::DeviceView& again, const std::vector<uint8_t>& registers) override;
+    void ValuesCurrent(bool current) override;
+    void ShowMeter(const std::optional<modbus::LinkSettings>& meter) override;
+    std::string DescribePort(const std::string& port) override;
+    void ShowPortProblem(const std::string& text) override;
 };
 
 class TForm1::ArchiveWindow final : public CycleWindow<core::ArchiveView> {
@@ -68,6 +74,7 @@ public:
     std::function<void()> CompletionNotifier() override;
 
 private:
+    std::string OtherFile; // where the lines went when the export could not be written
     // Shared with the workers' threads: whom to tell that a transaction is
     // done; cleared when the window goes.
     struct Notifier;
