@@ -4,6 +4,9 @@
 #include "monitor/Unit1.h"
 
 #include "monitor/Convert.h"
+#include "monitor/DPlik.h"
+
+#include "model/DevicePage.h"
 
 #include <QKeyEvent>
 #include <QLineEdit>
@@ -43,14 +46,23 @@ void TForm1::queueAlarm(int alarm) {
     throwIfFailed(Poll->QueueAlarm(alarm, value, unit->itemIndex()));
 }
 
-// Queues the reset of the forward totaliser.
-void TForm1::Button1Click() {
-    Poll->QueueTotaliserReset(core::reg::ForwardTotaliser);
+// A totaliser may be what a bill is made from: one click or one Space does
+// not clear it without a "TAK".
+void TForm1::queueReset(uint8_t firstRegister, std::string_view totaliser) {
+    QString name = QString::fromUtf8(totaliser.data(), static_cast<qsizetype>(totaliser.size()));
+    name[0] = name[0].toLower();
+    if (!::Ask(OKBottomDlg1, QStringLiteral("Wyzerować %1 ?").arg(name))) return;
+    Poll->QueueTotaliserReset(firstRegister);
 }
 
-// Queues the reset of the reverse totaliser.
+// Asks, then queues the reset of the forward totaliser.
+void TForm1::Button1Click() {
+    queueReset(core::reg::ForwardTotaliser, model::label::ForwardTotaliser);
+}
+
+// Asks, then queues the reset of the reverse totaliser.
 void TForm1::Button2Click() {
-    Poll->QueueTotaliserReset(core::reg::ReverseTotaliser);
+    queueReset(core::reg::ReverseTotaliser, model::label::ReverseTotaliser);
 }
 
 // Queues the chosen measuring range.

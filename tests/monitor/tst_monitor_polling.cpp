@@ -70,6 +70,8 @@ class TestMonitorPolling : public QObject {
     std::unique_ptr<vqtsim::Simulator> sim;
     std::unique_ptr<TForm1> form;
     QStringList errors;
+    QStringList questions;
+    bool answer = true;
 
     // A shown window with a 10 ms tick (200 ms time-out) and a 50 ms scan period.
     bool open() {
@@ -117,6 +119,13 @@ private slots:
         sim->SetLive(false);
         errors.clear();
         monitor::SetErrorFunction([this](const QString& text) { errors << text; });
+        // The window's questions are answered as answer says.
+        questions.clear();
+        answer = true;
+        SetQuestionFunction([this](TOKBottomDlg*, const QString& q) {
+            questions << q;
+            return answer;
+        });
         QVERIFY(open());
     }
     void cleanup() {
@@ -125,6 +134,7 @@ private slots:
         QVERIFY(modbus::ModbusRead::WaitForAllWorkers(std::chrono::seconds(5)));
         sim.reset();
         monitor::SetErrorFunction({});
+        SetQuestionFunction({});
         QDir::setCurrent(oldDir);
     }
 
@@ -185,6 +195,31 @@ private slots:
         // Four: leaving alarm 2 for the list without typing in it wrote nothing.
         QCOMPARE(sim->WritesApplied(), uint64_t{4});
         QCOMPARE(sim->Registers()[10], uint16_t{10000});
+        QVERIFY(errors.isEmpty());
+    }
+
+    // A totaliser is cleared only after a "TAK" that names it: "NIE" (here to
+    // a Space while tabbing) writes nothing, "TAK" writes once.
+    void totaliserResetIsAskedFirst() {
+        connect();
+        QTRY_COMPARE(form->Edit4->text(), QStringLiteral("12345,6"));
+        answer = false;
+        form->Button1->setFocus(Qt::TabFocusReason);
+        QTest::keyClick(form->Button1, Qt::Key_Space);
+        QCOMPARE(questions, QStringList{"Wyzerować licznik przepływu w przód L+ ?"});
+        QCOMPARE(slotText(form->poll().Slots), QString());
+        const int64_t later = goodAfter(3);
+        QTRY_VERIFY(form->Link.GoodReplies >= later);
+        QCOMPARE(sim->WritesApplied(), uint64_t{0});
+        answer = true;
+        QTest::mouseClick(form->Button1, Qt::LeftButton);
+        QCOMPARE(questions.size(), 2);
+        QTRY_COMPARE(form->Edit4->text(), QStringLiteral("0,0"));
+        const int64_t after = goodAfter(3);
+        QTRY_VERIFY(form->Link.GoodReplies >= after);
+        QCOMPARE(sim->WritesApplied(), uint64_t{1});
+        QCOMPARE(sim->Registers()[17], uint16_t{0});
+        QCOMPARE(sim->Registers()[18], uint16_t{0});
         QVERIFY(errors.isEmpty());
     }
 
@@ -437,12 +472,8 @@ private slots:
     // The meter at settings the page does not say: the scan finds it, and
     // what it found goes into the page and the settings file on "TAK".
     void scanFindsTheMeterAndFillsThePage() {
-        QStringList infos, questions;
+        QStringList infos;
         monitor::SetInformationFunction([&](const QString& t) { infos << t; });
-        SetQuestionFunction([&](TOKBottomDlg*, const QString& q) {
-            questions << q;
-            return true;
-        });
         connect();
         QTest::mouseClick(form->Button8, Qt::LeftButton); // not while connected
         QCOMPARE(infos.size(), 1);
@@ -465,7 +496,6 @@ private slots:
         QTest::mouseClick(form->Button4, Qt::LeftButton);
         QTRY_COMPARE(form->Edit1->text(), QStringLiteral("V1.02"));
         monitor::SetInformationFunction({});
-        SetQuestionFunction({});
     }
 };
 
