@@ -1,8 +1,8 @@
 #include "monitor/Unit1.h"
 
-#include "monitor/ElidedLabel.h"
 #include "monitor/Messages.h"
 #include "monitor/PageLook.h"
+#include "monitor/StatusLabels.h"
 #include "monitor/Unit1Views.h"
 
 #include "modbus/Worker.h"
@@ -121,10 +121,8 @@ void TForm1::buildStatusBar() {
     auto* rows = new QVBoxLayout(lines);
     rows->setContentsMargins(2, 0, 2, 1);
     rows->setSpacing(0);
-    StatusText = new QLabel(lines);
+    StatusText = new monitor::ResultLabel(lines);
     StatusText->setObjectName(QStringLiteral("StatusBar1Text"));
-    StatusText->setTextFormat(Qt::PlainText); // the blanks of the result lines stay
-    StatusText->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
     rows->addWidget(StatusText);
 
     // A hidden label takes no room: the others share it.

@@ -44,6 +44,7 @@ class TOKBottomDlg2;
 namespace monitor {
 class ElidedLabel;
 class FlowChart;
+class ResultLabel;
 } // namespace monitor
 
 class TForm1 : public QMainWindow {
@@ -306,7 +307,7 @@ private:
     void queueCutoff();
     void queueAlarm(int alarm);
 
-    QLabel* StatusText = nullptr;
+    monitor::ResultLabel* StatusText = nullptr;
     QString DetailsTip; // the download's whole sentence
     QString WaitingText, DroppedText;
     std::unique_ptr<PollWindow> PollView; // before Poll: the cycle talks to it

@@ -4,8 +4,8 @@
 
 #include "monitor/Convert.h"
 #include "monitor/DZakoncz.h"
-#include "monitor/ElidedLabel.h"
 #include "monitor/Messages.h"
+#include "monitor/StatusLabels.h"
 #include "monitor/Unit1Views.h"
 
 #include "core/Progress.h"

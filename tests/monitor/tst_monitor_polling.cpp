@@ -3,11 +3,13 @@
 // trace, disconnecting; the editing of all fourteen controls; the chart of
 // the flow, the port list's tooltips and saving the trace.
 #include "app/Application.h"
+#include "core/LinkState.h"
 #include "modbus/Modbus.h"
 #include "modbus/SerialPort.h"
 #include "monitor/FlowChart.h"
 #include "monitor/Messages.h"
 #include "monitor/OKBottomDlg.h"
+#include "monitor/StatusLabels.h"
 #include "monitor/Unit1.h"
 #include "sim/Simulator.h"
 #include "tests/core/SimulatedArchive.h"
@@ -15,13 +17,17 @@
 #include <QAction>
 #include <QContextMenuEvent>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileDialog>
+#include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMenu>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QTabBar>
+#include <QTabWidget>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -221,6 +227,101 @@ private slots:
         QCOMPARE(sim->Registers()[17], uint16_t{0});
         QCOMPARE(sim->Registers()[18], uint16_t{0});
         QVERIFY(errors.isEmpty());
+    }
+
+    // A port that leads nowhere, and then one whose adapter vanished while
+    // polling: the time-outs are counted as ever, and the status bar says
+    // what a look at the port finds; the values shown are not current; the
+    // search refuses at once.
+    void portThatIsNotThereIsNamed() {
+        QStringList infos;
+        monitor::SetInformationFunction([&](const QString& t) { infos << t; });
+        const QString link = dir->filePath(QStringLiteral("COM1"));
+        const auto pullThePlug = [&] {
+            sim.reset();
+            QVERIFY(QFile::link(dir->filePath(QStringLiteral("gone")), link));
+        };
+        const QString nowhere = QStringLiteral("COM1 → ./COM1: brak takiego urządzenia.");
+        pullThePlug();
+        QTest::mouseClick(form->Button4, Qt::LeftButton);
+        QTRY_VERIFY(form->Link.BadReplies >= 2);
+        QCOMPARE(form->StatusDetails->text(), nowhere);
+        QVERIFY(form->statusText().startsWith(QStringLiteral("Timeout odpowiedzi z przepływomierza ")));
+        QVERIFY(form->Edit1->toolTip().startsWith(QStringLiteral("Brak odczytu")));
+        QTest::mouseClick(form->Button4, Qt::LeftButton);
+
+        // The adapter back: the meter answers and the page says which it is.
+        QVERIFY(QFile::remove(link));
+        vqtsim::Options o;
+        o.linkDir = dir->path().toStdString();
+        o.wireTiming = false;
+        sim = std::make_unique<vqtsim::Simulator>(o);
+        QVERIFY2(sim->Start(), sim->Error().c_str());
+        connect();
+        QTRY_COMPARE(form->StatusDetails->text(),
+                     QStringLiteral("COM1, 9600 bit/s, parzystość Brak, adres 1"));
+        QCOMPARE(form->Edit3->toolTip(), QString());
+        const QColor live = form->Edit3->palette().color(QPalette::Text);
+        // Unplugged while polling.
+        pullThePlug();
+        QTRY_COMPARE(form->StatusDetails->text(), nowhere);
+        QVERIFY(form->Edit3->toolTip().startsWith(QStringLiteral("Wartość nieaktualna, z odczytu o ")));
+        QVERIFY(form->Edit3->palette().color(QPalette::Text) != live);
+        const int64_t bad = form->Link.BadReplies;
+        QTRY_VERIFY(form->Link.BadReplies >= bad + 2); // counted as ever
+        QTest::mouseClick(form->Button4, Qt::LeftButton);
+        QCOMPARE(form->StatusDetails->text(), QStringLiteral("Nie połączono: wartości z odczytu o %1.")
+                                                  .arg(QString::fromStdString(form->Notes.LastGoodRead)));
+
+        QElapsedTimer clock;
+        clock.start();
+        QTest::mouseClick(form->Button8, Qt::LeftButton);
+        QVERIFY(clock.elapsed() < 1000);
+        QCOMPARE(errors, QStringList{"Nie można szukać przepływomierza: " + nowhere});
+        errors.clear();
+        QCOMPARE(infos, QStringList());
+        monitor::SetInformationFunction({});
+    }
+
+    // A write dropped for another address gives its field back to the
+    // meter's value, keeps the focus off it and leaves the result line room
+    // for both its counters at the window's smallest size.
+    void droppedWriteKeepsTheCountersAndGivesTheFieldBack() {
+        connect();
+        QTRY_COMPARE(form->Edit8->text(), QStringLiteral("2,5"));
+        QTest::mouseClick(form->Button4, Qt::LeftButton); // off-line: the write waits
+        QTabBar* tabs = form->PageControl1->tabBar();
+        typeInto(form->Edit8, QStringLiteral("12,3"));
+        QTest::mouseClick(tabs, Qt::LeftButton, {}, tabs->tabRect(0).center());
+        QCOMPARE(slotText(form->poll().Slots), QStringLiteral("B 4 0 123"));
+        typeInto(form->MaskEdit6, QStringLiteral("2"));
+        QTest::mouseClick(tabs, Qt::LeftButton, {}, tabs->tabRect(1).center());
+        QCOMPARE(slotText(form->poll().Slots), QString());
+        QVERIFY(form->PendingWrites->isVisible());
+        QVERIFY(form->PendingWrites->text().startsWith(QStringLiteral("Nie zapisano (próg odcięcia)")));
+        QCOMPARE(form->Edit8->text(), QStringLiteral("2,5"));
+        QVERIFY(QApplication::focusWidget() != form->Edit8);
+        QVERIFY(!form->poll().Editing.CutoffEditing);
+
+        // Nobody answers at address 2: time-outs, with the message still shown.
+        QTest::mouseClick(form->Button4, Qt::LeftButton);
+        QTRY_VERIFY(form->Link.BadReplies >= 2);
+        QVERIFY(form->PendingWrites->isVisible());
+        QCOMPARE(form->size(), QSize(698, 530));
+        auto* result = form->findChild<monitor::ResultLabel*>(QStringLiteral("StatusBar1Text"));
+        QVERIFY(result && result->text().contains(QStringLiteral("Błędy : ")));
+        QCOMPARE(result->shownText(), result->text()); // as it is, when it fits
+        // The longest result there is, with counters of months of polling:
+        // narrowed, it still shows both counters whole.
+        result->setText(QString::fromStdString(
+            core::ResultLine("Błędna liczba bajtów danych w odpowiedzi (255 zamiast 54)", 9999999, 9999999)));
+        const QString shown = result->shownText();
+        QVERIFY2(result->fontMetrics().horizontalAdvance(shown) <= result->contentsRect().width(),
+                 qPrintable(shown));
+        QVERIFY2(shown.contains(QStringLiteral("Poprawne odpowiedzi : 9999999")) &&
+                     shown.endsWith(QStringLiteral("Błędy : 9999999")),
+                 qPrintable(shown));
+        QTest::mouseClick(form->Button4, Qt::LeftButton);
     }
 
     void silentMeterTimesOutAndTheCycleRecovers() {
