@@ -104,6 +104,8 @@ public:
     enum class Field { Cutoff, Alarm1, Alarm2 };
     // The user typed in the field: its text is no longer what the meter sent.
     void FieldTyped(Field field);
+    // The user took the typing back (Esc): the field holds what it did before.
+    void FieldUntyped(Field field);
     // Leaving the field (or Enter): true when the user typed in it since the
     // last decode or write of it, and it is to be queued; otherwise the
     // polling may show the meter's value in it again, and nothing is queued.

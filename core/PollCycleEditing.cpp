@@ -24,6 +24,10 @@ void PollCycle::FieldTyped(Field field) {
     Typed[static_cast<size_t>(field)] = true;
 }
 
+void PollCycle::FieldUntyped(Field field) {
+    Typed[static_cast<size_t>(field)] = false;
+}
+
 bool PollCycle::LeaveField(Field field) {
     if (Typed[static_cast<size_t>(field)]) return true;
     // An unchanged text is the meter's own value: writing it back could

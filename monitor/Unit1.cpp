@@ -1,5 +1,6 @@
 #include "monitor/Unit1.h"
 
+#include "monitor/FocusRing.h"
 #include "monitor/Messages.h"
 #include "monitor/PageLook.h"
 #include "monitor/StatusLabels.h"
@@ -101,6 +102,7 @@ TForm1::TForm1(QWidget* parent) : QMainWindow(parent) {
     // list only for another one.
     Poll->ShownDn = Edit2->text().toStdString();
 
+    FocusRing1 = new monitor::FocusRing(this);
     PageControl1->setCurrentWidget(TabSheet3);
     resize(698, 530);
     setMinimumSize(698, 530);
@@ -190,6 +192,9 @@ void TForm1::showDetails() {
 }
 
 TForm1::~TForm1() {
+    // Before the widgets it frames, which move the focus as they go.
+    delete FocusRing1;
+    FocusRing1 = nullptr;
     // The children are deleted by QWidget's destructor, moving the focus:
     // that must no longer reach this (by then destroyed) part of the window.
     disconnect(qApp, nullptr, this, nullptr);
@@ -230,8 +235,8 @@ void TForm1::connectHandlers() {
     on(ComboBox9, &DropDownBox::userChanged, &TForm1::ComboBox9Change);
     on(ComboBox10, &DropDownBox::userChanged, &TForm1::ComboBox10Change);
 
-    // Enter, leave and key handlers of the fields (eventFilter).
-    for (QLineEdit* edit : {Edit8, MaskEdit4, MaskEdit5, MaskEdit6, MaskEdit1})
+    // Enter, leave and key handlers of the fields, and Esc (eventFilter).
+    for (QLineEdit* edit : {Edit8, MaskEdit4, MaskEdit5, MaskEdit6, Period, MaskEdit1})
         edit->installEventFilter(this);
     // Only a field the user typed in is written when left.
     using Field = core::PollCycle::Field;
@@ -254,6 +259,7 @@ bool TForm1::eventFilter(QObject* watched, QEvent* event) {
     switch (event->type()) {
     case QEvent::FocusIn:
         if (isPassingFocus(event)) break;
+        if (auto* edit = qobject_cast<QLineEdit*>(watched)) TextOnEntry[edit] = edit->text();
         if (watched == Edit8) run(&TForm1::Edit8Enter);
         if (watched == MaskEdit4) run(&TForm1::MaskEdit4Enter);
         if (watched == MaskEdit5) run(&TForm1::MaskEdit5Enter);
@@ -269,6 +275,7 @@ bool TForm1::eventFilter(QObject* watched, QEvent* event) {
     case QEvent::KeyPress: {
         // The key goes on to the field whatever the handler does.
         auto* key = static_cast<QKeyEvent*>(event);
+        if (key->key() == Qt::Key_Escape) undoTyping(qobject_cast<QLineEdit*>(watched));
         if (watched == Edit8) monitor::Guarded([this, key] { Edit8KeyPress(key); });
         if (watched == MaskEdit4) monitor::Guarded([this, key] { MaskEdit4KeyPress(key); });
         if (watched == MaskEdit5) monitor::Guarded([this, key] { MaskEdit5KeyPress(key); });
@@ -278,6 +285,18 @@ bool TForm1::eventFilter(QObject* watched, QEvent* event) {
         break;
     }
     return QMainWindow::eventFilter(watched, event);
+}
+
+// Esc puts back what the field held when it was entered: leaving it then
+// writes nothing.
+void TForm1::undoTyping(QLineEdit* edit) {
+    const auto entry = TextOnEntry.find(edit);
+    if (!edit || entry == TextOnEntry.end() || edit->text() == *entry) return;
+    edit->setText(*entry);
+    using Field = core::PollCycle::Field;
+    if (edit == Edit8) Poll->FieldUntyped(Field::Cutoff);
+    if (edit == MaskEdit4) Poll->FieldUntyped(Field::Alarm1);
+    if (edit == MaskEdit5) Poll->FieldUntyped(Field::Alarm2);
 }
 
 void TForm1::onFocusChanged(QWidget* now) {

@@ -18,6 +18,7 @@
 #include "modbus/Transaction.h"
 #include "model/ParameterBlock.h"
 
+#include <QHash>
 #include <QMainWindow>
 #include <QString>
 
@@ -44,6 +45,7 @@ class TOKBottomDlg2;
 namespace monitor {
 class ElidedLabel;
 class FlowChart;
+class FocusRing;
 class ResultLabel;
 } // namespace monitor
 
@@ -150,6 +152,9 @@ public:
 
     // --- "Wykres" ---
     monitor::FlowChart* Chart1;
+
+    // A plain frame around whatever has the keyboard focus.
+    monitor::FocusRing* FocusRing1 = nullptr;
 
     // --- state ---
     QString ConfigPath;         // formed when the window is first shown
@@ -294,6 +299,7 @@ private:
     void buildChartPage();
     void connectHandlers();
     void onFocusChanged(QWidget* now);
+    void undoTyping(QLineEdit* edit);
     void leaveCommunicationPage();
     void loadSettings();
     void saveSettings();
@@ -310,7 +316,8 @@ private:
     monitor::ResultLabel* StatusText = nullptr;
     QString DetailsTip; // the download's whole sentence
     QString WaitingText, DroppedText;
-    std::unique_ptr<PollWindow> PollView; // before Poll: the cycle talks to it
+    QHash<QLineEdit*, QString> TextOnEntry; // what each field held when it was entered
+    std::unique_ptr<PollWindow> PollView;   // before Poll: the cycle talks to it
     std::unique_ptr<core::PollCycle> Poll;
     std::unique_ptr<ArchiveWindow> ArchiveView; // before Archive: the cycle talks to it
     std::unique_ptr<core::ArchiveCycle> Archive;

@@ -120,6 +120,10 @@ void TForm1::buildDevicePage() {
          simple(ComboBox7, "ComboBox7", flowUnits, "[m3/h]")},
     };
     ComboBox11->setEnabled(false); // shows the totaliser unit only
+    // What only the meter sets is no stop for Tab; a click still selects
+    // its text for copying.
+    for (QLineEdit* shown : {Edit1, Edit2, Edit3, Edit4, Edit5, MaskEdit2, MaskEdit3})
+        shown->setFocusPolicy(Qt::ClickFocus);
     styleResetButton(Button1);
 
     placeDeviceRows(rows);
@@ -177,6 +181,7 @@ void TForm1::buildDevicePageSide() {
     setColor(GroupBox3, QPalette::WindowText, kRed);
     ListBox1 = new QListWidget(GroupBox3);
     VQT_NAME(ListBox1);
+    ListBox1->setFocusPolicy(Qt::ClickFocus); // an empty list is a stop nobody sees
     setBold(ListBox1);
     setColor(ListBox1, QPalette::Text, kRed);
     auto* alarms = new QVBoxLayout(GroupBox3);

@@ -11,6 +11,7 @@
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QHideEvent>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -51,6 +52,15 @@ TForm2::TForm2(TForm1& form1, QWidget* parent)
 
     connect(Button2, &QPushButton::clicked, this, [this] { monitor::Guarded([this] { Button2Click(); }); });
     connect(Button1, &QPushButton::clicked, this, [this] { monitor::Guarded([this] { Button1Click(); }); });
+}
+
+void TForm2::keyPressEvent(QKeyEvent* event) {
+    // Esc closes it as its close button does.
+    if (event->key() == Qt::Key_Escape) {
+        close();
+        return;
+    }
+    QWidget::keyPressEvent(event);
 }
 
 void TForm2::showEvent(QShowEvent* event) {

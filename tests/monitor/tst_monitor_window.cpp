@@ -1,10 +1,12 @@
 // The main window: start-up state, the trace log, and closing with a
 // transaction in flight.
+#include "ArchiveWindows.h"
 #include "WhenModal.h"
 #include "WindowFixture.h"
 #include "app/Application.h"
 #include "modbus/Modbus.h"
 #include "monitor/FlowChart.h"
+#include "monitor/FocusRing.h"
 #include "monitor/Messages.h"
 #include "monitor/Unit1.h"
 
@@ -51,6 +53,11 @@ private slots:
 
     void closingReleasesAWorkerInFlight();
     void destroyingReleasesAWorkerInFlight();
+
+    void tabPassesWhatOnlyTheMeterSets_data();
+    void tabPassesWhatOnlyTheMeterSets();
+    void escapeTakesTypingBack();
+    void escapeClosesTheExportWindow();
 };
 
 void TestMonitorWindow::startUpState() {
@@ -325,6 +332,74 @@ void TestMonitorWindow::destroyingReleasesAWorkerInFlight() {
     form.reset();
     QVERIFY(modbus::ModbusRead::WaitForAllWorkers(std::chrono::milliseconds(5000)));
     QCOMPARE(modbus::ModbusRead::LiveWorkers(), 0);
+}
+
+// Tab stops only where the user can change something, and the focus ring
+// frames the control it stops at.
+void TestMonitorWindow::tabPassesWhatOnlyTheMeterSets_data() {
+    QTest::addColumn<QString>("from");
+    QTest::addColumn<QString>("to");
+    QTest::newRow("past the flow") << "ComboBox2"
+                                   << "ComboBox3";
+    QTest::newRow("past L+") << "ComboBox10"
+                             << "ComboBox4";
+    QTest::newRow("onto the yellow reset") << "ComboBox4"
+                                           << "Button1";
+    QTest::newRow("past L-") << "Button1"
+                             << "ComboBox5";
+    QTest::newRow("past KorK and KorC") << "ComboBox9"
+                                        << "ComboBox8";
+    QTest::newRow("past the alarm list") << "ComboBox7"
+                                         << "Button4";
+}
+
+void TestMonitorWindow::tabPassesWhatOnlyTheMeterSets() {
+    QFETCH(QString, from);
+    QFETCH(QString, to);
+    auto form = openWindow();
+    QVERIFY(form);
+    auto* start = form->findChild<QWidget*>(from);
+    auto* next = form->findChild<QWidget*>(to);
+    QVERIFY(start && next);
+    focusField(*form, start);
+    QTest::keyClick(start, Qt::Key_Tab);
+    QTRY_COMPARE(QApplication::focusWidget(), next);
+    QCOMPARE(form->FocusRing1->target(), next);
+    const QRect framed(next->mapTo(form.get(), QPoint(0, 0)), next->size());
+    QVERIFY(form->FocusRing1->geometry().contains(framed));
+    QVERIFY(form->FocusRing1->geometry() != framed); // around it, not over it
+}
+
+// Esc in a field puts back what it held when it was entered: leaving it
+// then queues nothing.
+void TestMonitorWindow::escapeTakesTypingBack() {
+    auto form = openWindow();
+    QVERIFY(form);
+    for (QLineEdit* field : {form->Edit8, form->MaskEdit4, form->MaskEdit6, form->Period}) {
+        const QString before = field->text();
+        focusField(*form, field);
+        field->selectAll();
+        QTest::keyClicks(field, QStringLiteral("7"));
+        QCOMPARE(field->text(), QStringLiteral("7"));
+        QTest::keyClick(field, Qt::Key_Escape);
+        QCOMPARE(field->text(), before);
+        focusField(*form, form->Button4);
+    }
+    QVERIFY(!form->poll().Slots.LongWritePending && !form->poll().Slots.ShortWritePending);
+    QVERIFY(Errors.isEmpty());
+}
+
+void TestMonitorWindow::escapeClosesTheExportWindow() {
+    ArchiveWindows windows;
+    QVERIFY(QTest::qWaitForWindowExposed(windows.form.get()));
+    windows.form->Button5Click();
+    QVERIFY(windows.form2->isVisible());
+    windows.form2->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(windows.form2.get()));
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Escape);
+    QTRY_VERIFY(!windows.form2->isVisible());
+    QCOMPARE(windows.form->Button5->text(), QStringLiteral("Zapisz dane z archiwum do pliku"));
+    QVERIFY(windows.form->Button4->isEnabled());
 }
 
 int main(int argc, char** argv) {
