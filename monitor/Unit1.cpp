@@ -24,11 +24,13 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScreen>
+#include <QScrollArea>
 #include <QStatusBar>
 #include <QTabWidget>
 #include <QTimer>
 #include <QVBoxLayout>
 
+#include <algorithm>
 #include <memory>
 
 namespace {
@@ -104,13 +106,45 @@ TForm1::TForm1(QWidget* parent) : QMainWindow(parent) {
 
     FocusRing1 = new monitor::FocusRing(this);
     PageControl1->setCurrentWidget(TabSheet3);
-    resize(698, 530);
-    setMinimumSize(698, 530);
-    if (QScreen* screen = QGuiApplication::primaryScreen()) {
-        QRect area = geometry();
-        area.moveCenter(screen->availableGeometry().center());
-        move(area.topLeft());
+    placeOnScreen();
+}
+
+// 698 x 530, the least the pages need, in the middle of the primary screen's
+// free area. Where that area is smaller (a laptop's screen at twice the
+// scale), the window takes what there is, and its pages scroll.
+void TForm1::placeOnScreen() {
+    const QSize wanted(698, 530);
+    QScreen* screen = QGuiApplication::primaryScreen();
+    const QRect area = screen ? screen->availableGeometry() : QRect(QPoint(0, 0), wanted + kFrameAllowance);
+    const QSize size = wanted.boundedTo(area.size() - kFrameAllowance);
+    if (size != wanted) {
+        auto* scroll = new QScrollArea(this);
+        scroll->setObjectName(QStringLiteral("PageScroll"));
+        scroll->setFrameShape(QFrame::NoFrame);
+        scroll->setWidgetResizable(true);
+        scroll->setWidget(takeCentralWidget());
+        setCentralWidget(scroll);
     }
+    setMinimumSize(size);
+    resize(size);
+    const QSize outer = size + kFrameAllowance;
+    move(area.x() + std::max(0, (area.width() - outer.width()) / 2),
+         area.y() + std::max(0, (area.height() - outer.height()) / 2));
+}
+
+// The frame the system gave may be larger than allowed for: the title bar
+// stays on the screen.
+void TForm1::keepOnScreen() {
+    QScreen* screen = this->screen();
+    if (!screen) return;
+    const QRect area = screen->availableGeometry();
+    const QRect frame = frameGeometry();
+    QPoint at = frame.topLeft();
+    if (frame.right() > area.right()) at.setX(area.right() - frame.width() + 1);
+    if (frame.bottom() > area.bottom()) at.setY(area.bottom() - frame.height() + 1);
+    at.setX(std::max(at.x(), area.left()));
+    at.setY(std::max(at.y(), area.top()));
+    if (at != frame.topLeft()) move(at);
 }
 
 // Two lines: the result line alone, so that both its counters always show,
@@ -321,6 +355,7 @@ void TForm1::showEvent(QShowEvent* event) {
     if (!Shown && !event->spontaneous()) {
         Shown = true;
         monitor::Guarded([this] { FormShow(); });
+        QTimer::singleShot(0, this, [this] { keepOnScreen(); }); // once the frame is known
     }
     QMainWindow::showEvent(event);
 }

@@ -20,6 +20,7 @@
 
 #include <QHash>
 #include <QMainWindow>
+#include <QSize>
 #include <QString>
 
 #include <cstdint>
@@ -287,6 +288,10 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    // Room kept around the window for its frame and title bar.
+    static constexpr QSize kFrameAllowance{8, 34};
+    void placeOnScreen();
+    void keepOnScreen();
     void buildCommunicationPage();
     void buildStatusBar();
     void buildCommunicationFields();

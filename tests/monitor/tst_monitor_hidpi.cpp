@@ -1,0 +1,61 @@
+// The window on a laptop's screen at twice the scale: 1400 x 1000 pixels are
+// 700 x 500 of the window's, less than it needs. It opens within the free
+// area, and every page can still be reached.
+#include "app/Application.h"
+#include "monitor/Unit1.h"
+
+#include <QFile>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QScreen>
+#include <QScrollArea>
+#include <QScrollBar>
+#include <QStatusBar>
+#include <QTabWidget>
+#include <QTemporaryDir>
+#include <QTest>
+
+class TestMonitorHiDpi : public QObject {
+    Q_OBJECT
+private slots:
+    void opensWithinTheScreen() {
+        QScreen* screen = QGuiApplication::primaryScreen();
+        QVERIFY(screen);
+        QCOMPARE(screen->devicePixelRatio(), 2.0);
+        const QRect area = screen->availableGeometry();
+        QCOMPARE(area.size(), QSize(700, 500));
+        TForm1 form;
+        form.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&form));
+        QTRY_VERIFY(area.contains(form.frameGeometry()));
+        QVERIFY(form.minimumWidth() <= area.width() && form.minimumHeight() <= area.height());
+        QVERIFY(form.StatusBar1->isVisible());
+        QVERIFY(area.contains(form.StatusBar1->mapToGlobal(form.StatusBar1->rect().bottomRight())));
+        // The pages scroll: the last control of the device page comes into view.
+        auto* scroll = qobject_cast<QScrollArea*>(form.centralWidget());
+        QVERIFY(scroll);
+        QVERIFY(scroll->verticalScrollBar()->maximum() > 0);
+        scroll->ensureWidgetVisible(form.Button5);
+        QVERIFY(!form.Button5->visibleRegion().isEmpty());
+        QVERIFY(!form.MaskEdit5->visibleRegion().isEmpty());
+    }
+};
+
+int main(int argc, char** argv) {
+    // One screen of 1400 x 1000 at a scale of 2, set before the application starts.
+    QTemporaryDir dir;
+    const QString config = dir.filePath(QStringLiteral("screens.json"));
+    QFile file(config);
+    if (!file.open(QIODevice::WriteOnly) ||
+        file.write(R"({"screens":[{"name":"laptop","x":0,"y":0,"width":1400,"height":1000,)"
+                   R"("logicalDpi":96,"logicalBaseDpi":96,"dpr":1}]})") < 0)
+        return 1;
+    file.close();
+    qputenv("QT_QPA_PLATFORM", ("offscreen:configfile=" + config).toLocal8Bit());
+    qputenv("QT_SCALE_FACTOR", "2");
+    Application app(argc, argv);
+    TestMonitorHiDpi test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_monitor_hidpi.moc"
