@@ -5,6 +5,7 @@
 #include "ArchiveWindows.h"
 #include "app/Application.h"
 #include "modbus/Modbus.h"
+#include "monitor/StatusLabels.h"
 #include "tests/core/SimulatedArchive.h"
 
 #include <QDir>
@@ -103,6 +104,13 @@ private slots:
         QVERIFY(downloadFinished());
         QCOMPARE(infos, QStringList{"Zapis archiwum do pliku zakończony."});
         QCOMPARE(ReadFile(path()), expectedFile());
+        // Which file, and how many records this download wrote to it.
+        const auto saved = [this](int records) {
+            return QStringLiteral("Zapisano %1 rekordów do pliku %2.")
+                .arg(records)
+                .arg(QDir::toNativeSeparators(path()));
+        };
+        QCOMPARE(form->StatusDetails->text(), saved(int(ReadFile(path()).count("\r\n")) - 1));
         QCOMPARE(form->Button5->text(), QStringLiteral("Zapisz dane z archiwum do pliku"));
         QVERIFY(form->ComboBox2->isEnabled() && form->Button4->isEnabled());
         QVERIFY(!form->poll().Connected() && !form->Timer1->isActive());
@@ -114,6 +122,7 @@ private slots:
         QVERIFY(downloadFinished());
         QCOMPARE(infos.size(), 2);
         QCOMPARE(ReadFile(path()), first);
+        QCOMPARE(form->StatusDetails->text(), saved(0));
 
         // Ten quarter hours later the meter holds ten more records: only those are added.
         startSim(310, kNow + 10 * 900);
@@ -122,6 +131,7 @@ private slots:
         QVERIFY(downloadFinished());
         QCOMPARE(ReadFile(path()), expectedFile());
         QVERIFY(ReadFile(path()).startsWith(first));
+        QCOMPARE(form->StatusDetails->text(), saved(10));
         QVERIFY(errors.isEmpty());
     }
 
@@ -246,6 +256,13 @@ private slots:
         if (late >= 0) QCOMPARE(asked.filter(QStringLiteral("Zapisać")), QStringList()); // not asked any more
         QCOMPARE(infos, QStringList{"Zapis archiwum do pliku zakończony."});
         QCOMPARE(ReadFile(path()), expectedFile());
+        // Which file, and how many records this download wrote to it.
+        const auto saved = [this](int records) {
+            return QStringLiteral("Zapisano %1 rekordów do pliku %2.")
+                .arg(records)
+                .arg(QDir::toNativeSeparators(path()));
+        };
+        QCOMPARE(form->StatusDetails->text(), saved(int(ReadFile(path()).count("\r\n")) - 1));
         QCOMPARE(form->Button5->text(), QStringLiteral("Zapisz dane z archiwum do pliku"));
     }
 
