@@ -13,6 +13,7 @@
 
 #include <QDir>
 #include <QLocale>
+#include <QPushButton>
 #include <QTabWidget>
 #include <QTemporaryDir>
 #include <QTest>
@@ -49,6 +50,8 @@ int main(int argc, char** argv) {
     if (size.isValid()) form.resize(size);
     form.show();
     if (!QTest::qWaitForWindowExposed(&form)) return 1;
+    form.activateWindow(); // the focus, and its ring, only in the active window
+    if (!QTest::qWaitForWindowActive(&form)) return 1;
     form.Button3Click(); // trace on
     form.Button4Click(); // connect
     QTest::qWait(3500);
@@ -60,6 +63,8 @@ int main(int argc, char** argv) {
                  {form.TabSheet1, "screenshot-diag.png"}};
     for (const auto& page : pages) {
         form.PageControl1->setCurrentWidget(page.page);
+        // The focus ring where a user tabbing across the page would see it.
+        if (page.page == form.TabSheet3) form.Button1->setFocus(Qt::TabFocusReason);
         QTest::qWait(200);
         const QString path = output + QLatin1Char('/') + QLatin1String(page.name);
         if (!form.grab().save(path)) return 1;
