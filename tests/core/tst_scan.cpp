@@ -59,7 +59,6 @@ private slots:
         QTest::addColumn<QString>("address");
         QTest::addColumn<QString>("first");
         QTest::newRow("17 at 1200, odd") << 0 << 2 << "17" << at(1200, modbus::kOddParity, 17);
-        QTest::newRow("blanks before the address") << 7 << 1 << "  5" << at(115200, modbus::kEvenParity, 5);
         QTest::newRow("nothing chosen") << -1 << -1 << "" << at(9600, modbus::kNoParity, 1);
         QTest::newRow("address out of range") << 3 << 0 << "300" << at(9600, modbus::kNoParity, 1);
     }

@@ -341,12 +341,8 @@ void TestMonitorWindow::tabPassesWhatOnlyTheMeterSets_data() {
     QTest::addColumn<QString>("to");
     QTest::newRow("past the flow") << "ComboBox2"
                                    << "ComboBox3";
-    QTest::newRow("past L+") << "ComboBox10"
-                             << "ComboBox4";
     QTest::newRow("onto the yellow reset") << "ComboBox4"
                                            << "Button1";
-    QTest::newRow("past L-") << "Button1"
-                             << "ComboBox5";
     QTest::newRow("past KorK and KorC") << "ComboBox9"
                                         << "ComboBox8";
     QTest::newRow("past the alarm list") << "ComboBox7"
