@@ -137,6 +137,10 @@ public:
         Block = block;
     }
     void TransactionFailed(const std::string& result) override { Failure = result; }
+    // Why the port cannot be opened says more than the time-out it ends in.
+    void ShowPortProblem(const std::string& problem) override {
+        if (!problem.empty()) Failure = problem;
+    }
     void ShowError(const std::string& text) override { Failure = text; }
     int64_t NowMs() override { return Loop::NowMs(); }
     std::function<void()> CompletionNotifier() override { return Waits.Notifier(); }

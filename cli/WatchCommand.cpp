@@ -62,6 +62,11 @@ public:
         Emit({time, "", "", "", "", "", "", status});
     }
 
+    // Once when the port starts failing and again when that changes.
+    void ShowPortProblem(const std::string& problem) override {
+        Say(IsoLocalTimeNow() + ": " + (problem.empty() ? std::string("the port opens again") : problem));
+    }
+
     int64_t NowMs() override { return Loop::NowMs(); }
     std::function<void()> CompletionNotifier() override { return Waits.Notifier(); }
     void ShowError(const std::string& text) override {

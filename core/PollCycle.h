@@ -49,10 +49,6 @@ public:
     virtual void ValuesCurrent(bool) {}
     // The meter polled: its settings while connected, none off-line.
     virtual void ShowMeter(const std::optional<modbus::LinkSettings>&) {}
-    // What a look at the port finds now, as the port list says it; empty
-    // when it can be opened. Asked only when a transaction could not open
-    // it, so never while this program holds the port.
-    virtual std::string DescribePort(const std::string&) { return {}; }
     // Why the polling cannot open its port: once when that starts, again
     // when it changes, empty when it is over.
     virtual void ShowPortProblem(const std::string&) {}

@@ -160,7 +160,6 @@ void ModbusRead::Exchange(Kind kind) {
     // ends only by TimedOut and the verdict is the time-out text.
     const bool turn = Turns().Take(PortName, kTurnLimit);
     const bool opened = Port.Open(PortName);
-    PortFailed.store(opened ? 0 : -1, std::memory_order_release);
     if (!opened) {
         // Counted as a time-out all the same; the probe's words say why.
         std::lock_guard lock(TraceMutex);

@@ -77,9 +77,6 @@ public:
     // Why the port could not be opened, in the probe's words; empty when it
     // could (or before the worker has tried). Safe while the worker runs.
     std::string PortTrouble() const;
-    // -1 once the port could not be opened: the worker then waits only for
-    // its time-out. Safe while the worker runs.
-    int32_t PortFailedFlag() const { return PortFailed.load(std::memory_order_acquire); }
 
     // Workers whose object still exists (running, or done and not yet freed).
     static int LiveWorkers();
@@ -113,7 +110,6 @@ private:
     bool DeadlinePassed = false; // the wait ended at ReplyDeadlineMs
     std::atomic<int32_t> Released{0};
     std::atomic<int32_t> TransactionDone{0};
-    std::atomic<int32_t> PortFailed{0};
     size_t BytesRead = 0;
 
     uint32_t BaudRate = 0;

@@ -71,9 +71,6 @@ public:
     // Why the port could not be used, in the words of its probe ("… brak
     // takiego urządzenia"); empty while it could. May be asked at any time.
     virtual std::string PortTrouble() const { return {}; }
-    // Its port could not be opened, so that it can only time out: nobody of
-    // this program holds the port. May be asked at any time.
-    virtual bool PortUnusable() const { return false; }
 };
 
 // Creates and starts one transaction.

@@ -62,10 +62,6 @@ std::string WorkerTransaction::PortTrouble() const {
     return Worker ? Worker->PortTrouble() : std::string();
 }
 
-bool WorkerTransaction::PortUnusable() const {
-    return Worker && Worker->PortFailedFlag() != 0;
-}
-
 void WorkerTransaction::SignalTimeout() {
     if (Worker) Worker->SignalTimeout(-1);
 }

@@ -29,7 +29,6 @@ public:
     Trace TraceLines() const override;
     void SignalTimeout() override;
     std::string PortTrouble() const override;
-    bool PortUnusable() const override;
 
 private:
     std::shared_ptr<ModbusRead> Worker;

@@ -233,11 +233,6 @@ void TForm1::PollWindow::ShowMeter(const std::optional<modbus::LinkSettings>& me
     Form.showDetails();
 }
 
-std::string TForm1::PollWindow::DescribePort(const std::string& port) {
-    const modbus::PortProbe probe = modbus::ProbePort(port);
-    return probe.state == modbus::PortProbe::State::Usable ? std::string() : modbus::DescribeProbe(probe);
-}
-
 void TForm1::PollWindow::ShowPortProblem(const std::string& text) {
     Form.Notes.PortProblem = text;
     Form.showDetails();

@@ -53,7 +53,6 @@ public:
     void GiveBack(const model::DeviceView& again, const std::vector<uint8_t>& registers) override;
     void ValuesCurrent(bool current) override;
     void ShowMeter(const std::optional<modbus::LinkSettings>& meter) override;
-    std::string DescribePort(const std::string& port) override;
     void ShowPortProblem(const std::string& text) override;
 };
 

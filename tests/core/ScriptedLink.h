@@ -25,9 +25,9 @@ struct Script {
     modbus::Ending ending;
     std::string tx = "TX : [01]";
     std::string rx = "RX : ";
-    bool signalled = false;    // told to stop waiting
-    bool released = false;     // dropped by its cycle
-    bool portUnusable = false; // its port could not be opened
+    bool signalled = false;  // told to stop waiting
+    bool released = false;   // dropped by its cycle
+    std::string portTrouble; // why its port could not be opened
 
     modbus::Kind kind() const {
         if (request.Staged != modbus::TransactionRequest::Write::None) return modbus::Kind::WriteRegisters;
@@ -56,7 +56,7 @@ public:
     const modbus::Ending& Result() const override { return S->ending; }
     modbus::Trace TraceLines() const override { return {S->tx, S->rx}; }
     void SignalTimeout() override { S->signalled = true; }
-    bool PortUnusable() const override { return S->portUnusable; }
+    std::string PortTrouble() const override { return S->portTrouble; }
 
 private:
     std::shared_ptr<Script> S;
@@ -181,7 +181,6 @@ public:
     std::vector<uint8_t> givenBackRegisters;
     bool current = false;     // the values shown are the meter's now
     QString meter;            // "COM1 9600 1", empty off-line
-    std::string portFinding;  // what a look at the port would find
     QStringList portProblems; // every port problem said, in order
 
     void ShowParameters(const model::DeviceView& d, const model::MeterReading&,
@@ -211,6 +210,5 @@ public:
                         .arg(l->DeviceAddress)
                   : QString();
     }
-    std::string DescribePort(const std::string&) override { return portFinding; }
     void ShowPortProblem(const std::string& text) override { portProblems << QString::fromStdString(text); }
 };

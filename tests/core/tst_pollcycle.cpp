@@ -492,8 +492,7 @@ private slots:
                 cycle->PauseEnd();
                 continue;
             }
-            scripts->last().portUnusable = step.startsWith("u:");
-            view->portFinding = step.mid(2).toStdString();
+            scripts->last().portTrouble = step.startsWith("u:") ? step.mid(2).toStdString() : std::string();
             ticks(PollCycle::kTimeoutTicks);
             QVERIFY(!view->current);
             ticks(2); // the next transaction
