@@ -1,0 +1,117 @@
+// vqt540 publish over a line of three simulated meters to a broker of the
+// test's own: every reading once and in order per meter, through a broker
+// away for a while and a tool killed and started again meanwhile; a silent
+// meter's availability.
+#include "CliRun.h"
+#include "publish/Payloads.h"
+#include "tests/publish/BrokerHarness.h"
+
+#include <QTemporaryDir>
+
+#include <csignal>
+
+using brokertest::Broker;
+using brokertest::json;
+using brokertest::Watcher;
+
+class TestCliPublish : public QObject {
+    Q_OBJECT
+    QTemporaryDir dir;
+
+    std::unique_ptr<vqtsim::Simulator> StartLine() {
+        vqtsim::Options o;
+        o.linkDir = dir.path().toStdString();
+        o.linkName = "LINE";
+        o.wireTiming = false;
+        o.addresses = {1, 2, 5};
+        auto sim = std::make_unique<vqtsim::Simulator>(o);
+        if (!sim->Start()) qFatal("simulator: %s", sim->Error().c_str());
+        return sim;
+    }
+
+private slots:
+    void siteThroughABrokerAwayAndAKill() {
+        if (!QFile::exists("/usr/sbin/mosquitto") || !QFile::exists("/usr/bin/mosquitto_sub"))
+            QSKIP("needs the mosquitto and mosquitto-clients packages (tools/setup.sh)");
+        Broker broker;
+        QVERIFY(broker.Start());
+        Watcher watcher(broker, {"-c", "-i", "watcher"});
+        auto sim = StartLine();
+        const std::vector<uint8_t> addresses{1, 2, 5};
+        std::map<uint8_t, publish::Topics> topics;
+        for (const uint8_t a : addresses) topics[a] = publish::TopicsFor("vqt540", {"./LINE", a});
+
+        const QStringList args{"publish",
+                               "--port",
+                               "./LINE",
+                               "--address",
+                               "1,2,5",
+                               "--interval",
+                               "200",
+                               "--timeout",
+                               "150",
+                               "--mqtt-port",
+                               broker.Port,
+                               "--outbox",
+                               dir.filePath("outbox.db")};
+        QProcess tool;
+        QByteArray err;
+        StartTool(tool, dir.path(), args);
+        for (const uint8_t a : addresses) {
+            QTRY_COMPARE_WITH_TIMEOUT(watcher.Last(topics[a].Availability), std::string("online"), kLong);
+            QTRY_VERIFY_WITH_TIMEOUT(!watcher.On(topics[a].Discovery).empty(), kLong);
+        }
+        // Retained: one who subscribes later has the meters' discovery at once.
+        Watcher late(broker);
+        for (const uint8_t a : addresses)
+            QTRY_COMPARE_WITH_TIMEOUT(late.On(topics[a].Discovery).size() > 0 &&
+                                          late.On(topics[a].Discovery)[0][0] == '1',
+                                      true, kLong);
+        QTRY_VERIFY_WITH_TIMEOUT(watcher.On(topics[5].Reading).size() >= 3, kLong);
+        QVERIFY(watcher.Drained(broker));
+        QTRY_COMPARE_WITH_TIMEOUT(broker.Count("Received PUBACK from watcher"),
+                                  broker.Count("Sending PUBLISH to watcher"), kLong);
+
+        // Away: the readings go to the outbox; the tool killed and started
+        // again while the broker is still away.
+        broker.Stop();
+        QTest::qWait(1500);
+        kill(pid_t(tool.processId()), SIGKILL);
+        QVERIFY(tool.waitForFinished(kLong));
+        err += tool.readAllStandardError();
+        StartTool(tool, dir.path(), args);
+        QTest::qWait(1500);
+        QVERIFY(broker.Start());
+
+        // A meter falls silent and comes back: told on its retained topic.
+        sim->SetSilent(2, true);
+        QTRY_COMPARE_WITH_TIMEOUT(watcher.Last(topics[2].Availability), std::string("offline"), kLong);
+        sim->SetSilent(2, false);
+        QTRY_COMPARE_WITH_TIMEOUT(watcher.Last(topics[2].Availability), std::string("online"), kLong);
+        tool.terminate();
+        QVERIFY(tool.waitForFinished(kLong));
+        QCOMPARE(tool.exitCode(), 0);
+        err += tool.readAllStandardError();
+        QVERIFY2(err.contains("the broker is away"), err.constData());
+        QVERIFY(watcher.Drained(broker));
+
+        // Each reply the meter sent is one reading on its topic, in order and
+        // none twice; only the one in hand at the kill may be missing.
+        for (const uint8_t a : addresses) {
+            std::vector<int64_t> times;
+            for (const std::string& m : watcher.On(topics[a].Reading)) {
+                const json reading = json::parse(m.substr(1));
+                QCOMPARE(reading["address"].get<int>(), int(a));
+                times.push_back(reading["timeMs"].get<int64_t>());
+            }
+            QVERIFY2(std::adjacent_find(times.begin(), times.end(), std::greater_equal<>()) == times.end(),
+                     "out of order or twice");
+            const auto replies = int64_t(sim->RepliesSent(a)), got = int64_t(times.size());
+            QVERIFY2(got <= replies && got >= replies - 1,
+                     qPrintable(QString("meter %1: %2 readings of %3 replies").arg(a).arg(got).arg(replies)));
+        }
+    }
+};
+
+QTEST_GUILESS_MAIN(TestCliPublish)
+#include "tst_cli_publish.moc"
