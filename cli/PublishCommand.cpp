@@ -198,6 +198,7 @@ int RunPublish(const CommonOptions& common, const PublishOptions& options, Loop&
     int64_t nextArchive = Loop::NowMs() + (archiveEveryMs > 0 ? 0 : -1);
     bool connected = false;
     std::string lastError;
+    int64_t droppedTold = 0, nextDropCheck = 0;
     line.Start();
     for (;;) {
         std::optional<int64_t> due = line.NextWakeMs();
@@ -211,6 +212,15 @@ int RunPublish(const CommonOptions& common, const PublishOptions& options, Loop&
                     : "the broker is away (" + error + "); readings are kept in the outbox");
             connected = now;
             lastError = error;
+        }
+        // The outbox's cap gives way to the newest: say how many went (looked
+        // at every 10 s, as counting a full outbox takes a while).
+        if (Loop::NowMs() >= nextDropCheck) {
+            nextDropCheck = Loop::NowMs() + 10000;
+            if (const int64_t dropped = out.Counts().Dropped; dropped > droppedTold) {
+                Say("the outbox is full: " + std::to_string(dropped) + " oldest messages dropped");
+                droppedTold = dropped;
+            }
         }
         if (archiveEveryMs > 0 && Loop::NowMs() >= nextArchive) {
             line.Stop();
