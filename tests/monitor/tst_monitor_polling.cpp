@@ -234,6 +234,9 @@ private slots:
     // what a look at the port finds; the values shown are not current; the
     // search refuses at once.
     void portThatIsNotThereIsNamed() {
+        if (QSysInfo::productType() == QLatin1String("windows"))
+            QSKIP("the adapter is pulled out here by a link in the working directory, which names no port on "
+                  "Windows (tests/win32: Windows' texts of an absent port)");
         QStringList infos;
         monitor::SetInformationFunction([&](const QString& t) { infos << t; });
         const QString link = dir->filePath(QStringLiteral("COM1"));
