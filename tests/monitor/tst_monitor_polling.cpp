@@ -400,6 +400,12 @@ private slots:
             return form->PortNr->itemData(0, Qt::ToolTipRole).toString() + QLatin1Char('|') +
                    form->PortNr->itemData(1, Qt::ToolTipRole).toString();
         };
+        if (QSysInfo::productType() == QLatin1String("windows")) {
+            // Wine's COM1 leads to the simulator, named as Windows names ports.
+            QVERIFY2(tips(false).startsWith(QStringLiteral("COM1 → \\\\.\\COM1: dostępny.|COM2 → ")),
+                     qPrintable(tips(false)));
+            QSKIP("the rest of the ports lead to Linux's links and devices (tests/win32: Windows' texts)");
+        }
         const QString com1 = QStringLiteral("COM1 → ./COM1 → ") + QString::fromStdString(sim->DevicePath());
         const QString com2 = QStringLiteral("COM2 → /dev/ttyS1");
         QVERIFY(tips(false).startsWith(com1 + ": dostępny.|" + com2)); // since the window was shown
@@ -460,10 +466,10 @@ private slots:
             QFile file(path);
             QCOMPARE(file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>"), row.content);
             if (row.content == "<missing>")
-                QVERIFY2(
-                    errors.size() == 1 &&
-                        errors[0].startsWith(QStringLiteral("Zapis pliku %1 nie powiódł się (").arg(path)),
-                    qPrintable(errors.join(QLatin1Char('|'))));
+                QVERIFY2(errors.size() == 1 &&
+                             errors[0].startsWith(QStringLiteral("Zapis pliku %1 nie powiódł się (")
+                                                      .arg(QDir::toNativeSeparators(path))),
+                         qPrintable(errors.join(QLatin1Char('|'))));
             else
                 QVERIFY(errors.isEmpty());
         }

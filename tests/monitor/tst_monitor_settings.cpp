@@ -117,7 +117,7 @@ void TestMonitorSettings::damagedLineStopsLoadingAndReleasesTheFile() {
     writeFile(cfgPath(), "1\r\nabc\r\n2\r\n1\r\n0\r\n  9\r\n500\r\n500\r\n");
     auto form = openWindow();
     QVERIFY(form);
-    QCOMPARE(Errors, QStringList({cfgPath() +
+    QCOMPARE(Errors, QStringList({QDir::toNativeSeparators(cfgPath()) +
                                   QStringLiteral(", wiersz 2: 'abc' nie jest poprawną liczbą całkowitą.")}));
     QCOMPARE(form->PortNr->text(), QStringLiteral("COM2")); // read before the bad line
     QCOMPARE(form->Speed->currentIndex(), -1);

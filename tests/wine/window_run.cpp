@@ -1,0 +1,84 @@
+// The whole window, offscreen, on COM1 of its working folder, for the runs
+// that set the Windows window beside the Linux one (tst_monitor_wine and
+// bench_monitor_wine start it, with the meter on their side):
+//   window_run export FILE BAUD   downloads the archive into FILE; prints
+//                                 "SECONDS LINES"
+//   window_run poll SECONDS       connected at the defaults for that long
+//   window_run idle SECONDS       shown, not connected
+// The same source for both systems: Qt alone, no system call.
+#include "app/Application.h"
+#include "modbus/Modbus.h"
+#include "monitor/DZakoncz.h"
+#include "monitor/Messages.h"
+#include "monitor/Unit1.h"
+
+#include <QEventLoop>
+#include <QLineEdit>
+#include <QTimer>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+namespace {
+int Export(TForm1& form, const QString& file, const QString& baud) {
+    form.Speed->setItemIndex(form.Speed->findText(baud));
+    form.Period->setText(QStringLiteral("0"));
+    QEventLoop loop;
+    monitor::SetInformationFunction([&loop](const QString&) { loop.quit(); });
+    const auto start = std::chrono::steady_clock::now();
+    form.Button5Click();
+    const QString error = form.CreateExportFile(file);
+    if (!error.isEmpty()) {
+        std::fprintf(stderr, "%s\n", qPrintable(error));
+        return 1;
+    }
+    loop.exec();
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    std::printf("%.3f %zu\n", seconds, form.archiveCycle().ArchiveLines.size());
+    return 0;
+}
+
+void Wait(int seconds) {
+    QEventLoop loop;
+    QTimer::singleShot(seconds * 1000, &loop, &QEventLoop::quit);
+    loop.exec();
+}
+} // namespace
+
+int main(int argc, char** argv) {
+    Application app(argc, argv);
+    // From the mode on: Qt may leave its own options in the list on Windows.
+    QStringList args = app.arguments();
+    while (args.size() > 1 && !QStringList{"export", "poll", "idle"}.contains(args[1])) args.removeAt(1);
+    if (args.size() < 3) {
+        std::fprintf(stderr, "usage: window_run export FILE BAUD | poll SECONDS | idle SECONDS\n");
+        return 2;
+    }
+    int rc = 0;
+    {
+        TForm1 form;
+        TOKBottomDlg2 dialog(&form);
+        form.OKBottomDlg2 = &dialog;
+        form.show(); // the settings of the working folder: the defaults in an empty one
+        monitor::SetErrorFunction([&rc](const QString& text) {
+            std::fprintf(stderr, "%s\n", qPrintable(text));
+            rc = 1;
+        });
+        if (args[1] == QLatin1String("export") && args.size() > 3) {
+            rc = Export(form, args[2], args[3]);
+        } else if (args[1] == QLatin1String("poll")) {
+            form.Button4Click();
+            Wait(args[2].toInt());
+            std::printf("%lld good, %lld bad\n", static_cast<long long>(form.Link.GoodReplies),
+                        static_cast<long long>(form.Link.BadReplies));
+            form.Button4Click();
+        } else {
+            Wait(args[2].toInt());
+        }
+        std::fflush(stdout);
+    }
+    modbus::ModbusRead::WaitForAllWorkers(std::chrono::seconds(3));
+    return rc;
+}
