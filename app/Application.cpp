@@ -14,6 +14,10 @@ Application::Application(int& argc, char** argv) : QApplication(argc, argv) {
     // The installed desktop entry's name, by which a desktop ties the window
     // to its menu entry and icon (on Wayland only by this).
     setDesktopFileName(QStringLiteral("vqt540-monitor"));
+    // One look on every system: the pages are coloured through the palette,
+    // and Windows' own style paints buttons and lists natively, leaving the
+    // navy reset button and the aqua unit lists grey.
+    setStyle(QStringLiteral("Fusion"));
     monitor::InitResources();
     setWindowIcon(QIcon(QStringLiteral(":/monitor/icon.png")));
     // Qt's own buttons and dialogs speak Polish like the rest of the window,

@@ -1,7 +1,8 @@
 # Puts beside Windows programs everything they load that Windows does not
 # have: the DLLs their imports name (and those the DLLs name in turn), found
-# by the cross objdump, never by a list kept by hand; the Qt plugins of the
-# platforms and the Vista style, with their own DLLs; Qt's Polish
+# by the cross objdump, never by a list kept by hand; the Qt platform
+# plugins with their own DLLs (the window sets the Fusion style, which is
+# Qt's own, so no style plugin is loaded); Qt's Polish
 # translations; and qt.conf, so that Qt looks for them there.
 #
 #   cmake -DDEST=dir -DPROGRAMS=a.exe|b.exe -DQT_PREFIX=... -DOBJDUMP=...
@@ -32,7 +33,6 @@ set(plugins)
 foreach(p IN LISTS PLATFORMS)
   list(APPEND plugins "platforms/${p}.dll")
 endforeach()
-list(APPEND plugins "styles/qwindowsvistastyle.dll")
 set(modules)
 foreach(p IN LISTS plugins)
   get_filename_component(folder "${p}" DIRECTORY)
@@ -73,8 +73,8 @@ file(GET_RUNTIME_DEPENDENCIES
   # API sets are names that the loader maps onto its own DLLs.
   PRE_EXCLUDE_REGEXES "^[Aa][Pp][Ii]-[Mm][Ss]-" "^[Ee][Xx][Tt]-[Mm][Ss]-")
 foreach(dll IN LISTS unresolved)
-  string(TOLOWER "${dll}" lower)
-  file(GLOB own "${vqt_wine_dlls}/${lower}")
+  string(TOLOWER "${dll}" lower_name)
+  file(GLOB own "${vqt_wine_dlls}/${lower_name}")
   if(NOT own)
     message(FATAL_ERROR "${dll}: imported, found neither in ${SEARCH} nor in Windows")
   endif()
