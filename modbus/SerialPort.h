@@ -98,6 +98,11 @@ private:
     static constexpr std::intptr_t kClosed = -1; // also INVALID_HANDLE_VALUE
     std::intptr_t Native = kClosed;
     bool Exclusive = false; // POSIX: TIOCEXCL is ours to clear on close
+    // Windows: the byte with which a blocking read ended the wait for input,
+    // handed out first by the next Read (-1: none).
+    int Held = -1;
+    uint32_t ReadLimitMs = 0, WriteLimitMs = 0; // Windows: the exchange's limits for one call
+    uint32_t ReadPassMs = 0;                    // Windows: the read time-out set on the port now
 };
 
 } // namespace modbus

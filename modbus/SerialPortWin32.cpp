@@ -5,7 +5,6 @@
 
 #include <algorithm>
 #include <chrono>
-#include <mmsystem.h>
 
 namespace modbus {
 
@@ -136,11 +135,26 @@ bool SerialPort::Configure(uint32_t baudRate, uint8_t dataBits, uint8_t parity, 
     return true;
 }
 
+COMMTIMEOUTS WaitingReadTimeouts(uint32_t passMs, uint32_t writeTotalMs) {
+    COMMTIMEOUTS limits{};
+    // The one combination with which a read waits for the first byte alone;
+    // without a time, one that returns at once with what is there.
+    limits.ReadIntervalTimeout = MAXDWORD;
+    limits.ReadTotalTimeoutMultiplier = passMs > 0 ? MAXDWORD : 0;
+    limits.ReadTotalTimeoutConstant = passMs;
+    limits.WriteTotalTimeoutConstant = writeTotalMs;
+    return limits;
+}
+
 void SerialPort::SetTimeouts(uint32_t readTotalMs, uint32_t writeTotalMs) {
     if (!IsOpen()) return;
-    COMMTIMEOUTS limits{};
-    limits.ReadTotalTimeoutConstant = readTotalMs;
-    limits.WriteTotalTimeoutConstant = writeTotalMs;
+    ReadLimitMs = readTotalMs;
+    WriteLimitMs = writeTotalMs;
+    // Reads of bytes already waiting return at once with these as with the
+    // exchange's plain limits; only the wait for input reads when none are,
+    // and it waits a pass at a time: set for its first pass already.
+    ReadPassMs = std::min<uint32_t>(readTotalMs, kLongestPassMs);
+    COMMTIMEOUTS limits = WaitingReadTimeouts(ReadPassMs, writeTotalMs);
     ::SetCommTimeouts(PortHandle(Native), &limits);
 }
 
@@ -153,20 +167,27 @@ size_t SerialPort::Write(const uint8_t* data, size_t n) {
 
 size_t SerialPort::InputCount() const {
     if (!IsOpen()) return 0;
+    const size_t held = Held >= 0 ? 1 : 0;
     DWORD errors = 0;
     COMSTAT status{};
-    if (!::ClearCommError(PortHandle(Native), &errors, &status)) return 0;
-    return status.cbInQue;
+    if (!::ClearCommError(PortHandle(Native), &errors, &status)) return held;
+    return held + status.cbInQue;
 }
 
 size_t SerialPort::Read(uint8_t* data, size_t n) {
-    // Never more than is waiting: a synchronous read of more would wait
-    // for it up to the read limit.
+    // Never more than is waiting: a read of more would wait for it.
     n = std::min(n, InputCount());
     if (n == 0) return 0;
+    size_t given = 0;
+    if (Held >= 0) {
+        data[given++] = static_cast<uint8_t>(Held);
+        Held = -1;
+    }
     DWORD got = 0;
-    if (!::ReadFile(PortHandle(Native), data, static_cast<DWORD>(n), &got, nullptr)) return 0;
-    return got;
+    if (given < n &&
+        !::ReadFile(PortHandle(Native), data + given, static_cast<DWORD>(n - given), &got, nullptr))
+        got = 0;
+    return given + got;
 }
 
 SerialPort::WaitResult SerialPort::WaitForInput(platform::Wake& wake, int timeoutMs) {
@@ -175,38 +196,48 @@ SerialPort::WaitResult SerialPort::WaitForInput(platform::Wake& wake, int timeou
         result.woken = wake.Wait(timeoutMs);
         return result;
     }
-    // No event of arriving bytes works on every driver (a pseudo-terminal
-    // under Wine aborts WaitCommEvent), so each pass blocks on the wake and
-    // then looks at the input count. A pass lasts a tenth of the silence so
-    // far, 1 to 10 ms: a meter's answer is seen at most a tenth of its delay
-    // late, while a silent meter costs a hundred looks a second. Windows'
-    // timers tick every 15.6 ms unless asked for finer ones while we wait.
-    ::timeBeginPeriod(1);
-    const auto start = std::chrono::steady_clock::now();
+    // A read that blocks until the first byte comes: the reply is seen the
+    // moment it arrives, and a silent line costs one wake-up a pass. No
+    // event of arriving bytes works on every driver (WaitCommEvent and
+    // overlapped reads never end on a pseudo-terminal under Wine), so the
+    // wake, set from other threads, is looked at after each empty pass. A
+    // pass is no longer than the exchange's read limit, so that the archive's
+    // reads (10 ms) need no other limit set; every call to the port counts,
+    // as under Wine each is a trip to its server.
     const HANDLE port = PortHandle(Native);
+    if (Held >= 0) {
+        result.readable = true;
+        return result;
+    }
+    const auto start = std::chrono::steady_clock::now();
     for (;;) {
-        DWORD errors = 0;
-        COMSTAT status{};
-        if (!::ClearCommError(port, &errors, &status)) {
-            result.hungUp = true;
-            break;
-        }
-        if (status.cbInQue > 0) {
-            result.readable = true;
-            break;
-        }
         const long long elapsed =
             std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start)
                 .count();
-        if (timeoutMs >= 0 && elapsed >= timeoutMs) break;
-        long long pass = std::clamp<long long>(elapsed / 10, kShortestPassMs, kLongestPassMs);
+        long long pass = std::min<long long>(kLongestPassMs, ReadLimitMs > 0 ? ReadLimitMs : kLongestPassMs);
         if (timeoutMs >= 0) pass = std::min<long long>(pass, timeoutMs - elapsed);
-        if (wake.Wait(static_cast<int>(pass))) {
+        if (pass <= 0) break;
+        if (static_cast<uint32_t>(pass) != ReadPassMs) {
+            ReadPassMs = static_cast<uint32_t>(pass);
+            COMMTIMEOUTS limits = WaitingReadTimeouts(ReadPassMs, WriteLimitMs);
+            ::SetCommTimeouts(port, &limits);
+        }
+        uint8_t byte = 0;
+        DWORD got = 0;
+        if (!::ReadFile(port, &byte, 1, &got, nullptr)) {
+            result.hungUp = true;
+            break;
+        }
+        if (got == 1) {
+            Held = byte;
+            result.readable = true;
+            break;
+        }
+        if (wake.Take()) {
             result.woken = true;
             break;
         }
     }
-    ::timeEndPeriod(1);
     return result;
 }
 
@@ -214,6 +245,8 @@ void SerialPort::Close() {
     if (!IsOpen()) return;
     ::CloseHandle(PortHandle(Native));
     Native = kClosed;
+    Held = -1;
+    ReadPassMs = 0;
 }
 
 } // namespace modbus

@@ -18,8 +18,12 @@ PortProbe::State StateOfOpenError(unsigned long error);
 // speed the port list does not offer.
 bool MakeCommState(DCB& dcb, uint32_t baudRate, uint8_t dataBits, uint8_t parity, uint8_t stopBits);
 
-// The passes of the wait for input, which looks at the input count after
-// each: how late a reply may be seen.
-inline constexpr int kShortestPassMs = 1, kLongestPassMs = 10;
+// The longest blocking read of the wait for input: how late the wait sees
+// its wake (a time-out or a release), never how late it sees a reply.
+inline constexpr int kLongestPassMs = 100;
+
+// The time-outs of the wait's read: it returns at once with a byte that is
+// waiting, else with the first byte to arrive, else after passMs (0: at once).
+COMMTIMEOUTS WaitingReadTimeouts(uint32_t passMs, uint32_t writeTotalMs);
 
 } // namespace modbus

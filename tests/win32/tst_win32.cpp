@@ -132,6 +132,23 @@ void LineSettings() {
     }
 }
 
+// The wait's read returns with the first byte, or at once with what is
+// there, never waiting for a count; the write keeps its own limit.
+void WaitingReads() {
+    const struct {
+        uint32_t passMs, writeMs;
+        DWORD interval, multiplier, constant;
+    } rows[] = {
+        {25, 10000, MAXDWORD, MAXDWORD, 25}, {10, 100, MAXDWORD, MAXDWORD, 10}, {0, 100, MAXDWORD, 0, 0}};
+    for (const auto& r : rows) {
+        const COMMTIMEOUTS t = modbus::WaitingReadTimeouts(r.passMs, r.writeMs);
+        Check(t.ReadIntervalTimeout == r.interval && t.ReadTotalTimeoutMultiplier == r.multiplier &&
+                  t.ReadTotalTimeoutConstant == r.constant && t.WriteTotalTimeoutMultiplier == 0 &&
+                  t.WriteTotalTimeoutConstant == r.writeMs,
+              "read time-outs of a pass of " + std::to_string(r.passMs) + " ms");
+    }
+}
+
 void WakeUp() {
     using Clock = std::chrono::steady_clock;
     platform::Wake wake;
@@ -278,6 +295,7 @@ int main() {
     OpenErrors();
     PortNames();
     LineSettings();
+    WaitingReads();
     WakeUp();
     Files();
     Times();
