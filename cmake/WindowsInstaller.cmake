@@ -65,8 +65,11 @@ add_custom_target(msi
   COMMAND ${CMAKE_COMMAND} --install ${PROJECT_BINARY_DIR} --prefix ${vqt_stage}
   COMMAND ${CMAKE_COMMAND} -DSTAGE=${vqt_stage} -DOUT=${PROJECT_BINARY_DIR}/vqt540-files.wxs
           -P ${PROJECT_SOURCE_DIR}/cmake/WindowsFiles.cmake
-  COMMAND wixl --arch x64 -D SourceDir=${vqt_stage} -o ${vqt_msi}
+  # wixl takes every path relative to the current folder.
+  COMMAND ${CMAKE_COMMAND} -E copy ${vqt_packaging}/icons/vqt540-monitor.ico ${PROJECT_BINARY_DIR}
+  COMMAND wixl --arch x64 -D SourceDir=msi-stage -D Win64=yes -o ${vqt_msi}
           ${PROJECT_BINARY_DIR}/vqt540.wxs ${PROJECT_BINARY_DIR}/vqt540-files.wxs
+  WORKING_DIRECTORY ${PROJECT_BINARY_DIR}
   DEPENDS vqt540 vqt540-monitor ${PROJECT_BINARY_DIR}/vqt540.wxs
   BYPRODUCTS ${vqt_msi}
   COMMENT "Making ${vqt_msi}" VERBATIM)

@@ -68,8 +68,10 @@ inline pid_t SpawnProcess(const std::vector<std::string>& args, std::vector<std:
 
 class WinePrefix {
 public:
-    // prefix: the folder to make anew; com1: the path Wine's COM1 leads to.
-    WinePrefix(std::string prefix, std::string com1) : Folder(std::move(prefix)), Com1(std::move(com1)) {}
+    // prefix: the folder to make anew; com1: the path Wine's COM1 leads to;
+    // extra: NAME=VALUE entries that replace or add to the environment below.
+    WinePrefix(std::string prefix, std::string com1, std::vector<std::string> extra = {})
+        : Folder(std::move(prefix)), Com1(std::move(com1)), Extra(std::move(extra)) {}
     ~WinePrefix() { Stop(); }
     WinePrefix(const WinePrefix&) = delete;
     WinePrefix& operator=(const WinePrefix&) = delete;
@@ -121,6 +123,11 @@ public:
         env.push_back("WINEDEBUG=-all");
         env.push_back("WINEDLLOVERRIDES=mscoree,mshtml=");
         env.push_back("LC_ALL=C.UTF-8");
+        for (const std::string& entry : Extra) {
+            const std::string name = entry.substr(0, entry.find('=') + 1);
+            std::erase_if(env, [&](const std::string& e) { return e.starts_with(name); });
+            env.push_back(entry);
+        }
         return env;
     }
 
@@ -170,6 +177,7 @@ private:
 
     std::string Folder;
     std::string Com1;
+    std::vector<std::string> Extra;
     pid_t Server = -1;
 };
 
