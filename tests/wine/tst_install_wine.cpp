@@ -155,6 +155,13 @@ private slots:
             env.insert(QString::fromStdString(entry.substr(0, equals)),
                        QString::fromStdString(entry.substr(equals + 1)));
         }
+        // A fresh prefix has none of Windows' dialog fonts, and a text field
+        // drawn in a missing one stays blank: DejaVu Sans stands in for them.
+        for (const char* font : {"Tahoma", "MS Shell Dlg", "MS Shell Dlg 2", "Segoe UI", "MS Sans Serif"})
+            QCOMPARE(
+                wine({"reg", "add", "HKLM\\Software\\Microsoft\\Windows NT\\CurrentVersion\\FontSubstitutes",
+                      "/v", font, "/d", "DejaVu Sans", "/f"}),
+                0);
     }
     void cleanupTestCase() {
         prefix.reset();
@@ -205,13 +212,6 @@ private slots:
         clock.restart();
         openConnectClose({"start", "/wait", "/unix", entry}, tabs, sim, "installed-window.png");
         qInfo("opened, connected and closed in %.1f s", static_cast<double>(clock.elapsed()) / 1000.0);
-        // Wine's own font engine leaves the text fields blank (Windows draws
-        // them); FreeType shows what the window read.
-        const uint64_t replies = sim.RepliesSent();
-        openConnectClose({"start", "/wait", "/d", "C:\\users\\" + user() + "\\Documents\\VQT540", "/unix",
-                          programs + "/vqt540-monitor.exe", "-platform", "windows:fontengine=freetype"},
-                         tabs, sim, "installed-window-values.png");
-        QVERIFY(sim.RepliesSent() > replies);
         if (QTest::currentTestFailed()) return;
 
         QCOMPARE(wine({"msiexec", "/x", VQT_WINDOWS_MSI, "/qn"}), 0);
