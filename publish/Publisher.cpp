@@ -191,6 +191,15 @@ struct Publisher::State {
         Notify();
     }
 
+    void OnLoggedError(const std::string& text) {
+        {
+            std::lock_guard lock(Mutex);
+            if (IsConnected) return;
+            Error = "The connection to the broker failed: " + text + ".";
+        }
+        Notify();
+    }
+
     void OnPuback(int mid) {
         {
             std::lock_guard lock(Mutex);
@@ -244,6 +253,11 @@ platform::Outcome Publisher::State::Configure() {
         Mosq, [](mosquitto*, void* s, int mid) { static_cast<State*>(s)->OnPuback(mid); });
     mosquitto_message_callback_set(
         Mosq, [](mosquitto*, void* s, const mosquitto_message* m) { static_cast<State*>(s)->OnMessage(*m); });
+    // A TLS handshake that fails (a certificate from another CA) calls no
+    // callback but this one: its words are the only reason there is.
+    mosquitto_log_callback_set(Mosq, [](mosquitto*, void* s, int level, const char* text) {
+        if ((level & MOSQ_LOG_ERR) && text) static_cast<State*>(s)->OnLoggedError(text);
+    });
     return platform::Ok();
 }
 

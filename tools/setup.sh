@@ -11,7 +11,7 @@ packages=(
   libmosquitto-dev mosquitto mosquitto-clients libsqlite3-dev
   xvfb xauth x11-utils xdotool imagemagick procps fonts-dejavu-core
   g++-mingw-w64-x86-64 wine wine64 wixl icoutils
-  librsvg2-bin dpkg-dev file desktop-file-utils man-db lintian systemd
+  librsvg2-bin openssl dpkg-dev file desktop-file-utils man-db lintian systemd
 )
 
 missing=()

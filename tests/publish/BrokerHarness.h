@@ -38,7 +38,33 @@ struct Broker {
     QByteArray Log;
     ~Broker() { Stop(); }
     QString Path(const char* name) const { return Folder.filePath(name); }
-    bool Start() { // and wait until it listens
+    const QString TlsPort = QString::number(FreePort());
+    // A CA of the test's own and the broker's certificate for 127.0.0.1,
+    // signed by it: ca.crt, server.crt and server.key in the folder; other.crt
+    // a CA that signed nothing here.
+    bool MakeCertificates() {
+        QFile ext(Path("ext.cnf"));
+        ext.open(QIODevice::WriteOnly);
+        ext.write("subjectAltName=IP:127.0.0.1,DNS:localhost\n");
+        ext.close();
+        const QString d = Folder.path() + "/";
+        const auto ssl = [](QStringList args) { // quietly: its progress dots fill the test's log
+            QProcess p;
+            p.setStandardOutputFile(QProcess::nullDevice());
+            p.setStandardErrorFile(QProcess::nullDevice());
+            p.start("openssl", args);
+            return p.waitForFinished(60000) && p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
+        };
+        return ssl({"req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", d + "ca.key", "-out",
+                    d + "ca.crt", "-days", "2", "-subj", "/CN=vqt540 test CA"}) &&
+               ssl({"req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", d + "other.key", "-out",
+                    d + "other.crt", "-days", "2", "-subj", "/CN=another CA"}) &&
+               ssl({"req", "-newkey", "rsa:2048", "-nodes", "-keyout", d + "server.key", "-out",
+                    d + "server.csr", "-subj", "/CN=127.0.0.1"}) &&
+               ssl({"x509", "-req", "-in", d + "server.csr", "-CA", d + "ca.crt", "-CAkey", d + "ca.key",
+                    "-CAcreateserial", "-out", d + "server.crt", "-days", "2", "-extfile", d + "ext.cnf"});
+    }
+    bool Start(bool tls = false) { // and wait until it listens
         QFile conf(Path("mosquitto.conf"));
         conf.open(QIODevice::WriteOnly);
         conf.write(
@@ -46,6 +72,11 @@ struct Broker {
                     "persistence true\npersistence_location %2/\n")
                 .arg(Port, Folder.path())
                 .toUtf8());
+        if (tls)
+            conf.write(QString("listener %1 127.0.0.1\ncafile %2/ca.crt\ncertfile %2/server.crt\n"
+                               "keyfile %2/server.key\n")
+                           .arg(TlsPort, Folder.path())
+                           .toUtf8());
         conf.close();
         Process.setProcessChannelMode(QProcess::MergedChannels);
         Process.start("/usr/sbin/mosquitto", {"-c", conf.fileName()});

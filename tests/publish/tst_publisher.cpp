@@ -41,11 +41,12 @@ bool PublishAll(Publisher& p, int from, int to, const char* flowUnit = "m3/h") {
     return true;
 }
 std::unique_ptr<Publisher> Started(const std::string& port, const std::string& outbox,
-                                   std::function<void()> changed = {}) {
+                                   std::function<void()> changed = {}, const std::string& caFile = {}) {
     BrokerOptions o;
     o.Host = "127.0.0.1";
     o.Port = std::stoi(port);
     o.OutboxPath = outbox;
+    o.CaFile = caFile;
     o.KeepaliveSeconds = 5;
     o.ReconnectMaxSeconds = 2;
     auto started = Publisher::Start(o, std::move(changed));
@@ -116,6 +117,30 @@ private slots:
         QCOMPARE(watcher.Last(kTopics.Availability), std::string("online"));
         p->Close();
         QTRY_COMPARE_WITH_TIMEOUT(watcher.Last(kTopics.ToolAvailability), std::string("offline"), kLong);
+    }
+
+    // TLS against the CA given: the broker's certificate from that CA is
+    // taken, one from another CA never, and nothing goes out in the clear.
+    void tlsWithTheCaFile() {
+        NEED_BROKER;
+        Broker broker;
+        if (!broker.MakeCertificates()) QSKIP("needs openssl to make the test's certificates");
+        QVERIFY(broker.Start(true));
+        Watcher watcher(broker);
+        auto wrong = Started(broker.TlsPort.toStdString(), broker.Path("w.db").toStdString(), {},
+                             broker.Path("other.crt").toStdString());
+        QVERIFY(wrong);
+        QVERIFY(PublishAll(*wrong, 1, 3));
+        auto p = Started(broker.TlsPort.toStdString(), broker.Path("t.db").toStdString(), {},
+                         broker.Path("ca.crt").toStdString());
+        QVERIFY(p);
+        QVERIFY(PublishAll(*p, 11, 15));
+        QVERIFY(p->WaitIdle(std::chrono::milliseconds(kLong)) && watcher.Drained(broker));
+        QCOMPARE(watcher.Forwards(kTopics.Reading), Counting(11, 15));
+        QVERIFY(!wrong->Connected());
+        QVERIFY2(wrong->LastError().find("certificate verify failed") != std::string::npos,
+                 wrong->LastError().c_str());
+        QCOMPARE(wrong->Counts().Queued, 4); // the readings and the discovery, all kept
     }
 
     // Stopped cleanly with nothing in flight, the broker gets each message
