@@ -3,6 +3,7 @@
 // the readings to a mosquitto_sub that stamps each arrival; the time from the
 // reading's own time to that stamp, against the wire time of the read itself.
 #include "sim/Simulator.h"
+#include "tests/publish/FreePort.h"
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
@@ -14,22 +15,9 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
 #include <vector>
 
 namespace {
-
-int FreePort() {
-    const int fd = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{AF_INET, 0, {htonl(INADDR_LOOPBACK)}, {}};
-    socklen_t length = sizeof a;
-    bind(fd, reinterpret_cast<sockaddr*>(&a), length);
-    getsockname(fd, reinterpret_cast<sockaddr*>(&a), &length);
-    close(fd);
-    return ntohs(a.sin_port);
-}
 
 // A register read at 115200 bit/s: 8 bytes out, 59 back, 11 bits each, and
 // a 3.5-character silence before each frame.
@@ -44,7 +32,7 @@ int main(int argc, char** argv) {
         return 0;
     }
     QTemporaryDir dir;
-    const QString port = QString::number(FreePort());
+    const QString port = QString::number(brokertest::FreePort());
     QFile conf(dir.filePath("mosquitto.conf"));
     conf.open(QIODevice::WriteOnly);
     conf.write(QString("listener %1 127.0.0.1\nallow_anonymous true\nuser root\n").arg(port).toUtf8());

@@ -86,9 +86,7 @@ public:
 
 private:
     void Row(const std::vector<std::string>& fields) {
-        std::string line;
-        for (const std::string& field : fields) line += (line.empty() ? "" : ";") + field;
-        Emit(line);
+        if (WriteError.empty()) WriteError = Lines.WriteRow(fields);
     }
     void Emit(const std::string& line) {
         if (WriteError.empty()) WriteError = Lines.Write(line);

@@ -26,6 +26,12 @@ std::string Table::Open(const std::string& csvPath, const std::string& header) {
     return Size == 0 && !header.empty() ? Write(header) : std::string();
 }
 
+std::string Table::WriteRow(const std::vector<std::string>& fields) {
+    std::string line;
+    for (size_t i = 0; i < fields.size(); ++i) line += (i == 0 ? "" : ";") + fields[i];
+    return Write(line);
+}
+
 std::string Table::Write(const std::string& utf8) {
     const std::string line = Csv ? model::Utf8ToCp1250(utf8) + "\r\n" : utf8 + "\n";
     if (std::fwrite(line.data(), 1, line.size(), Out) == line.size() && std::fflush(Out) == 0) {

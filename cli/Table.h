@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <string>
+#include <vector>
 
 namespace cli {
 
@@ -18,6 +19,8 @@ public:
     std::string Open(const std::string& csvPath, const std::string& header);
     // The line, flushed; an error's text when it could not be written whole.
     std::string Write(const std::string& utf8);
+    // The fields as one line, separated by semicolons.
+    std::string WriteRow(const std::vector<std::string>& fields);
     void Close();
 
 private:

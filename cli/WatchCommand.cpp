@@ -80,9 +80,7 @@ public:
 private:
     void Emit(const std::vector<std::string>& fields) {
         ++Reads;
-        std::string line;
-        for (const std::string& field : fields) line += (line.empty() ? "" : ";") + field;
-        if (WriteError.empty()) WriteError = Lines.Write(line);
+        if (WriteError.empty()) WriteError = Lines.WriteRow(fields);
     }
 
     const CommonOptions& Common;

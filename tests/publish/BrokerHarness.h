@@ -10,26 +10,15 @@
 #include <QTest>
 #include <nlohmann/json.hpp>
 
-#include <netinet/in.h>
+#include "tests/publish/FreePort.h"
+
 #include <string>
-#include <sys/socket.h>
-#include <unistd.h>
 #include <vector>
 
 namespace brokertest {
 
 using nlohmann::json;
 constexpr int kLong = 30000; // ms, for a busy machine
-
-inline int FreePort() {
-    const int fd = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{AF_INET, 0, {htonl(INADDR_LOOPBACK)}, {}};
-    socklen_t length = sizeof a;
-    bind(fd, reinterpret_cast<sockaddr*>(&a), length);
-    getsockname(fd, reinterpret_cast<sockaddr*>(&a), &length);
-    close(fd);
-    return ntohs(a.sin_port);
-}
 
 struct Broker {
     QTemporaryDir Folder;
