@@ -6,44 +6,21 @@
 // tool's process and every other process of its prefix (the wineserver and
 // Wine's services), over the wall time.
 // Usage: bench_cli_wine [RECORDS]   (needs wine and the mingw preset's vqt540.exe)
+#include "bench/WineRun.h"
 #include "bench/WireSim.h"
-#include "tests/cli/WinePrefix.h"
 
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <string>
-#include <sys/resource.h>
-#include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
 
 namespace {
 
 constexpr uint32_t kBaud = 115200;
-
-struct Run {
-    int code = -1;
-    double seconds = 0;
-    double cpu = 0; // the process and its children
-};
-
-Run Start(const std::vector<std::string>& args, const std::vector<std::string>& env, const std::string& dir) {
-    Run run;
-    const auto start = std::chrono::steady_clock::now();
-    const pid_t pid = winetest::SpawnProcess(args, env, dir, {});
-    int status = 0;
-    rusage usage{};
-    if (pid < 0 || wait4(pid, &status, 0, &usage) != pid) return run;
-    run.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    const auto cpu = [](const timeval& t) { return double(t.tv_sec) + double(t.tv_usec) / 1e6; };
-    run.cpu = cpu(usage.ru_utime) + cpu(usage.ru_stime);
-    run.code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return run;
-}
 
 size_t Lines(const std::string& file) {
     std::ifstream in(file, std::ios::binary);
@@ -73,8 +50,7 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "%s\n", error.c_str());
         return 1;
     }
-    std::vector<std::string> hostEnv;
-    for (char** e = environ; *e; ++e) hostEnv.emplace_back(*e);
+    const std::vector<std::string> hostEnv = HostEnvironment();
 
     const auto sim = StartWireSim(dir, kBaud, records);
 
@@ -96,7 +72,7 @@ int main(int argc, char** argv) {
         args.push_back(tool.file);
         const uint64_t before = sim->RequestsSeen();
         const double prefixBefore = prefix.CpuSeconds();
-        const Run run = Start(args, tool.env, dir);
+        const WineRun run = StartAndWait(args, tool.env, dir);
         const double others = prefix.CpuSeconds() - prefixBefore;
         const auto requests = static_cast<double>(sim->RequestsSeen() - before);
         const double limit = requests * (12 + 29) * 11 / kBaud;
@@ -111,14 +87,14 @@ int main(int argc, char** argv) {
     std::printf("waiting for a silent meter (read --timeout 10000; net: less a read --timeout 20, the "
                 "start and the end):\n");
     for (const Tool& tool : tools) {
-        Run runs[2];
+        WineRun runs[2];
         double cpu[2] = {};
         const char* timeouts[2] = {"20", "10000"};
         for (int i = 0; i < 2; ++i) {
             std::vector<std::string> args = tool.program;
             for (const char* a : {"read", "--baud", "115200", "--timeout", timeouts[i]}) args.push_back(a);
             const double prefixBefore = prefix.CpuSeconds();
-            runs[i] = Start(args, tool.env, dir);
+            runs[i] = StartAndWait(args, tool.env, dir);
             cpu[i] = runs[i].cpu + prefix.CpuSeconds() - prefixBefore;
             ok = ok && runs[i].code == 3;
         }
