@@ -84,7 +84,13 @@ int main(int argc, char** argv) {
         const double limit = requests * (12 + 29) * 11 / kBaud;
         double download = 0;
         size_t lines = 0;
-        std::istringstream(Slurp(log)) >> download >> lines; // what window_run prints first
+        // window_run's line "SECONDS LINES", among whatever Qt says besides.
+        std::istringstream output(Slurp(log));
+        for (std::string line; std::getline(output, line) && lines == 0;) {
+            std::istringstream words(line);
+            std::string rest;
+            if (!(words >> download >> lines) || words >> rest) download = 0, lines = 0;
+        }
         std::printf("  %-26s exit %d, %zu records, %.0f requests; download %.1f s (ratio %.2f to the wire "
                     "limit %.1f s), with start and end %.1f s; CPU %.1f s\n",
                     w.name, run.code, lines, requests, download, download / limit, limit, run.seconds,
