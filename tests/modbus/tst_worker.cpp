@@ -9,7 +9,9 @@
 #include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
+
 #include <ctime>
+#include <vector>
 
 using namespace modbus;
 
@@ -293,6 +295,21 @@ private slots:
         }
         QVERIFY(ModbusRead::WaitForAllWorkers(std::chrono::seconds(3)));
         QCOMPARE(ModbusRead::LiveWorkers(), 0);
+    }
+
+    // Threads are kept for the next transactions, but a worker not yet
+    // released keeps its own: the ones started after it still run at once.
+    void unreleasedWorkersDoNotHoldUpTheNext() {
+        std::vector<std::shared_ptr<ModbusRead>> held;
+        for (int i = 0; i < 4; ++i) {
+            held.push_back(NewWorker());
+            held.back()->Start();
+            QVERIFY(WaitDone(held.back()));
+            QCOMPARE(Result(held.back()), QString("Odczyt danych zakończony sukcesem"));
+        }
+        for (const auto& w : held) w->Release();
+        held.clear();
+        QVERIFY(ModbusRead::WaitForAllWorkers(std::chrono::seconds(3)));
     }
 };
 
