@@ -296,8 +296,10 @@ platform::Reading<std::unique_ptr<Publisher>> Publisher::Start(const BrokerOptio
     }
     if (rc) { // not there yet: the network thread tries again
         std::lock_guard lock(s.Mutex);
-        s.Error = "The broker " + options.Host + ":" + std::to_string(options.Port) +
-                  " is not reachable yet (" + Text(rc) + ").";
+        // A reason libmosquitto logged meanwhile (a refused certificate) says more.
+        if (s.Error.empty())
+            s.Error = "The broker " + options.Host + ":" + std::to_string(options.Port) +
+                      " is not reachable yet (" + Text(rc) + ").";
     }
     return {std::move(p), {}};
 }
