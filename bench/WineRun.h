@@ -5,6 +5,8 @@
 #include "tests/cli/WinePrefix.h"
 
 #include <chrono>
+#include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -38,4 +40,15 @@ inline std::vector<std::string> HostEnvironment() {
     std::vector<std::string> env;
     for (char** e = environ; *e; ++e) env.emplace_back(*e);
     return env;
+}
+
+// A fresh folder /tmp/NAME.XXXXXX for a benchmark's prefix, meter and files;
+// the benchmark ends when there can be none.
+inline std::string BenchFolder(const std::string& name) {
+    std::string pattern = "/tmp/" + name + ".XXXXXX";
+    if (!mkdtemp(pattern.data())) {
+        std::perror("mkdtemp");
+        std::exit(1);
+    }
+    return pattern;
 }

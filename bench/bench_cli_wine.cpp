@@ -39,12 +39,7 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "needs wine and %s (cmake --build --preset mingw)\n", VQT_WINDOWS_TOOL);
         return 1;
     }
-    char folder[] = "/tmp/bench_cli_wine.XXXXXX";
-    if (!mkdtemp(folder)) {
-        std::perror("mkdtemp");
-        return 1;
-    }
-    const std::string dir = folder;
+    const std::string dir = BenchFolder("bench_cli_wine");
     winetest::WinePrefix prefix(dir + "/prefix", dir + "/COM1");
     if (const std::string error = prefix.Start(); !error.empty()) {
         std::fprintf(stderr, "%s\n", error.c_str());
@@ -104,6 +99,6 @@ int main(int argc, char** argv) {
     }
     sim->Stop();
     prefix.Stop();
-    std::filesystem::remove_all(folder);
+    std::filesystem::remove_all(dir);
     return ok ? 0 : 1;
 }

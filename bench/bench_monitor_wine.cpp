@@ -55,12 +55,7 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "needs wine and %s (cmake --build --preset mingw-gui)\n", exe.c_str());
         return 1;
     }
-    char folder[] = "/tmp/bench_monitor_wine.XXXXXX";
-    if (!mkdtemp(folder)) {
-        std::perror("mkdtemp");
-        return 1;
-    }
-    const std::string dir = folder;
+    const std::string dir = BenchFolder("bench_monitor_wine");
     winetest::WinePrefix prefix(dir + "/prefix", dir + "/COM1");
     if (const std::string error = prefix.Start(); !error.empty()) {
         std::fprintf(stderr, "%s\n", error.c_str());
@@ -116,6 +111,6 @@ int main(int argc, char** argv) {
         }
     sim->Stop();
     prefix.Stop();
-    std::filesystem::remove_all(folder);
+    std::filesystem::remove_all(dir);
     return ok ? 0 : 1;
 }
