@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <condition_variable>
+#include <deque>
+#include <functional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -53,6 +55,52 @@ PortTurns& Turns() {
     return *turns;
 }
 constexpr std::chrono::milliseconds kTurnLimit{1000};
+
+// The threads the workers run on. Each worker still runs on a thread of its
+// own, alone, from its start to its release, but the thread outlives it and
+// takes the next one: a new thread for every transaction costs little on
+// Linux and more than the reply's wire time under Wine (3.6 ms against
+// 0.05 ms). A thread left without work for a while ends.
+class WorkerThreads {
+public:
+    void Run(std::function<void()> job) {
+        std::lock_guard lock(Mutex);
+        Jobs.push_back(std::move(job));
+        if (Idle > Jobs.size() - 1) {
+            Arrived.notify_one();
+            return;
+        }
+        std::thread([this] { Serve(); }).detach();
+    }
+
+private:
+    static constexpr std::chrono::seconds kIdleLimit{10};
+
+    void Serve() {
+        std::unique_lock lock(Mutex);
+        for (;;) {
+            ++Idle;
+            const bool given = Arrived.wait_for(lock, kIdleLimit, [&] { return !Jobs.empty(); });
+            --Idle;
+            if (!given) return;
+            std::function<void()> job = std::move(Jobs.front());
+            Jobs.pop_front();
+            lock.unlock();
+            job(); // the worker's own reference goes with the job
+            job = nullptr;
+            lock.lock();
+        }
+    }
+
+    std::mutex Mutex;
+    std::condition_variable Arrived;
+    std::deque<std::function<void()>> Jobs;
+    size_t Idle = 0; // threads waiting for a job
+};
+WorkerThreads& Threads() {
+    static auto* threads = new WorkerThreads;
+    return *threads;
+}
 } // namespace
 
 std::shared_ptr<ModbusRead> ModbusRead::Create() {
@@ -103,7 +151,7 @@ void ModbusRead::Start() {
     Started = true;
     // The thread's own reference keeps the object alive until the
     // transaction is over and the worker has been released.
-    std::thread([self = shared_from_this()] { self->RunTransaction(); }).detach();
+    Threads().Run([self = shared_from_this()] { self->RunTransaction(); });
 }
 
 void ModbusRead::SignalTimeout(int32_t value) {
