@@ -89,7 +89,11 @@ inline ToolRun SpawnAndCollect(const QString& program, const QString& dir, const
             hung = true;
             break;
         }
-        if (::poll(fds, 2, static_cast<int>(deadline.remainingTime())) < 0 && errno != EINTR) break;
+        // After a failed poll the revents are stale: a read on them could block.
+        if (::poll(fds, 2, static_cast<int>(deadline.remainingTime())) < 0) {
+            if (errno == EINTR) continue;
+            break;
+        }
         for (int i = 0; i < 2; ++i) {
             if (fds[i].fd < 0 || fds[i].revents == 0) continue;
             char buffer[4096];
