@@ -5,6 +5,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace platform {
@@ -24,5 +25,9 @@ struct SerialPortInfo {
 // device counts only when its UART is real, as most of the 32 the kernel
 // makes are not. Windows: root is not used.
 std::vector<SerialPortInfo> ListSerialPorts(const std::string& root = "/");
+
+// The order of the list: runs of digits compare as numbers, so that
+// "ttyS2" comes before "ttyS10" and "COM9" before "COM10".
+bool NaturalLess(std::string_view a, std::string_view b);
 
 } // namespace platform

@@ -19,14 +19,16 @@ public:
     TcpSocket& operator=(const TcpSocket&) = delete;
 
     // Resolves host (a name, an IPv4 or a bracket-less IPv6 literal) and
-    // connects within timeoutMs; a set wake ends the attempt early. Empty on
-    // success, else why not, in Polish ("połączenie odrzucone", "nieznany
-    // host …", "brak odpowiedzi w 3000 ms" …). Closes a connection it had.
+    // connects within timeoutMs; a set wake ends the attempt early (and
+    // stays set, for the caller's next wait to see). Empty on success, else
+    // why not, in Polish ("połączenie odrzucone", "nieznany host …", "brak
+    // odpowiedzi w 3000 ms" …). Closes a connection it had.
     std::string Connect(const std::string& host, uint16_t port, int timeoutMs, Wake& wake);
     bool IsOpen() const;
 
     // Sends every byte, waiting for room at most timeoutMs in all; false
-    // when the connection is gone (it is then closed).
+    // when the connection is gone or no room came in time (it is then
+    // closed: half a request would spoil the stream).
     bool Send(const uint8_t* data, size_t n, int timeoutMs);
     // Takes up to n bytes that have already arrived; never blocks. 0 when
     // none wait; when the peer has closed or the connection failed, 0 and

@@ -1,21 +1,24 @@
 // The Windows build's own parts, as plain code: Qt Test does not exist for
 // this build, and CTest runs it under Wine. What the Win32 calls give and how
 // the program reads them: the port's open errors, names and line settings,
-// the wake, the files with Polish names in binary mode, the local time's
-// offset. The tool as a whole runs under Wine against the simulator in
-// tests/cli/tst_cli_wine.
+// the wake, the gateway's TCP connection, the files with Polish names in
+// binary mode, the local time's offset. The tool as a whole runs under Wine
+// against the simulator in tests/cli/tst_cli_wine.
 #include "cli/Platform.h"
 #include "modbus/SerialPortWin32.h"
 #include "platform/FileIo.h"
+#include "platform/Socket.h"
 #include "platform/Wake.h"
 #include "platform/Win32Text.h"
 
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 #include <thread>
 #include <vector>
+#include <winsock2.h>
 
 namespace {
 
@@ -171,6 +174,50 @@ void WakeUp() {
     Check(seen.woken && !seen.readable && took < std::chrono::seconds(2), "a set ends the wait for input");
 }
 
+// The gateway's connection against listeners of this process on the
+// loopback: a refusal, bytes both ways, the wake, the peer's close.
+void Sockets() {
+    WSADATA data;
+    ::WSAStartup(MAKEWORD(2, 2), &data); // for the listeners' own calls
+    const SOCKET listener = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    const SOCKET idle = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP); // bound, not listening
+    sockaddr_in at[2] = {};
+    int size = sizeof at[0];
+    for (int i = 0; i < 2; ++i) {
+        at[i].sin_family = AF_INET;
+        at[i].sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        ::bind(i == 0 ? listener : idle, reinterpret_cast<sockaddr*>(&at[i]), size);
+        ::getsockname(i == 0 ? listener : idle, reinterpret_cast<sockaddr*>(&at[i]), &size);
+    }
+    ::listen(listener, 4);
+    platform::Wake wake;
+    platform::TcpSocket socket;
+    const std::string refused = socket.Connect("127.0.0.1", ntohs(at[1].sin_port), 3000, wake);
+    Check(refused == "połączenie odrzucone", "a port nobody listens on: " + refused);
+    const std::string why = socket.Connect("127.0.0.1", ntohs(at[0].sin_port), 3000, wake);
+    Check(why.empty() && socket.IsOpen(), "connected: " + why);
+    const SOCKET peer = ::accept(listener, nullptr, nullptr);
+    const uint8_t request[] = {1, 3, 0, 0, 0, 2};
+    char arrived[sizeof request] = {};
+    Check(socket.Send(request, sizeof request, 1000) &&
+              ::recv(peer, arrived, sizeof arrived, MSG_WAITALL) == int(sizeof arrived) &&
+              std::memcmp(arrived, request, sizeof request) == 0,
+          "the request arrives whole");
+    uint8_t got[8] = {};
+    Check(::send(peer, "\x01\x03", 2, 0) == 2 && socket.WaitForInput(wake, 10000).readable &&
+              socket.Receive(got, sizeof got) == 2 && got[1] == 3 && socket.Receive(got, sizeof got) == 0,
+          "the reply arrives, then nothing more waits");
+    std::thread([&] { wake.Set(); }).join();
+    const platform::TcpSocket::WaitResult seen = socket.WaitForInput(wake, 10000);
+    Check(seen.woken && !seen.readable && !wake.Take(), "a set ends the wait for input and is taken");
+    ::closesocket(peer);
+    Check(socket.WaitForInput(wake, 10000).readable && socket.Receive(got, sizeof got) == 0 &&
+              !socket.IsOpen(),
+          "the peer's close closes the connection");
+    ::closesocket(listener);
+    ::closesocket(idle);
+}
+
 // Every file of the folder by its wide name.
 std::vector<std::wstring> Listing(const std::wstring& folder) {
     std::vector<std::wstring> names;
@@ -297,6 +344,7 @@ int main() {
     LineSettings();
     WaitingReads();
     WakeUp();
+    Sockets();
     Files();
     Times();
     std::printf("%s: %d failed\n", failures == 0 ? "PASS" : "FAIL", failures);
