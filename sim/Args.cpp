@@ -10,13 +10,15 @@ namespace {
 
 using Error = std::optional<std::string>;
 
-const char* const kValueOptions[] = {"--link-dir", "--link",   "--device",      "--address", "--baud",
-                                     "--parity",   "--silent", "--records",     "--erased",  "--bad-dates",
-                                     "--fault",    "--drop",   "--fault-share", "--seed"};
+const char* const kValueOptions[] = {"--link-dir",    "--link",      "--device",  "--address",
+                                     "--baud",        "--parity",    "--silent",  "--records",
+                                     "--erased",      "--bad-dates", "--fault",   "--drop",
+                                     "--fault-share", "--seed",      "--rtu-tcp", "--modbus-tcp"};
 
 const char* const kUsageText =
     "Usage: vqt540-sim [options]\n"
-    "Simulates a VQT540 flowmeter (MODBUS RTU slave) until SIGINT or SIGTERM.\n"
+    "Simulates a VQT540 flowmeter (MODBUS RTU slave) until SIGINT or SIGTERM, on a pty,\n"
+    "a serial device, or behind a simulated Ethernet gateway on 127.0.0.1.\n"
     "\n"
     "Line:\n"
     "  --link-dir DIR     directory for the link to the pty (default \".\")\n"
@@ -39,6 +41,15 @@ const char* const kUsageText =
     "  --baud N           line speed 300..230400 for wire timing and --device (default 9600)\n"
     "  --no-wire-time     answer at once instead of after the characters' time on the line\n"
     "\n"
+    "Gateway (instead of a pty or device; one client at a time, the next waits connected\n"
+    "in the listen backlog until the first disconnects; wire timing and faults apply):\n"
+    "  --rtu-tcp PORT     a transparent serial server on 127.0.0.1:PORT (0: any free port,\n"
+    "                     printed): RTU frames, CRC and all, as on the line\n"
+    "  --modbus-tcp PORT  a MODBUS TCP gateway on 127.0.0.1:PORT (0: any free port): MBAP\n"
+    "                     header and PDU, unit id = the meter's address; a unit id nobody\n"
+    "                     has gets exception 0x0B (50 ms after the request's wire time;\n"
+    "                     at once with --no-wire-time), and so does a badcrc answer\n"
+    "\n"
     "Meter:\n"
     "  --records N        dated archive records before the end record, 0..12900 (default 100)\n"
     "  --wrapped          archive as a ring buffer that went round (newest records first)\n"
@@ -59,7 +70,10 @@ const char* const kUsageText =
     "                     foreign-address: slave address N 0..255 in byte 0 of the answer;\n"
     "                     foreign-function: function code F 0..255 in byte 1, same length;\n"
     "                     byte-count: a register read's byte count (byte 2) says N 0..255;\n"
-    "                     these three with a correct CRC)\n"
+    "                     these three with a correct CRC);\n"
+    "                     or drop-after:N, through TCP only and besides any other fault:\n"
+    "                     close a connection once it has brought N requests (answered or\n"
+    "                     not), counting anew on the next one\n"
     "  --fault-share P    give the fault to this share 0..1 of the requests (default 1)\n"
     "  --drop P           leave this share 0..1 of the requests unanswered\n"
     "  --seed N           seed for --drop, the live values and the archive (default 1)\n"
@@ -112,6 +126,10 @@ bool ParseFault(const std::string& text, Config& c) {
     const bool hasArg = colon != std::string::npos;
     if (name == "silence" && !hasArg) return c.fault = Fault::Silence, true;
     if (name == "badcrc" && !hasArg) return c.fault = Fault::BadCrc, true;
+    if (name == "drop-after") {
+        const auto n = Number<int>(arg, 1, 1000000);
+        return n && (c.options.dropAfter = *n, true);
+    }
     const bool byteArg = name == "exception" || name == "foreign-address" || name == "foreign-function" ||
                          name == "byte-count";
     const auto n = Number<int>(arg, 0, byteArg ? 255 : name == "noise" ? 256 : 600000);
@@ -198,6 +216,10 @@ std::optional<Error> LineValue(const std::string& opt, const std::string& v, Con
         const auto n = Number<uint32_t>(v, 300, 230400);
         if (!n) return bad(" (300..230400)");
         o.baudRate = *n;
+    } else if (opt == "--rtu-tcp" || opt == "--modbus-tcp") {
+        const auto n = Number<int>(v, 0, 65535);
+        if (!n) return bad(" (0..65535, 0: any free port)");
+        (opt == "--rtu-tcp" ? o.rtuTcpPort : o.modbusTcpPort) = *n == 0 ? -1 : *n;
     } else if (opt == "--parity") {
         const int parity = v == "none" ? 0 : v == "odd" ? 1 : v == "even" ? 2 : -1;
         if (parity < 0) return bad(" (none, even, odd)");
@@ -245,6 +267,10 @@ Error Check(const Config& c) {
         if (b.slot >= records)
             return "--bad-dates: slot " + std::to_string(b.slot) + " is not a dated record (--records " +
                    std::to_string(records) + ")";
+    if (c.options.rtuTcpPort != 0 && c.options.modbusTcpPort != 0)
+        return "--rtu-tcp and --modbus-tcp exclude each other";
+    if ((c.options.rtuTcpPort != 0 || c.options.modbusTcpPort != 0) && !c.options.device.empty())
+        return "--device with a gateway: the gateway's meters are simulated, not on a device";
     const std::vector<uint8_t>& list = c.options.addresses;
     for (const SilentSpell& s : c.options.silences)
         if (list.empty() ? s.address != c.options.address

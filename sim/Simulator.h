@@ -1,6 +1,8 @@
 // A simulated VQT540 flowmeter: a MODBUS RTU slave on a pseudo-terminal or a
-// serial device. Its framing code is its own on purpose: it shares nothing
-// with modbus/, so a fault in one side cannot hide the same fault in the other.
+// serial device, or the meters behind an Ethernet gateway on a TCP port of
+// the loopback (RTU frames as they are, or MODBUS TCP). Its framing code is
+// its own on purpose: it shares nothing with modbus/, so a fault in one side
+// cannot hide the same fault in the other.
 #pragma once
 
 #include <array>
@@ -87,6 +89,31 @@ struct Options {
     // none from even not at all.
     bool strictLine = false;
     std::vector<SilentSpell> silences;
+    // An Ethernet gateway in front of the meters instead of a pty or device
+    // (no pty, no link; parity and strictLine unused, a device refused): listen on
+    // 127.0.0.1 at this port (-1: any free one, see TcpPort(); 0: no gateway).
+    // At most one of the two. One client at a time: the next waits in the
+    // listen backlog, connected but unanswered, until the one served
+    // disconnects. Wire timing, faults and counters as on the line, with the
+    // serial wire time of the RTU request and answer.
+    // rtuTcpPort: a transparent serial server; the bytes both ways are the
+    // RTU frames of the line, framed the same way.
+    // modbusTcpPort: MODBUS TCP; an ADU (MBAP header + PDU) per request, its
+    // unit id as the meter's address; the answer echoes the transaction id,
+    // the unit id is the answer's address byte (so ForeignAddress changes
+    // it), the PDU is the meter's without address and CRC. Unit id 0 is a
+    // broadcast: no answer. Any other unit id nobody has: exception 0x0B
+    // (target failed to respond), with wire timing 50 ms after the request's
+    // wire time, else at once; counted by no meter. BadCrc: exception 0x0B,
+    // as a gateway reports a damaged answer. TrailingNoise: the 0x55 bytes
+    // after the ADU; Split: a pause after the ADU's 5th byte; Late: the
+    // answer late, with its own request's transaction id. A header with a
+    // protocol id other than 0 or a length outside 2..254 ends the connection.
+    int rtuTcpPort = 0;
+    int modbusTcpPort = 0;
+    // Through TCP: close a connection once its dropAfter-th request has
+    // been dealt with (0: never); the next connection counts anew. See SetDropAfter.
+    int dropAfter = 0;
 };
 
 // One entry of the traffic log: a frame taken off the line and the answer sent
@@ -114,14 +141,20 @@ public:
     void Stop();
     const std::string& Error() const;
 
-    const std::string& DevicePath() const; // e.g. /dev/pts/7
+    const std::string& DevicePath() const; // e.g. /dev/pts/7; empty when serving TCP
     const std::string& LinkPath() const;   // linkDir/linkName, empty without a link
+    // The TCP port listened on while serving as a gateway, else 0.
+    uint16_t TcpPort() const;
 
     // Fault injection; safe to change while serving.
     void SetFault(Fault fault, int code = 0, int delayMs = 0);
     void SetDropProbability(double p); // 0..1: share of requests left unanswered
     void SetFaultShare(double share);  // 0..1: share of requests that get the fault (1 at start)
     void SetWireTiming(bool on);
+    // Through TCP: close each connection once it has brought this many
+    // requests (answered or not; 0: never), counted from its start; what the
+    // client sent after them is thrown away. No effect on a pty or device.
+    void SetDropAfter(int requests);
     // A meter that has fallen silent takes the requests to it (RequestsSeen
     // counts them) and answers none, whatever the fault, until set back; the
     // spells of Options::silences silence it as well.
@@ -152,6 +185,7 @@ public:
     uint64_t RequestsSeen(uint8_t address) const;
     uint64_t RepliesSent(uint8_t address) const;
     uint64_t WritesApplied(uint8_t address) const;
+    uint64_t ConnectionsAccepted() const; // TCP clients taken so far
 
     // Called on the serving thread for every frame and every run of discarded
     // bytes. Set it before Start().

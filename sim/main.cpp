@@ -82,7 +82,12 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "vqt540-sim: %s\n", sim.Error().c_str());
         return 1;
     }
-    std::printf("Device: %s\n", sim.DevicePath().c_str());
+    const bool gateway = config.options.rtuTcpPort != 0 || config.options.modbusTcpPort != 0;
+    if (gateway)
+        std::printf("Listening: %s127.0.0.1:%u\n", config.options.rtuTcpPort != 0 ? "rtu+tcp://" : "tcp://",
+                    unsigned(sim.TcpPort()));
+    else
+        std::printf("Device: %s\n", sim.DevicePath().c_str());
     if (!sim.LinkPath().empty())
         std::printf("Link: %s -> %s\n", sim.LinkPath().c_str(), sim.DevicePath().c_str());
     std::string addresses;
@@ -103,7 +108,8 @@ int main(int argc, char** argv) {
         answers += sim.RepliesSent(a);
         writes += sim.WritesApplied(a);
     }
-    std::printf("Stopped (%s): %llu requests, %llu answers, %llu writes.\n",
-                sig == SIGINT ? "SIGINT" : "SIGTERM", requests, answers, writes);
+    std::printf("Stopped (%s): %llu requests, %llu answers, %llu writes%s.\n",
+                sig == SIGINT ? "SIGINT" : "SIGTERM", requests, answers, writes,
+                gateway ? (", " + std::to_string(sim.ConnectionsAccepted()) + " connections").c_str() : "");
     return 0;
 }

@@ -4,11 +4,15 @@
 #include <QElapsedTimer>
 #include <QFileInfo>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <arpa/inet.h>
 #include <fcntl.h>
+#include <netinet/in.h>
 #include <poll.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 namespace {
@@ -54,7 +58,8 @@ private slots:
         const QString options =
             "--link-dir,--link ,--device,--address,--baud,--no-wire-time,--records,--wrapped,--static,"
             "--fault,--drop,--seed,--quiet,--help,--version,silence,late:,badcrc,exception:,split:,noise:,"
-            "foreign-address:,foreign-function:,byte-count:,--fault-share,--erased,--bad-dates,--silent";
+            "foreign-address:,foreign-function:,byte-count:,--fault-share,--erased,--bad-dates,--silent,"
+            "--rtu-tcp,--modbus-tcp,drop-after:";
         for (const QString& opt : options.split(',')) QVERIFY2(out.contains(opt), qPrintable(opt));
     }
 
@@ -84,6 +89,9 @@ private slots:
             << QStringList{"--records", "5", "--bad-dates", "1:day,5:day"} << "slot 5";
         QTest::newRow("byte count, no value") << QStringList{"--fault", "byte-count"} << "--fault";
         QTest::newRow("link with slash") << QStringList{"--link", "a/b"} << "--link";
+        QTest::newRow("drop after 0") << QStringList{"--fault", "drop-after:0"} << "--fault";
+        QTest::newRow("tcp port") << QStringList{"--modbus-tcp", "65536"} << "--modbus-tcp";
+        QTest::newRow("two gateways") << QStringList{"--rtu-tcp", "0", "--modbus-tcp", "0"} << "exclude";
         QTest::newRow("no device") << QStringList{"--device", "/nonexistent/ttyS9"} << "/nonexistent/ttyS9";
     }
     void badOptions() {
@@ -139,6 +147,30 @@ private slots:
         QCOMPARE(p.exitStatus(), QProcess::NormalExit);
         QCOMPARE(p.exitCode(), 0);
         QVERIFY(!QFileInfo(link).isSymLink());
+    }
+
+    // A MODBUS TCP gateway on a free port, as the program prints it.
+    void gateway() {
+        QProcess p;
+        p.start(Program(), {"--modbus-tcp", "0", "--fault", "drop-after:1", "--no-wire-time", "--static"});
+        QString out;
+        while (!out.contains("Slave address") && p.waitForReadyRead(5000))
+            out += QString::fromUtf8(p.readAllStandardOutput());
+        const auto port =
+            QRegularExpression("Listening: tcp://127.0.0.1:(\\d+)\n").match(out).captured(1).toUShort();
+        const int fd = socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in a{AF_INET, htons(port), {htonl(INADDR_LOOPBACK)}, {}};
+        QVERIFY2(::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0, qPrintable(out));
+        QCOMPARE(Transact(fd, {0, 7, 0, 0, 0, 6, 1, 3, 0, 0, 0, 1}, 11, 2000),
+                 Bytes({0, 7, 0, 0, 0, 5, 1, 3, 2, 0, 0x0D}));
+        close(fd);
+        p.terminate();
+        QVERIFY(p.waitForFinished(5000));
+        out += QString::fromUtf8(p.readAllStandardOutput());
+        for (const char* line :
+             {"answer: 00 07 00 00 00 05 01 03 02 00 0D", "[connection dropped after 1 requests]",
+              "Stopped (SIGTERM): 1 requests, 1 answers, 0 writes, 1 connections."})
+            QVERIFY2(out.contains(line), qPrintable(out));
     }
 
     // Three meters from the command line: their own flows, a damaged archive,
