@@ -1,12 +1,11 @@
 // VQT540 monitor: creates the windows and runs the message loop.
 #include "app/Application.h"
-#include "modbus/Modbus.h"
+#include "modbus/Link.h"
 #include "monitor/DPlik.h"
 #include "monitor/DZakoncz.h"
 #include "monitor/Unit1.h"
 #include "monitor/Unit2.h"
 
-#include <chrono>
 #include <cstdio>
 #include <cstring>
 
@@ -20,8 +19,11 @@ int main(int argc, char** argv) {
     }
     Application app(argc, argv);
     int result = 0;
+    // Declared first, so that it goes last: at its end it waits for the
+    // worker the window released as it closed, to close its port.
+    modbus::Link link;
     {
-        TForm1 form;
+        TForm1 form(link);
         TOKBottomDlg1 dialog1(&form);
         TOKBottomDlg2 dialog2(&form);
         form.OKBottomDlg1 = &dialog1;
@@ -31,8 +33,5 @@ int main(int argc, char** argv) {
         form.show();
         result = app.exec();
     }
-    // Closing the window released the last worker; give it a moment to
-    // close its port and end, so that no thread outlives the program.
-    modbus::ModbusRead::WaitForAllWorkers(std::chrono::milliseconds(2000));
     return result;
 }

@@ -7,6 +7,7 @@
 // Usage: bench_archive [RECORDS_AT_115200]
 #include "app/Application.h"
 #include "bench/BenchSim.h"
+#include "modbus/Link.h"
 #include "modbus/Modbus.h"
 #include "monitor/DZakoncz.h"
 #include "monitor/Messages.h"
@@ -35,8 +36,9 @@ Run download(uint32_t baud, int records) {
     // The whole archive: no end record, the last of file 4 ends it.
     const auto sim = StartBenchSim(dir, baud, records);
     Run run;
+    modbus::Link meters; // outlives the window, and waits for its last worker
     {
-        TForm1 form;
+        TForm1 form(meters);
         TOKBottomDlg2 dialog(&form);
         form.OKBottomDlg2 = &dialog;
         form.show(); // loads the settings: the defaults, in this empty folder
@@ -56,7 +58,6 @@ Run download(uint32_t baud, int records) {
         run.lines = form.archiveCycle().ArchiveLines.size();
         run.requests = static_cast<int64_t>(sim->RequestsSeen());
     }
-    modbus::ModbusRead::WaitForAllWorkers(std::chrono::seconds(3));
     return run;
 }
 

@@ -5,6 +5,7 @@
 // frame), with all meters answering and with one silent; and the CPU the
 // process uses per meter and hour while it reads.
 #include "core/LineCycle.h"
+#include "modbus/Link.h"
 #include "modbus/Modbus.h"
 #include "modbus/Worker.h"
 #include "sim/Simulator.h"
@@ -78,7 +79,11 @@ void Measure(const std::string& folder, uint32_t baud, int meters, bool oneSilen
     link.TimeoutMs = 200;
     Waker wake;
     View view(wake);
-    core::LineCycle line(modbus::StartWorker, view, link, o.addresses, 0); // rounds back to back
+    // As the tool runs it: the port kept open for the whole run.
+    modbus::Link::Options kept;
+    kept.KeepSerialOpen = true;
+    modbus::Link wire(kept);
+    core::LineCycle line(wire.Factory(), view, link, o.addresses, 0); // rounds back to back
     const double cpu0 = CpuSeconds();
     const int64_t start = NowMs();
     line.Start();
@@ -89,7 +94,7 @@ void Measure(const std::string& folder, uint32_t baud, int meters, bool oneSilen
     const double seconds = double(NowMs() - start) / 1000.0;
     const double cpu = CpuSeconds() - cpu0;
     line.Stop();
-    modbus::ModbusRead::WaitForAllWorkers(std::chrono::seconds(3));
+    wire.WaitForWorkers();
     // The wire: request 8 and reply 59 characters of 11 bits, a 3.5-character silence before each.
     const double readWire = (8 + 59 + 2 * 3.5) * 11.0 / baud;
     const int answering = oneSilent ? meters - 1 : meters;

@@ -1,5 +1,6 @@
 // Back-to-back reads against the wire-timed simulator: transactions per
 // second, their ratio to the wire-time limit, and CPU use while waiting.
+#include "modbus/Link.h"
 #include "modbus/Modbus.h"
 #include "sim/Simulator.h"
 
@@ -23,6 +24,7 @@ static void WaitDone(const std::shared_ptr<ModbusRead>& w) {
 }
 
 int main() {
+    modbus::Link meters;
     const auto dir = std::filesystem::temp_directory_path() / ("vqt-bench-" + std::to_string(getpid()));
     std::filesystem::create_directories(dir);
     std::filesystem::current_path(dir);
@@ -39,7 +41,7 @@ int main() {
         int good = 0;
         const auto start = std::chrono::steady_clock::now();
         for (int i = 0; i < count; ++i) {
-            auto w = ModbusRead::Create();
+            auto w = meters.CreateWorker();
             w->SetPortSettings("COM1", baud, 8, kOneStopBit, kNoParity);
             w->DeviceAddress = 1;
             w->Start();
@@ -58,7 +60,7 @@ int main() {
         vqtsim::Simulator sim(o);
         sim.Start();
         sim.SetFault(vqtsim::Fault::Silence);
-        auto w = ModbusRead::Create();
+        auto w = meters.CreateWorker();
         w->SetPortSettings("COM1", 9600, 8, kOneStopBit, kNoParity);
         w->DeviceAddress = 1;
         w->Start();
@@ -70,7 +72,7 @@ int main() {
         w->Release();
         std::printf("silent meter: %.5f CPU seconds per second of waiting (whole process)\n", used / 2.0);
     }
-    ModbusRead::WaitForAllWorkers(std::chrono::seconds(3));
+    meters.WaitForWorkers();
     std::filesystem::current_path("/");
     std::filesystem::remove_all(dir);
 }

@@ -6,6 +6,7 @@
 // Usage: bench_poll [SECONDS [defaults]]
 #include "app/Application.h"
 #include "bench/BenchSim.h"
+#include "modbus/Link.h"
 #include "modbus/Modbus.h"
 #include "monitor/Unit1.h"
 
@@ -42,8 +43,9 @@ Run poll(uint32_t baud, const char* timeout, const char* period, int seconds, bo
     QTemporaryDir dir;
     const auto sim = StartBenchSim(dir, baud);
     Run run;
+    modbus::Link meters; // outlives the window, and waits for its last worker
     {
-        TForm1 form;
+        TForm1 form(meters);
         form.show();
         if (!QTest::qWaitForWindowExposed(&form)) std::fputs("window not exposed\n", stderr);
         form.Speed->setItemIndex(form.Speed->findText(QString::number(baud)));
@@ -66,7 +68,6 @@ Run poll(uint32_t baud, const char* timeout, const char* period, int seconds, bo
         const double simCpu = std::chrono::duration<double>(sim->ServingCpuTime() - sim0).count();
         run.cpuShare = (processCpuSeconds() - cpu0 - simCpu) / run.seconds;
     }
-    modbus::ModbusRead::WaitForAllWorkers(std::chrono::seconds(3));
     return run;
 }
 } // namespace

@@ -7,9 +7,8 @@
 
 #include "core/ArchiveCycle.h"
 #include "core/Progress.h"
-#include "modbus/Modbus.h"
+#include "modbus/Link.h"
 #include "modbus/SerialPort.h"
-#include "modbus/Worker.h"
 #include "platform/FileIo.h"
 
 #include <iostream>
@@ -174,7 +173,7 @@ End Drive(core::ArchiveCycle& cycle, const core::LinkState& link, Loop& loop, co
 
 } // namespace
 
-int RunArchive(const CommonOptions& common, const ArchiveOptions& options, Loop& loop) {
+int RunArchive(const CommonOptions& common, const ArchiveOptions& options, Loop& loop, modbus::Link& meters) {
     const bool update = !options.UpdatePath.empty();
     const std::string& path = update ? options.UpdatePath : options.NewPath;
     if (const int code = CheckPort(common.Port); code != kExitOk) return code;
@@ -188,7 +187,7 @@ int RunArchive(const CommonOptions& common, const ArchiveOptions& options, Loop&
     {
         core::LinkState link;
         DownloadView view(common, options, loop);
-        core::ArchiveCycle cycle(link, modbus::StartWorker, view);
+        core::ArchiveCycle cycle(link, meters.Factory(), view);
         const platform::Outcome opened =
             update ? cycle.OpenExportFileForUpdate(path) : cycle.CreateExportFile(path);
         if (!opened) {
@@ -214,7 +213,6 @@ int RunArchive(const CommonOptions& common, const ArchiveOptions& options, Loop&
                 code = kExitNoAnswer;
         }
     }
-    modbus::ModbusRead::WaitForAllWorkers(std::chrono::milliseconds(2 * common.TimeoutMs + 2000));
     return code;
 }
 

@@ -4,6 +4,7 @@
 #include "cli/Settings.h"
 
 #include "core/Progress.h"
+#include "modbus/Link.h"
 
 #include <cstdint>
 #include <optional>
@@ -52,19 +53,26 @@ struct ScanOptions {
     bool Json = false;
 };
 
+struct PortsOptions {
+    bool Json = false;
+    std::string Root = "/"; // where /sys and /dev are looked for: the tests' own tree
+};
+
 // "17" or "10-20", within 1 … 247 and in order.
 std::optional<std::pair<int, int>> ParseAddressRange(const std::string& text);
 
 // Each waits on `loop`, which SIGINT and SIGTERM stop.
-int RunRead(const CommonOptions& common, const ReadOptions& options, Loop& loop);
-int RunWatch(const CommonOptions& common, const WatchOptions& options, Loop& loop);
-int RunArchive(const CommonOptions& common, const ArchiveOptions& options, Loop& loop);
-int RunScan(const CommonOptions& common, const ScanOptions& options, Loop& loop);
+int RunRead(const CommonOptions& common, const ReadOptions& options, Loop& loop, modbus::Link& meters);
+int RunWatch(const CommonOptions& common, const WatchOptions& options, Loop& loop, modbus::Link& meters);
+int RunArchive(const CommonOptions& common, const ArchiveOptions& options, Loop& loop, modbus::Link& meters);
+int RunScan(const CommonOptions& common, const ScanOptions& options, Loop& loop, modbus::Link& meters);
+// The serial ports of this machine; none is no error.
+int RunPorts(const PortsOptions& options);
 // The meters' readings to an MQTT broker; a clean end (0) when stopped.
-int RunPublish(const CommonOptions& common, const PublishOptions& options, Loop& loop);
+int RunPublish(const CommonOptions& common, const PublishOptions& options, Loop& loop, modbus::Link& meters);
 // watch over several meters, or in another format than the table: the
 // meters read in turn on one line.
-int RunLineWatch(const CommonOptions& common, const WatchOptions& options, Loop& loop);
+int RunLineWatch(const CommonOptions& common, const WatchOptions& options, Loop& loop, modbus::Link& meters);
 
 // The download's progress line on a terminal: what the window's bar and
 // tooltip say, in the tool's words.

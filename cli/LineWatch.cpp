@@ -8,8 +8,7 @@
 #include "cli/Table.h"
 
 #include "core/LineCycle.h"
-#include "modbus/Modbus.h"
-#include "modbus/Worker.h"
+#include "modbus/Link.h"
 #include "publish/Payloads.h"
 
 #include <chrono>
@@ -102,7 +101,7 @@ private:
 
 } // namespace
 
-int RunLineWatch(const CommonOptions& common, const WatchOptions& options, Loop& loop) {
+int RunLineWatch(const CommonOptions& common, const WatchOptions& options, Loop& loop, modbus::Link& meters) {
     if (const int code = CheckPort(common.Port); code != kExitOk) return code;
     Table table;
     const std::string header = options.Format == "table" ? std::string(kHeader) : std::string();
@@ -113,7 +112,7 @@ int RunLineWatch(const CommonOptions& common, const WatchOptions& options, Loop&
     int code = kExitOk;
     {
         LineWatchView view(common, options, loop, table);
-        core::LineCycle line(modbus::StartWorker, view, common.Link(), common.Addresses, options.IntervalMs);
+        core::LineCycle line(meters.Factory(), view, common.Link(), common.Addresses, options.IntervalMs);
         line.Start();
         while (!view.Finished())
             if (loop.WaitUntil(line.NextWakeMs()) == Loop::Event::Stop)
@@ -131,7 +130,6 @@ int RunLineWatch(const CommonOptions& common, const WatchOptions& options, Loop&
             code = kExitNoAnswer;
         }
     }
-    modbus::ModbusRead::WaitForAllWorkers(std::chrono::milliseconds(2 * common.TimeoutMs + 2000));
     return code;
 }
 

@@ -8,8 +8,7 @@
 #include "core/ArchiveCycle.h"
 #include "core/LineCycle.h"
 #include "core/LinkState.h"
-#include "modbus/Modbus.h"
-#include "modbus/Worker.h"
+#include "modbus/Link.h"
 #include "model/Cp1250.h"
 #include "publish/Publisher.h"
 
@@ -131,7 +130,7 @@ private:
 };
 
 // The archives of all meters, one after another, while the polling waits.
-bool PublishArchives(const CommonOptions& common, publish::Publisher& out, Loop& loop) {
+bool PublishArchives(const CommonOptions& common, publish::Publisher& out, Loop& loop, modbus::Link& meters) {
     for (const uint8_t address : common.Addresses) {
         const publish::MeterId meter{common.Port, address};
         const platform::Reading<std::optional<std::string>> mark = out.ArchiveMark(meter);
@@ -142,7 +141,7 @@ bool PublishArchives(const CommonOptions& common, publish::Publisher& out, Loop&
         }
         core::LinkState link;
         ArchiveToBroker view(common, out, loop, address);
-        core::ArchiveCycle cycle(link, modbus::StartWorker, view);
+        core::ArchiveCycle cycle(link, meters.Factory(), view);
         if (const platform::Outcome started = cycle.DownloadRecordsAfter(date, time); !started) {
             Say(started.error);
             continue;
@@ -174,7 +173,7 @@ bool PublishArchives(const CommonOptions& common, publish::Publisher& out, Loop&
 
 } // namespace
 
-int RunPublish(const CommonOptions& common, const PublishOptions& options, Loop& loop) {
+int RunPublish(const CommonOptions& common, const PublishOptions& options, Loop& loop, modbus::Link& meters) {
     if (const int code = CheckPort(common.Port); code != kExitOk) return code;
     publish::BrokerOptions broker;
     broker.Host = options.Host;
@@ -193,7 +192,7 @@ int RunPublish(const CommonOptions& common, const PublishOptions& options, Loop&
     }
     publish::Publisher& out = **started.value;
     PublishView view(common, out, loop);
-    core::LineCycle line(modbus::StartWorker, view, common.Link(), common.Addresses, options.IntervalMs);
+    core::LineCycle line(meters.Factory(), view, common.Link(), common.Addresses, options.IntervalMs);
     const int64_t archiveEveryMs = int64_t{options.ArchiveEverySeconds} * 1000;
     int64_t nextArchive = Loop::NowMs() + (archiveEveryMs > 0 ? 0 : -1);
     bool connected = false;
@@ -224,7 +223,7 @@ int RunPublish(const CommonOptions& common, const PublishOptions& options, Loop&
         }
         if (archiveEveryMs > 0 && Loop::NowMs() >= nextArchive) {
             line.Stop();
-            if (!PublishArchives(common, out, loop)) break;
+            if (!PublishArchives(common, out, loop, meters)) break;
             nextArchive = Loop::NowMs() + archiveEveryMs;
             line.Start();
             continue;
@@ -233,7 +232,6 @@ int RunPublish(const CommonOptions& common, const PublishOptions& options, Loop&
     }
     line.Stop();
     out.Close();
-    modbus::ModbusRead::WaitForAllWorkers(std::chrono::milliseconds(2 * common.TimeoutMs + 2000));
     return kExitOk; // stopped as asked: for a service, a clean end
 }
 

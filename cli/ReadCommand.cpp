@@ -5,8 +5,7 @@
 
 #include "cli/ReadingJson.h"
 #include "core/PollCycle.h"
-#include "modbus/Modbus.h"
-#include "modbus/Worker.h"
+#include "modbus/Link.h"
 #include "model/Decode.h"
 #include "model/DevicePage.h"
 #include "model/ParameterBlock.h"
@@ -156,14 +155,14 @@ private:
 
 } // namespace
 
-int RunRead(const CommonOptions& common, const ReadOptions& options, Loop& loop) {
+int RunRead(const CommonOptions& common, const ReadOptions& options, Loop& loop, modbus::Link& meters) {
     if (const int code = CheckPort(common.Port); code != kExitOk) return code;
 
     ReadView view(common, loop);
     bool stopped = false;
     {
         core::LinkState link;
-        core::PollCycle poll(link, modbus::StartWorker, view);
+        core::PollCycle poll(link, meters.Factory(), view);
         poll.ConnectButton();
         while (poll.Connected() && !view.Finished()) {
             if ((stopped = loop.WaitUntil(poll.NextWakeMs()) == Loop::Event::Stop)) break;
@@ -173,7 +172,6 @@ int RunRead(const CommonOptions& common, const ReadOptions& options, Loop& loop)
         if (poll.Connected()) poll.Disconnect(false);
     }
     // The port is closed before the program ends.
-    modbus::ModbusRead::WaitForAllWorkers(std::chrono::seconds(5));
 
     if (stopped) return kExitInterrupted;
     if (!view.Decoded) {

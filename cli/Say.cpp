@@ -22,7 +22,8 @@ std::string Escaped(std::string_view text) {
 }
 
 void Say(std::string_view text) {
-    std::cerr << "vqt540: " << Escaped(text) << '\n';
+    // One write, so that a line said from a worker's thread stays whole.
+    std::cerr << ("vqt540: " + Escaped(text) + '\n') << std::flush;
 }
 
 } // namespace cli

@@ -7,8 +7,8 @@
 
 #include "core/Progress.h"
 #include "core/Scan.h"
-#include "modbus/Modbus.h"
-#include "modbus/Worker.h"
+#include "modbus/Link.h"
+#include "modbus/PortName.h"
 #include "model/NumberFormat.h"
 
 #include <nlohmann/json.hpp>
@@ -29,6 +29,9 @@ std::string ParityName(uint8_t code) {
 }
 
 std::string Settings(const modbus::LinkSettings& l) {
+    // Through a gateway only the address is the scan's: the line is the gateway's.
+    if (modbus::IsGatewayName(l.PortName))
+        return "address " + std::to_string(l.DeviceAddress) + " via the gateway";
     return "address " + std::to_string(l.DeviceAddress) + ", " + std::to_string(l.BaudRate) + " bit/s, " +
            (l.Parity == modbus::kNoParity ? std::string("no") : ParityName(l.Parity)) + " parity";
 }
@@ -91,7 +94,7 @@ std::optional<std::pair<int, int>> ParseAddressRange(const std::string& text) {
     return std::pair<int, int>{*low, *high};
 }
 
-int RunScan(const CommonOptions& common, const ScanOptions& options, Loop& loop) {
+int RunScan(const CommonOptions& common, const ScanOptions& options, Loop& loop, modbus::Link& meters) {
     if (const int code = CheckPort(common.Port); code != kExitOk) return code;
     const modbus::LinkSettings page = common.Link();
     core::ScanPlan plan;
@@ -101,9 +104,10 @@ int RunScan(const CommonOptions& common, const ScanOptions& options, Loop& loop)
     plan.Parities = core::ScanParities(page.Parity);
     plan.Addresses = core::ScanAddresses(page.DeviceAddress, options.LowestAddress, options.HighestAddress);
     plan.All = options.All;
+    core::FitToGateway(plan);
 
     ScanTerminal view(loop);
-    core::Scan scan(modbus::StartWorker, view);
+    core::Scan scan(meters.Factory(), view);
     bool interrupted = false;
     scan.Start(plan);
     while (scan.Running()) {
@@ -114,7 +118,6 @@ int RunScan(const CommonOptions& common, const ScanOptions& options, Loop& loop)
         }
         scan.Tick();
     }
-    modbus::ModbusRead::WaitForAllWorkers(std::chrono::seconds(5));
 
     if (options.Json) {
         PrintJson(common, scan);

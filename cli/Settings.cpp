@@ -3,6 +3,7 @@
 #include "cli/Say.h"
 
 #include "core/ArchiveCycle.h"
+#include "modbus/PortName.h"
 #include "modbus/SerialPort.h"
 #include "model/ConfigFile.h"
 #include "model/NumberFormat.h"
@@ -124,12 +125,17 @@ CommonFlags AddCommonOptions(CLI::App& app, CommonOptions& o, bool manyAddresses
     CommonFlags flags;
     const CLI::Validator portName(
         [](std::string& name) {
+            if (modbus::IsGatewayName(name)) {
+                const auto gateway = modbus::ParsePortName(name);
+                return gateway ? std::string() : "\"" + name + "\": " + gateway.error;
+            }
             if (!modbus::ResolveDevice(name).empty()) return std::string();
-            return "\"" + name + "\" is no port: " + modbus::kPortNames;
+            return "\"" + name + "\" is no port: " + modbus::kPortNames + kGatewayNames;
         },
         "");
-    flags.Port =
-        app.add_option("--port", o.Port, modbus::kPortNamesHelp)->check(portName)->capture_default_str();
+    flags.Port = app.add_option("--port", o.Port, std::string(modbus::kPortNamesHelp) + kGatewayNames)
+                     ->check(portName)
+                     ->capture_default_str();
     if (manyAddresses)
         flags.Address = app.add_option("--address", o.AddressList,
                                        "slave addresses of the meters on the line: N, or a list such as "
@@ -148,9 +154,13 @@ CommonFlags AddCommonOptions(CLI::App& app, CommonOptions& o, bool manyAddresses
                        ->capture_default_str();
     flags.StopBits =
         app.add_option("--stop-bits", o.StopBits, "stop bits")->transform(Whole(1, 2))->capture_default_str();
-    flags.Timeout = app.add_option("--timeout", o.TimeoutMs, "reply time-out in ms")
-                        ->transform(Whole(core::kShortestTimeoutMs, kLongestTimeoutMs))
-                        ->capture_default_str();
+    flags.Timeout =
+        app.add_option("--timeout", o.TimeoutMs,
+                       "reply time-out in ms; through a gateway " + std::to_string(kGatewayTimeoutMs) +
+                           " unless given, as the network adds its own delay")
+            ->transform(Whole(core::kShortestTimeoutMs, kLongestTimeoutMs))
+            ->each([&o](const std::string&) { o.TimeoutSet = true; })
+            ->capture_default_str();
     app.add_option("--decimal-separator", o.DecimalSeparator,
                    "decimal separator of the numbers shown and written (default: the locale's)")
         ->check(CLI::IsMember({",", "."}));
@@ -224,6 +234,8 @@ void ResolveAddresses(CommonOptions& o) {
     else
         o.Addresses = *ParseAddressList(o.AddressList);
     o.Address = o.Addresses.front();
+    // A gateway's network hop and its own wait come on top of the meter's.
+    if (!o.TimeoutSet && modbus::IsGatewayName(o.Port)) o.TimeoutMs = kGatewayTimeoutMs;
 }
 
 platform::Reading<std::vector<std::string>> SiteArguments(const std::string& path, const CLI::App& command) {
@@ -299,8 +311,13 @@ int ApplyConfigLines(const CommonFlags& flags, CommonOptions& o, const PeriodFla
         return kExitUsage;
     }
     FromFile file{lines, path, {}};
-    if (!Given(flags.Port))
-        if (const auto i = file.Index(1, modbus::kPortCount)) o.Port = "COM" + std::to_string(*i + 1);
+    if (!Given(flags.Port)) {
+        // A port beyond the twelve is named by the ninth line, line 1 being -1.
+        if (lines.PortName)
+            o.Port = *lines.PortName;
+        else if (const auto i = file.Index(1, modbus::kPortCount))
+            o.Port = "COM" + std::to_string(*i + 1);
+    }
     if (!Given(flags.Baud))
         if (const auto i = file.Index(2, static_cast<int32_t>(modbus::kSpeeds.size())))
             o.Baud = modbus::kSpeeds[size_t(*i)];
@@ -314,7 +331,10 @@ int ApplyConfigLines(const CommonFlags& flags, CommonOptions& o, const PeriodFla
     if (period.Ms && !Given(period.Option))
         if (const auto ms = file.Number(7, 0, period.MaxMs)) *period.Ms = *ms;
     if (!Given(flags.Timeout))
-        if (const auto ms = file.Number(8, core::kShortestTimeoutMs, kLongestTimeoutMs)) o.TimeoutMs = *ms;
+        if (const auto ms = file.Number(8, core::kShortestTimeoutMs, kLongestTimeoutMs)) {
+            o.TimeoutMs = *ms;
+            o.TimeoutSet = true;
+        }
     if (!file.Error.empty()) {
         Say(file.Error);
         return kExitUsage;
@@ -326,6 +346,8 @@ int ApplyConfigLines(const CommonFlags& flags, CommonOptions& o, const PeriodFla
 
 int CheckPort(const std::string& port) {
     using State = modbus::PortProbe::State;
+    // A gateway is tried by the transactions themselves, which say why not.
+    if (modbus::IsGatewayName(port)) return kExitOk;
     const modbus::PortProbe probe = modbus::ProbePort(port);
     int code = kExitOk;
     switch (probe.state) {

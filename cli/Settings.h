@@ -37,6 +37,12 @@ enum ExitCode : int {
 extern const char* const kExitCodeHelp;
 
 inline constexpr int kLongestTimeoutMs = 60000;
+// The reply time-out through a gateway when none is given.
+inline constexpr int kGatewayTimeoutMs = 2000;
+// For the port's help: the gateway forms besides the serial names.
+inline constexpr const char* kGatewayNames =
+    ", rtu+tcp://HOST:PORT (RTU through a serial server) or tcp://HOST[:PORT] (MODBUS TCP, port 502 "
+    "unless given)";
 
 // The window's defaults.
 struct CommonOptions {
@@ -46,6 +52,7 @@ struct CommonOptions {
     std::string Parity = "none";
     int StopBits = 1;
     int TimeoutMs = 1000;
+    bool TimeoutSet = false;      // by the command line or a settings file
     std::string DecimalSeparator; // empty: the locale's
     std::string ConfigPath;       // empty: VQT540.cfg in the working directory, if there is one
     // Several meters on the line (watch, publish): "1,2,5" or "1-3,7";

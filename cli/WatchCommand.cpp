@@ -5,9 +5,8 @@
 #include "cli/Table.h"
 
 #include "core/PollCycle.h"
-#include "modbus/Modbus.h"
+#include "modbus/Link.h"
 #include "modbus/SerialPort.h"
-#include "modbus/Worker.h"
 #include "model/Cp1250.h"
 #include "model/Decode.h"
 #include "model/Tables.h"
@@ -92,7 +91,7 @@ private:
 
 } // namespace
 
-int RunWatch(const CommonOptions& common, const WatchOptions& options, Loop& loop) {
+int RunWatch(const CommonOptions& common, const WatchOptions& options, Loop& loop, modbus::Link& meters) {
     if (const int code = CheckPort(common.Port); code != kExitOk) return code;
     Table table;
     if (const std::string error = table.Open(options.CsvPath, std::string(kHeader)); !error.empty()) {
@@ -104,7 +103,7 @@ int RunWatch(const CommonOptions& common, const WatchOptions& options, Loop& loo
     {
         LinkState link;
         WatchView view(common, options, loop, table);
-        PollCycle poll(link, modbus::StartWorker, view);
+        PollCycle poll(link, meters.Factory(), view);
         poll.ConnectButton();
         while (poll.Connected() && !view.Finished()) {
             if (loop.WaitUntil(poll.NextWakeMs()) == Loop::Event::Stop) break;
@@ -123,7 +122,6 @@ int RunWatch(const CommonOptions& common, const WatchOptions& options, Loop& loo
         } else if (view.Failed > 0)
             code = kExitNoAnswer;
     }
-    modbus::ModbusRead::WaitForAllWorkers(std::chrono::milliseconds(common.TimeoutMs + 2000));
     return code;
 }
 

@@ -19,8 +19,20 @@ using namespace cli;
 constexpr int kLongestIntervalMs = 86400000;
 constexpr int kLongestPeriodMs = 600000;
 
+// The tool keeps its line for the whole run, as every peer on a site does:
+// opening and setting up a port for each read costs more than the read.
+modbus::Link::Options LinkOptions() {
+    modbus::Link::Options options;
+    options.KeepSerialOpen = true;
+    options.Notice = [](const std::string& port, modbus::LineEvent event) {
+        if (event == modbus::LineEvent::Reopened)
+            Say(port + ": the gateway had closed the connection; connected again");
+    };
+    return options;
+}
+
 // A command: its options, filled by the parse, and what runs it.
-using Runner = std::function<int(Loop&)>;
+using Runner = std::function<int(Loop&, modbus::Link&)>;
 
 Runner AddRead(CLI::App& app, CommonOptions& common) {
     auto options = std::make_shared<ReadOptions>();
@@ -28,10 +40,10 @@ Runner AddRead(CLI::App& app, CommonOptions& common) {
     const CommonFlags flags = AddCommonOptions(*read, common);
     read->add_flag("--json", options->Json, "the register values, the decoded numbers and the shown texts");
     read->footer(kExitCodeHelp);
-    return [read, flags, options, &common](Loop& loop) {
+    return [read, flags, options, &common](Loop& loop, modbus::Link& meters) {
         if (!read->parsed()) return -1;
         if (const int code = ApplyConfigFile(flags, common); code != kExitOk) return code;
-        return RunRead(common, *options, loop);
+        return RunRead(common, *options, loop, meters);
     };
 }
 
@@ -57,13 +69,13 @@ Runner AddWatch(CLI::App& app, CommonOptions& common) {
         ->check(CLI::IsMember({"table", "json", "influx"}))
         ->capture_default_str();
     watch->footer(kExitCodeHelp);
-    return [watch, flags, interval, options, &common](Loop& loop) {
+    return [watch, flags, interval, options, &common](Loop& loop, modbus::Link& meters) {
         if (!watch->parsed()) return -1;
         const PeriodFlag pause{interval, &options->IntervalMs, kLongestIntervalMs};
         if (const int code = ApplyConfigFile(flags, common, pause); code != kExitOk) return code;
         if (common.Addresses.size() > 1 || options->Format != "table")
-            return RunLineWatch(common, *options, loop);
-        return RunWatch(common, *options, loop);
+            return RunLineWatch(common, *options, loop, meters);
+        return RunWatch(common, *options, loop, meters);
     };
 }
 
@@ -94,11 +106,11 @@ Runner AddArchive(CLI::App& app, CommonOptions& common) {
                    "when the download gives up or is stopped, save what was read instead of writing no file")
         ->needs(newFile);
     archive->footer(kExitCodeHelp);
-    return [archive, flags, period, options, &common](Loop& loop) {
+    return [archive, flags, period, options, &common](Loop& loop, modbus::Link& meters) {
         if (!archive->parsed()) return -1;
         const PeriodFlag pacing{period, &options->PeriodMs, kLongestPeriodMs};
         if (const int code = ApplyConfigFile(flags, common, pacing); code != kExitOk) return code;
-        return RunArchive(common, *options, loop);
+        return RunArchive(common, *options, loop, meters);
     };
 }
 
@@ -125,13 +137,13 @@ Runner AddScan(CLI::App& app, CommonOptions& common) {
     scan->add_flag("--all", options->All, "go on after the first meter and list every one");
     scan->add_flag("--json", options->Json, "the meters found and the settings with garbled answers as JSON");
     scan->footer(kExitCodeHelp);
-    return [scan, flags, options, addresses, &common](Loop& loop) {
+    return [scan, flags, options, addresses, &common](Loop& loop, modbus::Link& meters) {
         if (!scan->parsed()) return -1;
         if (const int code = ApplyConfigFile(flags, common); code != kExitOk) return code;
         const auto range = ParseAddressRange(*addresses);
         options->LowestAddress = range->first;
         options->HighestAddress = range->second;
-        return RunScan(common, *options, loop);
+        return RunScan(common, *options, loop, meters);
     };
 }
 
@@ -161,11 +173,22 @@ Runner AddPublish(CLI::App& app, CommonOptions& common) {
                      "published, such as 1h or 30min (0: never)")
         ->transform(Duration());
     publish->footer(kExitCodeHelp);
-    return [publish, o, &common](Loop& loop) {
+    return [publish, o, &common](Loop& loop, modbus::Link& meters) {
         if (!publish->parsed()) return -1;
         ResolveAddresses(common);
-        return RunPublish(common, *o, loop);
+        return RunPublish(common, *o, loop, meters);
     };
+}
+
+Runner AddPorts(CLI::App& app) {
+    auto options = std::make_shared<PortsOptions>();
+    CLI::App* ports = app.add_subcommand(
+        "ports", "List the serial ports of this machine, USB adapters with their maker, product and serial "
+                 "number, and their stable names under /dev/serial/by-id.");
+    ports->add_flag("--json", options->Json, "the ports as a JSON array");
+    ports->add_option("--root", options->Root, "where to look for /sys and /dev")->group("");
+    ports->footer(kExitCodeHelp);
+    return [ports, options](Loop&, modbus::Link&) { return ports->parsed() ? RunPorts(*options) : -1; };
 }
 
 } // namespace
@@ -184,8 +207,8 @@ int main(int argc, char** argv) {
     app.footer(kExitCodeHelp);
 
     CommonOptions common;
-    const std::vector<Runner> commands{AddRead(app, common), AddWatch(app, common), AddArchive(app, common),
-                                       AddScan(app, common), AddPublish(app, common)};
+    const std::vector<Runner> commands{AddRead(app, common), AddWatch(app, common),   AddArchive(app, common),
+                                       AddScan(app, common), AddPublish(app, common), AddPorts(app)};
     try {
         std::vector<std::string> arguments = Utf8Arguments(argc, argv);
         std::vector<char*> pointers;
@@ -213,9 +236,12 @@ int main(int argc, char** argv) {
         return kExitUsage;
     }
 
+    // Made here and handed down; at its end it waits for its workers by
+    // their own deadlines, so that none outlives the program.
+    modbus::Link meters(LinkOptions());
     try {
         for (const Runner& run : commands)
-            if (const int code = run(loop); code >= 0) return code;
+            if (const int code = run(loop, meters); code >= 0) return code;
         return kExitInternal;
     } catch (const std::exception& error) {
         Say(error.what());

@@ -1,6 +1,7 @@
 #include "core/Scan.h"
 
 #include "modbus/Frames.h"
+#include "modbus/PortName.h"
 #include "model/ParameterBlock.h"
 #include "model/Tables.h"
 
@@ -73,7 +74,15 @@ platform::Reading<ScanPlan> PlanFromPage(const modbus::LinkChoice& page) {
     plan.Parities = ScanParities(pick(modbus::kParities, page.Parity, modbus::kParities[0]).Code);
     const platform::Reading<uint8_t> address = modbus::ReadAddress(page.Address);
     plan.Addresses = ScanAddresses(address ? *address : modbus::kLowestAddress);
+    FitToGateway(plan);
     return {std::move(plan), {}};
+}
+
+void FitToGateway(ScanPlan& plan) {
+    if (!modbus::IsGatewayName(plan.PortName)) return;
+    plan.Speeds.resize(std::min<size_t>(plan.Speeds.size(), 1));
+    plan.Parities.resize(std::min<size_t>(plan.Parities.size(), 1));
+    plan.NetworkMs = kGatewayProbeMs;
 }
 
 Scan::Scan(modbus::TransactionFactory factory, ScanView& view) : Factory(std::move(factory)), View(view) {}
@@ -114,7 +123,7 @@ void Scan::StartProbe() {
     Tried[At.Speed][At.Parity * Plan.Addresses.size() + At.Address] = true;
     modbus::TransactionRequest request;
     request.Link = LinkOf(At);
-    request.Link.TimeoutMs = ProbeTimeoutMs(request.Link.BaudRate);
+    request.Link.TimeoutMs = ProbeTimeoutMs(request.Link.BaudRate) + Plan.NetworkMs;
     // Bytes of a garbled answer may still be coming: the next request waits
     // until the line is quiet.
     request.QuietMs = QuietNext ? static_cast<uint32_t>(ProbeTimeoutMs(request.Link.BaudRate)) : 0;
@@ -127,14 +136,14 @@ void Scan::StartProbe() {
 
 std::optional<int64_t> Scan::NextWakeMs() const {
     if (!Active || !Current) return std::nullopt;
-    const int32_t timeout = ProbeTimeoutMs(Plan.Speeds[At.Speed]);
+    const int32_t timeout = ProbeTimeoutMs(Plan.Speeds[At.Speed]) + Plan.NetworkMs;
     return ProbeStart + timeout + (Signalled ? kVerdictGraceMs : 0);
 }
 
 void Scan::Tick() {
     if (!Active || !Current) return;
     const int64_t elapsed = View.NowMs() - ProbeStart;
-    const int32_t timeout = ProbeTimeoutMs(Plan.Speeds[At.Speed]);
+    const int32_t timeout = ProbeTimeoutMs(Plan.Speeds[At.Speed]) + Plan.NetworkMs;
     if (!Current->Done()) {
         if (elapsed < timeout) return;
         // At its time-out the probe is told to stop waiting; it then judges
@@ -162,7 +171,10 @@ void Scan::Judge(bool timedOut) {
     } else {
         const modbus::Ending& done = Current->Result();
         bytes = done.bytesRead;
-        if (done.Succeeded()) {
+        if (done.verdict.status == modbus::Status::Exception &&
+            modbus::IsGatewayException(done.verdict.detail)) {
+            bytes = 0; // the gateway's word that no meter answers there
+        } else if (done.Succeeded()) {
             const model::ParameterBlock block = model::CopyParameterBlock(done.reply.data());
             const std::string dn = model::DnText(block[model::offset::DnIndex]);
             Findings.push_back(
@@ -234,7 +246,7 @@ void Scan::Report() {
     for (size_t s = At.Speed; s < Plan.Speeds.size(); ++s) {
         const int64_t left = static_cast<int64_t>(std::count(Tried[s].begin(), Tried[s].end(), false)) +
                              (s == At.Speed ? 1 : 0); // the probe starting now
-        progress.MsLeft += left * ProbeTimeoutMs(Plan.Speeds[s]);
+        progress.MsLeft += left * (ProbeTimeoutMs(Plan.Speeds[s]) + Plan.NetworkMs);
     }
     View.ShowProgress(progress);
 }

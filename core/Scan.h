@@ -44,7 +44,16 @@ struct ScanPlan {
     std::vector<uint8_t> Parities;
     std::vector<int> Addresses;
     bool All = false; // go on after the first meter
+    // Added to every probe's time-out: a gateway's network hop and its own
+    // turn-round. Speed and parity are the gateway's, so it is probed at one.
+    int32_t NetworkMs = 0;
 };
+
+// What a scan through a gateway allows for the network on each probe.
+inline constexpr int32_t kGatewayProbeMs = 250;
+// A plan made for a serial line, narrowed for a gateway port: only the
+// addresses are looked for.
+void FitToGateway(ScanPlan& plan);
 
 // A search from what the communication page says: its port and stop bits,
 // and its own speed, parity and address as the first probe (9600 bit/s, no

@@ -157,6 +157,10 @@ std::string_view ExceptionText(Kind kind, uint8_t code) {
         return "Błąd urządzenia przy odczycie pamięci";
     case 8:
         return "Błąd parzystosci pamięci urządzenia";
+    case kGatewayPathUnavailable:
+        return "Bramka: ścieżka do urządzenia niedostępna";
+    case kGatewayTargetFailed:
+        return "Bramka: urządzenie docelowe nie odpowiedziało";
     default:
         return "Nieznany błąd opowiedzi urządzenia";
     }

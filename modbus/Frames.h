@@ -56,6 +56,13 @@ struct Trace {
 // A complete exception reply of this kind: 5 bytes, byte 1 = X, CRC good.
 bool IsCompleteException(Kind kind, const uint8_t* rx, size_t n);
 
+// What a gateway answers for a meter it cannot reach: there is no meter
+// to hear from at that address, just as when nothing answers.
+inline constexpr uint8_t kGatewayPathUnavailable = 0x0A, kGatewayTargetFailed = 0x0B;
+constexpr bool IsGatewayException(uint8_t code) {
+    return code == kGatewayPathUnavailable || code == kGatewayTargetFailed;
+}
+
 // The text for an exception code of this kind.
 std::string_view ExceptionText(Kind kind, uint8_t code);
 

@@ -9,7 +9,6 @@
 #pragma once
 
 #include "modbus/Frames.h"
-#include "modbus/SerialPort.h"
 #include "platform/Wake.h"
 
 #include <atomic>
@@ -18,13 +17,19 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
+#include <vector>
 
 namespace modbus {
 
+class LinkCore;
+class Line;
+
 class ModbusRead : public std::enable_shared_from_this<ModbusRead> {
 public:
-    static std::shared_ptr<ModbusRead> Create();
+    // Made by its Link (Link::CreateWorker), whose lines and threads it uses.
+    static std::shared_ptr<ModbusRead> Create(std::shared_ptr<LinkCore> link);
     ~ModbusRead();
     ModbusRead(const ModbusRead&) = delete;
     ModbusRead& operator=(const ModbusRead&) = delete;
@@ -78,26 +83,20 @@ public:
     // could (or before the worker has tried). Safe while the worker runs.
     std::string PortTrouble() const;
 
-    // Workers whose object still exists (running, or done and not yet freed).
-    static int LiveWorkers();
-    // Blocks until no worker object exists or the time has passed; true when none is left.
-    static bool WaitForAllWorkers(std::chrono::milliseconds limit);
-    // A worker of this program has the port (or is still closing it).
-    static bool PortTaken(const std::string& portName);
-
 private:
-    ModbusRead();
+    explicit ModbusRead(std::shared_ptr<LinkCore> link);
     void RunTransaction();
     void Exchange(Kind kind);
-    void WaitForQuiet();
-    void WaitForReply(Kind kind);
+    size_t BuildRequest(Kind kind);
+    void WaitForReply(Kind kind, Line* line);
     void WaitForRelease();
     void SetTx(std::string line);
     void SetRx(std::string line);
-    void AppendRx(const uint8_t* bytes, size_t n);
-    void ReadWaiting(bool pollSaidReadable);
+    void AppendRx(const std::vector<uint8_t>& wire);
+    void ReadWaiting(Line& line, bool hinted);
 
-    SerialPort Port;
+    std::shared_ptr<LinkCore> Core;
+    std::optional<std::chrono::steady_clock::time_point> Deadline; // by when it will have ended
     uint8_t TxBuffer[kTxBufferSize] = {};
     std::atomic<int32_t> TimedOut{0};
     mutable std::mutex TraceMutex; // TxLine and RxLine are copied by the caller at a time-out

@@ -6,14 +6,19 @@
 
 namespace modbus {
 
-int ComPortNumber(const std::string& name) {
+int ComDeviceNumber(const std::string& name) {
     if (name.size() < 4 || name.compare(0, 3, "COM") != 0) return 0;
     int number = 0;
     const char* first = name.data() + 3;
     const char* last = name.data() + name.size();
     auto [end, ec] = std::from_chars(first, last, number);
-    if (ec != std::errc{} || end != last || *first == '0' || number < 1 || number > 12) return 0;
+    if (ec != std::errc{} || end != last || *first == '0' || number < 1 || number > 256) return 0;
     return number;
+}
+
+int ComPortNumber(const std::string& name) {
+    const int number = ComDeviceNumber(name);
+    return number <= 12 ? number : 0;
 }
 
 std::string DescribeProbe(const PortProbe& probe) {

@@ -17,10 +17,13 @@ namespace modbus {
 
 // 1 .. 12 for "COM1" .. "COM12", else 0.
 int ComPortNumber(const std::string& name);
+// 1 .. 256 for "COM1" .. "COM256", else 0: the names Windows gives its ports.
+int ComDeviceNumber(const std::string& name);
 
 // "COM1" .. "COM12" as a device of this system. POSIX: a link of that name in
 // the working directory when it exists, else /dev/ttyS0 .. /dev/ttyS11.
-// Windows: \\.\COM1 .. \\.\COM12. Any other name gives "".
+// Windows: \\.\COM1 .. \\.\COM12, and so on up to COM256 (the adapters'
+// ports). Any other name gives "".
 std::string ResolvePortName(const std::string& name);
 
 // A port name of the program ("COM1" .. "COM12") as above, or a device path:
@@ -82,6 +85,12 @@ public:
     size_t InputCount() const;
     // Reads up to n bytes that are already waiting; never blocks.
     size_t Read(uint8_t* data, size_t n);
+    // Drops what waits in the input queue: on a port kept open between
+    // exchanges, the rest of a reply that came after its requester gave up.
+    void DropInput();
+    // A read or write failed for good (the adapter was pulled out, the
+    // pseudo-terminal's other end closed): only opening it anew can help.
+    bool Broken() const { return Failed; }
 
     struct WaitResult {
         bool woken = false;    // the wake was set (and is taken)
@@ -97,7 +106,8 @@ public:
 private:
     static constexpr std::intptr_t kClosed = -1; // also INVALID_HANDLE_VALUE
     std::intptr_t Native = kClosed;
-    bool Exclusive = false; // POSIX: TIOCEXCL is ours to clear on close
+    bool Exclusive = false;      // POSIX: TIOCEXCL is ours to clear on close
+    mutable bool Failed = false; // see Broken()
     // Windows: the byte with which a blocking read ended the wait for input,
     // handed out first by the next Read (-1: none).
     int Held = -1;

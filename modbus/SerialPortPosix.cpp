@@ -223,7 +223,13 @@ size_t SerialPort::Write(const uint8_t* data, size_t n) {
     const int fd = Descriptor(Native);
     if (fd < 0) return 0;
     const ssize_t written = ::write(fd, data, n);
+    if (written < 0 && errno != EAGAIN && errno != EINTR) Failed = true;
     return written > 0 ? static_cast<size_t>(written) : 0;
+}
+
+void SerialPort::DropInput() {
+    const int fd = Descriptor(Native);
+    if (fd >= 0) ::tcflush(fd, TCIFLUSH);
 }
 
 size_t SerialPort::InputCount() const {
@@ -241,6 +247,9 @@ size_t SerialPort::Read(uint8_t* data, size_t n) {
     do {
         got = ::read(fd, data, n);
     } while (got < 0 && errno == EINTR);
+    // Raw with VMIN 0 a read of nothing gives 0; failing otherwise than for
+    // want of bytes (EIO) means the device is gone.
+    if (got < 0 && errno != EAGAIN) Failed = true;
     return got > 0 ? static_cast<size_t>(got) : 0;
 }
 
@@ -254,10 +263,12 @@ SerialPort::WaitResult SerialPort::WaitForInput(platform::Wake& wake, int timeou
     } while (rc < 0 && errno == EINTR);
     if (rc <= 0) return result; // the time has passed (or poll failed: nothing to wait for)
     if (fds[0].revents != 0) result.woken = wake.Take();
-    result.readable = watched == 2 && (fds[1].revents & POLLIN) != 0;
-    // A hung-up line stays "ready" for ever.
+    // A hung-up line stays "ready" for ever, with or without POLLIN: once
+    // what it still holds is read, nothing more comes.
     result.hungUp =
-        watched == 2 && !result.readable && (fds[1].revents & (POLLHUP | POLLERR | POLLNVAL)) != 0;
+        watched == 2 && (fds[1].revents & (POLLHUP | POLLERR | POLLNVAL)) != 0 && InputCount() == 0;
+    result.readable = watched == 2 && (fds[1].revents & POLLIN) != 0 && !result.hungUp;
+    if (result.hungUp) Failed = true;
     return result;
 }
 
@@ -269,6 +280,7 @@ void SerialPort::Close() {
     ::close(fd);
     Native = kClosed;
     Exclusive = false;
+    Failed = false;
 }
 
 } // namespace modbus

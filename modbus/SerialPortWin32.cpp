@@ -8,9 +8,9 @@
 
 namespace modbus {
 
-const char* const kPortNames = "COM1 ... COM12 or a device path beginning with \\\\.\\";
+const char* const kPortNames = "COM1 ... COM256 or a device path beginning with \\\\.\\";
 const char* const kPortNamesHelp =
-    "COM1 ... COM12 or a device path beginning with \\\\.\\ such as \\\\.\\COM15";
+    "COM1 ... COM256 (vqt540 ports lists those present) or a device path beginning with \\\\.\\";
 
 namespace {
 HANDLE PortHandle(std::intptr_t native) {
@@ -84,7 +84,7 @@ bool MakeCommState(DCB& dcb, uint32_t baudRate, uint8_t dataBits, uint8_t parity
 }
 
 std::string ResolvePortName(const std::string& name) {
-    const int number = ComPortNumber(name);
+    const int number = ComDeviceNumber(name);
     // The device namespace, so that COM10 and above open too.
     return number == 0 ? std::string() : "\\\\.\\COM" + std::to_string(number);
 }
@@ -161,8 +161,17 @@ void SerialPort::SetTimeouts(uint32_t readTotalMs, uint32_t writeTotalMs) {
 size_t SerialPort::Write(const uint8_t* data, size_t n) {
     if (!IsOpen()) return 0;
     DWORD written = 0;
-    if (!::WriteFile(PortHandle(Native), data, static_cast<DWORD>(n), &written, nullptr)) return 0;
+    if (!::WriteFile(PortHandle(Native), data, static_cast<DWORD>(n), &written, nullptr)) {
+        if (::GetLastError() != ERROR_TIMEOUT) Failed = true;
+        return 0;
+    }
     return written;
+}
+
+void SerialPort::DropInput() {
+    if (!IsOpen()) return;
+    Held = -1;
+    ::PurgeComm(PortHandle(Native), PURGE_RXCLEAR);
 }
 
 size_t SerialPort::InputCount() const {
@@ -170,7 +179,10 @@ size_t SerialPort::InputCount() const {
     const size_t held = Held >= 0 ? 1 : 0;
     DWORD errors = 0;
     COMSTAT status{};
-    if (!::ClearCommError(PortHandle(Native), &errors, &status)) return held;
+    if (!::ClearCommError(PortHandle(Native), &errors, &status)) {
+        Failed = true; // the device is gone (an adapter pulled out)
+        return held;
+    }
     return held + status.cbInQue;
 }
 
@@ -185,8 +197,10 @@ size_t SerialPort::Read(uint8_t* data, size_t n) {
     }
     DWORD got = 0;
     if (given < n &&
-        !::ReadFile(PortHandle(Native), data + given, static_cast<DWORD>(n - given), &got, nullptr))
+        !::ReadFile(PortHandle(Native), data + given, static_cast<DWORD>(n - given), &got, nullptr)) {
         got = 0;
+        Failed = true;
+    }
     return given + got;
 }
 
@@ -246,6 +260,7 @@ void SerialPort::Close() {
     ::CloseHandle(PortHandle(Native));
     Native = kClosed;
     Held = -1;
+    Failed = false;
     ReadPassMs = 0;
 }
 

@@ -66,8 +66,8 @@ void WorkerTransaction::SignalTimeout() {
     if (Worker) Worker->SignalTimeout(-1);
 }
 
-std::unique_ptr<Transaction> StartWorker(const TransactionRequest& request) {
-    auto worker = ModbusRead::Create();
+std::unique_ptr<Transaction> StartWorker(std::shared_ptr<ModbusRead> worker,
+                                         const TransactionRequest& request) {
     const LinkSettings& link = request.Link;
     worker->SetPortSettings(link.PortName, link.BaudRate, 8, link.StopBits, link.Parity);
     worker->DeviceAddress = link.DeviceAddress;

@@ -35,8 +35,9 @@ private:
     mutable std::optional<Ending> Taken; // copied once, after TransactionDone
 };
 
-// Creates a suspended worker, sets its port settings, address and reply
-// deadline, stages the write or the archive request, and starts it.
-std::unique_ptr<Transaction> StartWorker(const TransactionRequest& request);
+// Sets a suspended worker's port settings, address and reply deadline,
+// stages the write or the archive request, and starts it.
+std::unique_ptr<Transaction> StartWorker(std::shared_ptr<ModbusRead> worker,
+                                         const TransactionRequest& request);
 
 } // namespace modbus

@@ -8,12 +8,17 @@ namespace model {
 
 ConfigLines ParseConfig(std::string_view bytes, std::string_view path) {
     ConfigLines lines;
-    for (size_t number = 0; number < 8 && !bytes.empty(); ++number) {
+    constexpr size_t kPortNameLine = 8; // counted from 0
+    for (size_t number = 0; number <= kPortNameLine && !bytes.empty(); ++number) {
         const size_t end = bytes.find('\n');
         std::string_view line = bytes.substr(0, end);
         bytes.remove_prefix(end == std::string_view::npos ? bytes.size() : end + 1);
         if (line.ends_with('\r')) line.remove_suffix(1);
         std::string text = Cp1250ToUtf8(line);
+        if (number == kPortNameLine) {
+            if (lines.Lists[0] == -1 && !text.empty()) lines.PortName = std::move(text);
+            break;
+        }
         if (number >= lines.Lists.size()) {
             lines.Texts[number - lines.Lists.size()] = std::move(text);
             continue;
@@ -32,16 +37,18 @@ ConfigLines ParseConfig(std::string_view bytes, std::string_view path) {
 std::string FormatConfig(const ConfigValues& values) {
     std::string text;
     const ConfigLists& l = values.Lists;
-    for (const int32_t index : {l.Port, l.Speed, l.Parity, l.StopBits, l.Mode})
+    const int32_t port = values.PortName.empty() ? l.Port : -1;
+    for (const int32_t index : {port, l.Speed, l.Parity, l.StopBits, l.Mode})
         text += std::to_string(index) + "\r\n";
     for (const std::string* field : {&values.Address, &values.Period, &values.Timeout})
         text += *field + "\r\n";
+    if (!values.PortName.empty()) text += values.PortName + "\r\n";
     return Utf8ToCp1250(text);
 }
 
 platform::Reading<std::optional<ConfigLines>> LoadConfig(const std::string& path) {
     if (!platform::FileExists(path)) return {std::optional<ConfigLines>(), {}};
-    // Eight short lines: anything much longer is no settings file.
+    // Nine short lines: anything much longer is no settings file.
     constexpr size_t kLongestSettingsFile = 4096;
     const platform::Reading<std::string> bytes = platform::ReadWholeFile(path, kLongestSettingsFile);
     if (!bytes) return platform::Reading<std::optional<ConfigLines>>::Fail(bytes.error);

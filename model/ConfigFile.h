@@ -2,7 +2,10 @@
 // ended by CR LF, in Windows-1250. Lines 1-5 are the item indexes of the
 // port, speed, parity, stop-bits and mode lists (-1: no selection); lines
 // 6-8 the texts of the address, scan-period and time-out fields, exactly as
-// typed. The window and the tool read it alike.
+// typed. A port beyond COM1 ... COM12 (an adapter's device, a gateway) is a
+// ninth line holding its name, with line 1 at -1: a reader of eight lines
+// still reads the rest and takes the port as none chosen. The window and the
+// tool read it alike.
 #pragma once
 
 #include "platform/Reading.h"
@@ -31,6 +34,9 @@ struct ConfigValues {
     std::string Address = "  1"; // UTF-8
     std::string Period = "1000";
     std::string Timeout = "1000";
+    // A port beyond the twelve (UTF-8); when set, line 1 is written -1
+    // whatever Lists.Port says.
+    std::string PortName;
 };
 
 // What a file holds: the lines it has, in their order. Reading stops at the
@@ -38,11 +44,14 @@ struct ConfigValues {
 struct ConfigLines {
     std::array<std::optional<int32_t>, 5> Lists;     // port, speed, parity, stop bits, mode
     std::array<std::optional<std::string>, 3> Texts; // address, period, time-out (UTF-8)
+    // The ninth line's port (UTF-8), taken only when line 1 is -1 and the
+    // line is not empty: beside a real index it is stale.
+    std::optional<std::string> PortName;
     // Set when reading stopped at a line: "path, wiersz N: reason".
     std::string Stopped;
 };
 
-// The bytes of a file: lines end in LF, CR LF counts as LF; at most eight
+// The bytes of a file: lines end in LF, CR LF counts as LF; at most nine
 // lines are read. `path` names the file in the stop message.
 ConfigLines ParseConfig(std::string_view bytes, std::string_view path);
 // The 32 bytes of the defaults, and any other settings alike.

@@ -45,7 +45,7 @@ bool isPassingFocus(const QEvent* event) {
 
 } // namespace
 
-TForm1::TForm1(QWidget* parent) : QMainWindow(parent) {
+TForm1::TForm1(modbus::Link& link, QWidget* parent) : QMainWindow(parent), ModbusLink(link) {
     monitor::InitResources();
     setObjectName(QStringLiteral("Form1"));
     setWindowTitle(QStringLiteral("VQT540 - Monitor"));
@@ -86,7 +86,7 @@ TForm1::TForm1(QWidget* parent) : QMainWindow(parent) {
     Timer3 = makeTimer("Timer3", 1);
     Timer4 = makeTimer("Timer4", 100);
 
-    Transactions = modbus::StartWorker;
+    Transactions = ModbusLink.Factory();
     PollView = std::make_unique<PollWindow>(*this);
     // Through a lambda, so that a test can swap the factory at any time.
     const auto start = [this](const modbus::TransactionRequest& request) { return Transactions(request); };

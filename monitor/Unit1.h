@@ -8,6 +8,7 @@
 #pragma once
 
 #include "monitor/ComboBoxes.h"
+#include "monitor/PortList.h"
 
 #include "core/ArchiveCycle.h"
 #include "core/Editing.h"
@@ -15,6 +16,7 @@
 #include "core/LinkState.h"
 #include "core/PollCycle.h"
 #include "core/StatusNotes.h"
+#include "modbus/Link.h"
 #include "modbus/Transaction.h"
 #include "model/ParameterBlock.h"
 
@@ -56,7 +58,8 @@ public:
     using DropDownBox = monitor::DropDownBox;
     using SimpleComboBox = monitor::SimpleComboBox;
 
-    explicit TForm1(QWidget* parent = nullptr);
+    // The link is made in main and outlives the window.
+    explicit TForm1(modbus::Link& link, QWidget* parent = nullptr);
     ~TForm1() override;
 
     // Lines kept in the trace log; older lines go first.
@@ -90,7 +93,7 @@ public:
     QLabel* Label18;
     QLabel* StaticText4;
     QLabel* StaticText5;
-    DropDownBox* PortNr;
+    DropDownBox* PortNr; // a monitor::PortBox: see ports()
     DropDownBox* Speed;
     DropDownBox* Parity;
     DropDownBox* StopBits;
@@ -163,6 +166,8 @@ public:
     // The current transaction, Connected, the tick counter and the reply
     // counters, shared by the polling and the archive download.
     core::LinkState Link;
+    // The program's way to the meters.
+    modbus::Link& ModbusLink;
     // Starts every transaction; a real worker unless a test replaces it.
     modbus::TransactionFactory Transactions;
     // The confirmation dialogs and the export window, created by the program
@@ -241,9 +246,13 @@ public:
     void TabSheet2Exit();
     void MaskEdit6Exit();
     void MaskEdit1Exit();
-    // Each port's tooltip in PortNr: where it leads and whether it can be
-    // opened; refreshed when the list opens.
+    // The ports present in PortNr, and each one's tooltip: where it leads
+    // and whether it can be opened; refreshed when the list opens.
     void describePorts();
+    // The user picked a port; "Inny port lub bramka…" asks for its name.
+    void PortNrChange();
+    // PortNr with its port-list functions.
+    monitor::PortBox& ports() const { return static_cast<monitor::PortBox&>(*PortNr); }
 
     // --- trace ---
     void Button3Click();

@@ -3,6 +3,7 @@
 
 #include "monitor/FlowChart.h"
 #include "monitor/JpegImage.h"
+#include "monitor/Messages.h"
 #include "monitor/Naming.h"
 #include "monitor/PageLook.h"
 
@@ -119,8 +120,8 @@ void TForm1::buildCommunicationFields() {
         setBold(result);
         return result;
     };
-    const auto pickOnly = [](const QStringList& items, QGroupBox* group) {
-        auto* box = new DropDownBox(DropDownBox::Kind::PickOnly, group);
+    const auto pickOnly = [](const QStringList& items, QGroupBox* group, DropDownBox* box = nullptr) {
+        if (!box) box = new DropDownBox(DropDownBox::Kind::PickOnly, group);
         box->addItems(items);
         box->setCurrentIndex(-1); // no selection until the settings are loaded
         colorField(box, Qt::white);
@@ -133,10 +134,14 @@ void TForm1::buildCommunicationFields() {
 
     StaticText1 = label(QStringLiteral("Numer portu"), GroupBox1);
     VQT_NAME(StaticText1);
-    QStringList ports;
-    for (int i = 1; i <= modbus::kPortCount; ++i) ports << QStringLiteral("COM%1").arg(i);
-    PortNr = pickOnly(ports, GroupBox1);
+    QStringList comPorts;
+    for (int i = 1; i <= modbus::kPortCount; ++i) comPorts << QStringLiteral("COM%1").arg(i);
+    // The ports present and the item to type another come with the start-up.
+    PortNr = pickOnly(comPorts, GroupBox1, new monitor::PortBox(GroupBox1));
     VQT_NAME(PortNr);
+    // Picking "Inny port lub bramka…" asks for the port's name.
+    connect(PortNr, &DropDownBox::userChanged, this,
+            [this] { monitor::Guarded([this] { PortNrChange(); }); });
     StaticText2 = label(QStringLiteral("Prędkość transmisji"), GroupBox1);
     VQT_NAME(StaticText2);
     QStringList speeds;

@@ -9,7 +9,7 @@
 
 #include "core/Progress.h"
 #include "core/Scan.h"
-#include "modbus/Modbus.h"
+#include "modbus/PortName.h"
 #include "modbus/SerialPort.h"
 #include "model/ConfigFile.h"
 #include "model/NumberFormat.h"
@@ -78,12 +78,15 @@ void TForm1::Button8Click() {
     // and what the page says is only tried first.
     const platform::Reading<core::ScanPlan> plan = core::PlanFromPage(pageChoice());
     if (!plan) throw monitor::ConvertError(QString::fromStdString(plan.error));
-    // A port that cannot be opened would only make every probe time out.
-    const modbus::PortProbe probe = modbus::ProbePort(plan->PortName);
-    const bool closingHere =
-        probe.state == modbus::PortProbe::State::Busy && modbus::ModbusRead::PortTaken(plan->PortName);
-    if (probe.state != modbus::PortProbe::State::Usable && !closingHere)
-        throw std::runtime_error("Nie można szukać przepływomierza: " + modbus::DescribeProbe(probe));
+    // A port that cannot be opened would only make every probe time out. A
+    // gateway tells what it finds through the probes themselves.
+    if (!modbus::IsGatewayName(plan->PortName)) {
+        const modbus::PortProbe probe = modbus::ProbePort(plan->PortName);
+        const bool closingHere =
+            probe.state == modbus::PortProbe::State::Busy && ModbusLink.PortHeld(plan->PortName);
+        if (probe.state != modbus::PortProbe::State::Usable && !closingHere)
+            throw std::runtime_error("Nie można szukać przepływomierza: " + modbus::DescribeProbe(probe));
+    }
 
     QProgressDialog dialog(QStringLiteral("Szukanie przepływomierza…"), QStringLiteral("Przerwij"), 0, 1,
                            this);

@@ -1,4 +1,5 @@
-// TForm1: start-up, the settings file, the address and time-out fields.
+// TForm1: start-up, the settings file, the port list, the address and
+// time-out fields.
 #include "monitor/Unit1.h"
 
 #include "monitor/Convert.h"
@@ -8,8 +9,11 @@
 
 #include "modbus/LinkSettings.h"
 #include "modbus/SerialPort.h"
+#include "platform/SerialPorts.h"
 
+#include <QCoreApplication>
 #include <QDir>
+#include <QInputDialog>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QTimer>
@@ -30,21 +34,50 @@ void TForm1::FormShow() {
 }
 
 void TForm1::describePorts() {
-    // The port this program works on is left alone: a probe takes its lock
-    // for a moment, and a transaction starting then would fail.
+    // Looked up again each time: an adapter may have been plugged in since.
+    ports().setPresent(monitor::PortsBeyondTheTwelve(platform::ListSerialPorts()));
+    // The port this program works on is left alone, under any of its names:
+    // a probe takes its lock for a moment, and a transaction starting then
+    // would fail.
     const bool working = Poll->Connected() || Archive->ArchiveRunning();
-    const int inUse = working ? PortNr->currentIndex() : -1;
+    const std::string inUse = working && PortNr->currentIndex() >= 0 ? PortNr->text().toStdString() : "";
     for (int i = 0; i < PortNr->count(); ++i) {
         const std::string name = PortNr->itemText(i).toStdString();
-        std::string tip;
-        if (i == inUse) {
+        // A gateway is only reached when a transaction connects to it.
+        QString tip = monitor::DescribeGateway(name);
+        if (ports().isOtherItem(i)) {
+            tip = QStringLiteral("Port spoza listy albo bramka Ethernet: wpisz nazwę lub adres.");
+        } else if (tip.isEmpty() && !inUse.empty() && (name == inUse || monitor::SameDevice(name, inUse))) {
             const std::string path = modbus::ResolveDevice(name);
-            tip = name + (path != name ? " → " + path : std::string()) + ": używany przez ten program.";
-        } else {
-            tip = modbus::DescribeProbe(modbus::ProbePort(name));
+            tip = QString::fromStdString(name + (path != name ? " → " + path : std::string()) +
+                                         ": używany przez ten program.");
+        } else if (tip.isEmpty()) {
+            tip = QString::fromStdString(modbus::DescribeProbe(modbus::ProbePort(name)));
         }
-        PortNr->setItemData(i, QString::fromStdString(tip), Qt::ToolTipRole);
+        if (const QString about = ports().about(i); !about.isEmpty()) tip += QLatin1Char('\n') + about;
+        PortNr->setItemData(i, tip, Qt::ToolTipRole);
     }
+}
+
+void TForm1::PortNrChange() {
+    if (!ports().otherItemChosen()) return; // a port: the next transaction takes it
+    // The port chosen before stays chosen unless a good name is typed.
+    ports().backToChosen();
+    bool typed = false;
+    const QString text =
+        QInputDialog::getText(this, QCoreApplication::applicationName(),
+                              QStringLiteral("Nazwa portu spoza listy albo adres bramki Ethernet, np.:\n%1")
+                                  .arg(monitor::PortNameExamples()),
+                              QLineEdit::Normal, ports().portBeyondTheTwelve(), &typed);
+    if (!typed || text.trimmed().isEmpty()) return;
+    const platform::Reading<std::string> name = monitor::CheckPortName(text.toStdString());
+    if (!name) {
+        monitor::ShowInformation(QString::fromStdString(name.error),
+                                 QStringLiteral("Na przykład:\n") + monitor::PortNameExamples());
+        return;
+    }
+    ports().selectPort(QString::fromStdString(*name));
+    describePorts();
 }
 
 void TForm1::loadSettings() {
@@ -70,13 +103,22 @@ void TForm1::loadSettings() {
     for (size_t i = 0; i < lines.Lists.size(); ++i) {
         if (!lines.Lists[i]) continue;
         const int32_t index = *lines.Lists[i];
-        lists[i]->setItemIndex(index);
-        if (index < -1 || index >= lists[i]->count())
+        // Line 1 counts the twelve COM names only: the ports after them
+        // differ from machine to machine.
+        const int count = lists[i] == PortNr ? modbus::kPortCount : lists[i]->count();
+        lists[i]->setItemIndex(index < count ? index : -1);
+        if (index < -1 || index >= count)
             problems << QStringLiteral(
                             "%1, wiersz %2: pozycja %3 nie istnieje na liście; lista zostaje bez wyboru.")
                             .arg(file)
                             .arg(i + 1)
                             .arg(index);
+    }
+    if (lines.PortName) {
+        if (const platform::Reading<std::string> name = monitor::CheckPortName(*lines.PortName))
+            ports().selectPort(QString::fromStdString(*name));
+        else
+            problems << QStringLiteral("%1, wiersz 9: %2").arg(file, QString::fromStdString(name.error));
     }
     for (size_t i = 0; i < lines.Texts.size(); ++i)
         if (lines.Texts[i]) texts[i]->setText(QString::fromStdString(*lines.Texts[i]));
@@ -98,8 +140,9 @@ void TForm1::TabSheet2Exit() {
 
 void TForm1::saveSettings() {
     model::ConfigValues values;
-    values.Lists = {PortNr->currentIndex(), Speed->currentIndex(), Parity->currentIndex(),
+    values.Lists = {ports().fileIndex(), Speed->currentIndex(), Parity->currentIndex(),
                     StopBits->currentIndex(), ComboBox1->currentIndex()};
+    values.PortName = ports().portBeyondTheTwelve().toStdString();
     values.Address = MaskEdit6->text().toStdString();
     values.Period = Period->text().toStdString();
     values.Timeout = MaskEdit1->text().toStdString();

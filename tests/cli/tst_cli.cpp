@@ -3,6 +3,8 @@
 // and its errors and exit codes.
 #include "CliRun.h"
 
+#include "tests/platform/FakeSerialTree.h"
+
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -296,6 +298,32 @@ private slots:
         QVERIFY2(QString::fromUtf8(r.err).contains(err), r.err.constData());
         // The first meter ends the scan: one line.
         if (out.endsWith('\n')) QCOMPARE(QString::fromUtf8(r.out), out);
+    }
+
+    // The ports of a machine of the test's own: the adapter's stable name
+    // with what it is, as JSON and as aligned lines; none is no error.
+    void portsListsTheAdapter() {
+        MakeFakeSerialTree(path("machine").toStdString());
+        const QString link = "/dev/serial/by-id/usb-FTDI_X_A1B2C3-if00-port0";
+        const ToolRun json = RunTool(dir->path(), {"ports", "--root", path("machine"), "--json"});
+        QVERIFY2(json.code == 0, json.err.constData());
+        const QJsonArray ports = QJsonDocument::fromJson(json.out).array();
+        QCOMPARE(ports.size(), 6);
+        const QJsonObject last = ports[5].toObject();
+        QCOMPARE(last["name"].toString() + " " + last["device"].toString() + " " + last["maker"].toString() +
+                     " " + last["serial"].toString(),
+                 link + " /dev/ttyUSB0 FTDI A1B2C3");
+        const ToolRun table = RunTool(dir->path(), {"ports", "--root", path("machine")});
+        QVERIFY2(table.code == 0, table.err.constData());
+        const QStringList lines = QString::fromUtf8(table.out).split('\n', Qt::SkipEmptyParts);
+        QCOMPARE(lines.size(), 6);
+        QVERIFY2(lines[5].startsWith(link) && lines[5].contains("-> /dev/ttyUSB0") &&
+                     lines[5].contains("A1B2C3"),
+                 table.out.constData());
+        QCOMPARE(lines[5].lastIndexOf("FTDI"), lines[4].lastIndexOf("FTDI")); // in one column
+        const ToolRun none = RunTool(dir->path(), {"ports", "--root", path("nothing")});
+        QCOMPARE(none.code, 0);
+        QVERIFY(none.out.isEmpty() && none.err.contains("no serial port found"));
     }
 };
 

@@ -2,6 +2,7 @@
 // a new export and an update after the meter gained records, byte for byte.
 #include "CliRun.h"
 #include "app/Application.h"
+#include "modbus/Link.h"
 #include "modbus/Modbus.h"
 #include "tests/monitor/ArchiveWindows.h"
 
@@ -15,6 +16,7 @@ class TestCliWindow : public QObject {
     QTemporaryDir dir;
     QString oldDir;
     std::unique_ptr<vqtsim::Simulator> sim;
+    modbus::Link meters; // before the windows: it outlives them
     std::unique_ptr<ArchiveWindows> windows;
     TForm1* form = nullptr;
     TForm2* form2 = nullptr;
@@ -46,13 +48,13 @@ private slots:
         monitor::SetInformationFunction([](const QString&) {});
         SetQuestionFunction([](TOKBottomDlg*, const QString&) { return true; });
         monitor::SetFileDialogFunction([this](QFileDialog*) { return chosenFile; });
-        windows = std::make_unique<ArchiveWindows>();
+        windows = std::make_unique<ArchiveWindows>(meters);
         form = windows->form.get();
         form2 = windows->form2.get();
     }
     void cleanup() {
         windows.reset();
-        QVERIFY(modbus::ModbusRead::WaitForAllWorkers(std::chrono::seconds(5)));
+        QVERIFY(meters.WaitForWorkers());
         sim.reset();
         QDir::setCurrent(oldDir);
     }

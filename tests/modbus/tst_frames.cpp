@@ -1,6 +1,7 @@
 // Frames, CRC, trace lines and the verdict, against known wire bytes; the
 // writes staged into a worker down to the frame it sends.
 #include "modbus/Frames.h"
+#include "modbus/Link.h"
 #include "modbus/Worker.h"
 
 #include "model/ParameterBlock.h"
@@ -276,7 +277,8 @@ private slots:
     }
 
     void stagedWritesOnTheWire() {
-        auto w = modbus::ModbusRead::Create();
+        modbus::Link meters;
+        auto w = meters.CreateWorker();
         StageLongWrite(*w, 8, 1000);
         QCOMPARE(int(w->WriteRegister), 8);
         QCOMPARE(int(w->WriteCount), 2);
@@ -284,14 +286,14 @@ private slots:
         QCOMPARE(WireOf(*w, 1),
                  Hex(WithCrc({0x01, 0x10, 0x00, 0x07, 0x00, 0x02, 0x04, 0x00, 0x00, 0x03, 0xE8})));
 
-        auto s = modbus::ModbusRead::Create();
+        auto s = meters.CreateWorker();
         StageShortWrite(*s, 5, 0, 3);
         QCOMPARE(int(s->WriteCount), 1);
         QVERIFY(s->WriteRequested != 0);
         QCOMPARE(WireOf(*s, 1), Hex(WithCrc({0x01, 0x10, 0x00, 0x04, 0x00, 0x01, 0x02, 0x00, 0x03})));
 
         // Composed flags byte 21 into register 2; a negative long value.
-        auto f = modbus::ModbusRead::Create();
+        auto f = meters.CreateWorker();
         model::CachedIndexes c;
         c.FlowUnitIndex = 1, c.PulseWeightIndex = 2;
         StageShortWrite(*f, 2, 0, *model::setFlagByteLicznik(c, 1));

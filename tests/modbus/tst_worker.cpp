@@ -1,6 +1,8 @@
 // The worker against the simulated meter over a real pseudo-terminal.
 #include "PtyPair.h"
+#include "modbus/Link.h"
 #include "modbus/Modbus.h"
+#include "modbus/SerialPort.h"
 #include "sim/Simulator.h"
 
 #include <poll.h>
@@ -16,8 +18,8 @@
 using namespace modbus;
 
 namespace {
-std::shared_ptr<ModbusRead> NewWorker(uint8_t address = 1) {
-    auto w = ModbusRead::Create();
+std::shared_ptr<ModbusRead> NewWorker(Link& meters, uint8_t address = 1) {
+    auto w = meters.CreateWorker();
     w->SetPortSettings("COM1", 115200, 8, kOneStopBit, kNoParity);
     w->DeviceAddress = address;
     return w;
@@ -44,6 +46,7 @@ class TestWorker : public QObject {
     QTemporaryDir dir;
     QString oldCwd;
     std::unique_ptr<vqtsim::Simulator> sim;
+    Link meters;
 
 private slots:
     void initTestCase() {
@@ -57,14 +60,14 @@ private slots:
         sim->SetLive(false);
     }
     void cleanupTestCase() {
-        QVERIFY(ModbusRead::WaitForAllWorkers(std::chrono::seconds(5)));
+        QVERIFY(meters.WaitForWorkers());
         sim.reset();
         QDir::setCurrent(oldCwd);
     }
     void init() { sim->SetFault(vqtsim::Fault::None); }
 
     void readRegisters() {
-        auto w = NewWorker();
+        auto w = NewWorker(meters);
         w->Start();
         QVERIFY(WaitDone(w));
         QCOMPARE(Result(w), QString("Odczyt danych zakończony sukcesem"));
@@ -77,7 +80,7 @@ private slots:
     }
 
     void writeTakesPrecedence() {
-        auto w = NewWorker();
+        auto w = NewWorker(meters);
         w->RxBuffer[256] = 0;
         w->RxBuffer[257] = 7; // time constant index 7
         w->WriteRegister = 5;
@@ -93,7 +96,7 @@ private slots:
     }
 
     void archiveRecord() {
-        auto w = NewWorker();
+        auto w = NewWorker(meters);
         w->ArchiveFile = 1;
         w->ArchiveRecord = 11;
         w->ArchiveRequested = -1;
@@ -107,7 +110,7 @@ private slots:
 
     void exceptionReply() {
         sim->SetFault(vqtsim::Fault::Exception, 2);
-        auto w = NewWorker();
+        auto w = NewWorker(meters);
         w->Start();
         QVERIFY(WaitDone(w));
         QCOMPARE(Result(w), QString("Błędny adres danych w zapytaniu Modbus"));
@@ -116,7 +119,7 @@ private slots:
 
     void splitReplyIsWaitedFor() {
         sim->SetFault(vqtsim::Fault::Split, 0, 100);
-        auto w = NewWorker();
+        auto w = NewWorker(meters);
         w->Start();
         QVERIFY(WaitDone(w));
         QCOMPARE(Result(w), QString("Odczyt danych zakończony sukcesem"));
@@ -125,7 +128,7 @@ private slots:
 
     void damagedReplies() {
         sim->SetFault(vqtsim::Fault::BadCrc);
-        auto w = NewWorker();
+        auto w = NewWorker(meters);
         w->Start();
         QVERIFY(WaitDone(w));
         QCOMPARE(Result(w), QString("Błąd sumy kontrolnej w odpowiedzi urządzenia"));
@@ -133,7 +136,7 @@ private slots:
 
         // Noise behind a whole reply: read with it and rejected.
         sim->SetFault(vqtsim::Fault::TrailingNoise, 3);
-        auto n = NewWorker();
+        auto n = NewWorker(meters);
         n->Start();
         QTest::qWait(200);
         QVERIFY(WaitDone(n));
@@ -143,7 +146,7 @@ private slots:
 
     void replyAfterGiveUp() {
         sim->SetFault(vqtsim::Fault::Late, 0, 300);
-        auto w = NewWorker();
+        auto w = NewWorker(meters);
         w->Start();
         QTest::qWait(50);
         w->SignalTimeout(-1);
@@ -153,7 +156,7 @@ private slots:
         w.reset();
         QTest::qWait(400); // the late reply lands while nobody holds the port
         sim->SetFault(vqtsim::Fault::None);
-        auto next = NewWorker();
+        auto next = NewWorker(meters);
         next->Start();
         QVERIFY(WaitDone(next));
         QCOMPARE(Result(next), QString("Odczyt danych zakończony sukcesem")); // stale bytes were dropped
@@ -163,7 +166,7 @@ private slots:
     void portHeldElsewhere() {
         SerialPort holder;
         QVERIFY(holder.Open("COM1"));
-        auto w = NewWorker();
+        auto w = NewWorker(meters);
         w->Start();
         QTest::qWait(100);
         QCOMPARE(w->TransactionDoneFlag(), 0);
@@ -176,7 +179,7 @@ private slots:
 
     void silentMeterTimesOutWithoutSpinning() {
         sim->SetFault(vqtsim::Fault::Silence);
-        auto w = NewWorker();
+        auto w = NewWorker(meters);
         w->Start();
         const double before = CpuSeconds();
         QTest::qWait(1000);
@@ -193,7 +196,7 @@ private slots:
     // Without a signal, the wait ends by itself at its deadline, as a time-out.
     void deadlineEndsTheWait() {
         sim->SetFault(vqtsim::Fault::Silence);
-        auto w = NewWorker();
+        auto w = NewWorker(meters);
         w->ReplyDeadlineMs = 150;
         w->Start();
         QTest::qWait(60);
@@ -210,25 +213,25 @@ private slots:
         sim->SetFault(vqtsim::Fault::Silence);
         const uint64_t seen = sim->RequestsSeen();
         for (int i = 0; i < 30; ++i) {
-            auto w = NewWorker();
+            auto w = NewWorker(meters);
             w->Start();
             QTRY_COMPARE(sim->RequestsSeen(), seen + uint64_t(i) + 1);
             w->SignalTimeout(-1);
             w->Release();
         }
-        QVERIFY(ModbusRead::WaitForAllWorkers(std::chrono::seconds(3)));
+        QVERIFY(meters.WaitForWorkers());
     }
 
     void signalledAndReleasedBeforeStart() {
         sim->SetFault(vqtsim::Fault::Silence);
         const uint64_t seen = sim->RequestsSeen();
-        auto w = NewWorker();
+        auto w = NewWorker(meters);
         w->ArchiveRequested = -1;
         w->SignalTimeout(-1);
         w->Release();
         w->Start();
         w.reset();
-        QVERIFY(ModbusRead::WaitForAllWorkers(std::chrono::seconds(3)));
+        QVERIFY(meters.WaitForWorkers());
         // The meter must have judged the request while still silent, or its
         // answer would land in the next test's exchange.
         QTRY_VERIFY(sim->RequestsSeen() > seen);
@@ -259,7 +262,7 @@ private slots:
             r.push_back(static_cast<uint8_t>(crc >> 8));
             return r;
         };
-        auto w = ModbusRead::Create();
+        auto w = meters.CreateWorker();
         w->SetPortSettings("COM5", 115200, 8, kOneStopBit, kNoParity);
         w->DeviceAddress = 1;
         w->ArchiveRequested = -1;
@@ -287,14 +290,14 @@ private slots:
 
     void manyTransactionsLeaveNoThread() {
         for (int i = 0; i < 50; ++i) {
-            auto w = NewWorker();
+            auto w = NewWorker(meters);
             w->Start();
             QVERIFY(WaitDone(w));
             QCOMPARE(Result(w), QString("Odczyt danych zakończony sukcesem"));
             w->Release();
         }
-        QVERIFY(ModbusRead::WaitForAllWorkers(std::chrono::seconds(3)));
-        QCOMPARE(ModbusRead::LiveWorkers(), 0);
+        QVERIFY(meters.WaitForWorkers());
+        QCOMPARE(meters.LiveWorkers(), 0);
     }
 
     // Threads are kept for the next transactions, but a worker not yet
@@ -302,14 +305,14 @@ private slots:
     void unreleasedWorkersDoNotHoldUpTheNext() {
         std::vector<std::shared_ptr<ModbusRead>> held;
         for (int i = 0; i < 4; ++i) {
-            held.push_back(NewWorker());
+            held.push_back(NewWorker(meters));
             held.back()->Start();
             QVERIFY(WaitDone(held.back()));
             QCOMPARE(Result(held.back()), QString("Odczyt danych zakończony sukcesem"));
         }
         for (const auto& w : held) w->Release();
         held.clear();
-        QVERIFY(ModbusRead::WaitForAllWorkers(std::chrono::seconds(3)));
+        QVERIFY(meters.WaitForWorkers());
     }
 };
 

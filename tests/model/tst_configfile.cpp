@@ -8,12 +8,14 @@
 using namespace model;
 
 namespace {
-// The lines read as one comparable text: "2 4 1 - - | - - -", then the stop message.
+// The lines read as one comparable text: "2 4 1 - - | - - -", the port of
+// line 9 if taken, then the stop message.
 QString Describe(const ConfigLines& lines) {
     QStringList parts;
     for (const auto& index : lines.Lists) parts << (index ? QString::number(*index) : "-");
     parts << "|";
     for (const auto& text : lines.Texts) parts << (text ? "[" + QString::fromStdString(*text) + "]" : "-");
+    if (lines.PortName) parts << "port [" + QString::fromStdString(*lines.PortName) + "]";
     if (!lines.Stopped.empty()) parts << QString::fromStdString(lines.Stopped);
     return parts.join(' ');
 }
@@ -31,6 +33,10 @@ private slots:
         v.Period = "";
         QCOMPARE(QByteArray::fromStdString(FormatConfig(v)),
                  QByteArray("11\r\n7\r\n-1\r\n1\r\n0\r\nx \xB3\r\n\r\n1000\r\n"));
+        // A port beyond the twelve: line 1 says none of them, whatever the index.
+        v.PortName = "rtu+tcp://[fe80::1]:4001";
+        QCOMPARE(QByteArray::fromStdString(FormatConfig(v)),
+                 QByteArray("-1\r\n7\r\n-1\r\n1\r\n0\r\nx \xB3\r\n\r\n1000\r\nrtu+tcp://[fe80::1]:4001\r\n"));
     }
 
     void read_data() {
@@ -46,6 +52,14 @@ private slots:
         QTest::newRow("past eight lines")
             << QByteArray("0\n0\n0\n0\n0\n1\n2\n3\n4\n") << "0 0 0 0 0 | [1] [2] [3]";
         QTest::newRow("empty") << QByteArray() << "- - - - - | - - -";
+        QTest::newRow("port beyond the twelve")
+            << QByteArray("-1\r\n3\r\n0\r\n0\r\n0\r\n  1\r\n1000\r\n1000\r\n/dev/ttyUSB0\r\nx\r\n")
+            << "-1 3 0 0 0 | [  1] [1000] [1000] port [/dev/ttyUSB0]";
+        QTest::newRow("ninth line beside an index")
+            << QByteArray("2\r\n3\r\n0\r\n0\r\n0\r\n  1\r\n1000\r\n1000\r\ntcp://10.0.0.7\r\n")
+            << "2 3 0 0 0 | [  1] [1000] [1000]";
+        QTest::newRow("empty ninth line")
+            << QByteArray("-1\n3\n0\n0\n0\n1\n2\n3\n\n") << "-1 3 0 0 0 | [1] [2] [3]";
         QTest::newRow("not a number")
             << QByteArray("1\r\n2\r\nx\r\n1\r\n")
             << "1 2 - - - | - - - cfg, wiersz 3: 'x' nie jest poprawną liczbą całkowitą.";

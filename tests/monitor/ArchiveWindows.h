@@ -3,6 +3,7 @@
 // test installs for the dialogs and boxes are taken away with the windows.
 #pragma once
 
+#include "modbus/Link.h"
 #include "monitor/DPlik.h"
 #include "monitor/DZakoncz.h"
 #include "monitor/Messages.h"
@@ -14,13 +15,15 @@
 #include <memory>
 
 struct ArchiveWindows {
-    std::unique_ptr<TForm1> form = std::make_unique<TForm1>();
-    std::unique_ptr<TOKBottomDlg1> dlg1 = std::make_unique<TOKBottomDlg1>(form.get());
-    std::unique_ptr<TOKBottomDlg2> dlg2 = std::make_unique<TOKBottomDlg2>(form.get());
-    std::unique_ptr<TForm2> form2 = std::make_unique<TForm2>(*form);
+    std::unique_ptr<TForm1> form;
+    std::unique_ptr<TOKBottomDlg1> dlg1;
+    std::unique_ptr<TOKBottomDlg2> dlg2;
+    std::unique_ptr<TForm2> form2;
 
     // Shown, with a 100 ms reply time-out and no pacing between requests.
-    ArchiveWindows() {
+    explicit ArchiveWindows(modbus::Link& meters)
+        : form(std::make_unique<TForm1>(meters)), dlg1(std::make_unique<TOKBottomDlg1>(form.get())),
+          dlg2(std::make_unique<TOKBottomDlg2>(form.get())), form2(std::make_unique<TForm2>(*form)) {
         form->OKBottomDlg1 = dlg1.get();
         form->OKBottomDlg2 = dlg2.get();
         form->Form2 = form2.get();

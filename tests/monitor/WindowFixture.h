@@ -2,6 +2,7 @@
 // message boxes recorded instead of shown, and a shown, active window.
 #pragma once
 
+#include "modbus/Link.h"
 #include "monitor/Messages.h"
 #include "monitor/Unit1.h"
 
@@ -73,7 +74,7 @@ public:
 
     // A shown, active window in a fresh working directory.
     std::unique_ptr<TForm1> openWindow() {
-        auto form = std::make_unique<TForm1>();
+        auto form = std::make_unique<TForm1>(meters);
         form->show();
         form->activateWindow();
         if (!QTest::qWaitForWindowActive(form.get())) return nullptr;
@@ -98,6 +99,7 @@ public:
 
     std::unique_ptr<QTemporaryDir> Dir;
     QString OldDir;
+    modbus::Link meters; // outlives the windows the fixture opens
     QStringList Errors;
     QStringList Infos;
 };

@@ -5,6 +5,7 @@
 // Usage: monitor_screenshots OUTPUT_DIRECTORY [WIDTHxHEIGHT]
 // (the window's size, by default its smallest).
 #include "app/Application.h"
+#include "modbus/Link.h"
 #include "modbus/Modbus.h"
 #include "monitor/DZakoncz.h"
 #include "monitor/Unit1.h"
@@ -46,7 +47,9 @@ int main(int argc, char** argv) {
         return 1;
     }
 
-    TForm1 form;
+    modbus::Link meters;
+
+    TForm1 form(meters);
     if (size.isValid()) form.resize(size);
     form.show();
     if (!QTest::qWaitForWindowExposed(&form)) return 1;
@@ -99,6 +102,6 @@ int main(int argc, char** argv) {
     std::printf("%s\n", qPrintable(downloadShot));
     form.Form2 = nullptr;
     form.releaseActiveRead();
-    modbus::ModbusRead::WaitForAllWorkers(std::chrono::seconds(3));
+    meters.WaitForWorkers();
     return 0;
 }

@@ -4,6 +4,7 @@
 // own records.
 #include "ArchiveWindows.h"
 #include "app/Application.h"
+#include "modbus/Link.h"
 #include "modbus/Modbus.h"
 #include "monitor/StatusLabels.h"
 #include "tests/core/SimulatedArchive.h"
@@ -24,6 +25,7 @@ class TestMonitorArchive : public QObject {
     std::unique_ptr<QTemporaryDir> dir;
     QString oldDir;
     std::unique_ptr<vqtsim::Simulator> sim;
+    modbus::Link meters; // before the windows: it outlives them
     std::unique_ptr<ArchiveWindows> windows;
     TForm1* form = nullptr;
     TForm2* form2 = nullptr;
@@ -79,14 +81,14 @@ private slots:
             offCentre += (centre - form->frameGeometry().center()).manhattanLength() > 4;
             return chosenFile;
         });
-        windows = std::make_unique<ArchiveWindows>();
+        windows = std::make_unique<ArchiveWindows>(meters);
         form = windows->form.get();
         form2 = windows->form2.get();
         QVERIFY(QTest::qWaitForWindowExposed(form));
     }
     void cleanup() {
         windows.reset();
-        QVERIFY(modbus::ModbusRead::WaitForAllWorkers(std::chrono::seconds(5)));
+        QVERIFY(meters.WaitForWorkers());
         sim.reset();
         QDir::setCurrent(oldDir);
     }

@@ -2,6 +2,7 @@
 // 700 x 500 of the window's, less than it needs. It opens within the free
 // area, and every page can still be reached.
 #include "app/Application.h"
+#include "modbus/Link.h"
 #include "monitor/Unit1.h"
 
 #include <QFile>
@@ -24,7 +25,8 @@ private slots:
         QCOMPARE(screen->devicePixelRatio(), 2.0);
         const QRect area = screen->availableGeometry();
         QCOMPARE(area.size(), QSize(700, 500));
-        TForm1 form;
+        modbus::Link meters;
+        TForm1 form(meters);
         form.show();
         QVERIFY(QTest::qWaitForWindowExposed(&form));
         QTRY_VERIFY(area.contains(form.frameGeometry()));

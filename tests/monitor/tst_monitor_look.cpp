@@ -3,6 +3,7 @@
 // texts in Polish. The chart's: its axes in each unit, gaps and a lone read
 // in pixels, the redrawing while shown.
 #include "app/Application.h"
+#include "modbus/Link.h"
 #include "monitor/FlowChart.h"
 #include "monitor/Unit1.h"
 
@@ -52,13 +53,14 @@ private slots:
     void chartRedrawnEverySecondWhileShown();
 
 private:
-    QTemporaryDir Dir; // no settings file: the defaults are shown
+    QTemporaryDir Dir;   // no settings file: the defaults are shown
+    modbus::Link meters; // outlives the window
     std::unique_ptr<TForm1> Form;
 };
 
 void TestMonitorLook::init() {
     QVERIFY(QDir::setCurrent(Dir.path()));
-    Form = std::make_unique<TForm1>();
+    Form = std::make_unique<TForm1>(meters);
     Form->show();
     QVERIFY(QTest::qWaitForWindowExposed(Form.get()));
     QCOMPARE(Form->size(), QSize(698, 530));

@@ -4,6 +4,7 @@
 // the flow, the port list's tooltips and saving the trace.
 #include "app/Application.h"
 #include "core/LinkState.h"
+#include "modbus/Link.h"
 #include "modbus/Modbus.h"
 #include "modbus/SerialPort.h"
 #include "monitor/FlowChart.h"
@@ -74,6 +75,7 @@ class TestMonitorPolling : public QObject {
     std::unique_ptr<QTemporaryDir> dir;
     QString oldDir;
     std::unique_ptr<vqtsim::Simulator> sim;
+    modbus::Link meters; // outlives the window
     std::unique_ptr<TForm1> form;
     QStringList errors;
     QStringList questions;
@@ -81,7 +83,7 @@ class TestMonitorPolling : public QObject {
 
     // A shown window with a 10 ms tick (200 ms time-out) and a 50 ms scan period.
     bool open() {
-        form = std::make_unique<TForm1>();
+        form = std::make_unique<TForm1>(meters);
         form->show();
         form->activateWindow();
         if (!QTest::qWaitForWindowActive(form.get())) return false;
@@ -137,7 +139,7 @@ private slots:
     void cleanup() {
         form.reset();
         // Whatever the test did, no worker outlives the window.
-        QVERIFY(modbus::ModbusRead::WaitForAllWorkers(std::chrono::seconds(5)));
+        QVERIFY(meters.WaitForWorkers());
         sim.reset();
         monitor::SetErrorFunction({});
         SetQuestionFunction({});
@@ -494,7 +496,7 @@ private slots:
         }
         connect();
         QVERIFY(form->close()); // closing while connected gives the worker up
-        QVERIFY(modbus::ModbusRead::WaitForAllWorkers(std::chrono::seconds(5)));
+        QVERIFY(meters.WaitForWorkers());
     }
 
     void editingQueuesEachControlsWrite() {

@@ -1,9 +1,12 @@
 // The communication page and its settings file: loading, saving byte for
-// byte, the address and time-out fields.
+// byte, the address and time-out fields, the ports beyond COM1 ... COM12.
 #include "WhenModal.h"
 #include "WindowFixture.h"
 #include "app/Application.h"
 
+#include "modbus/SerialPort.h"
+
+#include <QInputDialog>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPlainTextEdit>
@@ -31,6 +34,12 @@ private slots:
     void timeoutSetsTickIntervals_data();
     void timeoutSetsTickIntervals();
     void badTimeoutIsReportedAndTheWindowGoesOn();
+    void portBeyondTheTwelveIsSavedAndRestored_data();
+    void portBeyondTheTwelveIsSavedAndRestored();
+    void portLineOfTheFile_data();
+    void portLineOfTheFile();
+    void portsTheTwelveDoNotReach();
+    void namesOfOneDevice();
 };
 
 void TestMonitorSettings::noFileGivesDefaultsAndLeavingWritesThem() {
@@ -332,6 +341,136 @@ void TestMonitorSettings::badTimeoutIsReportedAndTheWindowGoesOn() {
     focusField(*form, form->Period);
     QCOMPARE(form->Timer1->interval(), 10);
     QCOMPARE(Errors.size(), 1);
+}
+
+void TestMonitorSettings::portBeyondTheTwelveIsSavedAndRestored_data() {
+    QTest::addColumn<QString>("typed");  // %DIR%: the test's working directory
+    QTest::addColumn<QString>("chosen"); // then shown by PortNr; another than typed: refused
+    QTest::addColumn<QByteArray>("line1");
+    QTest::addColumn<QString>("tip"); // found in the chosen port's tooltip
+#ifdef Q_OS_WIN
+    QTest::newRow("device") << "\\\\.\\COM17"
+                            << "\\\\.\\COM17" << QByteArray("-1") << "";
+#else
+    QTest::newRow("device") << "%DIR%/ttyVQT"
+                            << "%DIR%/ttyVQT" << QByteArray("-1") << "%DIR%/ttyVQT → /dev/null: ";
+#endif
+    QTest::newRow("MODBUS TCP") << "tcp://10.0.0.7"
+                                << "tcp://10.0.0.7" << QByteArray("-1") << "Bramka MODBUS TCP 10.0.0.7:502.";
+    QTest::newRow("RTU over TCP, blanks around")
+        << " rtu+tcp://[fe80::1]:4001 "
+        << "rtu+tcp://[fe80::1]:4001" << QByteArray("-1")
+        << "Serwer portu szeregowego (RTU przez TCP) [fe80::1]:4001.";
+    QTest::newRow("one of the twelve") << "COM3"
+                                       << "COM3" << QByteArray("2") << "";
+    QTest::newRow("bad gateway") << "tcp://10.0.0.7:0"
+                                 << "COM1" << QByteArray("0") << "";
+    QTest::newRow("no port") << "ttyUSB3"
+                             << "COM1" << QByteArray("0") << "";
+}
+
+void TestMonitorSettings::portBeyondTheTwelveIsSavedAndRestored() {
+    QFETCH(QString, typed);
+    QFETCH(QString, chosen);
+    QFETCH(QByteArray, line1);
+    QFETCH(QString, tip);
+    const auto here = [this](QString text) { return text.replace(QStringLiteral("%DIR%"), Dir->path()); };
+#ifndef Q_OS_WIN
+    QVERIFY(QFile::link(QStringLiteral("/dev/null"), Dir->filePath(QStringLiteral("ttyVQT"))));
+#endif
+    auto form = openWindow();
+    QVERIFY(form);
+    auto* list = form->findChild<monitor::PortBox*>(QStringLiteral("PortNr"));
+    QVERIFY(list);
+    QWidget* askedOver = nullptr;
+    whenModal([&](QWidget* modal) {
+        askedOver = modal->parentWidget();
+        if (auto* dialog = qobject_cast<QInputDialog*>(modal)) dialog->setTextValue(here(typed));
+        static_cast<QDialog*>(modal)->accept();
+    });
+    focusField(*form, list);
+    QTest::keyClick(list, Qt::Key_End); // the last item asks for the name
+    QCOMPARE(askedOver, form.get());
+    QCOMPARE(list->text(), here(chosen));
+    QCOMPARE(Infos.size(), typed.trimmed() == chosen ? 0 : 1);
+    QVERIFY2(list->itemData(list->currentIndex(), Qt::ToolTipRole).toString().contains(here(tip)),
+             qPrintable(list->itemData(list->currentIndex(), Qt::ToolTipRole).toString()));
+    // Opening the list looks for the ports again; the choice stays.
+    list->showPopup();
+    list->hidePopup();
+    QCOMPARE(list->text(), here(chosen));
+
+    leaveToDevicePageByClick(*form);
+    QByteArray file = line1 + kDefaultFile.mid(1); // the other seven lines as ever
+    if (line1 == "-1") file += here(chosen).toUtf8() + "\r\n";
+    QCOMPARE(readAll(cfgPath()), file);
+
+    form.reset();
+    auto fresh = openWindow();
+    QVERIFY(fresh);
+    QCOMPARE(fresh->PortNr->text(), here(chosen));
+    QVERIFY(Errors.isEmpty());
+}
+
+// A file without a usable ninth line leaves the port list without a choice,
+// as an eight-line reader would.
+void TestMonitorSettings::portLineOfTheFile_data() {
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<QString>("info");
+    const QByteArray rest("3\r\n0\r\n0\r\n0\r\n  1\r\n1000\r\n1000\r\n");
+    QTest::newRow("eight lines, -1") << "-1\r\n" + rest << "";
+    QTest::newRow("ninth line no port") << "-1\r\n" + rest + "ttyUSB3\r\n"
+                                        << "wiersz 9: \"ttyUSB3\" nie jest nazwą portu ani adresem bramki.";
+}
+
+void TestMonitorSettings::portLineOfTheFile() {
+    QFETCH(QByteArray, bytes);
+    QFETCH(QString, info);
+    writeFile(cfgPath(), bytes);
+    auto form = openWindow();
+    QVERIFY(form);
+    QCOMPARE(form->PortNr->currentIndex(), -1);
+    QCOMPARE(Infos.size(), info.isEmpty() ? 0 : 1);
+    if (!info.isEmpty()) QVERIFY2(Infos[0].contains(info), qPrintable(Infos[0]));
+    QVERIFY(Errors.isEmpty());
+}
+
+// The ports listed after the twelve: what COM1 ... COM12 reach goes, by its
+// name or by the device behind it; a by-id link stays beside its device.
+void TestMonitorSettings::portsTheTwelveDoNotReach() {
+    const std::string com1 = modbus::ResolvePortName("COM1"), com2 = modbus::ResolvePortName("COM2");
+    const std::string byId = "/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A10K3B7Q-if00-port0";
+    const std::vector<platform::SerialPortInfo> present = {
+        {com1, com1, "serial8250", "", "", ""},
+        {"/dev/ttyS12", "/dev/ttyS12", "serial8250", "", "", ""},
+        {"/dev/ttyUSB0", "/dev/ttyUSB0", "ftdi_sio", "FTDI", "FT232R USB UART", "A10K3B7Q"},
+        {byId, "/dev/ttyUSB0", "ftdi_sio", "FTDI", "FT232R USB UART", "A10K3B7Q"},
+        {"/dev/serial/by-id/pci-board-port1", com2, "serial8250", "", "", ""},
+        {"COM3", "COM3", "", "", "", ""},
+        {"COM14", "COM14", "", "Silicon Labs", "Silicon Labs CP210x USB to UART Bridge", "0001"},
+        {"COM14", "COM14", "", "", "", ""},
+    };
+    QStringList listed;
+    for (const monitor::PortEntry& entry : monitor::PortsBeyondTheTwelve(present))
+        listed << entry.Name + QStringLiteral(" | ") + entry.About;
+    const QString ftdi = QStringLiteral("FTDI FT232R USB UART, nr seryjny A10K3B7Q, sterownik ftdi_sio");
+    QCOMPARE(listed, QStringList({"/dev/ttyS12 | sterownik serial8250", "/dev/ttyUSB0 | " + ftdi,
+                                  QString::fromStdString(byId) + " | " + ftdi,
+                                  "COM14 | Silicon Labs CP210x USB to UART Bridge, nr seryjny 0001"}));
+}
+
+// The port in use is not probed under another of its names either.
+void TestMonitorSettings::namesOfOneDevice() {
+#ifdef Q_OS_WIN
+    QSKIP("links to devices are made on POSIX systems");
+#else
+    QVERIFY(QFile::link(QStringLiteral("/dev/null"), QStringLiteral("COM1")));
+    QVERIFY(QFile::link(Dir->filePath(QStringLiteral("COM1")), Dir->filePath(QStringLiteral("by-id"))));
+    const std::string byId = Dir->filePath(QStringLiteral("by-id")).toStdString();
+    QVERIFY(monitor::SameDevice("COM1", byId));
+    QVERIFY(!monitor::SameDevice(byId, "/dev/zero"));
+    QVERIFY(!monitor::SameDevice("ttyUSB3", "ttyUSB3")); // no port at all
+#endif
 }
 
 int main(int argc, char** argv) {

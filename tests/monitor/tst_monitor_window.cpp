@@ -4,6 +4,7 @@
 #include "WhenModal.h"
 #include "WindowFixture.h"
 #include "app/Application.h"
+#include "modbus/Link.h"
 #include "modbus/Modbus.h"
 #include "monitor/FlowChart.h"
 #include "monitor/FocusRing.h"
@@ -136,7 +137,7 @@ void TestMonitorWindow::startUpState() {
 }
 
 void TestMonitorWindow::itemListsAndKinds() {
-    TForm1 form; // not shown: the texts as the window is built
+    TForm1 form(meters); // not shown: the texts as the window is built
     using Kind = monitor::DropDownBox::Kind;
     const auto items = [](const monitor::DropDownBox* box) {
         QStringList result;
@@ -217,7 +218,7 @@ void TestMonitorWindow::itemListsAndKinds() {
 }
 
 void TestMonitorWindow::startUpSelectionsQueueNothing() {
-    TForm1 form;
+    TForm1 form(meters);
     std::vector<std::unique_ptr<QSignalSpy>> spies;
     for (auto* box : {form.ComboBox2, form.ComboBox3, form.ComboBox4, form.ComboBox5, form.ComboBox8,
                       form.ComboBox9, form.ComboBox10, form.PortNr, form.Speed})
@@ -304,10 +305,10 @@ void TestMonitorWindow::traceIsBoundedAndFollowsTheNewestLine() {
 void TestMonitorWindow::closingReleasesAWorkerInFlight() {
     auto form = openWindow();
     QVERIFY(form);
-    QCOMPARE(modbus::ModbusRead::LiveWorkers(), 0);
+    QCOMPARE(meters.LiveWorkers(), 0);
     {
         // No COM12 link here: the worker waits for a reply until signalled.
-        auto worker = modbus::ModbusRead::Create();
+        auto worker = meters.CreateWorker();
         worker->SetPortSettings("COM12", 9600, 8, modbus::kOneStopBit, modbus::kNoParity);
         worker->DeviceAddress = 1;
         worker->Start();
@@ -315,23 +316,23 @@ void TestMonitorWindow::closingReleasesAWorkerInFlight() {
         QCOMPARE(worker->TransactionDoneFlag(), 0);
         form->Link.ActiveRead = std::make_unique<modbus::WorkerTransaction>(worker);
     }
-    QCOMPARE(modbus::ModbusRead::LiveWorkers(), 1);
+    QCOMPARE(meters.LiveWorkers(), 1);
     QVERIFY(form->close());
     QVERIFY(!form->Link.ActiveRead);
-    QVERIFY(modbus::ModbusRead::WaitForAllWorkers(std::chrono::milliseconds(5000)));
-    QCOMPARE(modbus::ModbusRead::LiveWorkers(), 0);
+    QVERIFY(meters.WaitForWorkers());
+    QCOMPARE(meters.LiveWorkers(), 0);
     QVERIFY(Errors.isEmpty());
 }
 
 void TestMonitorWindow::destroyingReleasesAWorkerInFlight() {
-    auto form = std::make_unique<TForm1>();
-    auto worker = modbus::ModbusRead::Create();
+    auto form = std::make_unique<TForm1>(meters);
+    auto worker = meters.CreateWorker();
     worker->SetPortSettings("COM12", 9600, 8, modbus::kOneStopBit, modbus::kNoParity);
     worker->Start();
     form->Link.ActiveRead = std::make_unique<modbus::WorkerTransaction>(std::move(worker));
     form.reset();
-    QVERIFY(modbus::ModbusRead::WaitForAllWorkers(std::chrono::milliseconds(5000)));
-    QCOMPARE(modbus::ModbusRead::LiveWorkers(), 0);
+    QVERIFY(meters.WaitForWorkers());
+    QCOMPARE(meters.LiveWorkers(), 0);
 }
 
 // Tab stops only where the user can change something, and the focus ring
@@ -386,7 +387,7 @@ void TestMonitorWindow::escapeTakesTypingBack() {
 }
 
 void TestMonitorWindow::escapeClosesTheExportWindow() {
-    ArchiveWindows windows;
+    ArchiveWindows windows(meters);
     QVERIFY(QTest::qWaitForWindowExposed(windows.form.get()));
     windows.form->Button5Click();
     QVERIFY(windows.form2->isVisible());

@@ -8,6 +8,7 @@
 // wine, Xvfb, xdotool or the MSI (cmake --build --preset mingw-gui --target
 // msi).
 #include "app/Application.h"
+#include "modbus/Link.h"
 #include "monitor/Unit1.h"
 #include "sim/Simulator.h"
 #include "tests/cli/WinePrefix.h"
@@ -45,7 +46,8 @@ QString Joined(const std::set<QString>& names) {
 // first shown to the connect button: the order in which the controls were
 // made, the same on every system.
 int TabsToConnect() {
-    TForm1 form;
+    modbus::Link meters;
+    TForm1 form(meters);
     form.show();
     form.activateWindow();
     if (!QTest::qWaitForWindowActive(&form)) return -1;

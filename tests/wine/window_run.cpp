@@ -7,6 +7,7 @@
 //   window_run idle SECONDS       shown, not connected
 // The same source for both systems: Qt alone, no system call.
 #include "app/Application.h"
+#include "modbus/Link.h"
 #include "modbus/Modbus.h"
 #include "monitor/DZakoncz.h"
 #include "monitor/Messages.h"
@@ -57,8 +58,9 @@ int main(int argc, char** argv) {
         return 2;
     }
     int rc = 0;
+    modbus::Link meters; // outlives the window: it waits for the last worker
     {
-        TForm1 form;
+        TForm1 form(meters);
         TOKBottomDlg2 dialog(&form);
         form.OKBottomDlg2 = &dialog;
         form.show(); // the settings of the working folder: the defaults in an empty one
@@ -79,6 +81,5 @@ int main(int argc, char** argv) {
         }
         std::fflush(stdout);
     }
-    modbus::ModbusRead::WaitForAllWorkers(std::chrono::seconds(3));
     return rc;
 }
