@@ -4,7 +4,7 @@
 
 namespace cli {
 
-int RunPublish(const CommonOptions&, const PublishOptions&, Loop&) {
+int RunPublish(const CommonOptions&, const PublishOptions&, Loop&, modbus::Link&) {
     Say("publish is not in this build; watch --format influx or json writes the readings for another "
         "program to send");
     return kExitUsage;

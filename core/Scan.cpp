@@ -80,8 +80,8 @@ platform::Reading<ScanPlan> PlanFromPage(const modbus::LinkChoice& page) {
 
 void FitToGateway(ScanPlan& plan) {
     if (!modbus::IsGatewayName(plan.PortName)) return;
-    plan.Speeds.resize(std::min<size_t>(plan.Speeds.size(), 1));
-    plan.Parities.resize(std::min<size_t>(plan.Parities.size(), 1));
+    if (plan.Speeds.size() > 1) plan.Speeds.erase(plan.Speeds.begin() + 1, plan.Speeds.end());
+    if (plan.Parities.size() > 1) plan.Parities.erase(plan.Parities.begin() + 1, plan.Parities.end());
     plan.NetworkMs = kGatewayProbeMs;
 }
 

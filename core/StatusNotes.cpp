@@ -1,5 +1,7 @@
 #include "core/StatusNotes.h"
 
+#include "modbus/PortName.h"
+
 namespace core {
 
 namespace {
@@ -12,6 +14,9 @@ std::string ValuesAge(const StatusNotes& notes) {
 } // namespace
 
 std::string MeterText(const modbus::LinkSettings& link) {
+    // The speed and parity of a gateway's line are the gateway's, not ours.
+    if (modbus::IsGatewayName(link.PortName))
+        return link.PortName + ", adres " + std::to_string(link.DeviceAddress);
     const std::optional<size_t> parity = modbus::ParityIndex(link.Parity);
     return link.PortName + ", " + std::to_string(link.BaudRate) + " bit/s, parzystość " +
            std::string(parity ? modbus::kParities[*parity].Text : "?") + ", adres " +

@@ -65,7 +65,7 @@ void TForm1::PortNrChange() {
     ports().backToChosen();
     bool typed = false;
     const QString text =
-        QInputDialog::getText(this, QCoreApplication::applicationName(),
+        QInputDialog::getText(this, QStringLiteral("Inny port lub bramka"),
                               QStringLiteral("Nazwa portu spoza listy albo adres bramki Ethernet, np.:\n%1")
                                   .arg(monitor::PortNameExamples()),
                               QLineEdit::Normal, ports().portBeyondTheTwelve(), &typed);

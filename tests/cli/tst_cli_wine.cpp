@@ -65,6 +65,27 @@ private slots:
     }
     void cleanupTestCase() { prefix.reset(); }
 
+    // Through a MODBUS TCP gateway: Winsock end to end, one connection for
+    // the whole download, the file as the meter's archive says.
+    void windowsToolThroughAGateway() {
+        vqtsim::Options o;
+        o.wireTiming = false;
+        o.modbusTcpPort = -1;
+        o.archiveRecords = 300;
+        o.archiveWrapped = true;
+        o.archiveNow = kNow;
+        sim = std::make_unique<vqtsim::Simulator>(o);
+        QVERIFY2(sim->Start(), sim->Error().c_str());
+        sim->SetLive(false);
+        const QString port = QStringLiteral("tcp://127.0.0.1:%1").arg(sim->TcpPort());
+        const ToolRun run = windowsTool(
+            {"archive", "--new", "brama.csv", "--period", "0", "--port", port, "--decimal-separator", ","},
+            wineEnv);
+        QVERIFY2(run.code == 0, run.err.constData());
+        QCOMPARE(ReadFile(path("brama.csv")), ExpectedExport(*sim, ","));
+        QCOMPARE(sim->ConnectionsAccepted(), uint64_t{1});
+    }
+
     void windowsToolAsTheLinuxOne_data() {
         QTest::addColumn<QString>("run");
         QTest::addColumn<double>("drop");

@@ -69,7 +69,8 @@ void OpenErrors() {
         S state;
     } probes[] = {{"\\\\.\\COM199", S::Absent},
                   {"\\\\.\\NUL", S::NotATerminal},
-                  {"COM13", S::BadName},
+                  {"COM13", S::Absent}, // an adapter's name, not plugged in here
+                  {"COM257", S::BadName},
                   {"/dev/ttyS0", S::BadName}};
     for (const auto& p : probes) {
         const PortProbe probe = modbus::ProbePort(p.name);
@@ -84,7 +85,9 @@ void PortNames() {
         const char* device;
     } rows[] = {{"COM1", "\\\\.\\COM1"},
                 {"COM12", "\\\\.\\COM12"},
-                {"COM13", ""},
+                {"COM13", "\\\\.\\COM13"},
+                {"COM256", "\\\\.\\COM256"},
+                {"COM257", ""},
                 {"COM01", ""},
                 {"com1", ""},
                 {"\\\\.\\COM15", "\\\\.\\COM15"},
