@@ -10,6 +10,7 @@
 #include "modbus/PortName.h"
 
 #include <atomic>
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -49,9 +50,10 @@ public:
     // The character format of one exchange; only a serial port has one.
     virtual void Configure(const LinkSettings&, Kind, uint8_t /*stopBits*/) {}
     // Before a request: drops what came unasked (a reply to a request given
-    // up on) and, with quietMs, waits until the line has been silent that
-    // long. Ends early when timedOut is set.
-    virtual void Quiet(platform::Wake& wake, uint32_t quietMs, const std::atomic<int32_t>& timedOut) = 0;
+    // up on) and, with `quiet`, waits until the line has been silent that
+    // long since its last byte. Ends early when timedOut is set.
+    virtual void Quiet(platform::Wake& wake, std::chrono::microseconds quiet,
+                       const std::atomic<int32_t>& timedOut) = 0;
     // Sends one RTU request (address … CRC); `wire` gets the bytes as sent.
     virtual void Send(const uint8_t* frame, size_t n, std::vector<uint8_t>& wire) = 0;
     // Takes what has arrived of this request's reply, without blocking: up to

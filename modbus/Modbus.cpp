@@ -44,7 +44,8 @@ void ModbusRead::SetPortSettings(std::string portName, uint32_t baudRate, uint8_
 void ModbusRead::Start() {
     if (Started) return;
     Started = true;
-    Deadline = std::chrono::steady_clock::now() + Allowance(PortName, QuietMs, ReplyDeadlineMs);
+    Deadline = std::chrono::steady_clock::now() +
+               Allowance(PortName, QuietMs + (QuietUs + 999) / 1000, ReplyDeadlineMs);
     Core->Started(*Deadline);
     // The thread's own reference keeps the object alive until the
     // transaction is over and the worker has been released.
@@ -118,7 +119,10 @@ void ModbusRead::Exchange(Kind kind) {
     if (opened) {
         const uint8_t stopBits = kind == Kind::WriteRegisters ? StopBits : kTwoStopBits;
         line->Configure(LinkSettings{PortName, BaudRate, Parity, stopBits, DeviceAddress}, kind, stopBits);
-        line->Quiet(WakeUp, QuietMs, TimedOut);
+        line->Quiet(WakeUp,
+                    std::max<std::chrono::microseconds>(std::chrono::microseconds(QuietUs),
+                                                        std::chrono::milliseconds(QuietMs)),
+                    TimedOut);
     }
 
     const size_t length = BuildRequest(kind);

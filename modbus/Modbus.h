@@ -48,6 +48,7 @@ public:
     // long, dropping what arrives: a reply that came after its requester gave
     // up must not be taken for this request's reply. 0: no wait.
     uint32_t QuietMs = 0;
+    uint32_t QuietUs = 0; // the same to the microsecond; the longer one holds
     // The longest wait for the reply, counted from the request's sending
     // (-1: until TimedOut). A backstop: the caller declares its own
     // time-out earlier and signals it.

@@ -18,7 +18,7 @@ class ModbusTcpLine final : public TcpLine {
 public:
     using TcpLine::TcpLine;
 
-    void Quiet(platform::Wake&, uint32_t, const std::atomic<int32_t>&) override {
+    void Quiet(platform::Wake&, std::chrono::microseconds, const std::atomic<int32_t>&) override {
         // The transaction id tells a late reply from this one: no silence needed.
     }
 

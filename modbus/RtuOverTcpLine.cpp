@@ -13,7 +13,11 @@ class RtuOverTcpLine final : public TcpLine {
 public:
     using TcpLine::TcpLine;
 
-    void Quiet(platform::Wake& wake, uint32_t quietMs, const std::atomic<int32_t>& timedOut) override {
+    // The serial server's own line keeps the gap between frames; what is
+    // waited for here is a late reply after a failure.
+    void Quiet(platform::Wake& wake, std::chrono::microseconds quiet,
+               const std::atomic<int32_t>& timedOut) override {
+        const auto quietMs = std::chrono::duration_cast<std::chrono::milliseconds>(quiet).count();
         if (quietMs == 0 || !IsOpen()) return;
         uint8_t dropped[256];
         for (;;) {

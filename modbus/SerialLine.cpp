@@ -4,6 +4,8 @@
 #include "platform/Wake.h"
 
 #include <algorithm>
+#include <chrono>
+#include <thread>
 
 namespace modbus {
 
@@ -17,6 +19,7 @@ public:
         Applied = false;
         if (Port.Open(Name)) {
             Problem.clear();
+            LastHeard = Clock::now();
             return true;
         }
         Problem = DescribeProbe(ProbePort(Name));
@@ -34,25 +37,31 @@ public:
         if (Applied && wanted == Last) {
             // Setting a USB adapter costs a round trip to it; dropping what
             // a late reply left does not.
-            Port.DropInput();
+            DropWaiting();
             return;
         }
         Applied = Port.Configure(link.BaudRate, 8, link.Parity, stopBits);
         Last = wanted;
+        LastHeard = Clock::now(); // what the setting dropped came unseen
     }
 
-    void Quiet(platform::Wake& wake, uint32_t quietMs, const std::atomic<int32_t>& timedOut) override {
-        if (quietMs == 0 || !Port.IsOpen()) return;
-        uint8_t dropped[256];
+    // Silent this long means since the last byte the line brought, not from
+    // now: at a high speed the time spent between a reply and the next
+    // request is often the whole of the gap already.
+    void Quiet(platform::Wake& wake, std::chrono::microseconds need,
+               const std::atomic<int32_t>& timedOut) override {
+        if (need.count() == 0 || !Port.IsOpen()) return;
         for (;;) {
             if (timedOut.load(std::memory_order_acquire) != 0) return;
-            const SerialPort::WaitResult seen = Port.WaitForInput(wake, static_cast<int>(quietMs));
-            if (seen.readable) {
-                while (Port.Read(dropped, sizeof dropped) > 0) {
-                }
-            } else if (!seen.woken) {
-                return; // silent long enough, or a hung-up line that brings nothing more
+            DropWaiting();
+            const auto left = LastHeard + need - Clock::now();
+            if (left <= Clock::duration::zero()) return;
+            if (left < std::chrono::milliseconds(1)) {
+                std::this_thread::sleep_for(left);
+                continue;
             }
+            const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(left);
+            if (Port.WaitForInput(wake, static_cast<int>(ms.count())).hungUp) return;
         }
     }
 
@@ -70,6 +79,7 @@ public:
             if (want == 0) break;
             const size_t n = Port.Read(frame + got, want);
             if (n == 0) break;
+            LastHeard = Clock::now();
             wire.insert(wire.end(), frame + got, frame + got + n);
             got += n;
             hinted = false;
@@ -83,6 +93,13 @@ public:
     }
 
 private:
+    using Clock = std::chrono::steady_clock;
+
+    void DropWaiting() {
+        uint8_t dropped[256];
+        while (Port.InputCount() > 0 && Port.Read(dropped, sizeof dropped) > 0) LastHeard = Clock::now();
+    }
+
     struct Format {
         uint32_t baud = 0;
         uint8_t parity = 0, stopBits = 0;
@@ -93,6 +110,7 @@ private:
     std::string Problem;
     bool Applied = false;
     Format Last;
+    Clock::time_point LastHeard; // the last byte the line brought, or when one could have gone unseen
 };
 } // namespace
 

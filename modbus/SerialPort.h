@@ -85,9 +85,6 @@ public:
     size_t InputCount() const;
     // Reads up to n bytes that are already waiting; never blocks.
     size_t Read(uint8_t* data, size_t n);
-    // Drops what waits in the input queue: on a port kept open between
-    // exchanges, the rest of a reply that came after its requester gave up.
-    void DropInput();
     // A read or write failed for good (the adapter was pulled out, the
     // pseudo-terminal's other end closed): only opening it anew can help.
     bool Broken() const { return Failed; }

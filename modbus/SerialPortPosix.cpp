@@ -227,11 +227,6 @@ size_t SerialPort::Write(const uint8_t* data, size_t n) {
     return written > 0 ? static_cast<size_t>(written) : 0;
 }
 
-void SerialPort::DropInput() {
-    const int fd = Descriptor(Native);
-    if (fd >= 0) ::tcflush(fd, TCIFLUSH);
-}
-
 size_t SerialPort::InputCount() const {
     const int fd = Descriptor(Native);
     if (fd < 0) return 0;

@@ -168,12 +168,6 @@ size_t SerialPort::Write(const uint8_t* data, size_t n) {
     return written;
 }
 
-void SerialPort::DropInput() {
-    if (!IsOpen()) return;
-    Held = -1;
-    ::PurgeComm(PortHandle(Native), PURGE_RXCLEAR);
-}
-
 size_t SerialPort::InputCount() const {
     if (!IsOpen()) return 0;
     const size_t held = Held >= 0 ? 1 : 0;

@@ -36,8 +36,11 @@ struct TransactionRequest {
     bool Archive = false;
     uint8_t ArchiveFile = 0;
     int32_t ArchiveRecord = 0;
-    // Silence the line must keep before the request goes out (0: none).
+    // Silence the line must keep before the request goes out, counted from
+    // its last byte (0: none): QuietMs after a failure, QuietUs for the gap
+    // between frames; the longer one holds.
     uint32_t QuietMs = 0;
+    uint32_t QuietUs = 0;
     // Called from the transaction's own thread once it is done.
     std::function<void()> OnDone;
 };

@@ -87,6 +87,7 @@ std::unique_ptr<Transaction> StartWorker(std::shared_ptr<ModbusRead> worker,
         worker->ArchiveRequested = -1;
     }
     worker->QuietMs = request.QuietMs;
+    worker->QuietUs = request.QuietUs;
     worker->ReplyDeadlineMs = WorkerDeadlineMs(link.TimeoutMs);
     worker->OnDone = request.OnDone;
     worker->Start();

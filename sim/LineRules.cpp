@@ -35,8 +35,9 @@ speed_t SpeedCode(uint32_t baud) {
     }
 }
 
-int WireMs(size_t chars, uint32_t baud) {
-    return static_cast<int>(std::ceil(static_cast<double>(chars) * 11.0 * 1000.0 / baud));
+std::chrono::microseconds WireTime(size_t chars, uint32_t baud) {
+    return std::chrono::microseconds(
+        static_cast<int64_t>(std::ceil(static_cast<double>(chars) * 11.0 * 1000000.0 / baud)));
 }
 
 LineMatch CompareLine(const termios& master, uint32_t baud, int parity) {

@@ -2,6 +2,8 @@
 // and what a receiver set to other settings makes of them.
 #pragma once
 
+#include <chrono>
+
 #include <cstddef>
 #include <cstdint>
 #include <termios.h>
@@ -13,8 +15,9 @@ namespace vqtsim {
 speed_t SpeedCode(uint32_t baud);
 
 // Time on the line for n characters of 11 bits (start, 8 data, parity or
-// second stop, stop), rounded up to whole milliseconds.
-int WireMs(size_t chars, uint32_t baud);
+// second stop, stop), to the microsecond: a benchmark of the master against
+// the wire limit must not measure the simulator's rounding.
+std::chrono::microseconds WireTime(size_t chars, uint32_t baud);
 
 enum class LineMatch { Same, OtherSpeed, OtherParity };
 // The master's settings (a pty's) against the meter's speed and parity

@@ -161,12 +161,16 @@ struct Simulator::Impl {
         if (log) log(TrafficEvent{std::move(request), std::move(answer), std::move(note)});
     }
 
-    // Waits ms or until Stop(); true when stopping.
-    bool WaitForStop(int ms) const {
-        const auto until = Clock::now() + std::chrono::milliseconds(ms);
+    // Waits that long or until Stop(); true when stopping. To the
+    // microsecond, as the wire time it stands for.
+    bool WaitForStop(std::chrono::microseconds wait) const {
+        const auto until = Clock::now() + wait;
         for (;;) {
+            const auto left = std::max(Clock::duration::zero(), until - Clock::now());
+            const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(left).count();
+            const timespec t{static_cast<time_t>(ns / 1000000000), static_cast<long>(ns % 1000000000)};
             pollfd p{wake, POLLIN, 0};
-            const int r = poll(&p, 1, MsUntil(until));
+            const int r = ppoll(&p, 1, &t, nullptr);
             if (r > 0) return true;
             if (r == 0) return false;
             if (errno != EINTR) return true;
@@ -234,7 +238,7 @@ struct Simulator::Impl {
         bool ok = true;
         if (splitMs >= 0 && answer.size() > 5) {
             ok = Write(answer.data(), 5);
-            if (ok && WaitForStop(splitMs)) return;
+            if (ok && WaitForStop(std::chrono::milliseconds(splitMs))) return;
             if (ok && Listening()) ok = Write(answer.data() + 5, answer.size() - 5);
         } else {
             ok = Write(answer.data(), answer.size());
@@ -250,7 +254,10 @@ struct Simulator::Impl {
             std::lock_guard lock(faultMutex);
             timing = wireTiming;
         }
-        if (WaitForStop(timing ? WireMs(frameSize, options.baudRate) + kGatewayTimeoutMs : 0)) return;
+        if (WaitForStop(timing ? WireTime(frameSize, options.baudRate) +
+                                     std::chrono::milliseconds(kGatewayTimeoutMs)
+                               : std::chrono::microseconds(0)))
+            return;
         const uint8_t function = adu.size() > kMbapHeader ? adu[kMbapHeader] : 0;
         Deliver(adu, MbapAnswer(adu, adu[6], {static_cast<uint8_t>(function | 0x80), kTargetFailed}), nullptr,
                 -1);
@@ -277,8 +284,9 @@ struct Simulator::Impl {
         const size_t noise =
             t.fault == Fault::TrailingNoise ? static_cast<size_t>(std::clamp(t.code, 0, kMaxFrame)) : 0;
 
-        int wait = t.timing ? WireMs(frame.size() + answer.size() + noise, options.baudRate) : 0;
-        if (t.fault == Fault::Late) wait += t.delayMs;
+        std::chrono::microseconds wait{0};
+        if (t.timing) wait = WireTime(frame.size() + answer.size() + noise, options.baudRate);
+        if (t.fault == Fault::Late) wait += std::chrono::milliseconds(t.delayMs);
         // The gateway passes on the meter's PDU under the meter's address; a
         // damaged answer it does not pass on, but reports the meter failed.
         if (adu && t.fault == Fault::BadCrc)
@@ -412,7 +420,7 @@ struct Simulator::Impl {
         if (!listener.Accept(peer)) {
             // Out of descriptors, say: the backlog stays readable, so pause rather than spin.
             if (errno != EAGAIN && errno != EWOULDBLOCK && errno != ECONNABORTED && errno != EINTR)
-                WaitForStop(kPtyHangupPauseMs);
+                WaitForStop(std::chrono::milliseconds(kPtyHangupPauseMs));
             return;
         }
         ++connectionsAccepted;

@@ -18,7 +18,6 @@
 #include <QAction>
 #include <QContextMenuEvent>
 #include <QDir>
-#include <QElapsedTimer>
 #include <QFile>
 #include <QFileDialog>
 #include <QLabel>
@@ -278,10 +277,8 @@ private slots:
         QCOMPARE(form->StatusDetails->text(), QStringLiteral("Nie połączono: wartości z odczytu o %1.")
                                                   .arg(QString::fromStdString(form->Notes.LastGoodRead)));
 
-        QElapsedTimer clock;
-        clock.start();
+        // Refused before any probe: the refusal alone, no search's result.
         QTest::mouseClick(form->Button8, Qt::LeftButton);
-        QVERIFY(clock.elapsed() < 1000);
         QCOMPARE(errors, QStringList{"Nie można szukać przepływomierza: " + nowhere});
         errors.clear();
         QCOMPARE(infos, QStringList());
