@@ -5,9 +5,8 @@
 #include "cli/Loop.h"
 #include "cli/Say.h"
 
-#include "core/ArchiveCycle.h"
+#include "core/BackFill.h"
 #include "core/LineCycle.h"
-#include "core/LinkState.h"
 #include "modbus/Link.h"
 #include "model/Cp1250.h"
 #include "publish/Publisher.h"
@@ -65,39 +64,57 @@ private:
     Loop& Waits;
 };
 
-// One meter's archive, the records newer than the last one published.
-class ArchiveToBroker final : public core::ArchiveView {
+// The archive records newer than the last one published, to the broker:
+// read between the rounds by core::BackFill.
+class BackFillToBroker final : public core::BackFillView {
 public:
-    ArchiveToBroker(const CommonOptions& common, publish::Publisher& publisher, Loop& loop, uint8_t address)
-        : Common(common), Out(publisher), Waits(loop), Address(address) {}
+    BackFillToBroker(const CommonOptions& common, publish::Publisher& publisher)
+        : Common(common), Out(publisher) {}
 
-    int Published = 0;
-    int64_t NowMs() override { return Loop::NowMs(); }
-    platform::Reading<modbus::LinkSettings> ReadLink() override {
-        modbus::LinkSettings link = Common.Link();
-        link.DeviceAddress = Address;
-        return {link, {}};
+    std::optional<core::ArchiveMark> Mark(uint8_t address) override {
+        const platform::Reading<std::optional<std::string>> mark = Out.ArchiveMark({Common.Port, address});
+        if (!mark) {
+            // Taken as none, it would publish the whole archive again.
+            Say(Meter(address) + mark.error + "; the archive is read next time");
+            return std::nullopt;
+        }
+        core::ArchiveMark m;
+        if (*mark && (**mark).size() == 19) {
+            m.Date = (**mark).substr(0, 10);
+            m.Time = (**mark).substr(11);
+        }
+        return m;
     }
-    platform::Reading<int32_t> ReadPeriod() override { return {0, {}}; }
-    std::string DecimalSeparator() override { return "."; }
-    void ShowError(const std::string& text) override { Say(text); }
-    std::function<void()> CompletionNotifier() override { return Waits.Notifier(); }
-    bool Ask(const std::string&) override { return false; }
-    int64_t LocalMinuteNow() override { return 0; }
-    void ShowProgress(const core::DownloadProgress&) override {}
-    std::string ChooseOtherFile(const std::string&) override { return {}; }
-    void DeliverRecords(const std::vector<std::string>& lines) override {
-        for (const std::string& line : lines) {
-            const platform::Outcome done = Out.PublishArchive({Common.Port, Address}, Fields(line));
+
+    bool Ended(const core::BackFillResult& r) override {
+        const std::string meter = Meter(r.Address);
+        if (r.GaveUp) {
+            Say(meter + "the archive gave no valid reply in " +
+                std::to_string(core::ArchiveFill::kGiveUpAfter) + " attempts; tried again next time");
+            return true;
+        }
+        size_t published = 0;
+        for (; published < r.Records.size(); ++published) {
+            const platform::Outcome done =
+                Out.PublishArchive({Common.Port, r.Address}, Fields(r.Records[published]));
             if (!done) {
                 Say(done.error);
-                return;
+                break;
             }
-            ++Published;
         }
+        if (published > 0) Say(meter + std::to_string(published) + " archive records published");
+        if (r.BeforeMark > 0)
+            Say(meter + std::to_string(r.BeforeMark) +
+                " archive records written after the last one published (" + r.Mark.Date + " " + r.Mark.Time +
+                ") but dated no later were skipped: the meter's clock went back");
+        if (r.Impossible > 0)
+            Say(meter + std::to_string(r.Impossible) +
+                " archive records with a date or time that cannot be (erased or damaged) were skipped");
+        return published == r.Records.size();
     }
 
 private:
+    static std::string Meter(uint8_t address) { return "meter " + std::to_string(address) + ": "; }
     // "2024-05-01;12:15:00;12.345;10011.5 [m3];5.0 [m3];events", as the export has it.
     static publish::ArchiveFields Fields(const std::string& cp1250) {
         const std::string line = model::Cp1250ToUtf8(cp1250);
@@ -125,56 +142,11 @@ private:
 
     const CommonOptions& Common;
     publish::Publisher& Out;
-    Loop& Waits;
-    uint8_t Address;
 };
-
-// The archives of all meters, one after another, while the polling waits.
-bool PublishArchives(const CommonOptions& common, publish::Publisher& out, Loop& loop, modbus::Link& meters) {
-    for (const uint8_t address : common.Addresses) {
-        const publish::MeterId meter{common.Port, address};
-        const platform::Reading<std::optional<std::string>> mark = out.ArchiveMark(meter);
-        std::string date, time;
-        if (mark && *mark && (**mark).size() == 19) {
-            date = (**mark).substr(0, 10);
-            time = (**mark).substr(11);
-        }
-        core::LinkState link;
-        ArchiveToBroker view(common, out, loop, address);
-        core::ArchiveCycle cycle(link, meters.Factory(), view);
-        if (const platform::Outcome started = cycle.DownloadRecordsAfter(date, time); !started) {
-            Say(started.error);
-            continue;
-        }
-        int64_t badBefore = 0, good = 0;
-        while (cycle.ArchiveRunning()) {
-            if (loop.WaitUntil(cycle.NextWakeMs()) == Loop::Event::Stop) {
-                cycle.Stop(false);
-                return false;
-            }
-            cycle.Wake();
-            if (link.GoodReplies != good) {
-                good = link.GoodReplies;
-                badBefore = link.BadReplies;
-            }
-            if (link.BadReplies - badBefore >= 20) {
-                Say("meter " + std::to_string(address) +
-                    ": the archive gave no valid reply in 20 attempts; "
-                    "tried again next time");
-                cycle.Stop(false);
-            }
-        }
-        if (view.Published > 0)
-            Say("meter " + std::to_string(address) + ": " + std::to_string(view.Published) +
-                " archive records published");
-    }
-    return true;
-}
 
 } // namespace
 
 int RunPublish(const CommonOptions& common, const PublishOptions& options, Loop& loop, modbus::Link& meters) {
-    if (const int code = CheckPort(common.Port); code != kExitOk) return code;
     publish::BrokerOptions broker;
     broker.Host = options.Host;
     broker.Port = options.MqttPort;
@@ -184,6 +156,12 @@ int RunPublish(const CommonOptions& common, const PublishOptions& options, Loop&
     broker.ClientId = options.ClientId;
     broker.Prefix = options.Prefix;
     broker.OutboxPath = options.OutboxPath;
+    // Settings that no restart can mend come before the port and the outbox.
+    if (const platform::Outcome checked = publish::CheckOptions(broker); !checked) {
+        Say(checked.error);
+        return kExitUsage;
+    }
+    if (const int code = CheckPort(common.Port); code != kExitOk) return code;
     platform::Reading<std::unique_ptr<publish::Publisher>> started =
         publish::Publisher::Start(broker, loop.Notifier());
     if (!started) {
@@ -193,25 +171,16 @@ int RunPublish(const CommonOptions& common, const PublishOptions& options, Loop&
     publish::Publisher& out = **started.value;
     PublishView view(common, out, loop);
     core::LineCycle line(meters.Factory(), view, common.Link(), common.Addresses, options.IntervalMs);
-    const int64_t archiveEveryMs = int64_t{options.ArchiveEverySeconds} * 1000;
-    int64_t nextArchive = Loop::NowMs() + (archiveEveryMs > 0 ? 0 : -1);
-    bool connected = false;
-    std::string lastError;
+    // The archives are read between the rounds, one request after a round.
+    BackFillToBroker archives(common, out);
+    core::BackFill backFill(archives, common.Addresses, int64_t{options.ArchiveEverySeconds} * 1000);
+    if (options.ArchiveEverySeconds > 0) line.SetBetweenRounds(&backFill);
     int64_t droppedTold = 0, nextDropCheck = 0;
     line.Start();
     for (;;) {
-        std::optional<int64_t> due = line.NextWakeMs();
-        if (archiveEveryMs > 0 && (!due || nextArchive < *due)) due = nextArchive;
-        if (loop.WaitUntil(due) == Loop::Event::Stop) break;
-        // The broker's coming and going, told once each.
-        const bool now = out.Connected();
-        const std::string error = now ? std::string() : out.LastError();
-        if (now != connected || (!now && !error.empty() && error != lastError)) {
-            Say(now ? "connected to the broker " + options.Host
-                    : "the broker is away (" + error + "); readings are kept in the outbox");
-            connected = now;
-            lastError = error;
-        }
+        if (loop.WaitUntil(line.NextWakeMs()) == Loop::Event::Stop) break;
+        // Every attempt to connect and why it failed, the outbox's troubles.
+        for (const std::string& notice : out.TakeNotices()) Say(notice);
         // The outbox's cap gives way to the newest: say how many went (looked
         // at every 10 s, as counting a full outbox takes a while).
         if (Loop::NowMs() >= nextDropCheck) {
@@ -220,13 +189,6 @@ int RunPublish(const CommonOptions& common, const PublishOptions& options, Loop&
                 Say("the outbox is full: " + std::to_string(dropped) + " oldest messages dropped");
                 droppedTold = dropped;
             }
-        }
-        if (archiveEveryMs > 0 && Loop::NowMs() >= nextArchive) {
-            line.Stop();
-            if (!PublishArchives(common, out, loop, meters)) break;
-            nextArchive = Loop::NowMs() + archiveEveryMs;
-            line.Start();
-            continue;
         }
         line.Wake();
     }

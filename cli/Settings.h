@@ -84,7 +84,10 @@ CommonFlags AddCommonOptions(CLI::App& app, CommonOptions& options, bool manyAdd
 void ResolveAddresses(CommonOptions& options);
 // A site's settings file as command-line arguments ("--key=value") for the
 // options of `command` that the command line did not give; or the reason
-// ("FILE, line N: …") when the file cannot be read or names no option.
+// ("FILE, line N: …") when the file is no regular file or cannot be read, or
+// a line names no option, one given before, or holds a NUL. A leading UTF-8
+// byte order mark is skipped; a password in a file every user can read is
+// warned of on stderr.
 platform::Reading<std::vector<std::string>> SiteArguments(const std::string& path, const CLI::App& command);
 // "1h", "30min", "90s" or "0": seconds.
 CLI::Validator Duration();

@@ -162,10 +162,14 @@ Runner AddPublish(CLI::App& app, CommonOptions& common) {
         ->transform(Whole(1, 65535))
         ->capture_default_str();
     publish->add_option("--user", o->User, "the broker's user name");
-    publish->add_option("--password", o->Password, "the broker's password");
-    publish->add_option("--ca-file", o->CaFile, "TLS, checking the broker against this CA certificate");
+    publish->add_option("--password", o->Password,
+                        "the broker's password; on the command line every user of the machine sees it "
+                        "(ps): give it as 'password = ...' in the --config file instead");
+    publish->add_option("--ca-file", o->CaFile,
+                        "TLS, checking the broker against the CA certificates (PEM) in this file");
     publish->add_option("--client-id", o->ClientId, "the MQTT client id (default: the broker's choice)");
-    publish->add_option("--prefix", o->Prefix, "the topics' prefix")->capture_default_str();
+    publish->add_option("--prefix", o->Prefix, "the topics' prefix (not under \"$\", no \"+\" or \"#\")")
+        ->capture_default_str();
     publish->add_option("--outbox", o->OutboxPath, "the outbox, an SQLite file")->capture_default_str();
     publish
         ->add_option("--archive-every", o->ArchiveEverySeconds,

@@ -9,10 +9,10 @@ namespace core {
 
 namespace {
 // The silence that ends a frame on the line: 3.5 characters of 11 bits,
-// rounded up, at least a millisecond.
-uint32_t FrameGapMs(uint32_t baud) {
-    if (baud == 0) return 1;
-    return std::max<uint32_t>(1, static_cast<uint32_t>((int64_t{385} * 100 + baud - 1) / baud));
+// to the microsecond (a millisecond's rounding is a sixth of a read at 115200).
+uint32_t FrameGapUs(uint32_t baud) {
+    if (baud == 0) return 1000;
+    return static_cast<uint32_t>((int64_t{38500000} + baud - 1) / baud);
 }
 } // namespace
 
@@ -37,6 +37,7 @@ void LineCycle::Start() {
 void LineCycle::Stop() {
     Active = false;
     Current.reset(); // a read in flight is given up and ends by itself
+    Between = false;
 }
 
 void LineCycle::BeginRound() {
@@ -59,7 +60,7 @@ void LineCycle::NextMeter() {
             if (FailingAskedThisRound) continue;
             FailingAskedThisRound = true;
         }
-        StartRead(m);
+        StartRead(m.Address);
         return;
     }
     ++RoundsDone;
@@ -68,16 +69,25 @@ void LineCycle::NextMeter() {
     // The first round waits for a quiet line first: not an overrun.
     if (RoundsDone > 1 && took > PeriodMs && took > LastOverrunMs + LastOverrunMs / 5) View.Overran(took);
     LastOverrunMs = took > PeriodMs ? std::max(LastOverrunMs, took) : 0;
+    if (Job && StartBetween()) return;
     Waiting = true;
 }
 
-void LineCycle::StartRead(Meter& meter) {
-    modbus::TransactionRequest request;
+bool LineCycle::StartBetween() {
+    std::optional<modbus::TransactionRequest> request = Job->NextRequest(View.NowMs());
+    if (!request) return false;
+    Between = true;
+    StartRead(request->Link.DeviceAddress, std::move(*request));
+    return true;
+}
+
+void LineCycle::StartRead(uint8_t address, modbus::TransactionRequest request) {
     request.Link = Link;
-    request.Link.DeviceAddress = meter.Address;
+    request.Link.DeviceAddress = address;
     // After a failed reply the rest of it, or a late one, may still come.
-    request.QuietMs = QuietNext ? static_cast<uint32_t>(Link.TimeoutMs) : FrameGapMs(Link.BaudRate);
-    request.Link.TimeoutMs += static_cast<int32_t>(request.QuietMs);
+    request.QuietMs = QuietNext ? static_cast<uint32_t>(Link.TimeoutMs) : 0;
+    request.QuietUs = FrameGapUs(Link.BaudRate);
+    request.Link.TimeoutMs += static_cast<int32_t>(request.QuietMs + (request.QuietUs + 999) / 1000);
     request.OnDone = View.CompletionNotifier();
     RequestStart = View.NowMs();
     RequestTimeoutMs = request.Link.TimeoutMs;
@@ -106,12 +116,16 @@ std::optional<int64_t> LineCycle::NextWakeMs() const {
 }
 
 void LineCycle::Finish(bool timedOut) {
-    Meter& m = Line[At];
     const std::string trouble = Current->PortTrouble();
     if (trouble != PortTrouble) {
         PortTrouble = trouble;
         View.PortState(trouble);
     }
+    if (Between) {
+        FinishBetween(timedOut);
+        return;
+    }
+    Meter& m = Line[At];
     if (timedOut) {
         Current.reset();
         QuietNext = true;
@@ -142,6 +156,14 @@ void LineCycle::Finish(bool timedOut) {
     if (!Active) return;
     ++At;
     NextMeter();
+}
+
+void LineCycle::FinishBetween(bool timedOut) {
+    Between = false;
+    const std::unique_ptr<modbus::Transaction> done = std::move(Current);
+    QuietNext = timedOut || !done->Result().Succeeded();
+    Job->Finished(timedOut ? nullptr : &done->Result());
+    Waiting = true; // the next round at its time, or at once when this took it
 }
 
 void LineCycle::Failed(Meter& m, const std::string& why) {

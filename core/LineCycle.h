@@ -3,8 +3,9 @@
 // often (every 2nd, 4th … up to every 32nd round) and at once again every
 // round when it answers; in a round at most one meter that is failing is
 // asked, so that silent meters never cost the others more than one reply
-// time-out per round. Plain C++: stepped by hand in tests, woken by the tool
-// at the time it names.
+// time-out per round. After a round, at most one transaction of the work
+// between the rounds (the archive's back-fill). Plain C++: stepped by hand
+// in tests, woken by the tool at the time it names.
 #pragma once
 
 #include "core/CycleView.h"
@@ -42,6 +43,18 @@ public:
     virtual void Overran(int64_t) {}
 };
 
+// One transaction between two rounds, for work that must not hold up the
+// readings (the archive's back-fill): asked for after each round, one at most.
+class BetweenRounds {
+public:
+    virtual ~BetweenRounds() = default;
+    // What to ask now, of the meter at Link.DeviceAddress (the rest of the
+    // link is the line's); nothing: the line waits for its next round.
+    virtual std::optional<modbus::TransactionRequest> NextRequest(int64_t nowMs) = 0;
+    // How it ended; nullptr when no reply came in time.
+    virtual void Finished(const modbus::Ending* ending) = 0;
+};
+
 class LineCycle {
 public:
     static constexpr int kLongestBackOffRounds = 32;
@@ -55,6 +68,8 @@ public:
 
     void Start();
     void Stop();
+    // Not owned; nullptr: nothing between the rounds.
+    void SetBetweenRounds(BetweenRounds* job) { Job = job; }
     bool Running() const { return Active; }
     void Wake();
     std::optional<int64_t> NextWakeMs() const;
@@ -74,8 +89,10 @@ public:
 private:
     void BeginRound();
     void NextMeter();
-    void StartRead(Meter& meter);
+    void StartRead(uint8_t address, modbus::TransactionRequest request = {});
+    bool StartBetween();
     void Finish(bool timedOut);
+    void FinishBetween(bool timedOut);
     void Failed(Meter& meter, const std::string& why);
 
     modbus::TransactionFactory Factory;
@@ -95,6 +112,8 @@ private:
     int64_t RoundsDone = 0;
     int64_t LastOverrunMs = 0; // the longest overrunning round since rounds fit
     bool Waiting = false;      // between rounds
+    BetweenRounds* Job = nullptr;
+    bool Between = false; // the transaction in flight is the job's
 };
 
 } // namespace core

@@ -6,6 +6,16 @@
 // Also keeps a few marks (key and text), such as the last archive record
 // published for each meter.
 //
+// It looks after its file: a damaged one (SQLite's quick check at the open,
+// or an error that says so later) is moved aside as PATH.damaged-TIME and a
+// new one started; one deleted while open is made anew from the rows still
+// held. The write-ahead log stays small: checkpointed every few hundred
+// pages and emptied whenever the outbox has drained, when free pages of a
+// past backlog are given back too. Near a full disk it stops growing: a new
+// message takes the place of the oldest, so that there is always room to
+// remove what the broker acknowledges. What happened is told once through
+// TakeNotes().
+//
 // One process at a time: the file stays locked while it is open, so that a
 // second tool on the same file is refused instead of sending everything
 // twice. Not for several threads at once: the publisher serialises it.
@@ -25,6 +35,9 @@ namespace publish {
 struct OutboxLimits {
     int64_t MaxRows = 200000;             // about two days of one reading a second
     int64_t MaxBytes = 256 * 1024 * 1024; // topics and payloads
+    // Free space left on the file system: below it the outbox keeps to its
+    // size, new messages replacing the oldest (dropped and counted).
+    int64_t KeepFreeBytes = 2 * 1024 * 1024;
 };
 
 struct Message {
@@ -59,7 +72,8 @@ public:
 
     // Up to n rows after seq `after`, oldest first.
     platform::Reading<std::vector<OutboxRow>> Peek(size_t n, int64_t after = 0) const;
-    // Removing a row that is not there (dropped meanwhile) is no error.
+    // Removing a row that is not there (dropped meanwhile) is no error. One
+    // that cannot be removed now (a full disk) is tried again with the next.
     platform::Outcome Remove(int64_t seq);
 
     int64_t Count() const;   // rows held
@@ -68,11 +82,18 @@ public:
     platform::Reading<std::optional<std::string>> GetMark(std::string_view key) const;
     platform::Outcome SetMark(std::string_view key, std::string_view value);
 
+    // What befell the file since the last call, each told once: moved aside
+    // as damaged, made anew after it was deleted, the disk nearly full.
+    std::vector<std::string> TakeNotes();
+
 private:
     struct Db;
     explicit Outbox(std::unique_ptr<Db> db);
+    using Mark = std::pair<std::string_view, std::string_view>;
     platform::Reading<int64_t> Insert(const Message& message, std::optional<int64_t> replaceAfter,
-                                      const std::pair<std::string_view, std::string_view>* mark);
+                                      const Mark* mark);
+    platform::Reading<int64_t> InsertOnce(const Message& message, std::optional<int64_t> replaceAfter,
+                                          const Mark* mark);
     std::unique_ptr<Db> D;
 };
 

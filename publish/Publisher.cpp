@@ -2,19 +2,52 @@
 
 #include <mosquitto.h>
 
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <climits>
 #include <condition_variable>
+#include <cstring>
+#include <deque>
 #include <map>
 #include <mutex>
 #include <optional>
+#include <set>
+#include <thread>
+#include <utility>
 
 namespace publish {
 
 namespace {
 
 // Rows handed to libmosquitto at a time, below its in-flight limit so that
-// every one of them goes out at once and a reconnect resends them in order.
+// every one of them goes out at once, in order.
 constexpr size_t kWindow = 16;
 constexpr int kInflightLimit = 20;
+// Messages the outbox could not store wait in memory, at most this many.
+constexpr size_t kHeldLimit = 1000;
+// The first unacknowledged message of this many lost connections in a row
+// is set aside: sent again, it would only end the next one too.
+constexpr int kStrikes = 3;
+// A connection lost sooner than this counts as a failed attempt: the
+// back-off grows on instead of starting over, and a flapping one is told.
+constexpr int64_t kSteadyMs = 10000;
+constexpr size_t kNoticeLimit = 100;
+
+int64_t SteadyMs() {
+    using namespace std::chrono;
+    return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
+}
+
+std::string Text(int rc) {
+    std::string text = mosquitto_strerror(rc);
+    if (!text.empty() && text.back() == '.') text.pop_back();
+    return text;
+}
+
+size_t DigestOf(const Message& m) {
+    return std::hash<std::string>{}(m.Topic + '\n' + m.Payload);
+}
 
 struct MeterState {
     MeterId Id;
@@ -24,46 +57,58 @@ struct MeterState {
     std::optional<bool> Available;
 };
 
-std::string Text(int rc) {
-    return mosquitto_strerror(rc);
-}
+// A message handed to libmosquitto: its outbox seq, or below zero one held
+// in memory (which then comes along, to be handed again).
+struct Flight {
+    int64_t Key = 0;
+    uint64_t Order = 0; // of handing
+    std::string Topic;
+    size_t Bytes = 0;
+    size_t Digest = 0; // topic and payload: the same message under a new seq
+    bool Retain = false;
+    std::optional<Message> Held;
+};
 
-platform::Outcome Check(const BrokerOptions& o) {
-    using platform::Outcome;
-    if (o.Host.empty()) return Outcome::Fail("No broker host was given.");
-    if (o.Port < 1 || o.Port > 65535) return Outcome::Fail("The broker port must be 1 to 65535.");
-    if (o.KeepaliveSeconds < 5 || o.KeepaliveSeconds > 65535)
-        return Outcome::Fail("The keepalive must be 5 to 65535 seconds.");
-    if (o.ReconnectMinSeconds < 1 || o.ReconnectMaxSeconds < o.ReconnectMinSeconds)
-        return Outcome::Fail(
-            "The reconnect delays must be 1 second or more, the longest not below the shortest.");
-    if (o.Prefix.empty() || o.Prefix.find_first_of("+#") != std::string::npos)
-        return Outcome::Fail("The topic prefix must not be empty nor hold \"+\" or \"#\".");
-    if (o.OutboxPath.empty()) return Outcome::Fail("No outbox file was given.");
-    return platform::Ok();
-}
+struct Held {
+    int64_t Key = 0;
+    Message Content;
+};
 
 } // namespace
 
 struct Publisher::State {
     BrokerOptions Options;
     std::function<void()> OnChange;
-    std::string ToolTopic;
-    mosquitto* Mosq = nullptr;
-    bool LoopRunning = false;
+    std::string ToolTopic, Broker; // Broker: "host:port", for the words
+    mosquitto* Mosq = nullptr;     // replaced by the network thread alone, under the mutex
+    std::thread Network;
+    std::atomic<bool> Stop{false};
 
     mutable std::mutex Mutex;
     mutable std::condition_variable Changed;
     std::optional<Outbox> Box;
-    std::map<int, int64_t> InFlight; // message id -> outbox seq
-    int64_t HandedUpTo = 0;          // the last seq given to libmosquitto by this process
+    std::map<int, Flight> InFlight; // message id -> what it is
+    std::deque<Held> Memory;        // what the outbox could not store, oldest first
+    int64_t NextHeld = -1;
+    uint64_t NextOrder = 0;
+    int64_t HandedUpTo = 0; // the last seq given to libmosquitto by this process
     bool IsConnected = false;
     bool Closing = false;
     int OfflineMid = -1;
     bool OfflineAcked = false;
-    uint64_t Sent = 0, AckCount = 0;
+    uint64_t Sent = 0, AckCount = 0, Unstored = 0, SetAside = 0;
     std::map<std::string, MeterState> Meters;
+    std::set<size_t> Refused; // states set aside: not queued again
     std::string Error;
+    std::vector<std::string> Notices;
+    bool StoreFailing = false, RemoveFailing = false, ReadFailing = false;
+    // The attempt under way, and how the last ones went.
+    std::string Logged;
+    int Refusal = 0, LostErrno = 0;
+    int64_t ConnectedAt = 0;
+    int Failures = 0, ShortLosses = 0;
+    size_t Suspect = 0;
+    int Strikes = 0;
 
     ~State() {
         if (Mosq) mosquitto_destroy(Mosq);
@@ -72,6 +117,20 @@ struct Publisher::State {
     void Notify() {
         Changed.notify_all();
         if (OnChange) OnChange();
+    }
+    // Lock held.
+    void Tell(std::string text) {
+        if (Notices.size() >= kNoticeLimit) Notices.erase(Notices.begin());
+        Notices.push_back(std::move(text));
+    }
+    void TakeBoxNotes() {
+        for (std::string& note : Box->TakeNotes()) Tell(std::move(note));
+    }
+    // A failure told once until `failing` is cleared by a success.
+    void Trouble(bool& failing, const std::string& text) {
+        Error = text;
+        if (!failing) Tell(text);
+        failing = true;
     }
 
     MeterState& Meter(const MeterId& id) {
@@ -86,48 +145,84 @@ struct Publisher::State {
         return it->second;
     }
 
-    // Hands the next rows to libmosquitto while connected and the window has
-    // room. Lock held.
+    // Into the outbox; when it cannot take the message, into memory, so that
+    // what the broker can take now does not hang on the disk. Lock held.
+    platform::Outcome Store(const Message& m, bool state) {
+        if (state && Refused.count(DigestOf(m))) return platform::Ok();
+        const auto pushed = state ? Box->PushState(m, HandedUpTo) : Box->Push(m);
+        TakeBoxNotes();
+        if (pushed) {
+            if (StoreFailing) Tell("The outbox " + Options.OutboxPath + " stores messages again.");
+            StoreFailing = false;
+            return platform::Ok();
+        }
+        if (state) std::erase_if(Memory, [&](const Held& h) { return h.Content.Topic == m.Topic; });
+        if (Memory.size() >= kHeldLimit)
+            return platform::Outcome::Fail(pushed.error + " The message on " + m.Topic + " is lost: " +
+                                           std::to_string(kHeldLimit) + " wait in memory already.");
+        Memory.push_back({NextHeld--, m});
+        ++Unstored;
+        Trouble(StoreFailing,
+                pushed.error + " Messages go to the broker from memory until the outbox can store again.");
+        return platform::Ok();
+    }
+
+    // Hands the next messages to libmosquitto while connected and the window
+    // has room: those held in memory first. Lock held.
     void Pump() {
         while (IsConnected && !Closing && InFlight.size() < kWindow) {
-            const auto rows = Box->Peek(kWindow - InFlight.size(), HandedUpTo);
-            if (!rows) {
-                Error = rows.error;
-                return;
+            if (!Memory.empty()) {
+                Held held = std::move(Memory.front());
+                Memory.pop_front();
+                Hand(held.Key, held.Content);
+                continue;
             }
+            const auto rows = Box->Peek(kWindow - InFlight.size(), HandedUpTo);
+            TakeBoxNotes();
+            if (!rows) return Trouble(ReadFailing, rows.error);
+            ReadFailing = false;
             if (rows->empty()) return;
-            for (const OutboxRow& row : *rows) Hand(row);
+            for (const OutboxRow& row : *rows) {
+                HandedUpTo = row.Seq;
+                Hand(row.Seq, row.Content);
+            }
         }
     }
 
-    void Hand(const OutboxRow& row) {
-        const Message& m = row.Content;
+    void Hand(int64_t key, const Message& m) {
         int mid = 0;
         const int rc = mosquitto_publish(Mosq, &mid, m.Topic.c_str(), int(m.Payload.size()), m.Payload.data(),
                                          m.Qos, m.Retain);
-        HandedUpTo = row.Seq;
-        // libmosquitto 2.0 queues a QoS 1 message before it tries the socket:
-        // one that meets a connection just lost goes out after the reconnect.
         if (m.Qos > 0 && (rc == MOSQ_ERR_SUCCESS || rc == MOSQ_ERR_NO_CONN)) {
-            InFlight[mid] = row.Seq;
+            Flight flight{key, NextOrder++, m.Topic, m.Payload.size(), DigestOf(m), m.Retain, std::nullopt};
+            if (key < 0) flight.Held = m;
+            InFlight[mid] = std::move(flight);
             ++Sent;
             return;
         }
-        if (rc != MOSQ_ERR_SUCCESS) // never sendable: it would hold up every later row
-            Error = "A message on " + m.Topic + " cannot be sent (" + Text(rc) + "); it was removed.";
-        else
+        if (rc != MOSQ_ERR_SUCCESS) { // never sendable: it would hold up every later one
+            ++SetAside;
+            Tell("A message on " + m.Topic + " cannot be sent (" + Text(rc) + "); it was set aside.");
+        } else {
             ++Sent;
-        if (auto removed = Box->Remove(row.Seq); !removed) Error = removed.error;
+        }
+        if (key > 0) RemoveRow(key);
     }
 
-    // Lock held.
-    platform::Outcome PushState(const Message& message) {
-        const auto pushed = Box->PushState(message, HandedUpTo);
-        return pushed ? platform::Ok() : platform::Outcome::Fail(pushed.error);
+    void RemoveRow(int64_t seq) {
+        const platform::Outcome removed = Box->Remove(seq);
+        TakeBoxNotes();
+        if (!removed)
+            Trouble(RemoveFailing, removed.error + " What the broker acknowledged stays in the outbox until "
+                                                   "it can be removed (and is sent again after a restart).");
+        else
+            RemoveFailing = false;
     }
+
     platform::Outcome QueueDiscovery(MeterState& meter, const model::ReadingInUnits& units) {
-        auto done = PushState(
-            {meter.T.Discovery, DiscoveryJson(meter.Id, meter.T, units.FlowUnit, units.TotaliserUnit), true});
+        auto done = Store(
+            {meter.T.Discovery, DiscoveryJson(meter.Id, meter.T, units.FlowUnit, units.TotaliserUnit), true},
+            true);
         if (done) {
             meter.Discovered = true;
             meter.FlowUnit = units.FlowUnit;
@@ -136,7 +231,7 @@ struct Publisher::State {
         return done;
     }
     platform::Outcome QueueAvailability(MeterState& meter) {
-        return PushState({meter.T.Availability, *meter.Available ? "online" : "offline", true});
+        return Store({meter.T.Availability, *meter.Available ? "online" : "offline", true}, true);
     }
     // Every known meter's discovery, and its availability too. Lock held.
     void QueueStates(bool availability) {
@@ -149,7 +244,7 @@ struct Publisher::State {
                 done = QueueDiscovery(meter, units);
             }
             if (done && availability && meter.Available) done = QueueAvailability(meter);
-            if (!done) Error = done.error;
+            if (!done) Tell(done.error);
         }
     }
 
@@ -157,47 +252,41 @@ struct Publisher::State {
         {
             std::lock_guard lock(Mutex);
             if (rc != 0) {
-                Error =
-                    "The broker refused the connection (" + std::string(mosquitto_connack_string(rc)) + ").";
+                Refusal = rc;
             } else {
                 IsConnected = true;
+                ConnectedAt = SteadyMs();
                 Error.clear();
+                Tell("Connected to the broker " + Broker + ".");
                 if (!Closing) Announce();
             }
         }
         Notify();
     }
 
-    // Lock held, in libmosquitto's connect callback.
+    // Lock held, in libmosquitto's connect callback; nothing is in flight on
+    // a new client.
     void Announce() {
         mosquitto_publish(Mosq, nullptr, ToolTopic.c_str(), 6, "online", 1, true);
         mosquitto_subscribe(Mosq, nullptr, std::string(kHomeAssistantStatus).c_str(), 1);
         QueueStates(true);
-        // What is still in flight goes again right after this callback, by
-        // libmosquitto: anything handed now would overtake it. The rest
-        // follows on its PUBACKs.
-        if (InFlight.empty()) Pump();
+        Pump();
     }
 
-    void OnDisconnect(int rc) {
+    void OnDisconnect() {
+        const int error = errno; // the socket's, for the words
         {
             std::lock_guard lock(Mutex);
-            if (rc != 0 && (IsConnected || Error.empty())) // a refusal's own text stays
-                Error = (IsConnected ? "The connection to the broker was lost ("
-                                     : "The broker cannot be reached (") +
-                        Text(rc) + ").";
             IsConnected = false;
+            LostErrno = error;
         }
         Notify();
     }
 
     void OnLoggedError(const std::string& text) {
-        {
-            std::lock_guard lock(Mutex);
-            if (IsConnected) return;
-            Error = "The connection to the broker failed: " + text + ".";
-        }
-        Notify();
+        std::lock_guard lock(Mutex);
+        if (Logged.size() < 400 && Logged.find(text) == std::string::npos)
+            Logged += (Logged.empty() ? "" : "; ") + text;
     }
 
     void OnPuback(int mid) {
@@ -205,8 +294,10 @@ struct Publisher::State {
             std::lock_guard lock(Mutex);
             if (mid == OfflineMid) OfflineAcked = true;
             if (auto it = InFlight.find(mid); it != InFlight.end()) {
-                if (auto removed = Box->Remove(it->second); !removed) Error = removed.error;
+                const int64_t key = it->second.Key;
+                if (it->second.Digest == Suspect) Strikes = 0;
                 InFlight.erase(it);
+                if (key > 0) RemoveRow(key);
                 ++AckCount;
                 Pump();
             }
@@ -226,11 +317,17 @@ struct Publisher::State {
     }
 
     platform::Outcome Configure();
+    std::string Renew();
+    void Run();
+    std::pair<std::string, bool> Ended(int rc);
+    std::string Blame();
+    void ForgetFlights();
 };
 
 platform::Outcome Publisher::State::Configure() {
     using platform::Outcome;
     const BrokerOptions& o = Options;
+    mosquitto_threaded_set(Mosq, true); // published to from other threads than the loop's
     mosquitto_int_option(Mosq, MOSQ_OPT_PROTOCOL_VERSION, MQTT_PROTOCOL_V311);
     mosquitto_max_inflight_messages_set(Mosq, kInflightLimit);
     if (!o.User.empty() &&
@@ -243,22 +340,136 @@ platform::Outcome Publisher::State::Configure() {
     }
     if (mosquitto_will_set(Mosq, ToolTopic.c_str(), 7, "offline", 1, true))
         return Outcome::Fail("The last will on " + ToolTopic + " cannot be set.");
-    mosquitto_reconnect_delay_set(Mosq, unsigned(o.ReconnectMinSeconds), unsigned(o.ReconnectMaxSeconds),
-                                  true);
     mosquitto_connect_callback_set(
         Mosq, [](mosquitto*, void* s, int rc) { static_cast<State*>(s)->OnConnect(rc); });
     mosquitto_disconnect_callback_set(
-        Mosq, [](mosquitto*, void* s, int rc) { static_cast<State*>(s)->OnDisconnect(rc); });
+        Mosq, [](mosquitto*, void* s, int) { static_cast<State*>(s)->OnDisconnect(); });
     mosquitto_publish_callback_set(
         Mosq, [](mosquitto*, void* s, int mid) { static_cast<State*>(s)->OnPuback(mid); });
     mosquitto_message_callback_set(
         Mosq, [](mosquitto*, void* s, const mosquitto_message* m) { static_cast<State*>(s)->OnMessage(*m); });
-    // A TLS handshake that fails (a certificate from another CA) calls no
-    // callback but this one: its words are the only reason there is.
+    // A TLS handshake that fails (a certificate from another CA) says why
+    // nowhere else.
     mosquitto_log_callback_set(Mosq, [](mosquitto*, void* s, int level, const char* text) {
         if ((level & MOSQ_LOG_ERR) && text) static_cast<State*>(s)->OnLoggedError(text);
     });
     return platform::Ok();
+}
+
+// A client of its own for each connection. Lock held.
+std::string Publisher::State::Renew() {
+    if (Mosq) mosquitto_destroy(Mosq);
+    Mosq = mosquitto_new(Options.ClientId.empty() ? nullptr : Options.ClientId.c_str(), true, this);
+    if (!Mosq) return "The MQTT client cannot be made (" + std::string(std::strerror(errno)) + ").";
+    const platform::Outcome configured = Configure();
+    return configured ? std::string() : configured.error;
+}
+
+// The network thread: one connection after another, the lock let go while
+// libmosquitto runs one, and a back-off between them that Close cuts short.
+void Publisher::State::Run() {
+    std::unique_lock lock(Mutex);
+    for (bool first = true; !Stop; first = false) {
+        std::pair<std::string, bool> ended{first ? std::string() : Renew(), true};
+        if (ended.first.empty()) {
+            Logged.clear();
+            Refusal = LostErrno = 0;
+            ConnectedAt = 0;
+            lock.unlock();
+            int rc =
+                mosquitto_connect_async(Mosq, Options.Host.c_str(), Options.Port, Options.KeepaliveSeconds);
+            const int refused = rc == MOSQ_ERR_ERRNO ? errno : 0; // at once, as on the loopback
+            while (rc == MOSQ_ERR_SUCCESS && !Stop) rc = mosquitto_loop(Mosq, 1000, 1);
+            lock.lock();
+            if (Stop) break;
+            if (refused) LostErrno = refused;
+            ended = Ended(rc);
+        }
+        Failures = ended.second ? Failures + 1 : 0;
+        const int64_t longest = Options.ReconnectMaxSeconds;
+        const int64_t seconds =
+            std::min(longest, int64_t{Options.ReconnectMinSeconds} << std::clamp(Failures - 1, 0, 20));
+        Error = ended.first;
+        Tell(ended.first + " Trying again in " + std::to_string(seconds) +
+             " s; readings are kept in the outbox.");
+        lock.unlock();
+        Notify();
+        lock.lock();
+        Changed.wait_for(lock, std::chrono::seconds(seconds), [&] { return Stop.load(); });
+    }
+}
+
+// Why the connection ended or never came, and whether that counts as a
+// failed attempt; what was in flight goes back to be handed again. Lock held.
+std::pair<std::string, bool> Publisher::State::Ended(int rc) {
+    IsConnected = false;
+    const std::string cause = rc == MOSQ_ERR_ERRNO && LostErrno ? std::strerror(LostErrno) : Text(rc);
+    std::pair<std::string, bool> ended{{}, true};
+    if (Refusal) {
+        ended.first = RefusalText(Options, Refusal);
+    } else if (ConnectedAt == 0) {
+        ended.first = "The broker " + Broker + " cannot be reached" +
+                      (Options.CaFile.empty() ? "" : " over TLS") + " (" + (Logged.empty() ? cause : Logged) +
+                      ").";
+    } else {
+        const bool brief = SteadyMs() - ConnectedAt < kSteadyMs;
+        ended = {"The connection to the broker " + Broker + " was lost (" + cause + ").", brief};
+        // A frozen broker is no message's fault.
+        if (rc != MOSQ_ERR_KEEPALIVE) ended.first += Blame();
+        ShortLosses = brief ? ShortLosses + 1 : 0;
+        if (ShortLosses >= kStrikes && Strikes <= 1 && !Options.ClientId.empty())
+            ended.first +=
+                " It was lost " + std::to_string(ShortLosses) +
+                " times in a row soon after connecting: another client may be using the client id \"" +
+                Options.ClientId + "\"; give each tool its own.";
+    }
+    ForgetFlights();
+    return ended;
+}
+
+// The first message still unacknowledged when the broker closed the
+// connection; the same one kStrikes times in a row is set aside. Lock held.
+std::string Publisher::State::Blame() {
+    if (InFlight.empty()) return {};
+    const auto first = std::min_element(InFlight.begin(), InFlight.end(), [](const auto& a, const auto& b) {
+        return a.second.Order < b.second.Order;
+    });
+    const Flight& f = first->second;
+    Strikes = f.Digest == Suspect ? Strikes + 1 : 1;
+    Suspect = f.Digest;
+    if (Strikes < kStrikes) return {};
+    ++SetAside;
+    if (f.Retain) Refused.insert(f.Digest); // a state would be queued again on the next connect
+    const std::string told =
+        " The broker closed it " + std::to_string(Strikes) + " times in a row while the message on " +
+        f.Topic + " (" + std::to_string(f.Bytes) +
+        " bytes) was the first unacknowledged: it was set aside, the rest goes on (does the "
+        "broker limit the packet size or refuse the topic?).";
+    if (f.Key > 0) RemoveRow(f.Key);
+    InFlight.erase(first);
+    Strikes = 0;
+    Suspect = 0;
+    return told;
+}
+
+// The next client starts empty: what was in flight is handed again, in
+// order, and counted as sent when it is. Lock held.
+void Publisher::State::ForgetFlights() {
+    std::vector<const Flight*> flights;
+    for (const auto& [mid, flight] : InFlight) flights.push_back(&flight);
+    std::sort(flights.begin(), flights.end(),
+              [](const Flight* a, const Flight* b) { return a->Order < b->Order; });
+    int64_t lowest = INT64_MAX;
+    for (auto it = flights.rbegin(); it != flights.rend(); ++it) {
+        if ((*it)->Held)
+            Memory.push_front({(*it)->Key, *(*it)->Held});
+        else
+            lowest = std::min(lowest, (*it)->Key);
+    }
+    if (lowest != INT64_MAX) HandedUpTo = std::min(HandedUpTo, lowest - 1);
+    Sent -= InFlight.size();
+    InFlight.clear();
+    OfflineMid = -1;
 }
 
 Publisher::Publisher() : S(std::make_unique<State>()) {}
@@ -266,7 +477,7 @@ Publisher::Publisher() : S(std::make_unique<State>()) {}
 platform::Reading<std::unique_ptr<Publisher>> Publisher::Start(const BrokerOptions& options,
                                                                std::function<void()> changed) {
     using Result = platform::Reading<std::unique_ptr<Publisher>>;
-    if (auto checked = Check(options); !checked) return Result::Fail(checked.error);
+    if (auto checked = CheckOptions(options); !checked) return Result::Fail(checked.error);
     auto box = Outbox::Open(options.OutboxPath, options.Limits);
     if (!box) return Result::Fail(box.error);
     static std::once_flag init;
@@ -277,30 +488,14 @@ platform::Reading<std::unique_ptr<Publisher>> Publisher::Start(const BrokerOptio
     s.Options = options;
     s.OnChange = std::move(changed);
     s.ToolTopic = ToolAvailabilityTopic(options.Prefix);
+    s.Broker = options.Host + ":" + std::to_string(options.Port);
     s.Box.emplace(std::move(*box.value));
-    s.Mosq = mosquitto_new(options.ClientId.empty() ? nullptr : options.ClientId.c_str(), true, &s);
-    if (!s.Mosq) return Result::Fail("The MQTT client cannot be created.");
-    if (auto configured = s.Configure(); !configured) return Result::Fail(configured.error);
-    // The thread first: libmosquitto 2.0 started after a connect that failed
-    // at once waits for good for a connect nobody makes; started before, the
-    // connect only queues and a refusal takes the reconnects' way.
-    if (const int started = mosquitto_loop_start(s.Mosq))
-        return Result::Fail("The MQTT network thread cannot be started (" + Text(started) + ").");
-    s.LoopRunning = true;
-    const int rc =
-        mosquitto_connect_async(s.Mosq, options.Host.c_str(), options.Port, options.KeepaliveSeconds);
-    if (rc == MOSQ_ERR_INVAL || rc == MOSQ_ERR_NOMEM) {
-        mosquitto_loop_stop(s.Mosq, true); // it would wait for a connect for ever
-        s.LoopRunning = false;
-        return Result::Fail("The broker " + options.Host + " cannot be used (" + Text(rc) + ").");
-    }
-    if (rc) { // not there yet: the network thread tries again
+    {
         std::lock_guard lock(s.Mutex);
-        // A reason libmosquitto logged meanwhile (a refused certificate) says more.
-        if (s.Error.empty())
-            s.Error = "The broker " + options.Host + ":" + std::to_string(options.Port) +
-                      " is not reachable yet (" + Text(rc) + ").";
+        s.TakeBoxNotes(); // a damaged file moved aside
+        if (const std::string failed = s.Renew(); !failed.empty()) return Result::Fail(failed);
     }
+    s.Network = std::thread([&s] { s.Run(); });
     return {std::move(p), {}};
 }
 
@@ -317,10 +512,7 @@ platform::Outcome Publisher::PublishReading(const MeterId& meter, int64_t unixMs
         MeterState& m = S->Meter(meter);
         if (!m.Discovered || m.FlowUnit != reading.FlowUnit || m.TotaliserUnit != reading.TotaliserUnit)
             done = S->QueueDiscovery(m, reading);
-        if (done) {
-            const auto pushed = S->Box->Push({m.T.Reading, ReadingJson(meter, unixMs, reading), false});
-            if (!pushed) done = platform::Outcome::Fail(pushed.error);
-        }
+        if (done) done = S->Store({m.T.Reading, ReadingJson(meter, unixMs, reading), false}, false);
         S->Pump();
     }
     S->Notify();
@@ -335,6 +527,7 @@ platform::Outcome Publisher::PublishArchive(const MeterId& meter, const ArchiveF
         const MeterState& m = S->Meter(meter);
         const auto pushed = S->Box->PushWithMark({m.T.Archive, ArchiveRecordJson(meter, record), false},
                                                  "archive/" + MeterKey(meter), record.DateTime);
+        S->TakeBoxNotes();
         if (!pushed) done = platform::Outcome::Fail(pushed.error);
         S->Pump();
     }
@@ -368,7 +561,7 @@ bool Publisher::Connected() const {
 
 PublishCounts Publisher::Counts() const {
     std::lock_guard lock(S->Mutex);
-    return {S->Sent, S->AckCount, S->Box->Count(), S->Box->Dropped()};
+    return {S->Sent, S->AckCount, S->Box->Count(), S->Box->Dropped(), S->Unstored, S->SetAside};
 }
 
 std::string Publisher::LastError() const {
@@ -376,9 +569,15 @@ std::string Publisher::LastError() const {
     return S->Error;
 }
 
+std::vector<std::string> Publisher::TakeNotices() {
+    std::lock_guard lock(S->Mutex);
+    return std::exchange(S->Notices, {});
+}
+
 bool Publisher::WaitIdle(std::chrono::milliseconds limit) const {
     std::unique_lock lock(S->Mutex);
-    return S->Changed.wait_for(lock, limit, [&] { return S->InFlight.empty() && S->Box->Count() == 0; });
+    return S->Changed.wait_for(
+        lock, limit, [&] { return S->InFlight.empty() && S->Memory.empty() && S->Box->Count() == 0; });
 }
 
 void Publisher::Close(std::chrono::milliseconds flush) {
@@ -391,12 +590,11 @@ void Publisher::Close(std::chrono::milliseconds flush) {
         S->Changed.wait_for(lock, flush, [&] {
             return !S->IsConnected || (S->InFlight.empty() && (S->OfflineMid < 0 || S->OfflineAcked));
         });
+        S->Stop = true;
+        if (S->Mosq) mosquitto_disconnect(S->Mosq); // wakes the loop out of its wait on the socket
     }
-    if (S->LoopRunning) {
-        mosquitto_disconnect(S->Mosq);
-        mosquitto_loop_stop(S->Mosq, false);
-        S->LoopRunning = false;
-    }
+    S->Changed.notify_all();
+    if (S->Network.joinable()) S->Network.join();
 }
 
 } // namespace publish

@@ -4,16 +4,23 @@
 // a message the broker took but whose PUBACK was lost (the broker or this
 // program died in between) is sent again; one the broker acknowledged is not.
 //
-// libmosquitto's own thread (mosquitto_loop_start) serves the socket,
-// reconnects with back-off and calls back here; the caller's thread only
-// stores and hands over, so its loop waits on its own condition as before
-// and never polls the broker. A thread of ours calling mosquitto_loop would
-// have to redo the reconnects and wake on a timer, and one calling
-// mosquitto_loop_forever could not be woken from its reconnect delay to
-// stop. All shared state is under one mutex; libmosquitto calls back
-// holding only its callback lock, which no call made under that mutex
-// takes, so the two never wait on each other. mosquitto_new ignores
-// SIGPIPE for the whole process.
+// A network thread of ours makes one connection after another, each with a
+// libmosquitto client made anew, and drives it with mosquitto_loop; between
+// attempts it waits out a back-off (doubled after each failure, up to
+// ReconnectMaxSeconds) that Close cuts short. libmosquitto's own thread
+// gives up for good after a failed TLS handshake or a protocol error, and
+// the fresh client leaves nothing of an old connection queued in it: what
+// was in flight is handed again from the outbox, in order. All shared state
+// is under one mutex; libmosquitto calls back holding only its callback
+// lock, which no call made under that mutex takes, so the two never wait on
+// each other. mosquitto_new ignores SIGPIPE for the whole process.
+//
+// What the broker can take must not hang on the disk: a message the outbox
+// cannot store (a full disk) waits in memory instead and goes first. A
+// message the broker drops the connection over three times in a row (too
+// large for its max_packet_size, say) is set aside, so that the rest goes
+// on. Every failed attempt, refusal and such event is told once through
+// TakeNotices(), in words that say what to mend.
 //
 // Meter availability and discovery are states: they go through the outbox
 // too, so that they keep their place among the readings, but a newer one
@@ -23,6 +30,7 @@
 // availability again; "online" on that status queues the discoveries again.
 #pragma once
 
+#include "publish/BrokerOptions.h"
 #include "publish/Outbox.h"
 #include "publish/Payloads.h"
 
@@ -31,23 +39,9 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace publish {
-
-struct BrokerOptions {
-    std::string Host = "localhost";
-    int Port = 1883;
-    std::string User; // none when empty
-    std::string Password;
-    std::string CaFile;   // TLS, checking the broker against this CA, when set
-    std::string ClientId; // empty: the broker makes one up
-    std::string Prefix = std::string(kDefaultPrefix);
-    int KeepaliveSeconds = 30; // libmosquitto takes 5 or more
-    int ReconnectMinSeconds = 1;
-    int ReconnectMaxSeconds = 60;
-    std::string OutboxPath;
-    OutboxLimits Limits;
-};
 
 // Outbox messages only; the tool's own "online"/"offline" are not counted.
 struct PublishCounts {
@@ -55,6 +49,8 @@ struct PublishCounts {
     uint64_t Acknowledged = 0; // PUBACKs, each removing its row
     int64_t Queued = 0;        // rows in the outbox now
     int64_t Dropped = 0;       // rows the cap dropped, ever
+    uint64_t Unstored = 0;     // sent from memory, as the outbox could not store them
+    uint64_t SetAside = 0;     // given up on: the broker would not take them
 };
 
 class Publisher {
@@ -85,6 +81,9 @@ public:
     PublishCounts Counts() const;
     // The last refusal or loss of the connection, in English; empty if none.
     std::string LastError() const;
+    // What happened since the last call, each told once, oldest first: every
+    // failed attempt to connect and why, the connect, the outbox's troubles.
+    std::vector<std::string> TakeNotices();
 
     // Waits until the outbox is empty and nothing is in flight; false at the deadline.
     bool WaitIdle(std::chrono::milliseconds limit) const;

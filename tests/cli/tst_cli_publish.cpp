@@ -1,7 +1,8 @@
 // vqt540 publish over a line of three simulated meters to a broker of the
 // test's own: every reading once and in order per meter, through a broker
 // away for a while and a tool killed and started again meanwhile; a silent
-// meter's availability.
+// meter's availability. Settings that no restart can mend, and settings
+// files the tool cannot trust, end it at once with 2.
 #include "CliRun.h"
 #include "publish/Payloads.h"
 #include "tests/publish/BrokerHarness.h"
@@ -9,6 +10,7 @@
 #include <QTemporaryDir>
 
 #include <csignal>
+#include <sys/stat.h>
 
 using brokertest::Broker;
 using brokertest::json;
@@ -93,7 +95,7 @@ private slots:
         QVERIFY(tool.waitForFinished(kLong));
         QCOMPARE(tool.exitCode(), 0);
         err += tool.readAllStandardError();
-        QVERIFY2(err.contains("the broker is away"), err.constData());
+        QVERIFY2(err.contains("cannot be reached (Connection refused). Trying again in"), err.constData());
         QVERIFY(watcher.Drained(broker));
 
         // Each reply the meter sent is one reading on its topic, in order and
@@ -115,6 +117,64 @@ private slots:
             QVERIFY2(got <= replies && got >= replies - 1,
                      qPrintable(QString("meter %1: %2 readings of %3 replies").arg(a).arg(got).arg(replies)));
         }
+    }
+
+    void refusedAtStart_data() {
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<QByteArray>("config"); // "fifo": a FIFO in its place
+        QTest::addColumn<int>("mode");
+        QTest::addColumn<int>("code");
+        QTest::addColumn<QString>("says");
+        using L = QStringList;
+        const QByteArray none;
+        QTest::newRow("prefix under $SYS") << L{"--prefix", "$SYS/site"} << none << 0600 << 2
+                                           << "begins with \"$\", which MQTT keeps for the broker";
+        QTest::newRow("wildcard in the prefix")
+            << L{"--prefix", "site/+"} << none << 0600 << 2 << "must not be empty nor hold \"+\" or \"#\"";
+        QTest::newRow("client id not UTF-8")
+            << L{} << QByteArray("client-id = \xff\xfe\n") << 0600 << 2 << "client id must be UTF-8";
+        QTest::newRow("no CA file") << L{"--ca-file", "missing.crt"} << none << 0600 << 2
+                                    << "The CA file missing.crt cannot be read";
+        QTest::newRow("CA file without a certificate") << L{"--ca-file", "nocert.crt"} << none << 0600 << 2
+                                                       << "The CA file nocert.crt holds no certificate";
+        QTest::newRow("byte order mark")
+            << L{} << QByteArray("\xEF\xBB\xBFprefix = $SYS\n") << 0600 << 2 << "begins with \"$\"";
+        QTest::newRow("a key twice") << L{} << QByteArray("host = a\n\nhost = b\n") << 0600 << 2
+                                     << "site.conf, line 3: \"host\" is given on line 1 already";
+        QTest::newRow("NUL in a value") << L{} << QByteArray("password = ab\0cd\n", 17) << 0600 << 2
+                                        << "site.conf, line 1: a NUL character";
+        QTest::newRow("FIFO for a file") << L{} << QByteArray("fifo") << 0600 << 2 << "not a regular file";
+        QTest::newRow("password any user can read")
+            << L{} << QByteArray("password = x\nprefix = $SYS\n") << 0644 << 2
+            << "holds the broker's password and every user of this machine can read it";
+        QTest::newRow("help on --password")
+            << L{"--help"} << none << 0600 << 0 << "in the --config file instead";
+    }
+    void refusedAtStart() {
+        QFETCH(QStringList, args);
+        QFETCH(QByteArray, config);
+        QFETCH(int, mode);
+        QFETCH(int, code);
+        QFETCH(QString, says);
+        QFile cert(dir.filePath("nocert.crt"));
+        QVERIFY(cert.open(QIODevice::WriteOnly) && cert.write("no certificate here\n") > 0);
+        cert.close();
+        const QString site = dir.filePath("site.conf"), outbox = dir.filePath("refused.db");
+        QFile::remove(site);
+        QStringList all = QStringList{"publish", "--outbox", outbox} + args;
+        if (config == "fifo") {
+            QVERIFY(::mkfifo(QFile::encodeName(site).constData(), 0600) == 0);
+        } else if (!config.isEmpty()) {
+            QFile file(site);
+            QVERIFY(file.open(QIODevice::WriteOnly) && file.write(config) == config.size());
+            file.close();
+            QVERIFY(::chmod(QFile::encodeName(site).constData(), mode_t(mode)) == 0);
+        }
+        if (!config.isEmpty()) all << "--config" << site;
+        const ToolRun run = RunTool(dir.path(), all);
+        QVERIFY2(run.err.contains(says.toUtf8()) || run.out.contains(says.toUtf8()), run.err.constData());
+        QCOMPARE(run.code, code);
+        QVERIFY(!QFile::exists(outbox)); // nothing was started
     }
 };
 

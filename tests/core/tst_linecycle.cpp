@@ -88,7 +88,8 @@ private slots:
         for (size_t i = 1; i < scripts.started.size(); ++i) {
             const bool afterFailure =
                 scripts.started[i - 1]->ending.verdict.status != modbus::Status::Success;
-            QCOMPARE(scripts.started[i]->request.QuietMs, afterFailure ? 100u : 5u);
+            QCOMPARE(scripts.started[i]->request.QuietMs, afterFailure ? 100u : 0u);
+            QCOMPARE(scripts.started[i]->request.QuietUs, 4011u); // 3.5 characters at 9600 bit/s
         }
     }
 

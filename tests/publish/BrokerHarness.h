@@ -30,7 +30,7 @@ struct Broker {
     const QString TlsPort = QString::number(FreePort());
     // A CA of the test's own and the broker's certificate for 127.0.0.1,
     // signed by it: ca.crt, server.crt and server.key in the folder; other.crt
-    // a CA that signed nothing here.
+    // another CA, which signed wrong.crt (wrong.key) for 127.0.0.1 too.
     bool MakeCertificates() {
         QFile ext(Path("ext.cnf"));
         ext.open(QIODevice::WriteOnly);
@@ -51,9 +51,16 @@ struct Broker {
                ssl({"req", "-newkey", "rsa:2048", "-nodes", "-keyout", d + "server.key", "-out",
                     d + "server.csr", "-subj", "/CN=127.0.0.1"}) &&
                ssl({"x509", "-req", "-in", d + "server.csr", "-CA", d + "ca.crt", "-CAkey", d + "ca.key",
-                    "-CAcreateserial", "-out", d + "server.crt", "-days", "2", "-extfile", d + "ext.cnf"});
+                    "-CAcreateserial", "-out", d + "server.crt", "-days", "2", "-extfile", d + "ext.cnf"}) &&
+               ssl({"x509", "-req", "-in", d + "server.csr", "-CA", d + "other.crt", "-CAkey",
+                    d + "other.key", "-CAcreateserial", "-out", d + "wrong.crt", "-days", "2", "-extfile",
+                    d + "ext.cnf"}) &&
+               QFile::copy(d + "server.key", d + "wrong.key");
     }
-    bool Start(bool tls = false) { // and wait until it listens
+    // With `more` lines for its configuration; `cert` names the TLS
+    // listener's certificate and key.
+    bool Start(bool tls = false, const QString& more = {}, const QString& cert = "server") {
+        // and wait until it listens
         QFile conf(Path("mosquitto.conf"));
         conf.open(QIODevice::WriteOnly);
         conf.write(
@@ -62,10 +69,11 @@ struct Broker {
                 .arg(Port, Folder.path())
                 .toUtf8());
         if (tls)
-            conf.write(QString("listener %1 127.0.0.1\ncafile %2/ca.crt\ncertfile %2/server.crt\n"
-                               "keyfile %2/server.key\n")
-                           .arg(TlsPort, Folder.path())
+            conf.write(QString("listener %1 127.0.0.1\ncafile %2/ca.crt\ncertfile %2/%3.crt\n"
+                               "keyfile %2/%3.key\n")
+                           .arg(TlsPort, Folder.path(), cert)
                            .toUtf8());
+        conf.write(more.toUtf8());
         conf.close();
         Process.setProcessChannelMode(QProcess::MergedChannels);
         Process.start("/usr/sbin/mosquitto", {"-c", conf.fileName()});

@@ -3,20 +3,27 @@
 // Assistant; the broker away and back; a publisher killed while it was away
 // and its outbox sent by the next; the last will of one killed or frozen.
 // mosquitto_sub watches. The broker keeps sessions across its restart, so
-// that the watcher misses nothing sent after it.
+// that the watcher misses nothing sent after it. Every kind of failed
+// attempt retried and told; a message the broker drops the connection over
+// set aside; two tools with one client id told; a full disk.
 #include "BrokerHarness.h"
+#include "SmallDisk.h"
 #include "publish/Publisher.h"
 
 #include <QDeadlineTimer>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include <algorithm>
 #include <nlohmann/json.hpp>
 
 #include <condition_variable>
 #include <csignal>
 #include <functional>
 #include <netinet/in.h>
+#include <poll.h>
+#include <thread>
 #include <unistd.h>
 
 using namespace publish;
@@ -27,6 +34,13 @@ namespace {
 const MeterId kMeter{"/dev/ttyUSB0", 7};
 const Topics kTopics = TopicsFor("vqt540", kMeter);
 
+// Each once, in order: QoS 1 may deliver again what was in flight when the
+// broker dropped the connection.
+std::vector<int> Distinct(std::vector<int> v) {
+    std::sort(v.begin(), v.end());
+    v.erase(std::unique(v.begin(), v.end()), v.end());
+    return v;
+}
 std::vector<int> Counting(int from, int to) {
     std::vector<int> out;
     for (int i = from; i <= to; ++i) out.push_back(i);
@@ -40,8 +54,7 @@ bool PublishAll(Publisher& p, int from, int to, const char* flowUnit = "m3/h") {
         if (u.Forward = i; !p.PublishReading(kMeter, 1714564800000 + i, u)) return false;
     return true;
 }
-std::unique_ptr<Publisher> Started(const std::string& port, const std::string& outbox,
-                                   std::function<void()> changed = {}, const std::string& caFile = {}) {
+BrokerOptions Options(const std::string& port, const std::string& outbox, const std::string& caFile = {}) {
     BrokerOptions o;
     o.Host = "127.0.0.1";
     o.Port = std::stoi(port);
@@ -49,10 +62,89 @@ std::unique_ptr<Publisher> Started(const std::string& port, const std::string& o
     o.CaFile = caFile;
     o.KeepaliveSeconds = 5;
     o.ReconnectMaxSeconds = 2;
+    return o;
+}
+std::unique_ptr<Publisher> Started(const BrokerOptions& o, std::function<void()> changed = {}) {
     auto started = Publisher::Start(o, std::move(changed));
     if (!started) qWarning("%s", started.error.c_str());
     return started ? std::move(*started.value) : nullptr;
 }
+std::unique_ptr<Publisher> Started(const std::string& port, const std::string& outbox,
+                                   std::function<void()> changed = {}, const std::string& caFile = {}) {
+    return Started(Options(port, outbox, caFile), std::move(changed));
+}
+
+// What a publisher told, gathered as the test goes.
+struct Told {
+    Publisher& P;
+    std::vector<std::string> All;
+    long Count(const std::string& text) {
+        for (std::string& notice : P.TakeNotices()) All.push_back(std::move(notice));
+        return std::count_if(All.begin(), All.end(),
+                             [&](const std::string& n) { return n.find(text) != std::string::npos; });
+    }
+    std::string Text() const {
+        std::string text;
+        for (const std::string& n : All) text += n + "\n";
+        return text;
+    }
+};
+
+// A server on a port that spoils every TLS handshake its own way: "close"
+// hangs up at the client's hello, "garbage" answers with bytes that are no
+// TLS, "hang" never answers.
+class BadServer {
+public:
+    BadServer(int port, std::string mode) : Mode(std::move(mode)) {
+        Listener = socket(AF_INET, SOCK_STREAM, 0);
+        const int yes = 1;
+        setsockopt(Listener, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+        sockaddr_in a{AF_INET, htons(uint16_t(port)), {htonl(INADDR_LOOPBACK)}, {}};
+        Ok = bind(Listener, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 && listen(Listener, 8) == 0 &&
+             pipe(Wake) == 0;
+        if (Ok) Thread = std::thread([this] { Serve(); });
+    }
+    ~BadServer() {
+        if (Thread.joinable()) {
+            [[maybe_unused]] const auto woken = write(Wake[1], "x", 1);
+            Thread.join();
+            close(Wake[0]);
+            close(Wake[1]);
+        }
+        close(Listener);
+    }
+    bool Ok = false;
+
+private:
+    void Serve() {
+        std::vector<int> held;
+        for (;;) {
+            pollfd fds[2] = {{Listener, POLLIN, 0}, {Wake[0], POLLIN, 0}};
+            if (poll(fds, 2, -1) < 0) continue;
+            if (fds[1].revents) break;
+            const int c = accept(Listener, nullptr, nullptr);
+            if (c < 0) continue;
+            if (Mode == "garbage") {
+                static const char text[] = "HTTP/1.1 400 Bad Request\r\n\r\n";
+                [[maybe_unused]] const auto sent = write(c, text, sizeof text - 1);
+            }
+            if (Mode == "close") {
+                pollfd hello{c, POLLIN, 0};
+                char bytes[512];
+                if (poll(&hello, 1, 2000) > 0) [[maybe_unused]]
+                    const auto got = read(c, bytes, sizeof bytes);
+                close(c);
+                continue;
+            }
+            held.push_back(c);
+        }
+        for (const int c : held) close(c);
+    }
+    std::string Mode;
+    int Listener = -1;
+    int Wake[2] = {-1, -1};
+    std::thread Thread;
+};
 
 // This program as a publisher of its own, for the tests to kill: it stores
 // COUNT readings, says "queued", says "connected" once it is, and waits.
@@ -200,12 +292,127 @@ private slots:
         child.waitForFinished();
         auto p = Started(broker.Port.toStdString(), broker.Path("c.db").toStdString());
         QVERIFY(p && PublishAll(*p, 31, 33));
-        QTRY_COMPARE_WITH_TIMEOUT(QString::fromStdString(p->LastError()),
-                                  "The broker cannot be reached (Connection refused).", kLong);
+        QTRY_COMPARE_WITH_TIMEOUT(
+            QString::fromStdString(p->LastError()),
+            "The broker 127.0.0.1:" + broker.Port + " cannot be reached (Connection refused).", kLong);
         QVERIFY(broker.Start());
         QVERIFY(p->WaitIdle(std::chrono::milliseconds(kLong)) && watcher.Drained(broker));
         QCOMPARE(p->LastError(), std::string());
         QCOMPARE(watcher.Forwards(kTopics.Reading), Counting(1, 33));
+    }
+
+    // Whatever spoiled an attempt, the next follows after the back-off, each
+    // told with its reason, until the right broker answers on that port.
+    void retriesAfterEveryFailure_data() {
+        QTest::addColumn<QString>("fault");
+        QTest::addColumn<QString>("says");
+        QTest::newRow("certificate from another CA") << "wrong-ca"
+                                                     << "certificate verify failed";
+        QTest::newRow("hung up at the hello") << "close"
+                                              << "cannot be reached over TLS";
+        QTest::newRow("garbage for an answer") << "garbage"
+                                               << "cannot be reached over TLS";
+        QTest::newRow("no answer") << "hang"
+                                   << "cannot be reached over TLS";
+        QTest::newRow("refused") << "refused"
+                                 << "refused the connection (not authorised): check user and password";
+    }
+    void retriesAfterEveryFailure() {
+        NEED_BROKER;
+        QFETCH(QString, fault);
+        QFETCH(QString, says);
+        Broker broker;
+        if (!broker.MakeCertificates()) QSKIP("needs openssl to make the test's certificates");
+        const bool tls = fault != "refused";
+        std::optional<BadServer> bad;
+        if (fault == "wrong-ca")
+            QVERIFY(broker.Start(true, {}, "wrong"));
+        else if (fault == "refused")
+            QVERIFY(broker.Start(false, "clientid_prefixes secret-\n"));
+        else
+            QVERIFY(bad.emplace(broker.TlsPort.toInt(), fault.toStdString()).Ok);
+        auto p = Started(Options((tls ? broker.TlsPort : broker.Port).toStdString(),
+                                 broker.Path("r.db").toStdString(),
+                                 tls ? broker.Path("ca.crt").toStdString() : std::string()));
+        QVERIFY(p);
+        Told told{*p, {}};
+        QTRY_VERIFY_WITH_TIMEOUT(told.Count("Trying again") >= 2, kLong);
+        QVERIFY2(told.Count(says.toStdString()) >= 2, told.Text().c_str());
+        bad.reset();
+        broker.Stop();
+        QVERIFY(broker.Start(true));
+        QVERIFY(PublishAll(*p, 1, 3) && p->WaitIdle(std::chrono::milliseconds(kLong)));
+        QCOMPARE(told.Count("Connected to the broker"), 1);
+    }
+
+    // A broker that takes no packet over 2000 bytes drops the connection at
+    // the 2.3 kB discovery: the third time in a row it is set aside, not
+    // queued again on later connects, and the readings behind it go on.
+    void messageTheBrokerDropsIsSetAside() {
+        NEED_BROKER;
+        Broker broker;
+        QVERIFY(broker.Start(false, "max_packet_size 2000\n"));
+        Watcher watcher(broker, {"-c", "-i", "watcher"});
+        QCOMPARE(broker.Pub({"-r", "-t", "vqt540/probe", "-m", "ready"}), 0);
+        QTRY_COMPARE_WITH_TIMEOUT(watcher.Last("vqt540/probe"), std::string("ready"), kLong); // subscribed
+        auto p = Started(broker.Port.toStdString(), broker.Path("m.db").toStdString());
+        QVERIFY(p);
+        Told told{*p, {}};
+        QVERIFY(PublishAll(*p, 1, 10));
+        QVERIFY(p->WaitIdle(std::chrono::milliseconds(kLong)) && watcher.Drained(broker));
+        QCOMPARE(Distinct(watcher.Forwards(kTopics.Reading)), Counting(1, 10));
+        QCOMPARE(p->Counts().SetAside, uint64_t(1));
+        QVERIFY2(told.Count("was set aside") == 1 && told.Count(kTopics.Discovery) == 1, told.Text().c_str());
+        broker.Stop();
+        QVERIFY(broker.Start(false, "max_packet_size 2000\n"));
+        QVERIFY(PublishAll(*p, 11, 12));
+        QVERIFY(p->WaitIdle(std::chrono::milliseconds(kLong)) && watcher.Drained(broker));
+        QCOMPARE(Distinct(watcher.Forwards(kTopics.Reading)), Counting(1, 12));
+        QCOMPARE(p->Counts().SetAside, uint64_t(1));
+        QVERIFY(watcher.On(kTopics.Discovery).empty());
+    }
+
+    // Two tools with one client id take the connection from each other: one
+    // of them says so.
+    void sameClientIdIsTold() {
+        NEED_BROKER;
+        Broker broker;
+        QVERIFY(broker.Start());
+        BrokerOptions o = Options(broker.Port.toStdString(), broker.Path("i1.db").toStdString());
+        o.ClientId = "site";
+        auto first = Started(o);
+        o.OutboxPath = broker.Path("i2.db").toStdString();
+        auto second = Started(o);
+        QVERIFY(first && second);
+        Told a{*first, {}}, b{*second, {}};
+        const std::string hint = "another client may be using the client id \"site\"";
+        QTRY_VERIFY_WITH_TIMEOUT(a.Count(hint) + b.Count(hint) > 0, kLong);
+    }
+
+    // A full disk: the readings still reach the broker (from memory, said
+    // once), and the outbox stores again by itself once there is room.
+    void fullDiskStillSends() {
+        NEED_BROKER;
+        Broker broker;
+        QVERIFY(broker.Start());
+        SmallDisk disk;
+        if (const QString skip = disk.Mount(broker.Path("small"), "1m"); !skip.isEmpty())
+            QSKIP(qPrintable(skip));
+        auto p = Started(broker.Port.toStdString(), disk.Path("box.db"));
+        QVERIFY(p);
+        Told told{*p, {}};
+        Watcher watcher(broker);
+        QTRY_COMPARE_WITH_TIMEOUT(watcher.Last(kTopics.ToolAvailability), std::string("online"), kLong);
+        QVERIFY(disk.Fill());
+        QVERIFY(PublishAll(*p, 1, 20));
+        QTRY_COMPARE_WITH_TIMEOUT(watcher.Forwards(kTopics.Reading), Counting(1, 20), kLong);
+        QVERIFY(p->Counts().Unstored >= 20);
+        QCOMPARE(told.Count("from memory"), 1);
+        disk.Unfill();
+        QVERIFY(PublishAll(*p, 21, 25));
+        QVERIFY(p->WaitIdle(std::chrono::milliseconds(kLong)) && watcher.Drained(broker));
+        QCOMPARE(watcher.Forwards(kTopics.Reading), Counting(1, 25));
+        QCOMPARE(told.Count("stores messages again"), 1);
     }
 
     // Killed, the socket closes at once; frozen, the broker finds out by the
