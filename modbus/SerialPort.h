@@ -105,6 +105,7 @@ private:
     std::intptr_t Native = kClosed;
     bool Exclusive = false;      // POSIX: TIOCEXCL is ours to clear on close
     mutable bool Failed = false; // see Broken()
+    bool HangUpSeen = false;     // POSIX: the last wait saw the line hung up
     // Windows: the byte with which a blocking read ended the wait for input,
     // handed out first by the next Read (-1: none).
     int Held = -1;

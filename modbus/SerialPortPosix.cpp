@@ -242,9 +242,10 @@ size_t SerialPort::Read(uint8_t* data, size_t n) {
     do {
         got = ::read(fd, data, n);
     } while (got < 0 && errno == EINTR);
-    // Raw with VMIN 0 a read of nothing gives 0; failing otherwise than for
-    // want of bytes (EIO) means the device is gone.
-    if (got < 0 && errno != EAGAIN) Failed = true;
+    // Raw with VMIN 0 a read of nothing gives 0, and so does a hung-up
+    // line: told apart by the hang-up the last wait saw. Failing otherwise
+    // than for want of bytes (EIO) means the device is gone too.
+    if ((got == 0 && HangUpSeen) || (got < 0 && errno != EAGAIN)) Failed = true;
     return got > 0 ? static_cast<size_t>(got) : 0;
 }
 
@@ -258,11 +259,10 @@ SerialPort::WaitResult SerialPort::WaitForInput(platform::Wake& wake, int timeou
     } while (rc < 0 && errno == EINTR);
     if (rc <= 0) return result; // the time has passed (or poll failed: nothing to wait for)
     if (fds[0].revents != 0) result.woken = wake.Take();
-    // A hung-up line stays "ready" for ever, with or without POLLIN: once
-    // what it still holds is read, nothing more comes.
-    result.hungUp =
-        watched == 2 && (fds[1].revents & (POLLHUP | POLLERR | POLLNVAL)) != 0 && InputCount() == 0;
-    result.readable = watched == 2 && (fds[1].revents & POLLIN) != 0 && !result.hungUp;
+    result.readable = watched == 2 && (fds[1].revents & POLLIN) != 0;
+    // A hung-up line stays "ready" for ever.
+    HangUpSeen = watched == 2 && (fds[1].revents & (POLLHUP | POLLERR | POLLNVAL)) != 0;
+    result.hungUp = HangUpSeen && !result.readable;
     if (result.hungUp) Failed = true;
     return result;
 }
@@ -276,6 +276,7 @@ void SerialPort::Close() {
     Native = kClosed;
     Exclusive = false;
     Failed = false;
+    HangUpSeen = false;
 }
 
 } // namespace modbus

@@ -230,7 +230,8 @@ private slots:
         QTest::addColumn<int>("code");
         QTest::addColumn<QString>("says");
         using L = QStringList;
-        const QByteArray address9 = "0\r\n7\r\n0\r\n0\r\n0\r\n  9\r\n1000\r\n100\r\n";
+        // A time-out a loaded machine's reply still fits in; address 9 is nobody's.
+        const QByteArray address9 = "0\r\n7\r\n0\r\n0\r\n0\r\n  9\r\n1000\r\n1000\r\n";
         QTest::newRow("its address and time-out") << L{"read"} << address9 << 3 << "Timeout odpowiedzi";
         QTest::newRow("overridden") << L{"read", "--address", "1"} << address9 << 0 << "";
         QTest::newRow("its port") << L{"read"} << QByteArray("4\r\n") << 10 << "COM5";

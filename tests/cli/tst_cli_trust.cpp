@@ -33,7 +33,7 @@ std::unique_ptr<vqtsim::Simulator> StartWith(const QString& dir, int records,
 }
 
 const QStringList kArchive{
-    "archive", "--period", "0", "--timeout", "100", "--retries", "3", "--decimal-separator", ","};
+    "archive", "--period", "0", "--timeout", "1000", "--retries", "3", "--decimal-separator", ","};
 } // namespace
 
 class TestCliTrust : public QObject {
@@ -73,7 +73,8 @@ private slots:
         QFETCH(QString, archiveSays);
         auto sim = StartWith(dir->path(), 30);
         sim->SetFault(vqtsim::Fault(fault), code);
-        const ToolRun read = RunTool(dir->path(), {"read", "--json", "--timeout", "200"});
+        // Time-outs long enough for a loaded machine: every answer here comes.
+        const ToolRun read = RunTool(dir->path(), {"read", "--json", "--timeout", "2000"});
         QCOMPARE(read.code, 3);
         QVERIFY(read.out.isEmpty());
         QVERIFY2(QString::fromUtf8(read.err).contains(readSays), read.err.constData());
@@ -214,7 +215,7 @@ private slots:
             QFile f(path("VQT540.cfg"));
             QVERIFY(f.open(QIODevice::WriteOnly) && f.write(config) == config.size());
         }
-        const ToolRun r = RunTool(dir->path(), args + QStringList{"--timeout", "100"});
+        const ToolRun r = RunTool(dir->path(), args + QStringList{"--timeout", "1000"});
         QCOMPARE(r.code, code);
         QVERIFY2(QString::fromUtf8(r.err).contains(says), r.err.constData());
         QVERIFY(!r.err.contains('\x1b'));
