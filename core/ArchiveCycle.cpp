@@ -401,8 +401,10 @@ void ArchiveCycle::ReportProgress() {
     if (!ArchiveRunning()) return;
     Facts.ElapsedMs = View.NowMs() - DownloadStart;
     Facts.NowMinute = View.LocalMinuteNow();
-    if (const std::optional<int> code = View.ArchivePeriodCode())
+    if (const std::optional<int> code = View.ArchivePeriodCode()) {
         Facts.PeriodMinutes = ArchivePeriodMinutes(*code);
+        Facts.NotRecording = *code == 0;
+    }
     DownloadProgress progress;
     progress.Running = true;
     progress.RecordsRead = Facts.RecordsRead;

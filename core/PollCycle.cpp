@@ -1,5 +1,8 @@
 #include "core/PollCycle.h"
 
+#include "modbus/PortName.h"
+
+#include <algorithm>
 #include <utility>
 
 namespace core {
@@ -47,6 +50,7 @@ void PollCycle::Connect() {
 void PollCycle::Disconnect(bool restoreSelections) {
     Link.EndTransaction();
     SayPort({});
+    SayUnanswered(false);
     SetCurrent(false);
     if (Meter) {
         Meter.reset();
@@ -114,8 +118,12 @@ bool PollCycle::StartTransaction(Slot preferred) {
 
 void PollCycle::Begin(modbus::TransactionRequest request) {
     request.OnDone = View.CompletionNotifier();
+    ForgetValuesNotFor(request.Link);
+    CheckPortPath(request.Link.PortName);
     if (Meter != request.Link) {
         Meter = request.Link;
+        Answered = false;
+        SayUnanswered(false);
         View.ShowMeter(Meter);
     }
     StartedAt = View.NowMs();
@@ -182,6 +190,7 @@ void PollCycle::TimeOut() {
     View.TransactionFailed(std::string(kReplyTimeoutText));
     SetCurrent(false);
     SayPort(trouble);
+    if (!Answered) SayUnanswered(true);
     Current = State::AfterTimeout;
 }
 
@@ -195,6 +204,40 @@ void PollCycle::SayPort(const std::string& problem) {
     if (problem == PortProblem) return; // once, until it changes
     PortProblem = problem;
     View.ShowPortProblem(problem);
+}
+
+void PollCycle::SayUnanswered(bool unanswered) {
+    if (unanswered == Unanswered) return;
+    Unanswered = unanswered;
+    View.ShowUnanswered(unanswered);
+}
+
+void PollCycle::CheckPortPath(const std::string& portName) {
+    // POSIX: "COM1" is a link of that name in the working directory while
+    // there is one, else the system's port; a gateway is no file at all.
+    const std::string path = modbus::IsGatewayName(portName) ? std::string() : View.PortPath(portName);
+    const bool linked = path.starts_with("./");
+    const auto seen = std::find(LinkedNames.begin(), LinkedNames.end(), portName);
+    if (linked && seen == LinkedNames.end()) LinkedNames.push_back(portName);
+    std::string note;
+    if (!linked && !path.empty() && path != portName && seen != LinkedNames.end())
+        note = "łącze ./" + portName + " zniknęło z katalogu roboczego: " + portName + " to teraz " + path;
+    if (note == PortNote) return;
+    PortNote = note;
+    View.ShowPortNote(note);
+}
+
+void PollCycle::ForgetValuesNotFor(const modbus::LinkSettings& link) {
+    if (!ValuesFrom || *ValuesFrom == Target{link.PortName, link.DeviceAddress}) return;
+    // Another meter's values would pass for this one's: the page goes back
+    // to its first texts, and the indexes to the start-up zeros.
+    ValuesFrom.reset();
+    LastReading.reset();
+    Cached = {};
+    HasRead = false;
+    ShownDn = InitialDn;
+    SetCurrent(false);
+    View.ShowInitialValues();
 }
 
 void PollCycle::Restart() {
@@ -213,6 +256,8 @@ void PollCycle::Complete() {
     ++Link.GoodReplies;
     Link.TraceFinished(View);
     SayPort({}); // something answered: the port opened
+    Answered = true;
+    SayUnanswered(false);
     if (!done.Succeeded()) {
         View.TransactionFailed(done.Text());
         SetCurrent(false);
@@ -249,6 +294,7 @@ void PollCycle::Decode(const model::ParameterBlock& block) {
     Cached = decoded.Indexes;
     HasRead = true;
     LastReading = reading;
+    if (Meter) ValuesFrom = Target{Meter->PortName, Meter->DeviceAddress};
     View.ShowParameters(decoded, reading, block);
     SetCurrent(true);
 }

@@ -52,6 +52,20 @@ public:
     // Why the polling cannot open its port: once when that starts, again
     // when it changes, empty when it is over.
     virtual void ShowPortProblem(const std::string&) {}
+    // Every transaction at the settings of ShowMeter has timed out, nothing
+    // answered yet: true once when that starts, false when something answers,
+    // the settings change or the cycle goes off-line.
+    virtual void ShowUnanswered(bool) {}
+    // Where a serial port's name leads on this system ("./COM1" for a link
+    // in the working directory, "/dev/ttyS0"); empty when not known.
+    virtual std::string PortPath(const std::string&) { return {}; }
+    // A COM name whose link in the working directory was used and is gone
+    // now leads to the system's port instead ("łącze ./COM1 zniknęło …"):
+    // once when that starts, empty when it is over.
+    virtual void ShowPortNote(const std::string&) {}
+    // The device page back to the window's first texts: the values shown
+    // were another meter's (another port or address is polled now).
+    virtual void ShowInitialValues() {}
 };
 
 // Interval of the tick timer for a reply time-out of t ms: t / 20 rounded
@@ -112,7 +126,8 @@ public:
     bool QueueChoice(ListSetting setting, int index, int itemCount);
     void QueueTotaliserReset(uint8_t firstRegister);
     // The port or address may have changed (the communication page was
-    // left): drops what waits for another meter.
+    // left): drops what waits for another meter, and the values of another
+    // meter leave the device page.
     void CheckWriteTargets();
 
     // Pending writes, the indexes of the last good read and the fields the
@@ -126,6 +141,8 @@ public:
     // The diameter the device page shows (its initial text until the first
     // read): a read of another one brings a new range list.
     std::string ShownDn;
+    // The page's initial diameter, shown again when another meter's values go.
+    std::string InitialDn;
 
 private:
     void Connect();
@@ -152,6 +169,11 @@ private:
     void Fail(const std::string& error);
     void SetCurrent(bool current);
     void SayPort(const std::string& problem);
+    void SayUnanswered(bool unanswered);
+    // Where a COM name leads now, against where its link led before.
+    void CheckPortPath(const std::string& portName);
+    // The values on the device page are of another port or address.
+    void ForgetValuesNotFor(const modbus::LinkSettings& link);
 
     LinkState& Link;
     modbus::TransactionFactory Factory;
@@ -174,6 +196,11 @@ private:
     bool Fresh = false;                        // as ValuesCurrent last said
     std::string PortProblem;                   // as ShowPortProblem last said
     std::optional<modbus::LinkSettings> Meter; // as ShowMeter last said
+    bool Answered = false;                     // something answered at the settings of Meter
+    bool Unanswered = false;                   // as ShowUnanswered last said
+    std::optional<Target> ValuesFrom;          // whose values the device page shows
+    std::vector<std::string> LinkedNames;      // COM names that led to a link in the working directory
+    std::string PortNote;                      // as ShowPortNote last said
 };
 
 } // namespace core

@@ -71,7 +71,10 @@ void PollCycle::Queued(std::optional<Target>& target) {
 }
 
 void PollCycle::CheckWriteTargets() {
-    if (const platform::Reading<modbus::LinkSettings> link = View.ReadLink()) DropWritesNotFor(*link);
+    const platform::Reading<modbus::LinkSettings> link = View.ReadLink();
+    if (!link) return;
+    DropWritesNotFor(*link);
+    ForgetValuesNotFor(*link);
 }
 
 void PollCycle::DropWritesNotFor(const modbus::LinkSettings& link) {

@@ -64,19 +64,30 @@ ProgressEstimate EstimateProgress(const DownloadFacts& f) {
     const std::optional<int64_t> period = f.PeriodMinutes ? f.PeriodMinutes : f.LastGapMinutes;
     if (f.RecordsRead == 0 || !period || *period <= 0 || !f.LastMinute || !f.FirstMinute) return estimate;
 
-    // Up to the newest record (about now), and, once the archive went round,
-    // on from the oldest up to the one before the first read.
+    // Up to the newest record, and, once the archive went round, on from the
+    // oldest up to the one before the first read: that end is known. Else
+    // the newest is taken to be about now, where it can be.
+    if (!f.WentRound && f.NotRecording) {
+        estimate.Why = ProgressEstimate::Unknown::NotRecording;
+        return estimate;
+    }
     const int64_t upTo = f.WentRound ? *f.FirstMinute - *period : f.NowMinute;
     const int64_t left = std::max<int64_t>(0, RoundedDivision(upTo - *f.LastMinute, *period));
-    // Never more than the archive holds.
-    const int room = std::max(0, kMostRecords - f.RecordsRead);
-    estimate.RecordsLeft = static_cast<int>(std::min<int64_t>(left, room));
-    estimate.MsLeft = f.ElapsedMs * *estimate.RecordsLeft / f.RecordsRead;
+    // More than the archive holds: the newest record is not about now, and
+    // the end record alone will tell where the archive ends.
+    if (left > std::max(0, kMostRecords - f.RecordsRead)) {
+        estimate.Why = ProgressEstimate::Unknown::NewestOld;
+        return estimate;
+    }
+    estimate.RecordsLeft = static_cast<int>(left);
+    estimate.MsLeft = f.ElapsedMs * left / f.RecordsRead;
 
     if (f.FileLastMinute) {
-        // Everything after the file's last line up to now; what is taken already counts as it is.
-        const int64_t newer = RoundedDivision(f.NowMinute - *f.FileLastMinute, *period);
-        estimate.NewExpected = static_cast<int>(std::clamp<int64_t>(newer, f.NewRecords, kMostRecords));
+        // What the file has gained, and of the records still to read those
+        // after its last line.
+        const int64_t from = std::max(*f.LastMinute, *f.FileLastMinute);
+        const int64_t newer = std::clamp<int64_t>(RoundedDivision(upTo - from, *period), 0, left);
+        estimate.NewExpected = f.NewRecords + static_cast<int>(newer);
     }
     return estimate;
 }
@@ -107,8 +118,19 @@ std::string ProgressFacts(const DownloadProgress& p, std::string_view separator)
         text += ".";
     }
     const ProgressEstimate& e = p.Estimate;
-    if (!e.RecordsLeft)
+    if (!e.RecordsLeft) {
+        switch (e.Why) {
+        case ProgressEstimate::Unknown::NotRecording:
+            return text + " Przepływomierz nie zapisuje archiwum (okres zapisu: bez zapisu), więc ile "
+                          "zostało, pokaże dopiero rekord końcowy.";
+        case ProgressEstimate::Unknown::NewestOld:
+            return text + " Najnowszy rekord nie jest z ostatnich chwil (zegar przepływomierza się spóźnia "
+                          "albo zapis ustał dawno), więc ile zostało, pokaże dopiero rekord końcowy.";
+        case ProgressEstimate::Unknown::Early:
+            break;
+        }
         return text + " Ile zostało, wiadomo po dwóch rekordach albo z okresu zapisu archiwum.";
+    }
     text += " Zostało około " + std::to_string(*e.RecordsLeft) + " rekordów";
     if (e.MsLeft) text += ", koniec około " + ClockText(p.NowMinute + (*e.MsLeft + 59999) / 60000);
     return text + " (szacunek z okresu zapisu archiwum i dat odczytanych rekordów).";

@@ -7,6 +7,13 @@
 // archive goes from its oldest record to its newest; one that went round
 // (a ring buffer) starts somewhere in the middle, goes to the newest, then
 // on from the oldest up to the record before the first one read.
+//
+// Every download reads up to the end record, an update too (it keeps only
+// the records newer than its file's last line). Where the newest record
+// cannot be about now (the meter records nothing, or more records would lie
+// between the last one read and now than the archive holds: its clock is
+// behind or it stopped recording long ago), only the end record tells how
+// far it goes, and no estimate is given.
 #pragma once
 
 #include <cstdint>
@@ -31,6 +38,7 @@ struct DownloadFacts {
     std::optional<int64_t> LastGapMinutes; // between the last two records read, when later
     bool WentRound = false;                // a record older than the one before it was read
     std::optional<int64_t> PeriodMinutes;  // the meter's archive period, from its last good read
+    bool NotRecording = false;             // its last good read says "bez zapisu"
     std::optional<int64_t> FileLastMinute; // an update: its file's last line
     int NewRecords = 0;                    // records the file gains so far
     int64_t NowMinute = 0;                 // the PC's local time
@@ -41,6 +49,10 @@ struct ProgressEstimate {
     std::optional<int> RecordsLeft;
     std::optional<int64_t> MsLeft;
     std::optional<int> NewExpected; // an update: about how many records it gains in all
+    // Why there is no RecordsLeft: too few records or no period yet; the
+    // meter records nothing; the newest record is older than "about now".
+    enum class Unknown { Early, NotRecording, NewestOld };
+    Unknown Why = Unknown::Early;
 };
 
 ProgressEstimate EstimateProgress(const DownloadFacts& facts);

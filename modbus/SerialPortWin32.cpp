@@ -34,7 +34,10 @@ HANDLE openForUse(PortProbe& probe) {
     DCB dcb{};
     dcb.DCBlength = sizeof dcb;
     if (!::GetCommState(port, &dcb)) {
-        probe.state = PortProbe::State::NotATerminal;
+        // A device whose hardware is gone (Wine: a tty that answers EIO) is
+        // absent; anything else that opens but has no line is no port.
+        const bool gone = StateOfOpenError(::GetLastError()) == PortProbe::State::Absent;
+        probe.state = gone ? PortProbe::State::Absent : PortProbe::State::NotATerminal;
         ::CloseHandle(port);
         return INVALID_HANDLE_VALUE;
     }
@@ -47,11 +50,20 @@ bool OfferedSpeed(uint32_t baud) {
 }
 } // namespace
 
+// ERROR_NO_SUCH_DEVICE, which mingw-w64's headers lack.
+constexpr unsigned long kNoSuchDevice = 433;
+
 PortProbe::State StateOfOpenError(unsigned long error) {
     switch (error) {
     case ERROR_FILE_NOT_FOUND:
     case ERROR_PATH_NOT_FOUND:
     case ERROR_DEV_NOT_EXIST: // a USB adapter pulled out
+    // What Wine gives for a COM port whose device is not there: a device
+    // node without its device, an adapter's name left behind or a serial
+    // port without a chip (ENXIO), and a device that fails every call (EIO).
+    case kNoSuchDevice:
+    case ERROR_NOT_READY:
+    case ERROR_DEVICE_NOT_CONNECTED:
         return PortProbe::State::Absent;
     case ERROR_ACCESS_DENIED:
     case ERROR_SHARING_VIOLATION:

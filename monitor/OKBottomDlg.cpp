@@ -1,5 +1,7 @@
 #include "monitor/OKBottomDlg.h"
 
+#include "monitor/Messages.h"
+
 #include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -67,6 +69,8 @@ QuestionFunction& questionFunction() {
 bool Ask(TOKBottomDlg* dialog, const QString& question) {
     if (questionFunction()) return questionFunction()(dialog, question);
     dialog->Label1->setText(question);
+    // The dialogs belong to the main window, but the export window asks too.
+    monitor::OpenOver(dialog);
     return dialog->ShowModal() == ModalResult::Ok;
 }
 

@@ -102,7 +102,7 @@ TForm1::TForm1(modbus::Link& link, QWidget* parent) : QMainWindow(parent), Modbu
     connectHandlers();
     // The diameter the device page starts with: the first read brings a range
     // list only for another one.
-    Poll->ShownDn = Edit2->text().toStdString();
+    Poll->ShownDn = Poll->InitialDn = Edit2->text().toStdString();
 
     FocusRing1 = new monitor::FocusRing(this);
     PageControl1->setCurrentWidget(TabSheet3);
@@ -217,7 +217,8 @@ void TForm1::showWrites(const QString& waiting, const QString& dropped) {
 void TForm1::showDetails() {
     StatusDetails->setText(QString::fromStdString(core::DetailsLine(Notes)), DetailsTip);
     // Why the meter does not answer stands out from the rest.
-    const bool problem = Notes.Download.empty() && !Notes.PortProblem.empty();
+    const bool problem =
+        Notes.Download.empty() && (!Notes.PortProblem.empty() || (Notes.Meter && Notes.Unanswered));
     monitor::setColor(StatusDetails, QPalette::WindowText,
                       problem ? QColor(0xa0, 0, 0) : palette().color(QPalette::WindowText));
     QFont font = StatusDetails->font();

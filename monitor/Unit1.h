@@ -214,6 +214,9 @@ public:
     void setRange(uint8_t dnIndex);
     // Shows a decoded good read on the device page.
     void showParameters(const model::DeviceView& decoded);
+    // The device page as the window shows it first: no meter's values (the
+    // values of another port or address go so).
+    void showInitialValues();
     // The meter's values look live only while they are: paler, with the time
     // of the last good read in their tooltips, until the next one.
     void showValuesCurrent(bool current);

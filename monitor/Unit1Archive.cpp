@@ -128,10 +128,14 @@ void TForm1::ArchiveWindow::ShowInformation(const std::string& text) {
     }
     // Which file and how many records, under the message and in the status bar.
     const std::string& path = OtherFile.empty() ? Form.Archive->ExportFileName : OtherFile;
-    Form.Notes.Saved = core::SavedText(QDir::toNativeSeparators(QString::fromStdString(path)).toStdString(),
-                                       Form.Archive->ArchiveLines.size());
+    const QString shown = QDir::toNativeSeparators(QString::fromStdString(path));
+    const size_t records = Form.Archive->ArchiveLines.size();
+    Form.Notes.Saved = core::SavedText(shown.toStdString(), records);
     Form.showDetails();
-    monitor::ShowInformation(QString::fromStdString(text), QString::fromStdString(Form.Notes.Saved));
+    // In the box the path has a line of its own, broken only after a separator.
+    monitor::ShowInformation(
+        QString::fromStdString(text),
+        QString::fromStdString(core::SavedText(monitor::UnbrokenPath(shown).toStdString(), records, "\n")));
 }
 
 std::optional<int> TForm1::ArchiveWindow::ArchivePeriodCode() {

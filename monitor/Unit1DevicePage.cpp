@@ -20,6 +20,7 @@
 #include <QVBoxLayout>
 
 #include <algorithm>
+#include <limits>
 
 using namespace monitor;
 
@@ -246,6 +247,27 @@ void TForm1::showValuesCurrent(bool current) {
     }
     setColor(ListBox1, QPalette::Text, current ? kRed : kStaleAlarm);
     ListBox1->setToolTip(tip);
+}
+
+void TForm1::showInitialValues() {
+    // The texts the window is defined with, and the first item of each list,
+    // as FormShow leaves them: set from the program, no change event.
+    for (QLineEdit* zero : {Edit3, Edit4, Edit5, Edit8, MaskEdit2, MaskEdit3, MaskEdit4, MaskEdit5})
+        zero->setText(QStringLiteral("0,0"));
+    Edit1->setText(QStringLiteral("123456"));
+    Edit2->setText(QStringLiteral("3"));
+    ComboBox2->clear();
+    ComboBox2->addItems(kInitialRanges);
+    for (DropDownBox* box : {ComboBox2, ComboBox9, ComboBox8, ComboBox3, ComboBox4, ComboBox5, ComboBox10})
+        box->setItemIndex(0);
+    for (SimpleComboBox* box : {ComboBox6, ComboBox7, ComboBox11}) box->setItemIndex(0);
+    ListBox1->clear();
+    // The chart drew the other meter's flow: it starts anew.
+    Flows.Break();
+    Flows.Trim(std::numeric_limits<int64_t>::max());
+    Notes.LastGoodRead.clear();
+    showValuesCurrent(false);
+    showDetails();
 }
 
 QList<QWidget*> TForm1::controlsWriting(uint8_t reg) const {

@@ -238,6 +238,24 @@ void TForm1::PollWindow::ShowPortProblem(const std::string& text) {
     Form.showDetails();
 }
 
+void TForm1::PollWindow::ShowUnanswered(bool unanswered) {
+    Form.Notes.Unanswered = unanswered;
+    Form.showDetails();
+}
+
+std::string TForm1::PollWindow::PortPath(const std::string& portName) {
+    return modbus::ResolveDevice(portName);
+}
+
+void TForm1::PollWindow::ShowPortNote(const std::string& note) {
+    Form.Notes.PortNote = note;
+    Form.showDetails();
+}
+
+void TForm1::PollWindow::ShowInitialValues() {
+    Form.showInitialValues();
+}
+
 void TForm1::PollWindow::TransactionFailed(const std::string&) {
     Form.Flows.Break();
 }

@@ -101,6 +101,7 @@ void TForm1::Button8Click() {
     bar->setFormat(QStringLiteral("%v z %m"));
     dialog.setBar(bar);
     monitor::CenterOnOwner(&dialog);
+    monitor::OpenOver(&dialog, this);
     ScanDialog view(dialog);
     core::Scan scan(Transactions, view);
     QTimer tick;

@@ -63,12 +63,14 @@ void TForm1::PortNrChange() {
     if (!ports().otherItemChosen()) return; // a port: the next transaction takes it
     // The port chosen before stays chosen unless a good name is typed.
     ports().backToChosen();
-    bool typed = false;
-    const QString text =
-        QInputDialog::getText(this, QStringLiteral("Inny port lub bramka"),
-                              QStringLiteral("Nazwa portu spoza listy albo adres bramki Ethernet, np.:\n%1")
-                                  .arg(monitor::PortNameExamples()),
-                              QLineEdit::Normal, ports().portBeyondTheTwelve(), &typed);
+    QInputDialog ask(this);
+    ask.setWindowTitle(QStringLiteral("Inny port lub bramka"));
+    ask.setLabelText(QStringLiteral("Nazwa portu spoza listy albo adres bramki Ethernet, np.:\n%1")
+                         .arg(monitor::PortNameExamples()));
+    ask.setTextValue(ports().portBeyondTheTwelve());
+    monitor::OpenOver(&ask, this);
+    const bool typed = ask.exec() == QDialog::Accepted;
+    const QString text = ask.textValue();
     if (!typed || text.trimmed().isEmpty()) return;
     const platform::Reading<std::string> name = monitor::CheckPortName(text.toStdString());
     if (!name) {

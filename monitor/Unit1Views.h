@@ -54,6 +54,10 @@ public:
     void ValuesCurrent(bool current) override;
     void ShowMeter(const std::optional<modbus::LinkSettings>& meter) override;
     void ShowPortProblem(const std::string& text) override;
+    void ShowUnanswered(bool unanswered) override;
+    std::string PortPath(const std::string& portName) override;
+    void ShowPortNote(const std::string& note) override;
+    void ShowInitialValues() override;
 };
 
 class TForm1::ArchiveWindow final : public CycleWindow<core::ArchiveView> {

@@ -1,6 +1,7 @@
 #include "monitor/Unit2.h"
 
 #include "monitor/DPlik.h"
+#include "monitor/FocusRing.h"
 #include "monitor/JpegImage.h"
 #include "monitor/Messages.h"
 #include "monitor/OKBottomDlg.h"
@@ -50,8 +51,17 @@ TForm2::TForm2(TForm1& form1, QWidget* parent)
     OpenDialog1->setObjectName(QStringLiteral("OpenDialog1"));
     OpenDialog1->setModal(true);
 
+    // Where the keyboard focus is, plainly: the style's own mark is faint.
+    FocusRing1 = new monitor::FocusRing(this);
+
     connect(Button2, &QPushButton::clicked, this, [this] { monitor::Guarded([this] { Button2Click(); }); });
     connect(Button1, &QPushButton::clicked, this, [this] { monitor::Guarded([this] { Button1Click(); }); });
+}
+
+TForm2::~TForm2() {
+    // Before the buttons it frames, which move the focus as they go.
+    delete FocusRing1;
+    FocusRing1 = nullptr;
 }
 
 void TForm2::keyPressEvent(QKeyEvent* event) {
@@ -59,6 +69,14 @@ void TForm2::keyPressEvent(QKeyEvent* event) {
     if (event->key() == Qt::Key_Escape) {
         close();
         return;
+    }
+    // Enter presses the button that has the focus, as in a dialog (a button
+    // outside one lets Enter pass to its window).
+    if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
+        if (auto* button = qobject_cast<QPushButton*>(focusWidget()); button && button->isEnabled()) {
+            button->click();
+            return;
+        }
     }
     QWidget::keyPressEvent(event);
 }

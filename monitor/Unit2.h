@@ -10,18 +10,24 @@ class QLabel;
 class QLineEdit;
 class QPushButton;
 class TForm1;
+namespace monitor {
+class FocusRing;
+}
 
 class TForm2 : public QWidget {
     Q_OBJECT
 public:
     // Not shown until the main window's archive button asks for it.
     explicit TForm2(TForm1& form1, QWidget* parent = nullptr);
+    ~TForm2() override;
 
     QLabel* Image1;
     QPushButton* Button2; // "Zapisz nowy plik"
     QPushButton* Button1; // "Uaktualnij plik "
     QLineEdit* Edit1;     // the proposed or chosen path
     QFileDialog* OpenDialog1;
+    // A frame around the control that has the keyboard focus.
+    monitor::FocusRing* FocusRing1 = nullptr;
 
     void FormShow();
     void FormHide();

@@ -9,7 +9,7 @@ packages=(
   qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins qt6-translations-l10n libgl-dev
   libjpeg62-turbo-dev libcli11-dev nlohmann-json3-dev
   libmosquitto-dev mosquitto mosquitto-clients libsqlite3-dev
-  xvfb xauth x11-utils xdotool imagemagick procps fonts-dejavu-core
+  xvfb xauth x11-utils xdotool openbox imagemagick procps fonts-dejavu-core
   g++-mingw-w64-x86-64 wine wine64 wixl icoutils
   librsvg2-bin openssl dpkg-dev file desktop-file-utils man-db lintian systemd
 )

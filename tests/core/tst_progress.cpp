@@ -2,6 +2,8 @@
 // it, and the bar's texts.
 #include "core/Progress.h"
 
+#include "core/ArchiveCycle.h" // kMostRecords
+
 #include <QTest>
 
 using namespace core;
@@ -63,6 +65,72 @@ private slots:
         }
         QCOMPARE(QString::fromStdString(ProgressBarText(p)), bar);
         QCOMPARE(QString::fromStdString(ProgressDetails(p, ",")), details);
+    }
+
+    // Only from what the download will read: up to the end record. Where the
+    // newest record cannot be about now there is no count, and the sentence
+    // says why; an update gains what lies after its file's last line.
+    void estimateFromWhatIsRead_data() {
+        QTest::addColumn<int>("lastAge");  // minutes before now of the record read last
+        QTest::addColumn<int>("period");   // the meter's, in minutes; 0: "bez zapisu"
+        QTest::addColumn<bool>("round");   // the archive went round, its first read 150 min ago
+        QTest::addColumn<int>("fileLast"); // an update: minutes before now of its last line; -1: new
+        QTest::addColumn<int>("left");     // -1: none
+        QTest::addColumn<int>("newExpected");
+        QTest::addColumn<QString>("why");
+        const QString early = "Ile zostało, wiadomo po dwóch rekordach";
+        const QString old = "Najnowszy rekord nie jest z ostatnich chwil";
+        const QString off = "Przepływomierz nie zapisuje archiwum";
+        QTest::newRow("up to now") << 600 << 15 << false << -1 << 40 << -1 << "";
+        QTest::newRow("newest half a year old: not ~12900")
+            << 180 * 1440 << 15 << false << -1 << -1 << -1 << old;
+        QTest::newRow("all the archive holds, exactly")
+            << (kMostRecords - 100) * 15 << 15 << false << -1 << kMostRecords - 100 << -1 << "";
+        QTest::newRow("not recording") << 600 << 0 << false << -1 << -1 << -1 << off;
+        QTest::newRow("went round: known, recording or not") << 600 << 0 << true << -1 << 29 << -1 << "";
+        QTest::newRow("update, its line still ahead") << 600 << 15 << false << 150 << 40 << 12 << "";
+        QTest::newRow("update, past its line") << 600 << 15 << false << 900 << 40 << 42 << "";
+        QTest::newRow("update, newest old") << 180 * 1440 << 15 << false << 60 << -1 << -1 << old;
+        QTest::newRow("no period yet") << 600 << -1 << false << -1 << -1 << -1 << early;
+    }
+    void estimateFromWhatIsRead() {
+        QFETCH(int, lastAge);
+        QFETCH(int, period);
+        QFETCH(bool, round);
+        QFETCH(int, fileLast);
+        QFETCH(int, left);
+        QFETCH(int, newExpected);
+        QFETCH(QString, why);
+        DownloadFacts f;
+        f.NowMinute = CivilMinute(2024, 5, 6, 14, 30);
+        f.RecordsRead = 100;
+        f.NewRecords = 2;
+        f.ElapsedMs = 10000;
+        f.FirstMinute = f.NowMinute - (round ? 150 : lastAge + 99 * 15);
+        f.LastMinute = f.NowMinute - lastAge;
+        f.WentRound = round;
+        if (period > 0) f.PeriodMinutes = period;
+        if (period == 0) f.LastGapMinutes = 15; // the gap stands in for the period
+        f.NotRecording = period == 0;
+        if (fileLast >= 0) f.FileLastMinute = f.NowMinute - fileLast;
+        const ProgressEstimate e = EstimateProgress(f);
+        QCOMPARE(e.RecordsLeft.value_or(-1), left);
+        QCOMPARE(e.NewExpected.value_or(-1), newExpected);
+        if (left >= 0) QCOMPARE(e.MsLeft.value_or(-1), int64_t{100} * left); // 100 ms a record so far
+
+        DownloadProgress p;
+        p.Running = true;
+        p.RecordsRead = f.RecordsRead;
+        p.File = 1;
+        p.Estimate = e;
+        const QString sentence = QString::fromStdString(ProgressSentence(p, ","));
+        if (why.isEmpty())
+            QVERIFY2(sentence.contains(QStringLiteral("Zostało około %1 rekordów").arg(left)),
+                     qPrintable(sentence));
+        else
+            QVERIFY2(sentence.contains(why), qPrintable(sentence));
+        // The bar's text claims no total that is not known.
+        QCOMPARE(QString::fromStdString(ProgressBarText(p)).contains('~'), left >= 0);
     }
 };
 

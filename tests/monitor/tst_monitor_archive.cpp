@@ -6,6 +6,7 @@
 #include "app/Application.h"
 #include "modbus/Link.h"
 #include "modbus/Modbus.h"
+#include "monitor/FocusRing.h"
 #include "monitor/StatusLabels.h"
 #include "tests/core/SimulatedArchive.h"
 
@@ -331,6 +332,33 @@ private slots:
         QTest::mouseClick(form2->Button1, Qt::LeftButton);
         QVERIFY(downloadFinished());
         QCOMPARE(ReadFile(chosenFile), expectedFile());
+    }
+
+    // The export window shows where the keyboard focus is, and Enter (either
+    // key) presses the button that has it, as in a dialog.
+    void exportWindowKeyboard_data() {
+        QTest::addColumn<bool>("tab"); // once, from the first focus
+        QTest::addColumn<int>("key");
+        QTest::addColumn<QString>("dialog"); // of the button pressed
+        QTest::newRow("Return, Zapisz nowy plik") << false << int(Qt::Key_Return) << "Podaj plik do zapisu";
+        QTest::newRow("keypad Enter, Uaktualnij plik") << true << int(Qt::Key_Enter) << "Znajdź plik";
+    }
+    void exportWindowKeyboard() {
+        QFETCH(bool, tab);
+        QFETCH(int, key);
+        QFETCH(QString, dialog);
+        QTest::mouseClick(form->Button5, Qt::LeftButton);
+        QVERIFY(QTest::qWaitForWindowActive(form2));
+        QCOMPARE(form2->focusWidget(), form2->Button2);
+        if (tab) QTest::keyClick(form2->focusWidget(), Qt::Key_Tab);
+        auto* focused = qobject_cast<QPushButton*>(form2->focusWidget());
+        QVERIFY(focused == (tab ? form2->Button1 : form2->Button2));
+        QTRY_COMPARE(form2->FocusRing1->target(), focused);
+        QVERIFY(form2->FocusRing1->geometry().contains(focused->geometry()));
+        chosenFile.clear(); // the file dialog is cancelled
+        QTest::keyClick(focused, Qt::Key(key));
+        QCOMPARE(dialogTitles, QStringList{dialog});
+        QVERIFY(form2->isVisible());
     }
 };
 

@@ -62,6 +62,11 @@ QByteArray ReadAll(const QString& path) {
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
 }
 
+// The next item of a list, chosen as from the program.
+void DropDownBoxSetNext(monitor::DropDownBox* box) {
+    box->setItemIndex((box->currentIndex() + 1) % box->count());
+}
+
 void pressDown(QWidget* box, int times) {
     box->setFocus(Qt::MouseFocusReason);
     QTRY_VERIFY(box->hasFocus());
@@ -301,7 +306,8 @@ private slots:
         QCOMPARE(slotText(form->poll().Slots), QString());
         QVERIFY(form->PendingWrites->isVisible());
         QVERIFY(form->PendingWrites->text().startsWith(QStringLiteral("Nie zapisano (próg odcięcia)")));
-        QCOMPARE(form->Edit8->text(), QStringLiteral("2,5"));
+        // Address 1's value went with all of its others: address 2 is another meter.
+        QCOMPARE(form->Edit8->text(), QStringLiteral("0,0"));
         QVERIFY(QApplication::focusWidget() != form->Edit8);
         QVERIFY(!form->poll().Editing.CutoffEditing);
 
@@ -323,6 +329,100 @@ private slots:
         QVERIFY2(shown.contains(QStringLiteral("Poprawne odpowiedzi : 9999999")) &&
                      shown.endsWith(QStringLiteral("Błędy : 9999999")),
                  qPrintable(shown));
+        QTest::mouseClick(form->Button4, Qt::LeftButton);
+    }
+
+    // Values of one meter never stand beside another's port or address: the
+    // page goes back to the window's first texts, connected or not; another
+    // speed is the same meter, whose values stay. At an address that never
+    // answers, the line under the result says what to check.
+    void anotherMetersValuesLeaveThePage_data() {
+        QTest::addColumn<bool>("connected");
+        QTest::addColumn<QString>("change");
+        QTest::addColumn<bool>("kept");
+        QTest::newRow("address, connected") << true << "address" << false;
+        QTest::newRow("address, off-line") << false << "address" << false;
+        QTest::newRow("port, off-line") << false << "port" << false;
+        QTest::newRow("speed, connected: the same meter") << true << "speed" << true;
+    }
+    void anotherMetersValuesLeaveThePage() {
+        QFETCH(bool, connected);
+        QFETCH(QString, change);
+        QFETCH(bool, kept);
+        connect();
+        QTRY_COMPARE(form->Edit1->text(), QStringLiteral("V1.02"));
+        QTRY_COMPARE(form->ListBox1->count(), 2);
+        if (!connected) QTest::mouseClick(form->Button4, Qt::LeftButton);
+        // On the communication page, then back to the device page.
+        form->PageControl1->setCurrentWidget(form->TabSheet2);
+        if (change == QLatin1String("address")) {
+            typeInto(form->MaskEdit6, QStringLiteral("2"));
+        } else {
+            form->MaskEdit6->setFocus(Qt::MouseFocusReason);
+            QTRY_VERIFY(form->MaskEdit6->hasFocus());
+            DropDownBoxSetNext(change == QLatin1String("port") ? form->PortNr : form->Speed);
+        }
+        QTabBar* tabs = form->PageControl1->tabBar();
+        QTest::mouseClick(tabs, Qt::LeftButton, {}, tabs->tabRect(1).center());
+        if (kept) {
+            const int64_t good = goodAfter(2);
+            QTRY_VERIFY(form->Link.GoodReplies >= good);
+            QCOMPARE(form->Edit1->text(), QStringLiteral("V1.02"));
+            QVERIFY(form->poll().HasRead);
+            QTest::mouseClick(form->Button4, Qt::LeftButton);
+            return;
+        }
+        const QString initial[][2] = {{form->Edit1->text(), "123456"},
+                                      {form->Edit2->text(), "3"},
+                                      {form->Edit3->text(), "0,0"},
+                                      {form->Edit4->text(), "0,0"},
+                                      {form->Edit8->text(), "0,0"},
+                                      {form->MaskEdit2->text(), "0,0"},
+                                      {form->MaskEdit4->text(), "0,0"},
+                                      {form->ComboBox2->text(), "0,240"},
+                                      {form->ComboBox2->itemText(11), "0,012 "},
+                                      {form->ComboBox8->text(), "bez zapisu"},
+                                      {form->ComboBox3->text(), "[l/h]"}};
+        for (const auto& [shown, expected] : initial) QCOMPARE(shown, expected);
+        QCOMPARE(form->ListBox1->count(), 0);
+        QVERIFY(form->Edit1->toolTip().startsWith(QStringLiteral("Brak odczytu")));
+        QVERIFY(!form->poll().HasRead && form->Notes.LastGoodRead.empty());
+        if (!connected) return;
+        // Nobody at address 2: after the time-outs, what to check.
+        QTRY_VERIFY(form->Link.BadReplies >= 1);
+        QTRY_VERIFY2(
+            form->StatusDetails->text().startsWith(QStringLiteral(
+                "COM1, 9600 bit/s, parzystość Brak, adres 2 · brak odpowiedzi: sprawdź prędkość, parzystość "
+                "i adres oraz czy COM1 to port adaptera przepływomierza; „Szukaj przepływomierza”")),
+            qPrintable(form->StatusDetails->text()));
+        // Back at address 1: its values, and the hint gone.
+        form->PageControl1->setCurrentWidget(form->TabSheet2);
+        typeInto(form->MaskEdit6, QStringLiteral("1"));
+        QTest::mouseClick(tabs, Qt::LeftButton, {}, tabs->tabRect(1).center());
+        QTRY_COMPARE(form->Edit1->text(), QStringLiteral("V1.02"));
+        QTRY_COMPARE(form->StatusDetails->text(),
+                     QStringLiteral("COM1, 9600 bit/s, parzystość Brak, adres 1"));
+        QTest::mouseClick(form->Button4, Qt::LeftButton);
+    }
+
+    // The link COM1 gone from the working directory: the name then leads to
+    // the system's port, and the line under the result says so until the
+    // link is back.
+    void vanishedLinkIsSaid() {
+        if (QSysInfo::productType() == QLatin1String("windows"))
+            QSKIP("COM names lead to links in the working directory only on POSIX systems");
+        connect();
+        const QString gone =
+            QStringLiteral("łącze ./COM1 zniknęło z katalogu roboczego: COM1 to teraz /dev/ttyS0");
+        sim.reset(); // removes its link
+        QTRY_VERIFY2(form->StatusDetails->text().contains(gone), qPrintable(form->StatusDetails->text()));
+        vqtsim::Options o;
+        o.linkDir = dir->path().toStdString();
+        o.wireTiming = false;
+        sim = std::make_unique<vqtsim::Simulator>(o);
+        QVERIFY2(sim->Start(), sim->Error().c_str());
+        QTRY_COMPARE(form->StatusDetails->text(),
+                     QStringLiteral("COM1, 9600 bit/s, parzystość Brak, adres 1"));
         QTest::mouseClick(form->Button4, Qt::LeftButton);
     }
 

@@ -2,6 +2,7 @@
 #include "monitor/ComboBoxes.h"
 #include "monitor/Convert.h"
 #include "monitor/JpegImage.h"
+#include "monitor/Messages.h"
 #include "monitor/Resources.h"
 
 #include <QApplication>
@@ -9,6 +10,7 @@
 #include <QLineEdit>
 #include <QSignalSpy>
 #include <QTest>
+#include <QTextBoundaryFinder>
 
 using namespace monitor;
 
@@ -29,6 +31,9 @@ private slots:
     void pickOnlyListReportsOnlyUserChoices();
     void dropDownKindSwitchesAtRunTime();
     void simpleComboStepsItemsWithArrowKeys();
+
+    void pathBreaksOnlyAfterSeparators_data();
+    void pathBreaksOnlyAfterSeparators();
 };
 
 void TestMonitorUnits::wholeNumbers_data() {
@@ -289,3 +294,35 @@ int main(int argc, char** argv) {
 }
 
 #include "tst_monitor_units.moc"
+
+// A message that names a file breaks its path, where a line is too narrow,
+// only after a separator: not at the blanks of "VQT540_nr  1", nor after a
+// hyphen; and it reads as the path.
+void TestMonitorUnits::pathBreaksOnlyAfterSeparators_data() {
+    QTest::addColumn<QString>("path");
+    QTest::addColumn<QStringList>("pieces"); // between the places where it may break
+    QTest::newRow("Linux") << "/tmp/VQT5400-DTrXac/VQT540_nr  1_1.csv"
+                           << QStringList{"/", "tmp/", "VQT5400-DTrXac/", "VQT540_nr  1_1.csv"};
+    QTest::newRow("Windows") << "C:\\Dane pomiarowe\\Hala-2\\VQT540_nr  1_1.csv"
+                             << QStringList{"C:\\", "Dane pomiarowe\\", "Hala-2\\", "VQT540_nr  1_1.csv"};
+    QTest::newRow("no separator") << "a b-c.csv" << QStringList{"a b-c.csv"};
+}
+
+void TestMonitorUnits::pathBreaksOnlyAfterSeparators() {
+    QFETCH(QString, path);
+    QFETCH(QStringList, pieces);
+    const QString shown = UnbrokenPath(path);
+    // As read: the joiners and break marks are invisible, the blanks do not break.
+    const auto read = [](QString text) {
+        return text.remove(QChar(0x2060)).remove(QChar(0x200B)).replace(QChar(0x00A0), u' ');
+    };
+    QCOMPARE(read(shown), path);
+    QStringList found;
+    QTextBoundaryFinder breaks(QTextBoundaryFinder::Line, shown);
+    qsizetype from = 0;
+    while (breaks.toNextBoundary() > 0) {
+        found << read(shown.mid(from, breaks.position() - from));
+        from = breaks.position();
+    }
+    QCOMPARE(found.join(u'|'), pieces.join(u'|'));
+}

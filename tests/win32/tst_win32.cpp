@@ -45,6 +45,11 @@ void OpenErrors() {
     } rows[] = {
         {ERROR_FILE_NOT_FOUND, S::Absent, ": brak takiego urządzenia."},
         {ERROR_PATH_NOT_FOUND, S::Absent, ": brak takiego urządzenia."},
+        // Wine, for a COM port whose device is gone (ENXIO, EIO): absent too,
+        // not "no serial port" nor "cannot open".
+        {433 /* ERROR_NO_SUCH_DEVICE */, S::Absent, ": brak takiego urządzenia."},
+        {ERROR_NOT_READY, S::Absent, ": brak takiego urządzenia."},
+        {ERROR_DEVICE_NOT_CONNECTED, S::Absent, ": brak takiego urządzenia."},
         // Another program holds the port.
         {ERROR_ACCESS_DENIED, S::Busy, ": zajęty przez inny program."},
         {ERROR_SHARING_VIOLATION, S::Busy, ": zajęty przez inny program."},
