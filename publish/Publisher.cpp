@@ -170,7 +170,7 @@ struct Publisher::State {
     // Hands the next messages to libmosquitto while connected and the window
     // has room: those held in memory first. Lock held.
     void Pump() {
-        while (IsConnected && !Closing && InFlight.size() < kWindow) {
+        while (Mosq && IsConnected && !Closing && InFlight.size() < kWindow) {
             if (!Memory.empty()) {
                 Held held = std::move(Memory.front());
                 Memory.pop_front();
@@ -316,53 +316,64 @@ struct Publisher::State {
         Notify();
     }
 
-    platform::Outcome Configure();
-    std::string Renew();
+    platform::Outcome Configure(mosquitto* client);
+    std::string Renew(std::unique_lock<std::mutex>& lock);
     void Run();
     std::pair<std::string, bool> Ended(int rc);
     std::string Blame();
     void ForgetFlights();
 };
 
-platform::Outcome Publisher::State::Configure() {
+platform::Outcome Publisher::State::Configure(mosquitto* client) {
     using platform::Outcome;
     const BrokerOptions& o = Options;
-    mosquitto_threaded_set(Mosq, true); // published to from other threads than the loop's
-    mosquitto_int_option(Mosq, MOSQ_OPT_PROTOCOL_VERSION, MQTT_PROTOCOL_V311);
-    mosquitto_max_inflight_messages_set(Mosq, kInflightLimit);
+    mosquitto_threaded_set(client, true); // published to from other threads than the loop's
+    mosquitto_int_option(client, MOSQ_OPT_PROTOCOL_VERSION, MQTT_PROTOCOL_V311);
+    mosquitto_max_inflight_messages_set(client, kInflightLimit);
     if (!o.User.empty() &&
-        mosquitto_username_pw_set(Mosq, o.User.c_str(), o.Password.empty() ? nullptr : o.Password.c_str()))
+        mosquitto_username_pw_set(client, o.User.c_str(), o.Password.empty() ? nullptr : o.Password.c_str()))
         return Outcome::Fail("The broker user name cannot be used.");
     if (!o.CaFile.empty()) {
-        const int rc = mosquitto_tls_set(Mosq, o.CaFile.c_str(), nullptr, nullptr, nullptr, nullptr);
+        const int rc = mosquitto_tls_set(client, o.CaFile.c_str(), nullptr, nullptr, nullptr, nullptr);
         if (rc == MOSQ_ERR_INVAL) return Outcome::Fail("The CA file " + o.CaFile + " cannot be read.");
         if (rc) return Outcome::Fail("TLS cannot be used (" + Text(rc) + ").");
     }
-    if (mosquitto_will_set(Mosq, ToolTopic.c_str(), 7, "offline", 1, true))
+    if (mosquitto_will_set(client, ToolTopic.c_str(), 7, "offline", 1, true))
         return Outcome::Fail("The last will on " + ToolTopic + " cannot be set.");
     mosquitto_connect_callback_set(
-        Mosq, [](mosquitto*, void* s, int rc) { static_cast<State*>(s)->OnConnect(rc); });
+        client, [](mosquitto*, void* s, int rc) { static_cast<State*>(s)->OnConnect(rc); });
     mosquitto_disconnect_callback_set(
-        Mosq, [](mosquitto*, void* s, int) { static_cast<State*>(s)->OnDisconnect(); });
+        client, [](mosquitto*, void* s, int) { static_cast<State*>(s)->OnDisconnect(); });
     mosquitto_publish_callback_set(
-        Mosq, [](mosquitto*, void* s, int mid) { static_cast<State*>(s)->OnPuback(mid); });
-    mosquitto_message_callback_set(
-        Mosq, [](mosquitto*, void* s, const mosquitto_message* m) { static_cast<State*>(s)->OnMessage(*m); });
+        client, [](mosquitto*, void* s, int mid) { static_cast<State*>(s)->OnPuback(mid); });
+    mosquitto_message_callback_set(client, [](mosquitto*, void* s, const mosquitto_message* m) {
+        static_cast<State*>(s)->OnMessage(*m);
+    });
     // A TLS handshake that fails (a certificate from another CA) says why
     // nowhere else.
-    mosquitto_log_callback_set(Mosq, [](mosquitto*, void* s, int level, const char* text) {
+    mosquitto_log_callback_set(client, [](mosquitto*, void* s, int level, const char* text) {
         if ((level & MOSQ_LOG_ERR) && text) static_cast<State*>(s)->OnLoggedError(text);
     });
     return platform::Ok();
 }
 
-// A client of its own for each connection. Lock held.
-std::string Publisher::State::Renew() {
-    if (Mosq) mosquitto_destroy(Mosq);
-    Mosq = mosquitto_new(Options.ClientId.empty() ? nullptr : Options.ClientId.c_str(), true, this);
-    if (!Mosq) return "The MQTT client cannot be made (" + std::string(std::strerror(errno)) + ").";
-    const platform::Outcome configured = Configure();
-    return configured ? std::string() : configured.error;
+// A client of its own for each connection. Called with the lock held, which
+// is let go while the client is made: libmosquitto takes its own callback
+// lock there, the one it holds when it calls back into us for the lock.
+std::string Publisher::State::Renew(std::unique_lock<std::mutex>& lock) {
+    mosquitto* old = std::exchange(Mosq, nullptr);
+    lock.unlock();
+    if (old) mosquitto_destroy(old);
+    mosquitto* fresh =
+        mosquitto_new(Options.ClientId.empty() ? nullptr : Options.ClientId.c_str(), true, this);
+    std::string failed;
+    if (!fresh)
+        failed = "The MQTT client cannot be made (" + std::string(std::strerror(errno)) + ").";
+    else if (const platform::Outcome configured = Configure(fresh); !configured)
+        failed = configured.error;
+    lock.lock();
+    Mosq = fresh;
+    return failed;
 }
 
 // The network thread: one connection after another, the lock let go while
@@ -370,7 +381,7 @@ std::string Publisher::State::Renew() {
 void Publisher::State::Run() {
     std::unique_lock lock(Mutex);
     for (bool first = true; !Stop; first = false) {
-        std::pair<std::string, bool> ended{first ? std::string() : Renew(), true};
+        std::pair<std::string, bool> ended{first ? std::string() : Renew(lock), true};
         if (ended.first.empty()) {
             Logged.clear();
             Refusal = LostErrno = 0;
@@ -491,9 +502,9 @@ platform::Reading<std::unique_ptr<Publisher>> Publisher::Start(const BrokerOptio
     s.Broker = options.Host + ":" + std::to_string(options.Port);
     s.Box.emplace(std::move(*box.value));
     {
-        std::lock_guard lock(s.Mutex);
+        std::unique_lock lock(s.Mutex);
         s.TakeBoxNotes(); // a damaged file moved aside
-        if (const std::string failed = s.Renew(); !failed.empty()) return Result::Fail(failed);
+        if (const std::string failed = s.Renew(lock); !failed.empty()) return Result::Fail(failed);
     }
     s.Network = std::thread([&s] { s.Run(); });
     return {std::move(p), {}};
