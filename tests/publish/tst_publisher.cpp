@@ -361,14 +361,17 @@ private slots:
         QVERIFY(PublishAll(*p, 1, 10));
         QVERIFY(p->WaitIdle(std::chrono::milliseconds(kLong)) && watcher.Drained(broker));
         QCOMPARE(Distinct(watcher.Forwards(kTopics.Reading)), Counting(1, 10));
-        QCOMPARE(p->Counts().SetAside, uint64_t(1));
-        QVERIFY2(told.Count("was set aside") == 1 && told.Count(kTopics.Discovery) == 1, told.Text().c_str());
+        // Which other message was the oldest unacknowledged at three drops in
+        // a row depends on timing (2 under ThreadSanitizer once); what must
+        // hold is the discovery set aside, said once, and no reading lost.
+        QVERIFY(p->Counts().SetAside >= 1);
+        QVERIFY2(told.Count("was set aside") >= 1 && told.Count(kTopics.Discovery) == 1, told.Text().c_str());
         broker.Stop();
         QVERIFY(broker.Start(false, "max_packet_size 2000\n"));
         QVERIFY(PublishAll(*p, 11, 12));
         QVERIFY(p->WaitIdle(std::chrono::milliseconds(kLong)) && watcher.Drained(broker));
         QCOMPARE(Distinct(watcher.Forwards(kTopics.Reading)), Counting(1, 12));
-        QCOMPARE(p->Counts().SetAside, uint64_t(1));
+        QVERIFY(p->Counts().SetAside >= 1);
         QVERIFY(watcher.On(kTopics.Discovery).empty());
     }
 
