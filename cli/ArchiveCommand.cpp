@@ -17,7 +17,7 @@ namespace cli {
 
 namespace {
 
-using platform::Reading;
+using platform::OrReason;
 
 constexpr auto kProgressEvery = std::chrono::milliseconds(250);
 
@@ -30,8 +30,8 @@ public:
     bool WriteFailed = false;
 
     void ShowError(const std::string& text) override { Say(text); }
-    Reading<modbus::LinkSettings> ReadLink() override { return {Common.Link(), {}}; }
-    Reading<int32_t> ReadPeriod() override { return {Options.PeriodMs, {}}; }
+    OrReason<modbus::LinkSettings> ReadLink() override { return {Common.Link(), {}}; }
+    OrReason<int32_t> ReadPeriod() override { return {Options.PeriodMs, {}}; }
     std::string DecimalSeparator() override { return Separator; }
 
     int64_t NowMs() override { return Loop::NowMs(); }

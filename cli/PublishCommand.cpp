@@ -72,7 +72,7 @@ public:
         : Common(common), Out(publisher) {}
 
     std::optional<core::ArchiveMark> Mark(uint8_t address) override {
-        const platform::Reading<std::optional<std::string>> mark = Out.ArchiveMark({Common.Port, address});
+        const platform::OrReason<std::optional<std::string>> mark = Out.ArchiveMark({Common.Port, address});
         if (!mark) {
             // Taken as none, it would publish the whole archive again.
             Say(Meter(address) + mark.error + "; the archive is read next time");
@@ -162,7 +162,7 @@ int RunPublish(const CommonOptions& common, const PublishOptions& options, Loop&
         return kExitUsage;
     }
     if (const int code = CheckPort(common.Port); code != kExitOk) return code;
-    platform::Reading<std::unique_ptr<publish::Publisher>> started =
+    platform::OrReason<std::unique_ptr<publish::Publisher>> started =
         publish::Publisher::Start(broker, loop.Notifier());
     if (!started) {
         Say(started.error);

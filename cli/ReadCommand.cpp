@@ -23,7 +23,7 @@ namespace cli {
 
 namespace {
 
-using platform::Reading;
+using platform::OrReason;
 
 struct Row {
     std::string label;
@@ -143,8 +143,8 @@ public:
     void ShowError(const std::string& text) override { Failure = text; }
     int64_t NowMs() override { return Loop::NowMs(); }
     std::function<void()> CompletionNotifier() override { return Waits.Notifier(); }
-    Reading<modbus::LinkSettings> ReadLink() override { return {Common.Link(), {}}; }
-    Reading<int32_t> ReadPeriod() override { return {0, {}}; }
+    OrReason<modbus::LinkSettings> ReadLink() override { return {Common.Link(), {}}; }
+    OrReason<int32_t> ReadPeriod() override { return {0, {}}; }
     std::string DecimalSeparator() override { return Separator; }
 
 private:

@@ -86,8 +86,8 @@ void PrintJson(const CommonOptions& common, const core::Scan& scan) {
 
 std::optional<std::pair<int, int>> ParseAddressRange(const std::string& text) {
     const size_t dash = text.find('-');
-    const platform::Reading<int32_t> low = model::ReadWholeNumber(text.substr(0, dash));
-    const platform::Reading<int32_t> high =
+    const platform::OrReason<int32_t> low = model::ReadWholeNumber(text.substr(0, dash));
+    const platform::OrReason<int32_t> high =
         dash == std::string::npos ? low : model::ReadWholeNumber(text.substr(dash + 1));
     if (!low || !high || !modbus::IsDeviceAddress(*low) || !modbus::IsDeviceAddress(*high) || *low > *high)
         return std::nullopt;

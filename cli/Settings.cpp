@@ -100,16 +100,16 @@ std::string CommonOptions::Separator() const {
     return DecimalSeparator.empty() ? LocaleDecimalSeparator() : DecimalSeparator;
 }
 
-platform::Reading<std::vector<uint8_t>> ParseAddressList(const std::string& text) {
-    using Result = platform::Reading<std::vector<uint8_t>>;
+platform::OrReason<std::vector<uint8_t>> ParseAddressList(const std::string& text) {
+    using Result = platform::OrReason<std::vector<uint8_t>>;
     std::vector<uint8_t> addresses;
     size_t from = 0;
     while (from <= text.size()) {
         const size_t comma = std::min(text.find(',', from), text.size());
         const std::string part = text.substr(from, comma - from);
         const size_t dash = part.find('-', 1);
-        const platform::Reading<uint8_t> low = modbus::ReadAddress(part.substr(0, dash));
-        const platform::Reading<uint8_t> high =
+        const platform::OrReason<uint8_t> low = modbus::ReadAddress(part.substr(0, dash));
+        const platform::OrReason<uint8_t> high =
             dash == std::string::npos ? low : modbus::ReadAddress(part.substr(dash + 1));
         if (!low || !high) return Result::Fail("\"" + part + "\": " + (!low ? low.error : high.error));
         if (*high < *low) return Result::Fail("\"" + part + "\": the range runs backwards");
@@ -201,7 +201,7 @@ struct FromFile {
     std::optional<int32_t> Number(size_t number, int32_t low, int32_t high) {
         const std::optional<std::string>& text = Lines.Texts[number - 1 - Lines.Lists.size()];
         if (!text) return std::nullopt;
-        const platform::Reading<int32_t> value = model::ReadWholeNumber(*text);
+        const platform::OrReason<int32_t> value = model::ReadWholeNumber(*text);
         if (value && *value >= low && *value <= high) return *value;
         Refuse(number, value ? "wartość " + std::to_string(*value) + " poza zakresem " + std::to_string(low) +
                                    " … " + std::to_string(high) + "."
@@ -267,11 +267,11 @@ void WarnIfReadable(const std::string& path) {
 
 } // namespace
 
-platform::Reading<std::vector<std::string>> SiteArguments(const std::string& path, const CLI::App& command) {
-    using Result = platform::Reading<std::vector<std::string>>;
+platform::OrReason<std::vector<std::string>> SiteArguments(const std::string& path, const CLI::App& command) {
+    using Result = platform::OrReason<std::vector<std::string>>;
     constexpr size_t kLongestSiteFile = 16384;
     if (const std::string why = NotAFile(path); !why.empty()) return Result::Fail(why);
-    platform::Reading<std::string> bytes = platform::ReadWholeFile(path, kLongestSiteFile);
+    platform::OrReason<std::string> bytes = platform::ReadWholeFile(path, kLongestSiteFile);
     if (!bytes) return Result::Fail(bytes.error);
     // Windows' editors start a UTF-8 file with a byte order mark.
     if (bytes->rfind("\xEF\xBB\xBF", 0) == 0) bytes.value->erase(0, 3);
@@ -338,7 +338,7 @@ namespace {
 int ApplyConfigLines(const CommonFlags& flags, CommonOptions& o, const PeriodFlag& period) {
     const bool named = !o.ConfigPath.empty();
     const std::string path = named ? o.ConfigPath : std::string(model::kConfigFileName);
-    const platform::Reading<std::optional<model::ConfigLines>> loaded = model::LoadConfig(path);
+    const platform::OrReason<std::optional<model::ConfigLines>> loaded = model::LoadConfig(path);
     if (!loaded || (named && !*loaded)) {
         Say((loaded ? path + ": no such settings file" : loaded.error));
         return kExitFile;

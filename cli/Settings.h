@@ -3,7 +3,7 @@
 #pragma once
 
 #include "modbus/Transaction.h"
-#include "platform/Reading.h"
+#include "platform/OrReason.h"
 
 #include <cstdint>
 #include <string>
@@ -88,12 +88,12 @@ void ResolveAddresses(CommonOptions& options);
 // a line names no option, one given before, or holds a NUL. A leading UTF-8
 // byte order mark is skipped; a password in a file every user can read is
 // warned of on stderr.
-platform::Reading<std::vector<std::string>> SiteArguments(const std::string& path, const CLI::App& command);
+platform::OrReason<std::vector<std::string>> SiteArguments(const std::string& path, const CLI::App& command);
 // "1h", "30min", "90s" or "0": seconds.
 CLI::Validator Duration();
 
 // "1,2,5" or "1-3,7": each 1 … 247, none twice, in the order given.
-platform::Reading<std::vector<uint8_t>> ParseAddressList(const std::string& text);
+platform::OrReason<std::vector<uint8_t>> ParseAddressList(const std::string& text);
 
 // The line's table as the options' choices.
 std::vector<uint32_t> SpeedList();

@@ -20,7 +20,7 @@ std::string Table::Open(const std::string& csvPath, const std::string& header) {
     }
     if (!Csv) return header.empty() ? std::string() : Write(header);
     // Its length, not ftell: a stream opened for appending may say 0 there.
-    const platform::Reading<uint64_t> size = platform::FileSize(csvPath);
+    const platform::OrReason<uint64_t> size = platform::FileSize(csvPath);
     if (!size) return size.error;
     Size = *size;
     return Size == 0 && !header.empty() ? Write(header) : std::string();

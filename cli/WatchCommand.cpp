@@ -24,7 +24,7 @@ namespace {
 
 using core::LinkState;
 using core::PollCycle;
-using platform::Reading;
+using platform::OrReason;
 
 constexpr std::string_view kHeader = "Czas;Przepływ chwilowy;Jednostka przepływu;Licznik w przód L+;"
                                      "Licznik w tył L-;Jednostka liczników;Alarmy;Stan";
@@ -72,8 +72,8 @@ public:
         Refused = true;
         Say(text);
     }
-    Reading<modbus::LinkSettings> ReadLink() override { return {Common.Link(), {}}; }
-    Reading<int32_t> ReadPeriod() override { return {Options.IntervalMs, {}}; }
+    OrReason<modbus::LinkSettings> ReadLink() override { return {Common.Link(), {}}; }
+    OrReason<int32_t> ReadPeriod() override { return {Options.IntervalMs, {}}; }
     std::string DecimalSeparator() override { return Separator; }
 
 private:

@@ -222,7 +222,7 @@ int main(int argc, char** argv) {
         // parsed again with them so that every check applies alike.
         if (CLI::App* publish = app.get_subcommand("publish");
             publish->parsed() && !common.ConfigPath.empty()) {
-            const platform::Reading<std::vector<std::string>> site =
+            const platform::OrReason<std::vector<std::string>> site =
                 SiteArguments(common.ConfigPath, *publish);
             if (!site) {
                 Say(site.error);

@@ -95,7 +95,7 @@ platform::Outcome ArchiveCycle::CreateExportFile(const std::string& path) {
 
 platform::Outcome ArchiveCycle::OpenExportFileForUpdate(const std::string& path) {
     if (platform::Outcome settings = CheckSettings(); !settings) return settings;
-    const platform::Reading<std::string> content = platform::ReadWholeFile(path);
+    const platform::OrReason<std::string> content = platform::ReadWholeFile(path);
     if (!content) return Outcome::Fail(content.error);
     const std::optional<LastExportLine> last = ReadUpdateAnchor(*content);
     if (!last)
@@ -128,7 +128,7 @@ platform::Outcome ArchiveCycle::DownloadRecordsAfter(const std::string& date, co
 platform::Outcome ArchiveCycle::CheckSettings() {
     // Nothing starts on settings that cannot make a request; later, while the
     // download runs, a field being typed in falls back to its last good value.
-    const platform::Reading<modbus::LinkSettings> link = View.ReadLink();
+    const platform::OrReason<modbus::LinkSettings> link = View.ReadLink();
     if (!link) return Outcome::Fail(link.error);
     LastLink = link.value;
     return platform::Ok();
@@ -137,7 +137,7 @@ platform::Outcome ArchiveCycle::CheckSettings() {
 // --- the cycle ---
 
 int32_t ArchiveCycle::PacingMs() {
-    const platform::Reading<int32_t> period = View.ReadPeriod();
+    const platform::OrReason<int32_t> period = View.ReadPeriod();
     if (period.value) LastPeriodMs = *period.value;
     return LastPeriodMs / 10;
 }
@@ -161,7 +161,7 @@ void ArchiveCycle::StartArchiveDownload() {
 }
 
 void ArchiveCycle::StartArchiveRequest() {
-    const platform::Reading<modbus::LinkSettings> link = View.ReadLink();
+    const platform::OrReason<modbus::LinkSettings> link = View.ReadLink();
     if (link.value) LastLink = link.value;
     modbus::TransactionRequest request;
     if (LastLink) request.Link = *LastLink;
@@ -353,7 +353,7 @@ void ArchiveCycle::WriteArchiveLines() {
         return;
     }
     const std::string lines = NumberedLines(ArchiveLines, NextLogNumber);
-    platform::Reading<std::string> head{ExportHeader() + "\r\n", {}};
+    platform::OrReason<std::string> head{ExportHeader() + "\r\n", {}};
     if (AppendMode) {
         head = platform::ReadWholeFile(ExportFileName);
         // The file ends without a line end: the new lines start on a line of their own.

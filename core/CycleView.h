@@ -4,7 +4,7 @@
 #pragma once
 
 #include "modbus/Transaction.h"
-#include "platform/Reading.h"
+#include "platform/OrReason.h"
 
 #include <cstdint>
 #include <functional>
@@ -20,8 +20,8 @@ public:
     // A steady clock in milliseconds.
     virtual int64_t NowMs() = 0;
     // The settings as the communication page holds them now.
-    virtual platform::Reading<modbus::LinkSettings> ReadLink() = 0;
-    virtual platform::Reading<int32_t> ReadPeriod() = 0;
+    virtual platform::OrReason<modbus::LinkSettings> ReadLink() = 0;
+    virtual platform::OrReason<int32_t> ReadPeriod() = 0;
     // The user's decimal separator, for every number shown or written.
     virtual std::string DecimalSeparator() = 0;
     // The system's error box; a cycle shows one only after it has stopped.

@@ -5,7 +5,7 @@
 
 #include "model/Decode.h"
 #include "model/ParameterBlock.h"
-#include "platform/Reading.h"
+#include "platform/OrReason.h"
 
 #include <cstdint>
 #include <string>

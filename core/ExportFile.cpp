@@ -39,7 +39,7 @@ std::optional<LastExportLine> ReadLastExportLine(std::string_view content) {
 
     const size_t semicolon = last.find(';');
     if (semicolon == std::string_view::npos) return std::nullopt;
-    const platform::Reading<int32_t> number = model::ReadWholeNumber(last.substr(0, semicolon));
+    const platform::OrReason<int32_t> number = model::ReadWholeNumber(last.substr(0, semicolon));
     if (!number || *number == std::numeric_limits<int32_t>::max()) return std::nullopt;
     return LastExportLine{*number, std::string(field(last, 1)), std::string(field(last, 2))};
 }
@@ -56,7 +56,7 @@ bool IsPossibleMoment(std::string_view date, std::string_view time) {
     if (date.size() != 10 || date[4] != '-' || date[7] != '-' || time.size() != 8 || time[2] != ':' ||
         time[5] != ':')
         return false;
-    const platform::Reading<int32_t> year = model::ReadWholeNumber(date.substr(0, 4));
+    const platform::OrReason<int32_t> year = model::ReadWholeNumber(date.substr(0, 4));
     const auto month = TwoDigits(date.substr(5, 2)), day = TwoDigits(date.substr(8, 2));
     const auto hour = TwoDigits(time.substr(0, 2)), minute = TwoDigits(time.substr(3, 2)),
                second = TwoDigits(time.substr(6, 2));

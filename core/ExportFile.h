@@ -5,7 +5,7 @@
 // comparisons of dates, times and whole lines are byte comparisons.
 #pragma once
 
-#include "platform/Reading.h"
+#include "platform/OrReason.h"
 
 #include <cstdint>
 #include <optional>

@@ -31,8 +31,8 @@ void PollCycle::ConnectButton() {
 void PollCycle::Connect() {
     // Refused before anything changes: a setting that cannot make a
     // transaction would otherwise fail on every tick.
-    const platform::Reading<modbus::LinkSettings> link = View.ReadLink();
-    const platform::Reading<int32_t> period = View.ReadPeriod();
+    const platform::OrReason<modbus::LinkSettings> link = View.ReadLink();
+    const platform::OrReason<int32_t> period = View.ReadPeriod();
     if (!link.value || !period.value) {
         View.ShowError(!link.value ? link.error : period.error);
         return;
@@ -106,7 +106,7 @@ TransactionRequest PollCycle::TakeSlot(Slot preferred, modbus::LinkSettings link
 bool PollCycle::StartTransaction(Slot preferred) {
     // The settings are read before a slot is taken: a write is never lost
     // to a setting that cannot be used.
-    platform::Reading<modbus::LinkSettings> link = View.ReadLink();
+    platform::OrReason<modbus::LinkSettings> link = View.ReadLink();
     if (!link.value) {
         Fail(link.error);
         return false;
@@ -272,7 +272,7 @@ void PollCycle::Complete() {
     PollTicks = 0;
     Current = State::Pause;
 
-    const platform::Reading<int32_t> period = View.ReadPeriod();
+    const platform::OrReason<int32_t> period = View.ReadPeriod();
     if (!period.value) {
         Fail(period.error);
         return;

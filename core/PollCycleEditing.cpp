@@ -65,13 +65,13 @@ void PollCycle::QueueTotaliserReset(uint8_t firstRegister) {
 }
 
 void PollCycle::Queued(std::optional<Target>& target) {
-    const platform::Reading<modbus::LinkSettings> link = View.ReadLink();
+    const platform::OrReason<modbus::LinkSettings> link = View.ReadLink();
     target = link ? std::optional<Target>(Target{link->PortName, link->DeviceAddress}) : std::nullopt;
     PendingChanged();
 }
 
 void PollCycle::CheckWriteTargets() {
-    const platform::Reading<modbus::LinkSettings> link = View.ReadLink();
+    const platform::OrReason<modbus::LinkSettings> link = View.ReadLink();
     if (!link) return;
     DropWritesNotFor(*link);
     ForgetValuesNotFor(*link);

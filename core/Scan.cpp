@@ -62,8 +62,8 @@ int32_t ProbeTimeoutMs(uint32_t baud) {
     return static_cast<int32_t>((bits + baud - 1) / baud) + 40;
 }
 
-platform::Reading<ScanPlan> PlanFromPage(const modbus::LinkChoice& page) {
-    if (page.Port.empty()) return platform::Reading<ScanPlan>::Fail("Numer portu: nie wybrano portu.");
+platform::OrReason<ScanPlan> PlanFromPage(const modbus::LinkChoice& page) {
+    if (page.Port.empty()) return platform::OrReason<ScanPlan>::Fail("Numer portu: nie wybrano portu.");
     const auto pick = [](const auto& table, std::optional<size_t> index, auto fallback) {
         return index && *index < table.size() ? table[*index] : fallback;
     };
@@ -72,7 +72,7 @@ platform::Reading<ScanPlan> PlanFromPage(const modbus::LinkChoice& page) {
     plan.StopBits = pick(modbus::kStopBits, page.StopBits, modbus::kStopBits[0]).Code;
     plan.Speeds = ScanSpeeds(pick(modbus::kSpeeds, page.Speed, uint32_t{9600}));
     plan.Parities = ScanParities(pick(modbus::kParities, page.Parity, modbus::kParities[0]).Code);
-    const platform::Reading<uint8_t> address = modbus::ReadAddress(page.Address);
+    const platform::OrReason<uint8_t> address = modbus::ReadAddress(page.Address);
     plan.Addresses = ScanAddresses(address ? *address : modbus::kLowestAddress);
     FitToGateway(plan);
     return {std::move(plan), {}};

@@ -14,7 +14,7 @@
 #include "core/LinkState.h"
 
 #include "modbus/Transaction.h"
-#include "platform/Reading.h"
+#include "platform/OrReason.h"
 
 #include <cstdint>
 #include <functional>
@@ -58,7 +58,7 @@ void FitToGateway(ScanPlan& plan);
 // A search from what the communication page says: its port and stop bits,
 // and its own speed, parity and address as the first probe (9600 bit/s, no
 // parity and address 1 where it names none). Refused without a port.
-platform::Reading<ScanPlan> PlanFromPage(const modbus::LinkChoice& page);
+platform::OrReason<ScanPlan> PlanFromPage(const modbus::LinkChoice& page);
 
 struct ScanFinding {
     modbus::LinkSettings Link;

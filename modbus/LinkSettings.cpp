@@ -12,10 +12,10 @@ template <class Table, class Match> std::optional<size_t> Find(const Table& tabl
     return static_cast<size_t>(at - table.begin());
 }
 
-platform::Reading<LinkSettings> Refuse(std::string_view setting, std::string_view reason) {
+platform::OrReason<LinkSettings> Refuse(std::string_view setting, std::string_view reason) {
     std::string why(setting);
     why.append(": ").append(reason);
-    return platform::Reading<LinkSettings>::Fail(std::move(why));
+    return platform::OrReason<LinkSettings>::Fail(std::move(why));
 }
 } // namespace
 
@@ -32,7 +32,7 @@ std::optional<size_t> StopBitsIndex(uint8_t code) {
     return Find(kStopBits, [code](const StopBitsEntry& s) { return s.Code == code; });
 }
 
-platform::Reading<uint8_t> ReadAddress(std::string_view text) {
+platform::OrReason<uint8_t> ReadAddress(std::string_view text) {
     const std::string_view quoted = text;
     while (!text.empty() && text.front() == ' ') text.remove_prefix(1);
     int32_t value = 0;
@@ -43,13 +43,13 @@ platform::Reading<uint8_t> ReadAddress(std::string_view text) {
         // Appended piece by piece: GCC 12 warns falsely about a chain of + here.
         std::string why(1, '\'');
         why.append(quoted).append("' nie jest poprawną liczbą całkowitą.");
-        return platform::Reading<uint8_t>::Fail(std::move(why));
+        return platform::OrReason<uint8_t>::Fail(std::move(why));
     }
-    if (!IsDeviceAddress(value)) return platform::Reading<uint8_t>::Fail("Adres urządzenia poza zakresem.");
+    if (!IsDeviceAddress(value)) return platform::OrReason<uint8_t>::Fail("Adres urządzenia poza zakresem.");
     return {static_cast<uint8_t>(value), {}};
 }
 
-platform::Reading<LinkSettings> CheckLink(const LinkChoice& c) {
+platform::OrReason<LinkSettings> CheckLink(const LinkChoice& c) {
     LinkSettings link;
     if (c.Port.empty()) return Refuse("Numer portu", "nie wybrano portu.");
     link.PortName = c.Port;
@@ -62,7 +62,7 @@ platform::Reading<LinkSettings> CheckLink(const LinkChoice& c) {
     if (!c.StopBits || *c.StopBits >= kStopBits.size())
         return Refuse("Bity stopu", "nie wybrano liczby bitów stopu.");
     link.StopBits = kStopBits[*c.StopBits].Code;
-    const platform::Reading<uint8_t> address = ReadAddress(c.Address);
+    const platform::OrReason<uint8_t> address = ReadAddress(c.Address);
     if (!address) return Refuse("Adres przepływomierza", address.error);
     link.DeviceAddress = *address;
     link.TimeoutMs = c.TimeoutMs;

@@ -4,7 +4,7 @@
 // settings.
 #pragma once
 
-#include "platform/Reading.h"
+#include "platform/OrReason.h"
 
 #include <array>
 #include <cstddef>
@@ -82,10 +82,10 @@ struct LinkChoice {
 
 // The settings, or the first reason they cannot make a transaction, as
 // "Setting: reason." in the window's words.
-platform::Reading<LinkSettings> CheckLink(const LinkChoice& choice);
+platform::OrReason<LinkSettings> CheckLink(const LinkChoice& choice);
 
 // An address as typed: blanks before it, decimal digits (a minus sign
 // allowed, to be refused as out of range), 1 … 247.
-platform::Reading<uint8_t> ReadAddress(std::string_view text);
+platform::OrReason<uint8_t> ReadAddress(std::string_view text);
 
 } // namespace modbus

@@ -9,8 +9,8 @@ bool StartsWith(std::string_view text, std::string_view prefix) {
     return text.substr(0, prefix.size()) == prefix;
 }
 
-platform::Reading<PortAddress> Gateway(PortForm form, std::string_view rest, bool portRequired) {
-    using R = platform::Reading<PortAddress>;
+platform::OrReason<PortAddress> Gateway(PortForm form, std::string_view rest, bool portRequired) {
+    using R = platform::OrReason<PortAddress>;
     PortAddress address{form, {}, kModbusTcpPort};
     std::string_view host = rest;
     std::string_view port;
@@ -53,7 +53,7 @@ bool IsGatewayName(std::string_view name) {
     return StartsWith(name, kRtuOverTcpScheme) || StartsWith(name, kModbusTcpScheme);
 }
 
-platform::Reading<PortAddress> ParsePortName(std::string_view name) {
+platform::OrReason<PortAddress> ParsePortName(std::string_view name) {
     if (StartsWith(name, kRtuOverTcpScheme))
         return Gateway(PortForm::RtuOverTcp, name.substr(kRtuOverTcpScheme.size()), true);
     if (StartsWith(name, kModbusTcpScheme))

@@ -4,7 +4,7 @@
 // ("tcp://HOST[:PORT]", port 502 unless given). IPv6 hosts go in brackets.
 #pragma once
 
-#include "platform/Reading.h"
+#include "platform/OrReason.h"
 
 #include <cstdint>
 #include <string>
@@ -30,6 +30,6 @@ struct PortAddress {
 bool IsGatewayName(std::string_view name);
 // A serial name as it stands (Form Serial, nothing checked), or a gateway's
 // host and port; a malformed gateway address gives the reason.
-platform::Reading<PortAddress> ParsePortName(std::string_view name);
+platform::OrReason<PortAddress> ParsePortName(std::string_view name);
 
 } // namespace modbus

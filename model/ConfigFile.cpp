@@ -23,7 +23,7 @@ ConfigLines ParseConfig(std::string_view bytes, std::string_view path) {
             lines.Texts[number - lines.Lists.size()] = std::move(text);
             continue;
         }
-        const platform::Reading<int32_t> index = ReadWholeNumber(text);
+        const platform::OrReason<int32_t> index = ReadWholeNumber(text);
         if (!index) {
             // Say where: the user has to find the line to mend it.
             lines.Stopped = std::string(path) + ", wiersz " + std::to_string(number + 1) + ": " + index.error;
@@ -46,12 +46,12 @@ std::string FormatConfig(const ConfigValues& values) {
     return Utf8ToCp1250(text);
 }
 
-platform::Reading<std::optional<ConfigLines>> LoadConfig(const std::string& path) {
+platform::OrReason<std::optional<ConfigLines>> LoadConfig(const std::string& path) {
     if (!platform::FileExists(path)) return {std::optional<ConfigLines>(), {}};
     // Nine short lines: anything much longer is no settings file.
     constexpr size_t kLongestSettingsFile = 4096;
-    const platform::Reading<std::string> bytes = platform::ReadWholeFile(path, kLongestSettingsFile);
-    if (!bytes) return platform::Reading<std::optional<ConfigLines>>::Fail(bytes.error);
+    const platform::OrReason<std::string> bytes = platform::ReadWholeFile(path, kLongestSettingsFile);
+    if (!bytes) return platform::OrReason<std::optional<ConfigLines>>::Fail(bytes.error);
     return {ParseConfig(*bytes, path), {}};
 }
 

@@ -8,7 +8,7 @@
 // tool read it alike.
 #pragma once
 
-#include "platform/Reading.h"
+#include "platform/OrReason.h"
 
 #include <array>
 #include <cstdint>
@@ -58,7 +58,7 @@ ConfigLines ParseConfig(std::string_view bytes, std::string_view path);
 std::string FormatConfig(const ConfigValues& values);
 
 // The file, or nothing when there is none; a file that cannot be read is an error.
-platform::Reading<std::optional<ConfigLines>> LoadConfig(const std::string& path);
+platform::OrReason<std::optional<ConfigLines>> LoadConfig(const std::string& path);
 // Replaces the file whole, so that a failed write leaves the old settings.
 platform::Outcome SaveConfig(const std::string& path, const ConfigValues& values);
 

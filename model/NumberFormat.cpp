@@ -143,13 +143,13 @@ std::string FormatRatio(int64_t numerator, int64_t denominator, int decimals, in
     return Render(FromRatio(numerator, denominator, decimals), decimals, precision, decimalSeparator);
 }
 
-platform::Reading<int32_t> ReadWholeNumber(std::string_view text) {
+platform::OrReason<int32_t> ReadWholeNumber(std::string_view text) {
     // Built by appending: GCC 12 warns falsely about the copies of a chain of "+".
     const auto fail = [text](std::string_view before, std::string_view after) {
         std::string reason(before);
         reason.append(text);
         reason.append(after);
-        return platform::Reading<int32_t>::Fail(std::move(reason));
+        return platform::OrReason<int32_t>::Fail(std::move(reason));
     };
     const auto notANumber = [&fail] { return fail("'", "' nie jest poprawną liczbą całkowitą."); };
     size_t i = 0;

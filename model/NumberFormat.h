@@ -10,7 +10,7 @@
 // only when the rounded value is not zero; "NAN" and "INF"/"-INF".
 #pragma once
 
-#include "platform/Reading.h"
+#include "platform/OrReason.h"
 
 #include <cstdint>
 #include <string>
@@ -31,6 +31,6 @@ std::string FormatRatio(int64_t numerator, int64_t denominator, int decimals, in
 // an optional sign, decimal digits and nothing else ("  1" is 1; "1 ", "1,0",
 // "" and "0x10" are not numbers); within 32 bits.
 // Otherwise the reason, quoting the text.
-platform::Reading<int32_t> ReadWholeNumber(std::string_view text);
+platform::OrReason<int32_t> ReadWholeNumber(std::string_view text);
 
 } // namespace model

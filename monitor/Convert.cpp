@@ -22,7 +22,7 @@ bool isDigit(QChar c) {
 } // namespace
 
 int32_t StrToInt(const QString& text) {
-    const platform::Reading<int32_t> number = model::ReadWholeNumber(text.toStdString());
+    const platform::OrReason<int32_t> number = model::ReadWholeNumber(text.toStdString());
     if (!number) throw ConvertError(QString::fromStdString(number.error));
     return *number;
 }

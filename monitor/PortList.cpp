@@ -61,7 +61,7 @@ QString DescribeAdapter(const platform::SerialPortInfo& port) {
 
 QString DescribeGateway(std::string_view name) {
     if (!modbus::IsGatewayName(name)) return {};
-    const platform::Reading<modbus::PortAddress> address = modbus::ParsePortName(name);
+    const platform::OrReason<modbus::PortAddress> address = modbus::ParsePortName(name);
     if (!address)
         return QStringLiteral("\"%1\": %2.").arg(fromUtf8(name), QString::fromStdString(address.error));
     QString host = QString::fromStdString(address->Host);
@@ -83,12 +83,12 @@ bool SameDevice(const std::string& a, const std::string& b) {
     return !first.empty() && first == device(b);
 }
 
-platform::Reading<std::string> CheckPortName(std::string_view typed) {
-    using Result = platform::Reading<std::string>;
+platform::OrReason<std::string> CheckPortName(std::string_view typed) {
+    using Result = platform::OrReason<std::string>;
     const std::string name = fromUtf8(typed).trimmed().toStdString();
     if (name.empty()) return Result::Fail("Nie podano nazwy portu.");
     if (modbus::IsGatewayName(name)) {
-        if (const platform::Reading<modbus::PortAddress> address = modbus::ParsePortName(name); !address)
+        if (const platform::OrReason<modbus::PortAddress> address = modbus::ParsePortName(name); !address)
             return Result::Fail("Błędny adres bramki \"" + name + "\": " + address.error + ".");
     } else if (modbus::ResolveDevice(name).empty()) {
         return Result::Fail("\"" + name + "\" nie jest nazwą portu ani adresem bramki.");

@@ -6,7 +6,7 @@
 
 #include "monitor/ComboBoxes.h"
 
-#include "platform/Reading.h"
+#include "platform/OrReason.h"
 #include "platform/SerialPorts.h"
 
 #include <QString>
@@ -37,7 +37,7 @@ QString DescribeGateway(std::string_view name);
 // ttyUSB, a COM name and the link it takes).
 bool SameDevice(const std::string& a, const std::string& b);
 // A typed port name, blanks around it dropped, or why no port has it.
-platform::Reading<std::string> CheckPortName(std::string_view typed);
+platform::OrReason<std::string> CheckPortName(std::string_view typed);
 // The forms a typed name may take, one example a line, for this system.
 QString PortNameExamples();
 

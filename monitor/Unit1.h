@@ -228,9 +228,9 @@ public:
     // What the communication page chose, unchecked.
     modbus::LinkChoice pageChoice() const;
     // The communication settings as the cycles use them, or why they cannot.
-    platform::Reading<modbus::LinkSettings> readLink();
-    platform::Reading<int32_t> readPeriod();
-    platform::Reading<int32_t> readTimeout();
+    platform::OrReason<modbus::LinkSettings> readLink();
+    platform::OrReason<int32_t> readPeriod();
+    platform::OrReason<int32_t> readTimeout();
     int32_t LastTimeoutMs = 1000; // the time-out field's last number
     QTimer* timer(core::TimerId id) const;
 

@@ -23,7 +23,7 @@
 namespace {
 
 using core::TimerId;
-using platform::Reading;
+using platform::OrReason;
 
 QString q(const std::string& text) {
     return QString::fromStdString(text);
@@ -34,8 +34,8 @@ std::string settingError(const QString& setting, const QString& reason) {
     return (setting + QStringLiteral(": ") + reason).toStdString();
 }
 
-template <class T> Reading<T> refuse(const QString& setting, const QString& reason) {
-    Reading<T> reading;
+template <class T> OrReason<T> refuse(const QString& setting, const QString& reason) {
+    OrReason<T> reading;
     reading.error = settingError(setting, reason);
     return reading;
 }
@@ -157,15 +157,15 @@ modbus::LinkChoice TForm1::pageChoice() const {
     return choice;
 }
 
-Reading<modbus::LinkSettings> TForm1::readLink() {
+OrReason<modbus::LinkSettings> TForm1::readLink() {
     modbus::LinkChoice choice = pageChoice();
     // A time-out field being typed in keeps its last number.
-    if (const Reading<int32_t> timeout = readTimeout()) LastTimeoutMs = *timeout;
+    if (const OrReason<int32_t> timeout = readTimeout()) LastTimeoutMs = *timeout;
     choice.TimeoutMs = LastTimeoutMs;
     return modbus::CheckLink(choice);
 }
 
-Reading<int32_t> TForm1::readPeriod() {
+OrReason<int32_t> TForm1::readPeriod() {
     const QString label = QStringLiteral("Okres skanowania [ms]");
     int32_t period = 0;
     try {
@@ -174,13 +174,13 @@ Reading<int32_t> TForm1::readPeriod() {
         return refuse<int32_t>(label, QString::fromUtf8(error.what()));
     }
     if (period < 0) return refuse<int32_t>(label, QStringLiteral("wartość nie może być ujemna."));
-    Reading<int32_t> result;
+    OrReason<int32_t> result;
     result.value = period;
     return result;
 }
 
-Reading<int32_t> TForm1::readTimeout() {
-    Reading<int32_t> result;
+OrReason<int32_t> TForm1::readTimeout() {
+    OrReason<int32_t> result;
     try {
         result.value = monitor::StrToInt(MaskEdit1->text());
     } catch (const monitor::ConvertError& error) {

@@ -76,7 +76,7 @@ void TForm1::Button8Click() {
     }
     // Only the port must be usable: the rest is what is being looked for,
     // and what the page says is only tried first.
-    const platform::Reading<core::ScanPlan> plan = core::PlanFromPage(pageChoice());
+    const platform::OrReason<core::ScanPlan> plan = core::PlanFromPage(pageChoice());
     if (!plan) throw monitor::ConvertError(QString::fromStdString(plan.error));
     // A port that cannot be opened would only make every probe time out. A
     // gateway tells what it finds through the probes themselves.

@@ -72,7 +72,7 @@ void TForm1::PortNrChange() {
     const bool typed = ask.exec() == QDialog::Accepted;
     const QString text = ask.textValue();
     if (!typed || text.trimmed().isEmpty()) return;
-    const platform::Reading<std::string> name = monitor::CheckPortName(text.toStdString());
+    const platform::OrReason<std::string> name = monitor::CheckPortName(text.toStdString());
     if (!name) {
         monitor::ShowInformation(QString::fromStdString(name.error),
                                  QStringLiteral("Na przykład:\n") + monitor::PortNameExamples());
@@ -83,7 +83,7 @@ void TForm1::PortNrChange() {
 }
 
 void TForm1::loadSettings() {
-    const platform::Reading<std::optional<model::ConfigLines>> loaded = model::LoadConfig(configPath());
+    const platform::OrReason<std::optional<model::ConfigLines>> loaded = model::LoadConfig(configPath());
     if (!loaded) throw std::runtime_error(loaded.error);
     if (!*loaded) {
         const model::ConfigLists defaults;
@@ -117,7 +117,7 @@ void TForm1::loadSettings() {
                             .arg(index);
     }
     if (lines.PortName) {
-        if (const platform::Reading<std::string> name = monitor::CheckPortName(*lines.PortName))
+        if (const platform::OrReason<std::string> name = monitor::CheckPortName(*lines.PortName))
             ports().selectPort(QString::fromStdString(*name));
         else
             problems << QStringLiteral("%1, wiersz 9: %2").arg(file, QString::fromStdString(name.error));
@@ -125,7 +125,7 @@ void TForm1::loadSettings() {
     for (size_t i = 0; i < lines.Texts.size(); ++i)
         if (lines.Texts[i]) texts[i]->setText(QString::fromStdString(*lines.Texts[i]));
     if (lines.Texts[0])
-        if (const platform::Reading<uint8_t> address = modbus::ReadAddress(*lines.Texts[0]); !address)
+        if (const platform::OrReason<uint8_t> address = modbus::ReadAddress(*lines.Texts[0]); !address)
             problems << QStringLiteral("%1, wiersz 6: %2").arg(file, QString::fromStdString(address.error));
     if (!problems.isEmpty()) monitor::ShowInformation(problems.join(QLatin1Char('\n')));
     // A line that is not a number stopped the reading there; the lines

@@ -26,8 +26,8 @@ public:
     }
     void StopTimer(core::TimerId id) override { Form.timer(id)->stop(); }
     void ShowError(const std::string& text) override { monitor::ShowError(QString::fromStdString(text)); }
-    platform::Reading<modbus::LinkSettings> ReadLink() override { return Form.readLink(); }
-    platform::Reading<int32_t> ReadPeriod() override { return Form.readPeriod(); }
+    platform::OrReason<modbus::LinkSettings> ReadLink() override { return Form.readLink(); }
+    platform::OrReason<int32_t> ReadPeriod() override { return Form.readPeriod(); }
     std::string DecimalSeparator() override { return QLocale().decimalPoint().toStdString(); }
     int64_t NowMs() override {
         return std::chrono::duration_cast<std::chrono::milliseconds>(

@@ -6,7 +6,7 @@
 // with Polish letters work there too).
 #pragma once
 
-#include "platform/Reading.h"
+#include "platform/OrReason.h"
 
 #include <cstdint>
 #include <cstdio>
@@ -23,7 +23,7 @@ std::string FileErrorText(std::string_view action, std::string_view path, std::s
 bool FileExists(const std::string& path);
 // At most `limit` bytes: a longer file (or a device that never ends, such as
 // /dev/zero) is refused with the reason, after reading no more than that.
-Reading<std::string> ReadWholeFile(const std::string& path, size_t limit = SIZE_MAX);
+OrReason<std::string> ReadWholeFile(const std::string& path, size_t limit = SIZE_MAX);
 // The reason ReadWholeFile gives for a file past its limit.
 std::string TooLongText(const std::string& path, size_t limit);
 // Creates the file or empties it, writes the bytes and flushes them to disk.
@@ -47,7 +47,7 @@ Outcome CreateNewWholeFile(const std::string& path, std::string_view head, std::
 // touched. The reason as CreateNewWholeFile would give it.
 Outcome CheckCreatable(const std::string& path);
 // The file's length in bytes.
-Reading<uint64_t> FileSize(const std::string& path);
+OrReason<uint64_t> FileSize(const std::string& path);
 // Cuts the file back to its first `size` bytes (a table to the end of its
 // last whole line after a short write); a file no longer than that is left
 // alone. Close a stdio stream on the file first: its buffer may still hold

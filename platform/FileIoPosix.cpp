@@ -33,9 +33,9 @@ bool FileExists(const std::string& path) {
     return ::lstat(path.c_str(), &status) == 0;
 }
 
-Reading<std::string> ReadWholeFile(const std::string& path, size_t limit) {
+OrReason<std::string> ReadWholeFile(const std::string& path, size_t limit) {
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return Reading<std::string>::Fail(failed("Odczyt", path, errno).error);
+    if (fd < 0) return OrReason<std::string>::Fail(failed("Odczyt", path, errno).error);
     std::string content;
     char buffer[65536];
     for (;;) {
@@ -44,13 +44,13 @@ Reading<std::string> ReadWholeFile(const std::string& path, size_t limit) {
         if (got < 0) {
             const int error = errno;
             ::close(fd);
-            return Reading<std::string>::Fail(failed("Odczyt", path, error).error);
+            return OrReason<std::string>::Fail(failed("Odczyt", path, error).error);
         }
         if (got == 0) break;
         content.append(buffer, static_cast<size_t>(got));
         if (content.size() > limit) {
             ::close(fd);
-            return Reading<std::string>::Fail(TooLongText(path, limit));
+            return OrReason<std::string>::Fail(TooLongText(path, limit));
         }
     }
     ::close(fd);
@@ -175,10 +175,10 @@ Outcome CheckCreatable(const std::string& path) {
     return Ok();
 }
 
-Reading<uint64_t> FileSize(const std::string& path) {
+OrReason<uint64_t> FileSize(const std::string& path) {
     struct stat status {};
     if (::stat(path.c_str(), &status) != 0)
-        return Reading<uint64_t>::Fail(failed("Odczyt", path, errno).error);
+        return OrReason<uint64_t>::Fail(failed("Odczyt", path, errno).error);
     return {static_cast<uint64_t>(status.st_size), {}};
 }
 

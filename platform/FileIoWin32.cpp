@@ -40,11 +40,11 @@ bool FileExists(const std::string& path) {
     return ::GetFileAttributesW(Utf8ToWide(path).c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
-Reading<std::string> ReadWholeFile(const std::string& path, size_t limit) {
+OrReason<std::string> ReadWholeFile(const std::string& path, size_t limit) {
     const HANDLE file =
         ::CreateFileW(Utf8ToWide(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                       OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return Reading<std::string>::Fail(failed("Odczyt", path).error);
+    if (file == INVALID_HANDLE_VALUE) return OrReason<std::string>::Fail(failed("Odczyt", path).error);
     std::string content;
     char buffer[65536];
     for (;;) {
@@ -52,13 +52,13 @@ Reading<std::string> ReadWholeFile(const std::string& path, size_t limit) {
         if (!::ReadFile(file, buffer, sizeof buffer, &got, nullptr)) {
             const Outcome error = failed("Odczyt", path);
             ::CloseHandle(file);
-            return Reading<std::string>::Fail(error.error);
+            return OrReason<std::string>::Fail(error.error);
         }
         if (got == 0) break;
         content.append(buffer, got);
         if (content.size() > limit) {
             ::CloseHandle(file);
-            return Reading<std::string>::Fail(TooLongText(path, limit));
+            return OrReason<std::string>::Fail(TooLongText(path, limit));
         }
     }
     ::CloseHandle(file);
@@ -142,10 +142,10 @@ Outcome CreateNewWholeFile(const std::string& path, std::string_view head, std::
         FileErrorText("Utworzenie", path, taken ? "plik już istnieje" : SystemErrorText(error)));
 }
 
-Reading<uint64_t> FileSize(const std::string& path) {
+OrReason<uint64_t> FileSize(const std::string& path) {
     WIN32_FILE_ATTRIBUTE_DATA data{};
     if (!::GetFileAttributesExW(Utf8ToWide(path).c_str(), GetFileExInfoStandard, &data))
-        return Reading<uint64_t>::Fail(failed("Odczyt", path).error);
+        return OrReason<uint64_t>::Fail(failed("Odczyt", path).error);
     return {(static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow, {}};
 }
 

@@ -6,7 +6,7 @@
 #include "publish/Outbox.h"
 #include "publish/Payloads.h"
 
-#include "platform/Reading.h"
+#include "platform/OrReason.h"
 
 #include <string>
 

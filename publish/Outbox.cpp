@@ -330,37 +330,37 @@ Outbox::Outbox(Outbox&&) noexcept = default;
 Outbox& Outbox::operator=(Outbox&&) noexcept = default;
 Outbox::~Outbox() = default;
 
-platform::Reading<Outbox> Outbox::Open(const std::string& path, OutboxLimits limits) {
+platform::OrReason<Outbox> Outbox::Open(const std::string& path, OutboxLimits limits) {
     auto db = std::make_unique<Db>();
     db->Path = path;
     db->Limits = limits;
     bool damaged = false;
     platform::Outcome connected = db->Connect(damaged);
     if (!connected && damaged) connected = db->Renew();
-    if (!connected) return platform::Reading<Outbox>::Fail(connected.error);
+    if (!connected) return platform::OrReason<Outbox>::Fail(connected.error);
     Outbox outbox(std::move(db));
     Db& d = *outbox.D;
     if (d.Rows > limits.MaxRows || d.Bytes > limits.MaxBytes) { // a lower cap than before
         if (!d.Exec("BEGIN IMMEDIATE") || !d.KeepWithinCap(limits.MaxBytes, INT64_MAX) || !d.Exec("COMMIT"))
-            return platform::Reading<Outbox>::Fail(d.Fail("applying the cap"));
+            return platform::OrReason<Outbox>::Fail(d.Fail("applying the cap"));
     }
     return {std::move(outbox), {}};
 }
 
-platform::Reading<int64_t> Outbox::Insert(const Message& m, std::optional<int64_t> replaceAfter,
+platform::OrReason<int64_t> Outbox::Insert(const Message& m, std::optional<int64_t> replaceAfter,
                                           const Mark* mark) {
     if (int64_t(m.Topic.size() + m.Payload.size()) > D->Limits.MaxBytes)
-        return platform::Reading<int64_t>::Fail("A message of " + std::to_string(m.Payload.size()) +
+        return platform::OrReason<int64_t>::Fail("A message of " + std::to_string(m.Payload.size()) +
                                                 " bytes does not fit into the outbox " + D->Path + ".");
     if (D->Deleted()) D->Rescue();
-    platform::Reading<int64_t> done = InsertOnce(m, replaceAfter, mark);
+    platform::OrReason<int64_t> done = InsertOnce(m, replaceAfter, mark);
     if (!done && D->Recover()) done = InsertOnce(m, replaceAfter, mark);
     return done;
 }
 
-platform::Reading<int64_t> Outbox::InsertOnce(const Message& m, std::optional<int64_t> replaceAfter,
+platform::OrReason<int64_t> Outbox::InsertOnce(const Message& m, std::optional<int64_t> replaceAfter,
                                               const Mark* mark) {
-    using Result = platform::Reading<int64_t>;
+    using Result = platform::OrReason<int64_t>;
     const bool low = D->FreeBytes() < D->Limits.KeepFreeBytes;
     if (low && !D->Low)
         D->Notes.push_back("The file system of the outbox " + D->Path + " has less than " +
@@ -396,22 +396,22 @@ platform::Reading<int64_t> Outbox::InsertOnce(const Message& m, std::optional<in
     return {seq, {}};
 }
 
-platform::Reading<int64_t> Outbox::Push(const Message& message) {
+platform::OrReason<int64_t> Outbox::Push(const Message& message) {
     return Insert(message, std::nullopt, nullptr);
 }
 
-platform::Reading<int64_t> Outbox::PushState(const Message& message, int64_t handedUpTo) {
+platform::OrReason<int64_t> Outbox::PushState(const Message& message, int64_t handedUpTo) {
     return Insert(message, handedUpTo, nullptr);
 }
 
-platform::Reading<int64_t> Outbox::PushWithMark(const Message& message, std::string_view key,
+platform::OrReason<int64_t> Outbox::PushWithMark(const Message& message, std::string_view key,
                                                 std::string_view value) {
     const Mark mark{key, value};
     return Insert(message, std::nullopt, &mark);
 }
 
-platform::Reading<std::vector<OutboxRow>> Outbox::Peek(size_t n, int64_t after) const {
-    using Result = platform::Reading<std::vector<OutboxRow>>;
+platform::OrReason<std::vector<OutboxRow>> Outbox::Peek(size_t n, int64_t after) const {
+    using Result = platform::OrReason<std::vector<OutboxRow>>;
     for (int attempt = 0;; ++attempt) {
         Statement s(D->Handle, "SELECT seq, topic, payload, qos, retain, created_ms FROM outbox "
                                "WHERE seq > ?1 ORDER BY seq LIMIT ?2");
@@ -447,8 +447,8 @@ int64_t Outbox::Dropped() const {
     return D->Dropped;
 }
 
-platform::Reading<std::optional<std::string>> Outbox::GetMark(std::string_view key) const {
-    using Result = platform::Reading<std::optional<std::string>>;
+platform::OrReason<std::optional<std::string>> Outbox::GetMark(std::string_view key) const {
+    using Result = platform::OrReason<std::optional<std::string>>;
     for (int attempt = 0;; ++attempt) {
         Statement s(D->Handle, "SELECT value FROM marks WHERE key = ?1");
         s.Bind(1, key);

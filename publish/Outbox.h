@@ -21,7 +21,7 @@
 // twice. Not for several threads at once: the publisher serialises it.
 #pragma once
 
-#include "platform/Reading.h"
+#include "platform/OrReason.h"
 
 #include <cstdint>
 #include <memory>
@@ -55,23 +55,23 @@ struct OutboxRow {
 
 class Outbox {
 public:
-    static platform::Reading<Outbox> Open(const std::string& path, OutboxLimits limits = {});
+    static platform::OrReason<Outbox> Open(const std::string& path, OutboxLimits limits = {});
     Outbox(Outbox&&) noexcept;
     Outbox& operator=(Outbox&&) noexcept;
     ~Outbox();
 
     // The new row's seq once it is on disk.
-    platform::Reading<int64_t> Push(const Message& message);
+    platform::OrReason<int64_t> Push(const Message& message);
     // A state, of which only the latest counts (availability, discovery): the
     // topic's rows after `handedUpTo`, which nobody has sent yet, give way.
-    platform::Reading<int64_t> PushState(const Message& message, int64_t handedUpTo);
+    platform::OrReason<int64_t> PushState(const Message& message, int64_t handedUpTo);
     // With the mark set in the same transaction, so that the mark never names
     // something the file does not hold.
-    platform::Reading<int64_t> PushWithMark(const Message& message, std::string_view key,
+    platform::OrReason<int64_t> PushWithMark(const Message& message, std::string_view key,
                                             std::string_view value);
 
     // Up to n rows after seq `after`, oldest first.
-    platform::Reading<std::vector<OutboxRow>> Peek(size_t n, int64_t after = 0) const;
+    platform::OrReason<std::vector<OutboxRow>> Peek(size_t n, int64_t after = 0) const;
     // Removing a row that is not there (dropped meanwhile) is no error. One
     // that cannot be removed now (a full disk) is tried again with the next.
     platform::Outcome Remove(int64_t seq);
@@ -79,7 +79,7 @@ public:
     int64_t Count() const;   // rows held
     int64_t Dropped() const; // rows dropped by the cap, ever
 
-    platform::Reading<std::optional<std::string>> GetMark(std::string_view key) const;
+    platform::OrReason<std::optional<std::string>> GetMark(std::string_view key) const;
     platform::Outcome SetMark(std::string_view key, std::string_view value);
 
     // What befell the file since the last call, each told once: moved aside
@@ -90,9 +90,9 @@ private:
     struct Db;
     explicit Outbox(std::unique_ptr<Db> db);
     using Mark = std::pair<std::string_view, std::string_view>;
-    platform::Reading<int64_t> Insert(const Message& message, std::optional<int64_t> replaceAfter,
+    platform::OrReason<int64_t> Insert(const Message& message, std::optional<int64_t> replaceAfter,
                                       const Mark* mark);
-    platform::Reading<int64_t> InsertOnce(const Message& message, std::optional<int64_t> replaceAfter,
+    platform::OrReason<int64_t> InsertOnce(const Message& message, std::optional<int64_t> replaceAfter,
                                           const Mark* mark);
     std::unique_ptr<Db> D;
 };

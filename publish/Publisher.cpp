@@ -485,9 +485,9 @@ void Publisher::State::ForgetFlights() {
 
 Publisher::Publisher() : S(std::make_unique<State>()) {}
 
-platform::Reading<std::unique_ptr<Publisher>> Publisher::Start(const BrokerOptions& options,
+platform::OrReason<std::unique_ptr<Publisher>> Publisher::Start(const BrokerOptions& options,
                                                                std::function<void()> changed) {
-    using Result = platform::Reading<std::unique_ptr<Publisher>>;
+    using Result = platform::OrReason<std::unique_ptr<Publisher>>;
     if (auto checked = CheckOptions(options); !checked) return Result::Fail(checked.error);
     auto box = Outbox::Open(options.OutboxPath, options.Limits);
     if (!box) return Result::Fail(box.error);
@@ -546,7 +546,7 @@ platform::Outcome Publisher::PublishArchive(const MeterId& meter, const ArchiveF
     return done;
 }
 
-platform::Reading<std::optional<std::string>> Publisher::ArchiveMark(const MeterId& meter) const {
+platform::OrReason<std::optional<std::string>> Publisher::ArchiveMark(const MeterId& meter) const {
     std::lock_guard lock(S->Mutex);
     return S->Box->GetMark("archive/" + MeterKey(meter));
 }

@@ -59,7 +59,7 @@ public:
     // is no error (the messages wait). `changed`, when given, is called from
     // any thread after the connection or the counts change, with no lock
     // held: a loop's wake-up, say.
-    static platform::Reading<std::unique_ptr<Publisher>> Start(const BrokerOptions& options,
+    static platform::OrReason<std::unique_ptr<Publisher>> Start(const BrokerOptions& options,
                                                                std::function<void()> changed = {});
     ~Publisher(); // Close() with its default flush
     Publisher(const Publisher&) = delete;
@@ -73,7 +73,7 @@ public:
     // meter's archive mark in the same transaction.
     platform::Outcome PublishArchive(const MeterId& meter, const ArchiveFields& record);
     // The last archive record published for the meter ("YYYY-MM-DD HH:MM:SS").
-    platform::Reading<std::optional<std::string>> ArchiveMark(const MeterId& meter) const;
+    platform::OrReason<std::optional<std::string>> ArchiveMark(const MeterId& meter) const;
     // "online" or "offline", retained, on the meter's availability topic.
     platform::Outcome SetAvailable(const MeterId& meter, bool available);
 

@@ -107,10 +107,10 @@ public:
     QStringList errors;
     bool diagnostics = false;
     int64_t now = 0;
-    platform::Reading<modbus::LinkSettings> link = defaultLink();
-    platform::Reading<int32_t> period{1000, {}};
+    platform::OrReason<modbus::LinkSettings> link = defaultLink();
+    platform::OrReason<int32_t> period{1000, {}};
 
-    static platform::Reading<modbus::LinkSettings> defaultLink() {
+    static platform::OrReason<modbus::LinkSettings> defaultLink() {
         modbus::LinkSettings l;
         l.PortName = "COM1";
         l.BaudRate = 9600;
@@ -148,8 +148,8 @@ public:
         errors << QString::fromStdString(text);
         log << QStringLiteral("error");
     }
-    platform::Reading<modbus::LinkSettings> ReadLink() override { return link; }
-    platform::Reading<int32_t> ReadPeriod() override { return period; }
+    platform::OrReason<modbus::LinkSettings> ReadLink() override { return link; }
+    platform::OrReason<int32_t> ReadPeriod() override { return period; }
     std::string DecimalSeparator() override { return ","; }
     // The log since the last call.
     QStringList take() {

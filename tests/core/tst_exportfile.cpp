@@ -127,7 +127,7 @@ private slots:
         QVERIFY(f.open(QIODevice::WriteOnly));
         f.write(content);
         f.close();
-        const platform::Reading<std::string> content2 = platform::ReadWholeFile(path.toStdString());
+        const platform::OrReason<std::string> content2 = platform::ReadWholeFile(path.toStdString());
         QCOMPARE(content2.error, std::string());
         QVERIFY(!core::ReadLastExportLine(*content2));
         QVERIFY(f.open(QIODevice::ReadOnly));

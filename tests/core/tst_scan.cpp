@@ -73,7 +73,7 @@ private slots:
         if (parity >= 0) page.Parity = size_t(parity);
         page.StopBits = 1;
         page.Address = address.toStdString();
-        const platform::Reading<ScanPlan> plan = PlanFromPage(page);
+        const platform::OrReason<ScanPlan> plan = PlanFromPage(page);
         QVERIFY(plan);
         ScriptedLink scripts;
         Recorder view;

@@ -264,7 +264,7 @@ private slots:
         if (missing == 1) c.Speed.reset();
         if (missing == 2) c.Parity = 3; // past the table
         if (missing == 3) c.StopBits.reset();
-        const platform::Reading<modbus::LinkSettings> l = modbus::CheckLink(c);
+        const platform::OrReason<modbus::LinkSettings> l = modbus::CheckLink(c);
         QCOMPARE(l ? QStringLiteral("%1 %2 %3 %4 %5")
                          .arg(QString::fromStdString(l->PortName))
                          .arg(l->BaudRate)

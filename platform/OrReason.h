@@ -10,12 +10,12 @@
 
 namespace platform {
 
-template <class T> struct Reading {
+template <class T> struct OrReason {
     std::optional<T> value;
     std::string error; // empty while there is a value
 
-    static Reading Fail(std::string reason) {
-        Reading reading;
+    static OrReason Fail(std::string reason) {
+        OrReason reading;
         reading.error = std::move(reason);
         return reading;
     }
@@ -26,7 +26,7 @@ template <class T> struct Reading {
 
 // Something done that yields no value: done, or why not.
 struct Done {};
-using Outcome = Reading<Done>;
+using Outcome = OrReason<Done>;
 inline Outcome Ok() {
     return {Done{}, {}};
 }
