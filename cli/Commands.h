@@ -25,6 +25,8 @@ struct WatchOptions {
     int Count = 0;                // 0: until SIGINT or SIGTERM
     std::string CsvPath;          // empty: stdout
     std::string Format = "table"; // table, json (a document a line) or influx (line protocol)
+    // --period: meters read less often than every round.
+    std::vector<std::string> Periods;
 };
 
 struct ArchiveOptions {
@@ -43,6 +45,8 @@ struct PublishOptions {
     std::string Prefix = "vqt540";
     std::string OutboxPath = "vqt540-outbox.db";
     int ArchiveEverySeconds = 0; // 0: never
+    // --period: meters read less often than every round.
+    std::vector<std::string> Periods;
 };
 
 struct ScanOptions {

@@ -2,6 +2,7 @@
 // the table): the meters read in turn, one line per reading with its address.
 #include "cli/Commands.h"
 #include "cli/Loop.h"
+#include "cli/MeterPeriodOption.h"
 #include "cli/Platform.h"
 #include "cli/ReadingJson.h"
 #include "cli/Say.h"
@@ -102,6 +103,11 @@ private:
 } // namespace
 
 int RunLineWatch(const CommonOptions& common, const WatchOptions& options, Loop& loop, modbus::Link& meters) {
+    const auto periods = ReadMeterPeriods(options.Periods, common.Addresses);
+    if (!periods) {
+        Say(periods.error);
+        return kExitUsage;
+    }
     if (const int code = CheckPort(common.Port); code != kExitOk) return code;
     Table table;
     const std::string header = options.Format == "table" ? std::string(kHeader) : std::string();
@@ -113,6 +119,7 @@ int RunLineWatch(const CommonOptions& common, const WatchOptions& options, Loop&
     {
         LineWatchView view(common, options, loop, table);
         core::LineCycle line(meters.Factory(), view, common.Link(), common.Addresses, options.IntervalMs);
+        line.SetPeriods(core::MeterPeriods(*periods));
         line.Start();
         while (!view.Finished())
             if (loop.WaitUntil(line.NextWakeMs()) == Loop::Event::Stop)

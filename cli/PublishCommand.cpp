@@ -3,6 +3,7 @@
 // records newer than the last one published, with their own times.
 #include "cli/Commands.h"
 #include "cli/Loop.h"
+#include "cli/MeterPeriodOption.h"
 #include "cli/Say.h"
 
 #include "core/BackFill.h"
@@ -161,6 +162,11 @@ int RunPublish(const CommonOptions& common, const PublishOptions& options, Loop&
         Say(checked.error);
         return kExitUsage;
     }
+    const auto periods = ReadMeterPeriods(options.Periods, common.Addresses);
+    if (!periods) {
+        Say(periods.error);
+        return kExitUsage;
+    }
     if (const int code = CheckPort(common.Port); code != kExitOk) return code;
     platform::OrReason<std::unique_ptr<publish::Publisher>> started =
         publish::Publisher::Start(broker, loop.Notifier());
@@ -171,6 +177,7 @@ int RunPublish(const CommonOptions& common, const PublishOptions& options, Loop&
     publish::Publisher& out = **started.value;
     PublishView view(common, out, loop);
     core::LineCycle line(meters.Factory(), view, common.Link(), common.Addresses, options.IntervalMs);
+    line.SetPeriods(core::MeterPeriods(*periods));
     // The archives are read between the rounds, one request after a round.
     BackFillToBroker archives(common, out);
     core::BackFill backFill(archives, common.Addresses, int64_t{options.ArchiveEverySeconds} * 1000);

@@ -2,6 +2,7 @@
 // The same cycles as the window, driven by a loop of its own; no Qt.
 #include "cli/Commands.h"
 #include "cli/Loop.h"
+#include "cli/MeterPeriodOption.h"
 #include "cli/Platform.h"
 #include "cli/Say.h"
 
@@ -68,12 +69,13 @@ Runner AddWatch(CLI::App& app, CommonOptions& common) {
                      "document a line; influx: InfluxDB line protocol, for Telegraf's execd input")
         ->check(CLI::IsMember({"table", "json", "influx"}))
         ->capture_default_str();
+    AddMeterPeriodOption(*watch, options->Periods);
     watch->footer(kExitCodeHelp);
     return [watch, flags, interval, options, &common](Loop& loop, modbus::Link& meters) {
         if (!watch->parsed()) return -1;
         const PeriodFlag pause{interval, &options->IntervalMs, kLongestIntervalMs};
         if (const int code = ApplyConfigFile(flags, common, pause); code != kExitOk) return code;
-        if (common.Addresses.size() > 1 || options->Format != "table")
+        if (common.Addresses.size() > 1 || options->Format != "table" || !options->Periods.empty())
             return RunLineWatch(common, *options, loop, meters);
         return RunWatch(common, *options, loop, meters);
     };
@@ -176,6 +178,7 @@ Runner AddPublish(CLI::App& app, CommonOptions& common) {
                      "how often the archive records newer than the last one published are read and "
                      "published, such as 1h or 30min (0: never)")
         ->transform(Duration());
+    AddMeterPeriodOption(*publish, o->Periods);
     publish->footer(kExitCodeHelp);
     return [publish, o, &common](Loop& loop, modbus::Link& meters) {
         if (!publish->parsed()) return -1;

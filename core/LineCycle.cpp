@@ -51,6 +51,8 @@ void LineCycle::BeginRound() {
 void LineCycle::NextMeter() {
     for (; At < Line.size(); ++At) {
         Meter& m = Line[At];
+        // Not its round: neither asked nor counted in its back-off.
+        if (!Periods.Due(m.Address, RoundStart)) continue;
         if (m.SkipRounds > 0) {
             --m.SkipRounds;
             continue;
@@ -60,6 +62,7 @@ void LineCycle::NextMeter() {
             if (FailingAskedThisRound) continue;
             FailingAskedThisRound = true;
         }
+        Periods.Asked(m.Address, RoundStart);
         StartRead(m.Address);
         return;
     }

@@ -4,11 +4,13 @@
 // round when it answers; in a round at most one meter that is failing is
 // asked, so that silent meters never cost the others more than one reply
 // time-out per round. After a round, at most one transaction of the work
-// between the rounds (the archive's back-fill). Plain C++: stepped by hand
-// in tests, woken by the tool at the time it names.
+// between the rounds (the archive's back-fill). A meter with a period of its
+// own (MeterPeriods) sits out the rounds before it is due. Plain C++:
+// stepped by hand in tests, woken by the tool at the time it names.
 #pragma once
 
 #include "core/CycleView.h"
+#include "core/MeterPeriods.h"
 
 #include "modbus/Transaction.h"
 #include "model/MeterReading.h"
@@ -70,6 +72,8 @@ public:
     void Stop();
     // Not owned; nullptr: nothing between the rounds.
     void SetBetweenRounds(BetweenRounds* job) { Job = job; }
+    // Meters read less often than every round; before Start.
+    void SetPeriods(MeterPeriods periods) { Periods = std::move(periods); }
     bool Running() const { return Active; }
     void Wake();
     std::optional<int64_t> NextWakeMs() const;
@@ -113,6 +117,7 @@ private:
     int64_t LastOverrunMs = 0; // the longest overrunning round since rounds fit
     bool Waiting = false;      // between rounds
     BetweenRounds* Job = nullptr;
+    MeterPeriods Periods;
     bool Between = false; // the transaction in flight is the job's
 };
 

@@ -81,27 +81,47 @@ Json Sensor(const Topics& topics, std::string_view id, std::string_view name) {
     return {{"p", "sensor"}, {"name", name}, {"unique_id", topics.DeviceId + "_" + std::string(id)}};
 }
 
+// The unit in Home Assistant's spelling, and the device class when Home
+// Assistant lists that unit for it (of its units, those the meter has); with
+// another unit it would refuse the class, so the sensor goes without one.
+void SetClassAndUnit(Json& sensor, std::string_view deviceClass, std::string_view unit) {
+    static constexpr struct {
+        std::string_view Class;
+        std::string_view Units[3]; // an empty one: none
+    } kListed[] = {
+        {"volume_flow_rate", {"m³/h", "L/h", "L/min"}}, {"water", {"m³", "L"}}, {"volume", {"m³", "L"}}};
+    const std::string theirs = HomeAssistantUnit(unit);
+    for (const auto& listed : kListed)
+        if (listed.Class == deviceClass && !theirs.empty() &&
+            std::find(std::begin(listed.Units), std::end(listed.Units), theirs) != std::end(listed.Units))
+            sensor["device_class"] = deviceClass;
+    sensor["unit_of_measurement"] = theirs;
+}
+
 Json Components(const Topics& topics, std::string_view flowUnit, uint8_t flowCode,
                 std::string_view volumeUnit) {
     Json cmps = Json::object();
     Json flow = Sensor(topics, "flow", "Flow");
-    flow["device_class"] = "volume_flow_rate";
+    SetClassAndUnit(flow, "volume_flow_rate", flowUnit);
     flow["state_class"] = "measurement";
-    flow["unit_of_measurement"] = HomeAssistantUnit(flowUnit);
     flow["suggested_display_precision"] = FlowDecimals(flowCode);
     flow["value_template"] = "{{ value_json.flow.value }}";
     cmps["flow"] = flow;
+    // The forward totaliser is the water used: the Energy dashboard's water
+    // section offers the water class only, so the reverse one, generic
+    // volume, cannot be picked there as consumption by mistake. Both only
+    // grow, and the meter may reset them to zero: total_increasing.
     const struct {
         const char* id;
         const char* name;
         const char* field;
-    } totalisers[] = {{"forward", "Forward totaliser", "forwardTotaliser"},
-                      {"reverse", "Reverse totaliser", "reverseTotaliser"}};
+        const char* deviceClass;
+    } totalisers[] = {{"forward", "Forward totaliser", "forwardTotaliser", "water"},
+                      {"reverse", "Reverse totaliser", "reverseTotaliser", "volume"}};
     for (const auto& t : totalisers) {
         Json sensor = Sensor(topics, t.id, t.name);
-        sensor["device_class"] = "volume";
-        sensor["state_class"] = "total_increasing"; // a reset to zero starts a new cycle
-        sensor["unit_of_measurement"] = HomeAssistantUnit(volumeUnit);
+        SetClassAndUnit(sensor, t.deviceClass, volumeUnit);
+        sensor["state_class"] = "total_increasing";
         sensor["suggested_display_precision"] = 1;
         sensor["value_template"] = "{{ value_json." + std::string(t.field) + ".value }}";
         cmps[t.id] = sensor;

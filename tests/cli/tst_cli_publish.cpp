@@ -147,6 +147,11 @@ private slots:
         QTest::newRow("password any user can read")
             << L{} << QByteArray("password = x\nprefix = $SYS\n") << 0644 << 2
             << "holds the broker's password and every user of this machine can read it";
+        QTest::newRow("period of a meter not on the line")
+            << L{"--address", "1,2,5", "--period", "5:1min,9:60000"} << none << 0600 << 2
+            << "--period \"9:60000\": meter 9 is not one of --address";
+        QTest::newRow("period that is no time")
+            << L{} << QByteArray("period = 5:often\n") << 0600 << 2 << "\"often\" is no time";
         QTest::newRow("help on --password")
             << L{"--help"} << none << 0600 << 0 << "in the --config file instead";
     }

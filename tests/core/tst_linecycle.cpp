@@ -1,5 +1,6 @@
 // Several meters on one line, stepped by hand: rounds, back-off of a meter
-// that stops answering, its return, and what a round costs the others.
+// that stops answering, its return, what a round costs the others, and
+// meters read less often than every round.
 #include "ScriptedLink.h"
 
 #include "core/LineCycle.h"
@@ -108,6 +109,48 @@ private slots:
         }
         QVERIFY(view.events.contains("overran"));
         QCOMPARE(line.Meters()[2].Reads, 40);
+    }
+
+    // Meters 1, 2 and 5, rounds of 1000 ms, some meters with periods of their
+    // own: what each round asked. A silent meter's back-off counts the rounds
+    // in which it was due; after the first round, one time-out a round.
+    void periods() {
+        const struct {
+            const char* name;
+            std::map<uint8_t, int64_t> periods;
+            QList<int> silent;
+            QStringList asked; // round by round
+        } rows[] = {
+            {"every third round", {{5, 3000}}, {}, {"1,2,5", "1,2", "1,2", "1,2,5", "1,2", "1,2", "1,2,5"}},
+            {"2.5 rounds: on its grid, not pushed back",
+             {{5, 2500}},
+             {},
+             {"1,2,5", "1,2", "1,2", "1,2,5", "1,2", "1,2,5", "1,2", "1,2", "1,2,5", "1,2", "1,2,5"}},
+            {"shorter than a round", {{2, 100}}, {}, {"1,2,5", "1,2,5", "1,2,5"}},
+            {"silent: back-off after its due time",
+             {{5, 3000}},
+             {5},
+             {"1,2,5", "1,2", "1,2", "1,2,5", "1,2", "1,2", "1,2", "1,2,5", "1,2", "1,2", "1,2", "1,2",
+              "1,2,5"}},
+            {"two silent",
+             {{2, 2000}, {5, 2000}},
+             {2, 5},
+             {"1,2,5", "1", "1,2", "1,5", "1", "1,2", "1,5", "1", "1", "1,2", "1", "1,5"}},
+        };
+        for (const auto& row : rows) {
+            ScriptedLink scripts;
+            LineRecorder view;
+            LineCycle line(scripts.factory(), view, link(), {1, 2, 5}, 1000);
+            line.SetPeriods(MeterPeriods(row.periods));
+            line.Start();
+            QStringList asked;
+            for (qsizetype round = 0; round < row.asked.size(); ++round) {
+                const Round r = RunRound(line, scripts, view, row.silent);
+                asked << r.asked.join(',');
+                QVERIFY2(round == 0 || r.timeouts <= 1, row.name);
+            }
+            QVERIFY2(asked == row.asked, qPrintable(QString(row.name) + ": " + asked.join(" | ")));
+        }
     }
 };
 

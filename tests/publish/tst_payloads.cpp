@@ -1,6 +1,7 @@
 // The published texts: keys and topics, a reading in each flow unit with its
 // alarm flags, Home Assistant's discovery checked against the reading it
-// reads, InfluxDB lines with their escapes, an archive record.
+// reads and the classes and units Home Assistant lists, InfluxDB lines with
+// their escapes, an archive record.
 #include "publish/Payloads.h"
 
 #include <QTest>
@@ -85,9 +86,17 @@ private slots:
             JCOMPARE(d["availability"][1]["topic"], t.ToolAvailability);
             JCOMPARE(d["availability_mode"], "all");
             const json& c = d["cmps"];
+            // The Energy dashboard's water section takes the forward totaliser
+            // only: class water, a total, m³ or L with the superscript.
+            JCOMPARE(c["flow"]["device_class"], "volume_flow_rate");
+            JCOMPARE(c["flow"]["state_class"], "measurement");
             JCOMPARE(c["flow"]["unit_of_measurement"], r.haFlowUnit);
-            JCOMPARE(c["forward"]["unit_of_measurement"], r.haVolumeUnit);
-            JCOMPARE(c["reverse"]["state_class"], "total_increasing");
+            for (const auto& [id, deviceClass] :
+                 {std::pair{"forward", "water"}, std::pair{"reverse", "volume"}}) {
+                JCOMPARE(c[id]["device_class"], deviceClass);
+                JCOMPARE(c[id]["state_class"], "total_increasing");
+                JCOMPARE(c[id]["unit_of_measurement"], r.haVolumeUnit);
+            }
             QCOMPARE(c.size(), 3 + std::size(kAlarmKeys));
             std::set<std::string> ids;
             for (const auto& [name, component] : c.items()) {
@@ -100,6 +109,9 @@ private slots:
             }
             QCOMPARE(ids.size(), c.size());
         }
+        // A unit Home Assistant does not list for the class: no class rather than a wrong unit.
+        const json odd = json::parse(DiscoveryJson(kMeter, t, "m3/d", "hl"))["cmps"];
+        for (const char* id : {"flow", "forward", "reverse"}) QVERIFY2(!odd[id].contains("device_class"), id);
         QCOMPARE(IsoUtc(-1), std::string("1969-12-31T23:59:59.999Z"));
     }
 
