@@ -55,7 +55,7 @@ Run download(uint32_t baud, int records) {
         }
         loop.exec();
         run.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-        run.lines = form.archiveCycle().ArchiveLines.size();
+        run.lines = form.archiveCycle().lineCount();
         run.requests = static_cast<int64_t>(sim->RequestsSeen());
     }
     return run;

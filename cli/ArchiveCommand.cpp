@@ -157,13 +157,13 @@ End Drive(core::ArchiveCycle& cycle, const core::LinkState& link, Loop& loop, co
             badBefore = link.BadReplies;
         }
         if (link.BadReplies - badBefore >= options.Retries) {
-            Say("record " + std::to_string(cycle.ArchiveRecordNumber / core::kRecordStep) + " of file " +
-                std::to_string(cycle.ArchiveFileNumber) + ": no valid reply in " +
-                std::to_string(options.Retries) + " attempts (" + FailureReasons(cycle.RecentFailures) +
+            Say("record " + std::to_string(cycle.recordNumber() / core::kRecordStep) + " of file " +
+                std::to_string(cycle.fileNumber()) + ": no valid reply in " +
+                std::to_string(options.Retries) + " attempts (" + FailureReasons(cycle.recentFailures()) +
                 "); giving up");
             // A port that cannot be opened any more counts as time-outs: say
             // what it is.
-            if (!cycle.PortTrouble.empty()) Say(cycle.PortTrouble);
+            if (!cycle.portTrouble().empty()) Say(cycle.portTrouble());
             cycle.Stop(keep);
             return End::GaveUp;
         }
@@ -202,8 +202,8 @@ int RunArchive(const CommonOptions& common, const ArchiveOptions& options, Loop&
                 Say(path + (update ? " left unchanged"
                             : keep ? ": the records read so far saved"
                                    : " not written"));
-            if (cycle.ImpossibleRecords > 0)
-                Say("warning: " + std::to_string(cycle.ImpossibleRecords) +
+            if (cycle.impossibleRecords() > 0)
+                Say("warning: " + std::to_string(cycle.impossibleRecords()) +
                     " records with a date or time that cannot be (erased or damaged) left out");
             if (view.WriteFailed)
                 code = kExitFile;

@@ -116,7 +116,7 @@ int RunScan(const CommonOptions& common, const ScanOptions& options, Loop& loop,
             interrupted = true;
             break;
         }
-        scan.Tick();
+        scan.Wake();
     }
 
     if (options.Json) {

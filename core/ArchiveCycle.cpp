@@ -10,16 +10,11 @@
 
 namespace core {
 
-using core::TimerId;
 using platform::Outcome;
 
 ArchiveCycle::ArchiveCycle(core::LinkState& link, modbus::TransactionFactory factory, ArchiveView& view,
                            std::function<void()> stopPolling)
     : Link(link), Factory(std::move(factory)), View(view), StopPolling(std::move(stopPolling)) {}
-
-int ArchiveCycle::recordsRead() const {
-    return (ArchiveFileNumber - 1) * kRecordsPerFile + ArchiveRecordNumber / kRecordStep;
-}
 
 // --- the archive button and the export window ---
 
@@ -31,8 +26,6 @@ void ArchiveCycle::ArchiveButton() {
     }
     // Idle, or the export window is already open: the same steps again.
     if (StopPolling) StopPolling();
-    View.StopTimer(TimerId::Timer1);
-    View.StopTimer(TimerId::Timer2);
     NextLogNumber = 0;
     View.ShowExportWindow();
     View.SetArchiveCaption(std::string(kStopArchiveCaption));
@@ -148,15 +141,12 @@ void ArchiveCycle::StartArchiveDownload() {
     ArchiveRecordNumber = 0;
     QuietNext = false;
     ImpossibleRecords = 0;
-    LinesWritten = 0;
     RecentFailures.clear();
     DownloadStart = View.NowMs();
     Facts = {};
     if (AppendMode) Facts.FileLastMinute = RecordMinute(LastFileDate, LastFileTime);
     StartArchiveRequest();
     ArchiveLines.clear();
-    View.StopTimer(TimerId::Timer4);
-    View.StartTimer(TimerId::Timer3);
     ReportProgress();
 }
 
@@ -181,42 +171,38 @@ void ArchiveCycle::StartArchiveRequest() {
     Link.ActiveRead = Factory(request);
 }
 
-void ArchiveCycle::Tick() {
-    if (Current != State::Waiting && Current != State::TimedOut) return;
+void ArchiveCycle::Wake() {
+    switch (Current) {
+    case State::Waiting:
+        Watch();
+        return;
+    case State::Pacing:
+        if (View.NowMs() < PacingUntil) return;
+        break;
+    case State::TimedOut: // the retry: the same file and record
+        break;
+    default:
+        return;
+    }
+    StartArchiveRequest();
+    Current = State::Waiting;
+}
+
+void ArchiveCycle::Watch() {
     const int64_t elapsed = View.NowMs() - RequestStart;
     // The reply time-out counts from the end of the wait for silence.
     const int64_t timeout = int64_t{RequestTimeoutMs} + int64_t{RequestQuietMs};
-    const bool waiting = Current == State::Waiting;
-
-    if (waiting && elapsed < timeout && Link.ActiveDone())
-        View.SetStatus(core::ResultLine(Link.ActiveRead->Result().Text(), Link.GoodReplies, Link.BadReplies));
-
-    if (waiting && elapsed >= timeout) {
+    if (elapsed >= timeout) {
         NoteFailure({modbus::Status::Timeout});
         if (Link.ActiveRead) PortTrouble = Link.ActiveRead->PortTrouble();
-        Link.TimeOutActiveRead(View, TimerId::Timer3);
+        Link.TimeOutActiveRead(View);
         QuietNext = true;
-        Current = State::TimedOut;
-        return; // the retry comes with the next tick
-    }
-
-    if (Current == State::TimedOut) {
-        View.StopTimer(TimerId::Timer3);
-        StartArchiveRequest(); // the same file and record
-        View.StartTimer(TimerId::Timer3);
-        Current = State::Waiting;
+        Current = State::TimedOut; // the retry comes with the next wake
         return;
     }
-
-    if (Link.ActiveDone()) Completion(elapsed);
-}
-
-void ArchiveCycle::Wake() {
-    if (Current == State::Pacing) {
-        if (View.NowMs() >= PacingUntil) PacingEnd();
-        return;
-    }
-    Tick();
+    if (!Link.ActiveDone()) return;
+    View.SetStatus(core::ResultLine(Link.ActiveRead->Result().Text(), Link.GoodReplies, Link.BadReplies));
+    Completion(elapsed);
 }
 
 std::optional<int64_t> ArchiveCycle::NextWakeMs() const {
@@ -235,7 +221,6 @@ std::optional<int64_t> ArchiveCycle::NextWakeMs() const {
 void ArchiveCycle::Completion(int64_t elapsedMs) {
     const modbus::Ending& done = Link.ActiveRead->Result();
     Link.TraceFinished(View, true); // the reply line first on this path
-    View.StopTimer(TimerId::Timer3);
     if (done.Succeeded()) {
         RecentFailures.clear();
         PortTrouble.clear();
@@ -265,11 +250,9 @@ void ArchiveCycle::Completion(int64_t elapsedMs) {
     const int64_t pacing = PacingMs();
     if (elapsedMs < pacing) {
         PacingUntil = View.NowMs() + (pacing - elapsedMs);
-        View.StartTimer(TimerId::Timer4, static_cast<int>(pacing - elapsedMs));
         Current = State::Pacing;
     } else {
         StartArchiveRequest();
-        View.StartTimer(TimerId::Timer3);
         Current = State::Waiting;
     }
 }
@@ -321,21 +304,11 @@ void ArchiveCycle::Advance() {
     }
 }
 
-void ArchiveCycle::PacingEnd() {
-    if (Current != State::Pacing) return;
-    StartArchiveRequest();
-    View.StartTimer(TimerId::Timer3);
-    View.StopTimer(TimerId::Timer4);
-    Current = State::Waiting;
-}
-
 void ArchiveCycle::FinishArchiveDownload() {
     Link.EndTransaction();
     Current = State::Idle;
     Link.GoodReplies = 0;
     Link.BadReplies = 0;
-    View.StopTimer(TimerId::Timer4);
-    View.StopTimer(TimerId::Timer3);
     ArchiveEnd = false;
     View.ShowProgress({});
     View.SetSettingControlsEnabled(true);
@@ -348,7 +321,6 @@ void ArchiveCycle::FinishArchiveDownload() {
 void ArchiveCycle::WriteArchiveLines() {
     PutInTimeOrder(ArchiveLines);
     if (Delivering) {
-        LinesWritten = static_cast<int>(ArchiveLines.size());
         View.DeliverRecords(ArchiveLines);
         return;
     }
@@ -365,7 +337,6 @@ void ArchiveCycle::WriteArchiveLines() {
                                                 : platform::CreateNewWholeFile(ExportFileName, *head, lines);
     if (written) {
         NextLogNumber += static_cast<int32_t>(ArchiveLines.size());
-        LinesWritten = static_cast<int>(ArchiveLines.size());
         View.ShowInformation(SavedText());
         return;
     }
@@ -375,7 +346,6 @@ void ArchiveCycle::WriteArchiveLines() {
         if (other.empty()) return;
         written = platform::ReplaceWholeFile(other, ExportHeader() + "\r\n", lines);
         if (written) {
-            LinesWritten = static_cast<int>(ArchiveLines.size());
             View.ShowInformation(SavedText());
             return;
         }

@@ -74,9 +74,8 @@ public:
 
     // Button5: opens the export window, or asks whether to stop and save.
     void ArchiveButton();
-    void Tick();      // Timer3, or a transaction that has just finished
-    void PacingEnd(); // Timer4
-    // A program without the window's timers: does what is due now.
+    // Does what is due now: a finished transaction, the reply time-out, the
+    // retry after it, the end of the pacing.
     void Wake();
     // When Wake has something to do next, unless a transaction finishes
     // first; nothing while no download runs or a stop question holds it.
@@ -102,9 +101,49 @@ public:
         return Current == State::Waiting || Current == State::TimedOut || Current == State::Pacing ||
                Current == State::Ending;
     }
-    int recordsRead() const;
+    // The record asked for now: its file (1 to 4) and record number.
+    uint8_t fileNumber() const { return ArchiveFileNumber; }
+    int32_t recordNumber() const { return ArchiveRecordNumber; }
+    // The lines kept for the export so far.
+    size_t lineCount() const { return ArchiveLines.size(); }
+    const std::string& exportFileName() const { return ExportFileName; }
+    // Records with a moment that cannot be, left out of this download.
+    int impossibleRecords() const { return ImpossibleRecords; }
+    // Why the record asked for has failed since the last good reply: each
+    // verdict with its count, in the order first seen.
+    struct FailureCount {
+        modbus::Verdict Verdict;
+        int Count = 0;
+    };
+    const std::vector<FailureCount>& recentFailures() const { return RecentFailures; }
+    // Why the port could not be used at the last time-out (empty: it could).
+    const std::string& portTrouble() const { return PortTrouble; }
 
-    // The download's state, as the export window and the tests see it.
+private:
+    platform::Outcome CheckSettings();
+    void StartArchiveDownload();
+    void StartArchiveRequest();
+    void FinishArchiveDownload();
+    void Watch();
+    void Completion(int64_t elapsedMs);
+    void StoreRecord(const ArchiveRecord& record);
+    void Count(std::optional<int64_t> minute);
+    void Advance();
+    bool AskToStop();
+    void WriteArchiveLines();
+    int32_t PacingMs();
+    void ReportProgress();
+    void NoteFailure(modbus::Verdict verdict);
+    // "Zapis archiwum do pliku zakończony.", and a line on the left-out records.
+    std::string SavedText() const;
+
+    core::LinkState& Link;
+    modbus::TransactionFactory Factory;
+    ArchiveView& View;
+    std::function<void()> StopPolling;
+    State Current = State::Idle;
+    bool Asking = false; // a stop question is open
+
     uint8_t ArchiveFileNumber = 1;
     int32_t ArchiveRecordNumber = 0;
     bool ArchiveEnd = false;
@@ -117,42 +156,9 @@ public:
     std::string ExportFileName;
     bool ReplaceExisting = false; // a new file over one the user agreed to replace
     bool Delivering = false;      // the records go to the view, not to a file
-    // Records with a moment that cannot be, left out of this download's file.
     int ImpossibleRecords = 0;
-    int LinesWritten = 0; // by the last finish that saved
-    // Why the record asked for has failed since the last good reply: each
-    // verdict with its count, in the order first seen.
-    struct FailureCount {
-        modbus::Verdict Verdict;
-        int Count = 0;
-    };
     std::vector<FailureCount> RecentFailures;
-    // Why the port could not be used at the last time-out (empty: it could).
     std::string PortTrouble;
-    // "Zapis archiwum do pliku zakończony.", and a line on the left-out records.
-    std::string SavedText() const;
-
-private:
-    platform::Outcome CheckSettings();
-    void StartArchiveDownload();
-    void StartArchiveRequest();
-    void FinishArchiveDownload();
-    void Completion(int64_t elapsedMs);
-    void StoreRecord(const ArchiveRecord& record);
-    void Count(std::optional<int64_t> minute);
-    void Advance();
-    bool AskToStop();
-    void WriteArchiveLines();
-    int32_t PacingMs();
-    void ReportProgress();
-    void NoteFailure(modbus::Verdict verdict);
-
-    core::LinkState& Link;
-    modbus::TransactionFactory Factory;
-    ArchiveView& View;
-    std::function<void()> StopPolling;
-    State Current = State::Idle;
-    bool Asking = false; // a stop question is open
 
     int64_t RequestStart = 0;     // when the request in flight started
     uint32_t RequestQuietMs = 0;  // the silence it waits for before sending

@@ -1,6 +1,10 @@
 // What the polling cycle and the archive download ask of the program that
 // runs them (the main window, or the command-line tool), in the order it
 // must do it. Plain C++: the cycles are stepped by hand in tests.
+//
+// Time is this view's clock. A cycle never waits: the program wakes it
+// (Wake) at the time it names (NextWakeMs), or earlier, for instance when a
+// transaction finishes; an early wake does nothing that is not due.
 #pragma once
 
 #include "modbus/Transaction.h"
@@ -11,8 +15,6 @@
 #include <string>
 
 namespace core {
-
-enum class TimerId { Timer1, Timer2, Timer3, Timer4 };
 
 class CycleView {
 public:
@@ -29,13 +31,6 @@ public:
     // Thread-safe: called on the transaction's thread once it has finished,
     // so that its cycle can look at once (empty: at the next tick or wake).
     virtual std::function<void()> CompletionNotifier() { return {}; }
-
-    // The window's timers, which drive its cycles tick by tick; a program
-    // without them wakes each cycle at the time the cycle names (its
-    // NextWakeMs) or when a transaction finishes. intervalMs < 0 keeps the
-    // timer's interval.
-    virtual void StartTimer(TimerId, int = -1) {}
-    virtual void StopTimer(TimerId) {}
 
     // What only a window shows.
     virtual void SetStatus(const std::string&) {}

@@ -2,8 +2,7 @@
 
 namespace core {
 
-void LinkState::TimeOutActiveRead(CycleView& view, TimerId tick) {
-    view.StopTimer(tick);
+void LinkState::TimeOutActiveRead(CycleView& view) {
     if (ActiveRead) ActiveRead->SignalTimeout();
     view.SetStatus(TimeoutLine(GoodReplies, BadReplies));
     if (view.DiagnosticsOn() && ActiveRead) {
@@ -12,7 +11,6 @@ void LinkState::TimeOutActiveRead(CycleView& view, TimerId tick) {
         view.AppendTrace(trace.rx);
     }
     EndTransaction();
-    view.StartTimer(tick);
     ++BadReplies;
 }
 

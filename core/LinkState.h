@@ -30,11 +30,11 @@ struct LinkState {
     // otherwise told to stop waiting and released; it then ends by itself.
     void EndTransaction() { ActiveRead.reset(); }
     bool ActiveDone() const { return ActiveRead && ActiveRead->Done(); }
-    // The reply time-out, as both cycles declare it: the tick timer stopped,
-    // the transaction told to stop waiting, the time-out line with the
-    // counters before it, the request and reply lines traced, the transaction
-    // finished, the tick timer started again, one more bad reply.
-    void TimeOutActiveRead(CycleView& view, TimerId tick);
+    // The reply time-out, as both cycles declare it: the transaction told to
+    // stop waiting, the time-out line with the counters before it, the
+    // request and reply lines traced, the transaction finished, one more bad
+    // reply.
+    void TimeOutActiveRead(CycleView& view);
     // A finished transaction's two lines, when the trace is on.
     void TraceFinished(CycleView& view, bool replyFirst = false) const;
 };

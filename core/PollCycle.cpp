@@ -9,8 +9,15 @@ namespace core {
 
 using modbus::TransactionRequest;
 
+namespace {
+// Ticks from the start of a transaction to its reply time-out, and to the
+// next transaction after a time-out.
+constexpr int32_t kTicksToTimeout = 20;
+constexpr int32_t kTicksToRestart = kTicksToTimeout + 2;
+} // namespace
+
 int TickInterval(int32_t timeoutMs) {
-    constexpr int32_t ticks = PollCycle::kTimeoutTicks;
+    constexpr int32_t ticks = kTicksToTimeout;
     if (timeoutMs <= ticks) return 1; // quotient not above 1
     const int32_t whole = timeoutMs / ticks;
     const int32_t rest = timeoutMs % ticks;
@@ -40,9 +47,6 @@ void PollCycle::Connect() {
     View.SetListsEditable(true);
     DropWritesNotFor(*link.value);
     Begin(TakeSlot(Slot::None, *link.value));
-    PollTicks = 0;
-    View.StopTimer(TimerId::Timer2);
-    View.StartTimer(TimerId::Timer1);
     View.SetConnectCaption(std::string(kDisconnectCaption));
     Current = State::Running;
 }
@@ -60,8 +64,6 @@ void PollCycle::Disconnect(bool restoreSelections) {
     View.SetStatus(std::string(kOfflineText));
     Link.GoodReplies = 0;
     Link.BadReplies = 0;
-    View.StopTimer(TimerId::Timer2);
-    View.StopTimer(TimerId::Timer1);
     if (restoreSelections) View.RestoreSelections(Cached);
     View.SetListsEditable(false);
     Current = State::Offline;
@@ -131,32 +133,22 @@ void PollCycle::Begin(modbus::TransactionRequest request) {
     Link.ActiveRead = Factory(request);
 }
 
-void PollCycle::Tick() {
-    // A tick queued before its timer stopped.
-    if (Current != State::Running && Current != State::AfterTimeout) return;
-    if (Link.ActiveDone()) ShowResult();
-    ++PollTicks;
-    if (PollTicks == kTimeoutTicks) TimeOut();
-    if (PollTicks > kTimeoutTicks + 1) Restart();
-    if (Link.ActiveDone() && PollTicks < kTimeoutTicks) Complete();
-}
-
 void PollCycle::Wake() {
     const int64_t now = View.NowMs();
     switch (Current) {
     case State::Running:
-        if (Link.ActiveDone()) {
-            ShowResult();
-            Complete();
-        } else if (now >= StartedAt + int64_t{kTimeoutTicks} * TickMs) {
+        // A reply first seen at the time-out is shown, but comes too late.
+        if (Link.ActiveDone()) ShowResult();
+        if (now >= StartedAt + int64_t{kTicksToTimeout} * TickMs)
             TimeOut();
-        }
+        else if (Link.ActiveDone())
+            Complete();
         return;
     case State::AfterTimeout:
-        if (now >= StartedAt + int64_t{kTimeoutTicks + 2} * TickMs) Restart();
+        if (now >= StartedAt + int64_t{kTicksToRestart} * TickMs) Restart();
         return;
     case State::Pause:
-        if (now >= PauseFrom + PauseMs) PauseEnd();
+        if (now >= PauseFrom + PauseMs) EndPause();
         return;
     case State::Offline:
         return;
@@ -166,9 +158,9 @@ void PollCycle::Wake() {
 std::optional<int64_t> PollCycle::NextWakeMs() const {
     switch (Current) {
     case State::Running:
-        return StartedAt + int64_t{kTimeoutTicks} * TickMs;
+        return StartedAt + int64_t{kTicksToTimeout} * TickMs;
     case State::AfterTimeout:
-        return StartedAt + int64_t{kTimeoutTicks + 2} * TickMs;
+        return StartedAt + int64_t{kTicksToRestart} * TickMs;
     case State::Pause:
         return PauseFrom + PauseMs;
     case State::Offline:
@@ -186,7 +178,7 @@ void PollCycle::TimeOut() {
     // cannot be opened counts as a time-out; what its probe found is said
     // beside the result, once until it changes.
     const std::string trouble = Link.ActiveRead ? Link.ActiveRead->PortTrouble() : std::string();
-    Link.TimeOutActiveRead(View, TimerId::Timer1);
+    Link.TimeOutActiveRead(View);
     View.TransactionFailed(std::string(kReplyTimeoutText));
     SetCurrent(false);
     SayPort(trouble);
@@ -241,18 +233,14 @@ void PollCycle::ForgetValuesNotFor(const modbus::LinkSettings& link) {
 }
 
 void PollCycle::Restart() {
-    PollTicks = 0;
-    View.StopTimer(TimerId::Timer1);
     if (!StartTransaction(Slot::B)) return;
-    View.StartTimer(TimerId::Timer1);
     Current = State::Running;
 }
 
 void PollCycle::Complete() {
     const modbus::Ending& done = Link.ActiveRead->Result();
-    // Every completion pauses, also one with an error text: Timer1 must not
-    // go on counting towards a time-out of a worker already released.
-    View.StopTimer(TimerId::Timer1);
+    // Every completion pauses, also one with an error text: no time-out is
+    // then due for a worker already released.
     ++Link.GoodReplies;
     Link.TraceFinished(View);
     SayPort({}); // something answered: the port opened
@@ -269,7 +257,6 @@ void PollCycle::Complete() {
         View.ShowDroppedWrites(Dropped);
     }
     Link.EndTransaction();
-    PollTicks = 0;
     Current = State::Pause;
 
     const platform::OrReason<int32_t> period = View.ReadPeriod();
@@ -279,7 +266,6 @@ void PollCycle::Complete() {
     }
     PauseFrom = View.NowMs();
     PauseMs = *period.value;
-    View.StartTimer(TimerId::Timer2, *period.value);
 }
 
 void PollCycle::Decode(const model::ParameterBlock& block) {
@@ -299,11 +285,8 @@ void PollCycle::Decode(const model::ParameterBlock& block) {
     SetCurrent(true);
 }
 
-void PollCycle::PauseEnd() {
-    if (Current != State::Pause) return;
+void PollCycle::EndPause() {
     if (!StartTransaction(Slot::A)) return;
-    View.StartTimer(TimerId::Timer1);
-    View.StopTimer(TimerId::Timer2);
     Current = State::Running;
 }
 

@@ -1,11 +1,17 @@
-// The polling cycle of the main window: connect, one tick of Timer1, the end
-// of the pause (Timer2), disconnect. It decides; the window carries out what
-// the view is told, in that order.
+// The polling cycle of the main window: connect, the watch over the running
+// transaction (its completion, the reply time-out, the restart after it),
+// the pause, disconnect. It decides; the program carries out what the view
+// is told, in that order.
 //
 // One worker at most exists at any time: a new transaction starts only after
 // the previous one has been released, and a released one is dropped at once.
-// After every completion, whatever its result, the cycle pauses with Timer1
-// stopped, so that Timer1 never counts on through a pause.
+// Every completion, whatever its result, ends the watch and starts the
+// pause, so that nothing times out a worker already released.
+//
+// Time goes by the clock in lengths of the tick (TickInterval of the reply
+// time-out): 20 of them make the time-out, and the next transaction starts
+// two after it. A program woken on every tick and one woken at NextWakeMs
+// see the same times.
 #pragma once
 
 #include "core/Editing.h"
@@ -80,18 +86,12 @@ public:
     enum class State { Offline, Running, Pause, AfterTimeout };
     enum class Slot { None, A, B };
 
-    // Ticks of Timer1 that make the reply time-out.
-    static constexpr int32_t kTimeoutTicks = 20;
-
     PollCycle(LinkState& link, modbus::TransactionFactory factory, PollView& view);
 
     // Button4: connect when off-line, else disconnect.
     void ConnectButton();
-    void Tick();     // Timer1
-    void PauseEnd(); // Timer2
-    // A program without the window's timers: does what is due now (a
-    // finished transaction, the reply time-out, the restart after it, the
-    // end of the pause), by the clock instead of by ticks.
+    // Does what is due now: a finished transaction, the reply time-out, the
+    // restart after it, the end of the pause.
     void Wake();
     // When Wake has something to do next, unless a transaction finishes
     // first; nothing while off-line.
@@ -136,8 +136,6 @@ public:
     model::CachedIndexes Cached;
     bool HasRead = false; // Cached comes from a good read, not the start-up zeros
     model::EditingFlags Editing;
-    // Ticks of Timer1 since the transaction started.
-    int32_t PollTicks = 0;
     // The diameter the device page shows (its initial text until the first
     // read): a read of another one brings a new range list.
     std::string ShownDn;
@@ -155,6 +153,7 @@ private:
     void TimeOut();
     void Restart();
     void Complete();
+    void EndPause();
     void Decode(const model::ParameterBlock& block);
     // The meter a write is for: port and address.
     struct Target {
@@ -179,8 +178,8 @@ private:
     modbus::TransactionFactory Factory;
     PollView& View;
     State Current = State::Offline;
-    // The clock's side of the ticks, for Wake: when the transaction started,
-    // the tick length its time-out gives, and the pause.
+    // When the transaction started, the tick length its time-out gives, and
+    // the pause.
     int64_t StartedAt = 0;
     int32_t TickMs = 50;
     int64_t PauseFrom = 0;

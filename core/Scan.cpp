@@ -140,7 +140,7 @@ std::optional<int64_t> Scan::NextWakeMs() const {
     return ProbeStart + timeout + (Signalled ? kVerdictGraceMs : 0);
 }
 
-void Scan::Tick() {
+void Scan::Wake() {
     if (!Active || !Current) return;
     const int64_t elapsed = View.NowMs() - ProbeStart;
     const int32_t timeout = ProbeTimeoutMs(Plan.Speeds[At.Speed]) + Plan.NetworkMs;

@@ -84,7 +84,7 @@ public:
     // Bytes came back at these settings, but no good frame.
     virtual void OtherSettingsAnswer(const modbus::LinkSettings&) {}
     virtual void Finished() {}
-    // Thread-safe: an early Tick once a probe has finished (empty: none).
+    // Thread-safe: an early Wake once a probe has finished (empty: none).
     virtual std::function<void()> CompletionNotifier() { return {}; }
 };
 
@@ -94,9 +94,9 @@ public:
     ~Scan();
 
     void Start(ScanPlan plan);
-    // Every few milliseconds, or when a probe has finished.
-    void Tick();
-    // When Tick has something to do next, unless a probe finishes first.
+    // Does what is due now: a finished probe, or one at its time-out.
+    void Wake();
+    // When Wake has something to do next, unless a probe finishes first.
     std::optional<int64_t> NextWakeMs() const;
     // Ends the scan now: the probe in flight is given up.
     void Stop();

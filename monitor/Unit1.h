@@ -232,7 +232,13 @@ public:
     platform::OrReason<int32_t> readPeriod();
     platform::OrReason<int32_t> readTimeout();
     int32_t LastTimeoutMs = 1000; // the time-out field's last number
-    QTimer* timer(core::TimerId id) const;
+    // Each cycle's timers after a step of it: a tick timer runs while a
+    // transaction is watched, started anew with each watch so that it ticks
+    // from the transaction's start; a pause or pacing timer runs once, for
+    // what is left of the wait.
+    void followPoll();
+    void followArchive();
+    std::optional<int64_t> PollWake, ArchiveWake; // the waits the timers run for
 
     // --- archive download ---
     // The fourteen controls that must not be used while the archive is handled.

@@ -27,16 +27,32 @@
 // Opens the export window, or stops a running archive download.
 void TForm1::Button5Click() {
     Archive->ArchiveButton();
+    followPoll();
+    followArchive();
 }
 
 // One tick of the archive cycle.
 void TForm1::Timer3Timer() {
-    Archive->Tick();
+    Archive->Wake();
+    followArchive();
 }
 
 // End of the pacing between archive requests: starts the next request.
 void TForm1::Timer4Timer() {
-    Archive->PacingEnd();
+    Archive->Wake();
+    followArchive();
+}
+
+void TForm1::followArchive() {
+    const std::optional<int64_t> next = Archive->NextWakeMs();
+    QTimer* const timer = Archive->state() == core::ArchiveCycle::State::Pacing ? Timer4 : Timer3;
+    if (next && next == ArchiveWake && timer->isActive()) return; // the same wait goes on
+    ArchiveWake = next;
+    Timer4->stop();
+    Timer3->stop();
+    if (!next) return;
+    if (timer == Timer4) Timer4->setInterval(ArchiveView->MsUntil(*next));
+    timer->start();
 }
 
 void TForm1::DisableSettingControls() {
@@ -55,11 +71,15 @@ void TForm1::setSettingControlsEnabled(bool enabled) {
 }
 
 QString TForm1::CreateExportFile(const QString& path) {
-    return QString::fromStdString(Archive->CreateExportFile(path.toStdString()).error);
+    const platform::Outcome started = Archive->CreateExportFile(path.toStdString());
+    followArchive();
+    return QString::fromStdString(started.error);
 }
 
 QString TForm1::OpenExportFileForUpdate(const QString& path) {
-    return QString::fromStdString(Archive->OpenExportFileForUpdate(path.toStdString()).error);
+    const platform::Outcome started = Archive->OpenExportFileForUpdate(path.toStdString());
+    followArchive();
+    return QString::fromStdString(started.error);
 }
 
 void TForm1::ExportWindowHidden() {
@@ -127,9 +147,9 @@ void TForm1::ArchiveWindow::ShowInformation(const std::string& text) {
         return;
     }
     // Which file and how many records, under the message and in the status bar.
-    const std::string& path = OtherFile.empty() ? Form.Archive->ExportFileName : OtherFile;
+    const std::string& path = OtherFile.empty() ? Form.Archive->exportFileName() : OtherFile;
     const QString shown = QDir::toNativeSeparators(QString::fromStdString(path));
-    const size_t records = Form.Archive->ArchiveLines.size();
+    const size_t records = Form.Archive->lineCount();
     Form.Notes.Saved = core::SavedText(shown.toStdString(), records);
     Form.showDetails();
     // In the box the path has a line of its own, broken only after a separator.

@@ -22,7 +22,6 @@
 
 namespace {
 
-using core::TimerId;
 using platform::OrReason;
 
 QString q(const std::string& text) {
@@ -56,16 +55,19 @@ void TForm1::Button4Click() {
     // The chart draws no line across the time off-line.
     Flows.Break();
     Poll->ConnectButton();
+    followPoll();
 }
 
 // One tick of the polling cycle: completion, time-out and restart.
 void TForm1::Timer1Timer() {
-    Poll->Tick();
+    Poll->Wake();
+    followPoll();
 }
 
 // End of the pause between polls: starts the next transaction.
 void TForm1::Timer2Timer() {
-    Poll->PauseEnd();
+    Poll->Wake();
+    followPoll();
 }
 
 // --- the device page ---
@@ -130,18 +132,16 @@ uint8_t TForm1::getStopBits() const {
 
 // --- the settings as the cycles read them ---
 
-QTimer* TForm1::timer(TimerId id) const {
-    switch (id) {
-    case TimerId::Timer1:
-        return Timer1;
-    case TimerId::Timer2:
-        return Timer2;
-    case TimerId::Timer3:
-        return Timer3;
-    case TimerId::Timer4:
-        return Timer4;
-    }
-    return Timer1;
+void TForm1::followPoll() {
+    const std::optional<int64_t> next = Poll->NextWakeMs();
+    QTimer* const timer = Poll->state() == core::PollCycle::State::Pause ? Timer2 : Timer1;
+    if (next && next == PollWake && timer->isActive()) return; // the same wait goes on
+    PollWake = next;
+    Timer2->stop();
+    Timer1->stop();
+    if (!next) return;
+    if (timer == Timer2) Timer2->setInterval(PollView->MsUntil(*next));
+    timer->start();
 }
 
 modbus::LinkChoice TForm1::pageChoice() const {

@@ -20,7 +20,11 @@
 #include <QProgressDialog>
 #include <QTimer>
 
+#include <algorithm>
 #include <chrono>
+#include <limits>
+#include <memory>
+#include <mutex>
 #include <stdexcept>
 
 namespace {
@@ -46,7 +50,16 @@ QString Described(const modbus::LinkSettings& l) {
 
 class ScanDialog final : public core::ScanView {
 public:
-    explicit ScanDialog(QProgressDialog& dialog) : Dialog(dialog) {}
+    explicit ScanDialog(QProgressDialog& dialog) : Notify(std::make_shared<Notifier>()), Dialog(dialog) {
+        Wake.setSingleShot(true);
+        Wake.setTimerType(Qt::PreciseTimer);
+        Notify->wake = &Wake;
+    }
+    ~ScanDialog() override {
+        // A probe given up may still finish later: it must find nobody.
+        std::lock_guard lock(Notify->mutex);
+        Notify->wake = nullptr;
+    }
     int64_t NowMs() override {
         return std::chrono::duration_cast<std::chrono::milliseconds>(
                    std::chrono::steady_clock::now().time_since_epoch())
@@ -60,9 +73,33 @@ public:
                                 .arg(QString::fromStdString(core::DurationText(p.MsLeft))));
     }
     void Finished() override { Done.quit(); }
+    // A finished probe wakes the scan at once, on the window's thread.
+    std::function<void()> CompletionNotifier() override {
+        return [notify = Notify] {
+            std::lock_guard lock(notify->mutex);
+            if (QTimer* wake = notify->wake)
+                QMetaObject::invokeMethod(
+                    wake, [wake] { wake->start(0); }, Qt::QueuedConnection);
+        };
+    }
+    // Arms the wake for the time the scan names; disarms it when it names none.
+    void WakeAt(std::optional<int64_t> at) {
+        if (!at) {
+            Wake.stop();
+            return;
+        }
+        Wake.start(static_cast<int>(std::clamp<int64_t>(*at - NowMs(), 0, std::numeric_limits<int>::max())));
+    }
     QEventLoop Done;
+    QTimer Wake;
 
 private:
+    // Shared with the probes' threads; cleared before the timer goes.
+    struct Notifier {
+        std::mutex mutex;
+        QTimer* wake = nullptr;
+    };
+    std::shared_ptr<Notifier> Notify;
     QProgressDialog& Dialog;
 };
 
@@ -104,17 +141,18 @@ void TForm1::Button8Click() {
     monitor::OpenOver(&dialog, this);
     ScanDialog view(dialog);
     core::Scan scan(Transactions, view);
-    QTimer tick;
-    tick.setTimerType(Qt::PreciseTimer);
-    tick.setInterval(2);
-    QObject::connect(&tick, &QTimer::timeout, &dialog, [&scan] { scan.Tick(); });
+    // Woken when the scan says, or at once when a probe finishes.
+    QObject::connect(&view.Wake, &QTimer::timeout, &dialog, [&scan, &view] {
+        scan.Wake();
+        view.WakeAt(scan.NextWakeMs());
+    });
     QObject::connect(&dialog, &QProgressDialog::canceled, &dialog, [&scan] { scan.Stop(); });
     scan.Start(*plan);
     if (scan.Running()) {
         dialog.show();
-        tick.start();
+        view.WakeAt(scan.NextWakeMs());
         view.Done.exec();
-        tick.stop();
+        view.Wake.stop();
     }
     const bool cancelled = dialog.wasCanceled();
     dialog.hide();

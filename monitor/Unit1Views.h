@@ -7,9 +7,10 @@
 #include "core/ArchiveCycle.h"
 
 #include <QLocale>
-#include <QTimer>
 
+#include <algorithm>
 #include <chrono>
+#include <limits>
 
 // What both cycles ask of the window in the same way.
 template <class Base> class CycleWindow : public Base {
@@ -19,12 +20,6 @@ public:
     void SetStatus(const std::string& text) override { Form.setStatusText(QString::fromStdString(text)); }
     bool DiagnosticsOn() const override { return Form.DiagnosticsOn; }
     void AppendTrace(const std::string& line) override { Form.appendDiagnostics(line); }
-    void StartTimer(core::TimerId id, int intervalMs) override {
-        QTimer* t = Form.timer(id);
-        if (intervalMs >= 0) t->setInterval(intervalMs);
-        t->start();
-    }
-    void StopTimer(core::TimerId id) override { Form.timer(id)->stop(); }
     void ShowError(const std::string& text) override { monitor::ShowError(QString::fromStdString(text)); }
     platform::OrReason<modbus::LinkSettings> ReadLink() override { return Form.readLink(); }
     platform::OrReason<int32_t> ReadPeriod() override { return Form.readPeriod(); }
@@ -33,6 +28,10 @@ public:
         return std::chrono::duration_cast<std::chrono::milliseconds>(
                    std::chrono::steady_clock::now().time_since_epoch())
             .count();
+    }
+    // A timer's interval for a wait that ends at `at` on this clock.
+    int MsUntil(int64_t at) {
+        return static_cast<int>(std::clamp<int64_t>(at - NowMs(), 0, std::numeric_limits<int>::max()));
     }
 
 protected:

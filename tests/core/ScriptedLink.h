@@ -1,6 +1,6 @@
 // Scripted transactions, a clock the test moves and a view that records what
-// a cycle shows and which timers it keeps running, for stepping the shared
-// cycles by hand: no thread, timer or port decides a test's outcome.
+// a cycle shows, for stepping the shared cycles by hand: no thread, timer or
+// port decides a test's outcome.
 #pragma once
 
 #include "core/CycleView.h"
@@ -11,7 +11,6 @@
 #include <QString>
 #include <QStringList>
 
-#include <array>
 #include <memory>
 #include <optional>
 #include <string>
@@ -70,8 +69,9 @@ struct ScriptedLink {
 
     modbus::TransactionFactory factory() {
         return [this](const modbus::TransactionRequest& request) {
-            for (const auto& s : started)
-                if (!s->released) ++overlaps;
+            // The one started last is enough: an earlier one not finished
+            // was counted when that one started.
+            if (!started.empty() && !started.back()->released) ++overlaps;
             auto script = std::make_shared<Script>();
             script->request = request;
             started.push_back(script);
@@ -96,9 +96,9 @@ inline void answerAsMeter(Script& s) {
     s.finish();
 }
 
-// Records what a cycle asks of the window: the texts it shows, the events
-// in order (status, trace, decode, error, ...) and, as state, which timers
-// run with which interval. Base is the cycle's view interface.
+// Records what a cycle asks of the window: the texts it shows and the events
+// in order (status, trace, decode, error, ...). Base is the cycle's view
+// interface.
 template <class Base> class RecordingView : public Base {
 public:
     QStringList log;
@@ -117,17 +117,6 @@ public:
         l.DeviceAddress = 1;
         return {l, {}};
     }
-    bool running(core::TimerId id) const { return Timers[size_t(id)].running; }
-    int interval(core::TimerId id) const { return Timers[size_t(id)].interval; }
-    // The timers that run, as "Timer1" or "Timer2 1000ms" (an interval set by the cycle).
-    QStringList runningTimers() const {
-        QStringList out;
-        for (size_t i = 0; i < Timers.size(); ++i)
-            if (Timers[i].running)
-                out << QStringLiteral("Timer%1").arg(i + 1) +
-                           (Timers[i].interval >= 0 ? QStringLiteral(" %1ms").arg(Timers[i].interval) : "");
-        return out;
-    }
 
     int64_t NowMs() override { return now; }
     void SetStatus(const std::string& text) override {
@@ -139,11 +128,6 @@ public:
         trace << QString::fromStdString(line);
         log << QStringLiteral("trace");
     }
-    void StartTimer(core::TimerId id, int ms) override {
-        Timers[size_t(id)].running = true;
-        if (ms >= 0) Timers[size_t(id)].interval = ms;
-    }
-    void StopTimer(core::TimerId id) override { Timers[size_t(id)].running = false; }
     void ShowError(const std::string& text) override {
         errors << QString::fromStdString(text);
         log << QStringLiteral("error");
@@ -157,13 +141,6 @@ public:
         out.swap(log);
         return out;
     }
-
-private:
-    struct Timer {
-        bool running = false;
-        int interval = -1; // -1: the window's own
-    };
-    std::array<Timer, 4> Timers;
 };
 
 // The polling cycle's view, recording as RecordingView does.

@@ -94,12 +94,17 @@ class TestArchiveCycle : public QObject {
         QCOMPARE(cycle->CreateExportFile(path()).error, std::string());
         view->take();
     }
-    // Answers the request in flight with a record and lets the tick see it.
+    // Answers the request in flight with a record and wakes the cycle; the
+    // next request follows, after the pacing if there is one.
     void answer(int year, int month, int day, int hour = 12, int minute = 0, int second = 0) {
         putRecord(scripts->last(), year, month, day, hour, minute, second);
         view->now += 5;
-        cycle->Tick();
-        if (cycle->state() == ArchiveCycle::State::Pacing) cycle->PacingEnd();
+        cycle->Wake();
+        if (cycle->state() == ArchiveCycle::State::Pacing) pacingEnd();
+    }
+    void pacingEnd() {
+        view->now = std::max(view->now, cycle->NextWakeMs().value_or(view->now));
+        cycle->Wake();
     }
 
 private slots:
@@ -158,23 +163,23 @@ private slots:
         startNew();
         QCOMPARE(scripts->last().request.QuietMs, 0u);
         view->now += timeoutMs - 1;
-        cycle->Tick();
+        cycle->Wake();
         QCOMPARE(link->BadReplies, 0);
         // The reply arrives on the very tick of the time-out: a time-out.
         putRecord(scripts->last(), 2024, 5, 1, 0, 0, 0);
         view->now += 1;
-        cycle->Tick();
+        cycle->Wake();
         QCOMPARE(link->BadReplies, 1);
         QCOMPARE(view->trace, QStringList({"TX : [01]", "RX : "}));
         QCOMPARE(scripts->started.size(), size_t{1});
-        cycle->Tick(); // the retry: the same record, after the line has been quiet
+        cycle->Wake(); // the retry: the same record, after the line has been quiet
         QCOMPARE(scripts->started.size(), size_t{2});
         QCOMPARE(scripts->last().request.ArchiveRecord, 0);
         QCOMPARE(scripts->last().request.QuietMs, uint32_t(timeoutMs));
         // The wait for silence does not eat into the reply time-out.
         view->now += 2 * timeoutMs - 10;
         answer(2024, 5, 1);
-        QCOMPARE(cycle->ArchiveLines.size(), size_t{1});
+        QCOMPARE(cycle->lineCount(), size_t{1});
         QCOMPARE(scripts->last().request.QuietMs, 0u);
         QCOMPARE(scripts->last().request.ArchiveRecord, 11);
         QCOMPARE(view->trace.mid(2), QStringList({"RX : ", "TX : [01]"})); // reply line first
@@ -185,21 +190,21 @@ private slots:
         startNew();
         view->now += 30;
         scripts->last().finish(modbus::Status::BadCrc);
-        cycle->Tick();
+        cycle->Wake();
         QCOMPARE(link->BadReplies, 1);
-        QCOMPARE(view->runningTimers(), QStringList{"Timer4 70ms"});
+        QCOMPARE(cycle->state(), ArchiveCycle::State::Pacing);
         // Why the record failed, with the count, until the next good reply.
         QCOMPARE(QString::fromStdString(view->progress.Failures),
                  QStringLiteral("1 × Błąd sumy kontrolnej w odpowiedzi urządzenia"));
         QCOMPARE(cycle->NextWakeMs(), std::optional<int64_t>(view->now + 70));
-        cycle->PacingEnd();
+        pacingEnd();
         QCOMPARE(scripts->last().request.ArchiveRecord, 0);
         QVERIFY(scripts->last().request.QuietMs > 0);
         view->period = {19, {}}; // below 20: the next request at once
         answer(2024, 5, 1);
         QCOMPARE(scripts->started.size(), size_t{3});
         QVERIFY(view->progress.Failures.empty());
-        QCOMPARE(view->runningTimers(), QStringList{"Timer3"});
+        QCOMPARE(cycle->state(), ArchiveCycle::State::Waiting);
     }
 
     void endMarkersAndTheLastRecord_data() {
@@ -227,10 +232,8 @@ private slots:
                                         "d L+;Licznik w ty\xB3 L-;Zdarzenia\r\n"));
             return;
         }
-        // Jump to the last record of file 4: its good reply ends the download.
-        cycle->ArchiveFileNumber = 4;
-        cycle->ArchiveRecordNumber = core::kLastRecord;
         answer(2024, 1, 1);
+        answer(1999, 1, 1);
         QVERIFY(!cycle->ArchiveRunning());
         // An erased record names no moment: left out, and said so.
         if (year == 65535) {
@@ -246,14 +249,22 @@ private slots:
         }
     }
 
+    // Every record of the four files in turn; the good reply for the last
+    // record of file 4 is stored and ends the download.
     void recordsAdvanceOverTheFourFiles() {
         startNew();
-        cycle->ArchiveRecordNumber = core::kLastRecord;
-        answer(2024, 1, 1);
-        QCOMPARE(int(cycle->ArchiveFileNumber), 2);
-        QCOMPARE(cycle->ArchiveRecordNumber, 0);
+        for (int i = 0; i < core::kRecordsPerFile; ++i) answer(2024, 1, 1);
+        QCOMPARE(int(cycle->fileNumber()), 2);
+        QCOMPARE(cycle->recordNumber(), 0);
         QCOMPARE(int(scripts->last().request.ArchiveFile), 2);
-        QCOMPARE(cycle->recordsRead(), core::kRecordsPerFile);
+        QCOMPARE(view->progress.RecordsRead, core::kRecordsPerFile);
+        for (int i = core::kRecordsPerFile; i < core::kMostRecords - 1; ++i) answer(2024, 1, 1);
+        QCOMPARE(int(scripts->last().request.ArchiveFile), 4);
+        QCOMPARE(scripts->last().request.ArchiveRecord, core::kLastRecord);
+        answer(2024, 1, 2);
+        QVERIFY(!cycle->ArchiveRunning());
+        QCOMPARE(scripts->count(), size_t(core::kMostRecords));
+        QVERIFY(file().endsWith("\r\n12899;2024-01-02;12:00:00;0,000;0,0 [m3];0,0 [m3];\r\n"));
     }
 
     void updateTakesOnlyNewerRecords() {
@@ -263,13 +274,12 @@ private slots:
         f.close();
         cycle->ArchiveButton();
         QCOMPARE(cycle->OpenExportFileForUpdate(path()).error, std::string());
-        QCOMPARE(cycle->NextLogNumber, 42);
         answer(2024, 5, 1, 12, 0, 1);  // one second later: taken
         answer(2024, 4, 30, 23, 0, 0); // earlier, after a newer one in reading order: not taken
         answer(2024, 5, 1, 12, 0, 0);  // the same date and time: not taken
         answer(2024, 5, 2, 0, 0, 0);   // a later day: taken
         answer(1999, 1, 1);            // end
-        QCOMPARE(cycle->ArchiveLines.size(), size_t{2});
+        QCOMPARE(cycle->lineCount(), size_t{2});
         const QByteArray content = file();
         QVERIFY(
             content.startsWith("Nr logu;Data;Czas\r\n41;2024-05-01;12:00:00;1,000;0,0 [m3];0,0 [m3];\r\n"));

@@ -1,4 +1,5 @@
-// The polling cycle stepped tick by tick with scripted transactions.
+// The polling cycle stepped tick by tick (a clock moved by hand) with
+// scripted transactions.
 #include "ScriptedLink.h"
 
 #include "core/PollCycle.h"
@@ -35,17 +36,34 @@ class TestPollCycle : public QObject {
     std::unique_ptr<PollRecorder> view;
     std::unique_ptr<PollCycle> cycle;
 
+    // The tick of the default 1000 ms reply time-out: the cycle is woken on
+    // each, as the window's tick timer wakes it.
+    static constexpr int64_t kTickMs = 50;
+    void tick() {
+        view->now += kTickMs;
+        cycle->Wake();
+    }
     void ticks(int n) {
-        for (int i = 0; i < n; ++i) cycle->Tick();
+        for (int i = 0; i < n; ++i) tick();
+    }
+    // The clock to the end of the pause, if one runs, and the wake there.
+    void pauseEnd() {
+        if (cycle->state() == State::Pause) view->now = *cycle->NextWakeMs();
+        cycle->Wake();
     }
     void connect() {
         cycle->ConnectButton();
         QCOMPARE(cycle->state(), State::Running);
         view->take();
     }
-    // Only the tick timer runs while a transaction is watched, only the
-    // pause timer during the pause (with the scan period), none off-line.
-    void timersAre(const QStringList& running) { QCOMPARE(view->runningTimers(), running); }
+    // What the cycle waits for and how long from now: the time-out while a
+    // transaction is watched, the restart after it, the scan period of the
+    // pause; nothing off-line.
+    void waits(State state, std::optional<int64_t> ms) {
+        QCOMPARE(cycle->state(), state);
+        const std::optional<int64_t> next = cycle->NextWakeMs();
+        QCOMPARE(next ? std::optional<int64_t>(*next - view->now) : std::nullopt, ms);
+    }
     void queueBoth() {
         cycle->Slots.LongWritePending = true;
         cycle->Slots.LongWriteRegister = 8;
@@ -73,7 +91,7 @@ private slots:
     void connectStartsAReadAndTheTick() {
         queueBoth(); // pending writes wait for the transactions after the first
         cycle->ConnectButton();
-        timersAre({"Timer1"});
+        waits(State::Running, 1000);
         QVERIFY(cycle->Connected() && view->editable);
         QCOMPARE(view->caption, QStringLiteral("Zakończ połączenie z przepływomierzem"));
         QCOMPARE(scripts->started.size(), size_t{1});
@@ -90,25 +108,24 @@ private slots:
         link->GoodReplies = 4;
         link->BadReplies = 2;
         view->diagnostics = true;
-        cycle->Tick();
+        tick();
         QCOMPARE(view->status, resultLine(kRead, 4, 2)); // the counters before this reply
         QCOMPARE(view->take(), QStringList({"status", "trace", "trace", "decode"}));
-        timersAre({"Timer2 1000ms"});
+        waits(State::Pause, 1000);
         QCOMPARE(view->trace, QStringList({"TX : [01]", "RX : "}));
         QCOMPARE(link->GoodReplies, 5);
-        QCOMPARE(cycle->PollTicks, 0);
         QVERIFY(scripts->last().released && !scripts->last().signalled);
         QCOMPARE(cycle->state(), State::Pause);
         QVERIFY(!link->ActiveRead);
 
-        cycle->Tick(); // a stray tick of the stopped timer changes nothing
+        tick(); // a wake before the pause is over changes nothing
         QCOMPARE(view->take(), QStringList());
-        cycle->PauseEnd();
-        timersAre({"Timer1"});
+        pauseEnd();
+        waits(State::Running, 1000);
         QCOMPARE(scripts->started.size(), size_t{2});
         ticks(2);
         scripts->last().finish();
-        cycle->Tick();
+        tick();
         QCOMPARE(view->status, resultLine(kRead, 5, 2));
     }
 
@@ -117,22 +134,19 @@ private slots:
         view->diagnostics = true;
         ticks(19);
         QCOMPARE(view->take(), QStringList());
-        cycle->Tick(); // 20
+        tick(); // 20
         QCOMPARE(view->take(), QStringList({"status", "trace", "trace"}));
         QCOMPARE(view->status, timeoutLine(0, 0));
         QCOMPARE(link->BadReplies, 1);
         QCOMPARE(view->failed, QStringList{"Timeout odpowiedzi z przepływomierza"});
         QVERIFY(scripts->started.front()->signalled && scripts->started.front()->released);
-        QCOMPARE(cycle->state(), State::AfterTimeout);
-        timersAre({"Timer1"});
-        cycle->Tick(); // 21
+        waits(State::AfterTimeout, 2 * kTickMs);
+        tick(); // 21
         QCOMPARE(view->take(), QStringList());
         QCOMPARE(scripts->started.size(), size_t{1});
-        cycle->Tick(); // 22
-        timersAre({"Timer1"});
+        tick(); // 22
         QCOMPARE(scripts->started.size(), size_t{2});
-        QCOMPARE(cycle->PollTicks, 0);
-        QCOMPARE(cycle->state(), State::Running);
+        waits(State::Running, 1000); // counted from the restart
     }
 
     // Without the window's timers the cycle is woken by the clock: what is
@@ -177,7 +191,7 @@ private slots:
         connect();
         ticks(19);
         scripts->last().finish();
-        cycle->Tick();
+        tick();
         QCOMPARE(view->status, timeoutLine(0, 0));
         QCOMPARE(link->GoodReplies, 0);
         QCOMPARE(link->BadReplies, 1);
@@ -206,28 +220,28 @@ private slots:
         connect();
         if (write) { // the write goes with the transaction after the first read
             scripts->last().finish();
-            cycle->Tick();
-            cycle->PauseEnd();
+            tick();
+            pauseEnd();
             view->take();
         }
         const int decodes = view->decodes;
         const int64_t good = link->GoodReplies;
         ticks(3);
         scripts->last().finish(Status(status), 2);
-        cycle->Tick();
+        tick();
         QCOMPARE(view->take(), QStringList({"status"}));
         QVERIFY(view->status.startsWith(scripts->last().text()));
-        timersAre({"Timer2 1000ms"});
+        waits(State::Pause, 1000);
         QCOMPARE(view->decodes, decodes);
         QCOMPARE(view->failed, failed.isEmpty() ? QStringList() : QStringList{failed});
         QCOMPARE(link->GoodReplies, good + 1);
         const size_t before = scripts->started.size();
         // Nothing counts on during the pause; exactly one transaction follows it.
-        ticks(25);
+        ticks(19);
         QCOMPARE(scripts->started.size(), before);
         QCOMPARE(link->BadReplies, 0);
-        cycle->PauseEnd();
-        cycle->PauseEnd();
+        pauseEnd();
+        pauseEnd();
         QCOMPARE(scripts->started.size(), before + 1);
     }
 
@@ -249,8 +263,8 @@ private slots:
                 ticks(22);
             } else {
                 scripts->last().finish();
-                cycle->Tick();
-                cycle->PauseEnd();
+                tick();
+                pauseEnd();
             }
             return scripts->last().request;
         };
@@ -274,7 +288,7 @@ private slots:
         cycle->Cached = {1, 1, 1, 2, 3, 4};
         ticks(5);
         cycle->ConnectButton();
-        timersAre({});
+        waits(State::Offline, std::nullopt);
         QVERIFY(!view->editable);
         QVERIFY(scripts->last().signalled && scripts->last().released);
         QCOMPARE(view->status, QStringLiteral("Przepływomierz nie podłączony - praca w trybie off-line"));
@@ -284,7 +298,7 @@ private slots:
         QVERIFY(view->restored == cycle->Cached);
         QVERIFY(!cycle->Connected() && !link->ActiveRead);
         ticks(30);
-        cycle->PauseEnd();
+        pauseEnd();
         QCOMPARE(scripts->started.size(), size_t{1});
     }
 
@@ -305,7 +319,7 @@ private slots:
         refuse();
         cycle->ConnectButton(); // refused: nothing starts
         QCOMPARE(view->take(), QStringList({"error"}));
-        timersAre({});
+        waits(State::Offline, std::nullopt);
         QCOMPARE(view->errors.first().left(5), QString(badLink ? "Adres" : "Okres"));
         QVERIFY(scripts->started.empty() && !cycle->Connected());
 
@@ -315,17 +329,17 @@ private slots:
         connect();
         refuse(); // the setting goes bad while connected: shown once, then off-line
         scripts->last().finish();
-        cycle->Tick();
-        if (badLink) cycle->PauseEnd();
+        tick();
+        if (badLink) pauseEnd();
         QCOMPARE(view->errors.size(), 2);
         QCOMPARE(view->log.last(), QStringLiteral("error"));
         QCOMPARE(cycle->state(), State::Offline);
         QVERIFY(!cycle->Connected());
-        timersAre({});
+        waits(State::Offline, std::nullopt);
         QCOMPARE(scripts->started.size(), size_t{1});
         QVERIFY(cycle->Slots.LongWritePending); // the write waits for the next connect
         ticks(25);
-        cycle->PauseEnd();
+        pauseEnd();
         QCOMPARE(view->errors.size(), 2);
     }
 
@@ -377,8 +391,8 @@ private slots:
                 cycle->Editing.CutoffEditing =
                     false; // the field was left with an error: the read shows the meter's value
                 scripts->last().finish();
-                cycle->Tick();
-                cycle->PauseEnd();
+                tick();
+                pauseEnd();
             }
             if (step == "address") view->link.value->DeviceAddress = 2;
             if (step == "port") view->link.value->PortName = "COM2";
@@ -394,8 +408,8 @@ private slots:
         if (list.contains("offline")) cycle->ConnectButton();
         // The transaction after the next pause carries what waits.
         scripts->last().finish();
-        cycle->Tick();
-        cycle->PauseEnd();
+        tick();
+        pauseEnd();
         const auto& request = scripts->last().request;
         QCOMPARE(request.Staged == Write::None ? QStringLiteral("-") : QString::number(request.WriteRegister),
                  sent);
@@ -422,7 +436,7 @@ private slots:
         connect();
         if (readFirst) {
             answerAsMeter(scripts->last());
-            cycle->Tick();
+            tick();
         }
         // The user edits and is back in the field as the write is dropped.
         cycle->Editing.CutoffEditing = cycle->Editing.Alarm1Editing = true;
@@ -443,16 +457,16 @@ private slots:
         }
         // A write for the meter now named goes through: the message goes.
         if (readFirst) {
-            cycle->PauseEnd();
+            pauseEnd();
         }
         cycle->QueueTotaliserReset(reg::ReverseTotaliser);
         scripts->last().finish();
-        cycle->Tick();
-        cycle->PauseEnd();
+        tick();
+        pauseEnd();
         QCOMPARE(scripts->last().request.WriteRegister, reg::ReverseTotaliser);
         QVERIFY(!view->dropped.isEmpty());
         scripts->last().finish();
-        cycle->Tick();
+        tick();
         QCOMPARE(view->dropped, QString());
     }
 
@@ -487,13 +501,13 @@ private slots:
             }
             if (step == "g") {
                 answerAsMeter(scripts->last());
-                cycle->Tick();
+                tick();
                 QVERIFY(view->current);
-                cycle->PauseEnd();
+                pauseEnd();
                 continue;
             }
             scripts->last().portTrouble = step.startsWith("u:") ? step.mid(2).toStdString() : std::string();
-            ticks(PollCycle::kTimeoutTicks);
+            ticks(20); // the reply time-out
             QVERIFY(!view->current);
             ticks(2); // the next transaction
         }

@@ -158,11 +158,11 @@ private slots:
                 QCOMPARE(scan.NextWakeMs(),
                          std::optional<int64_t>(view.now + s.request.QuietMs + ProbeTimeoutMs(l.BaudRate)));
                 view.now += s.request.QuietMs + ProbeTimeoutMs(l.BaudRate);
-                scan.Tick();
+                scan.Wake();
                 QVERIFY(s.signalled && !s.released);
                 s.finish(modbus::Status::Timeout);
             }
-            scan.Tick();
+            scan.Wake();
         }
         QCOMPARE(view.events, events);
         QCOMPARE(int(scripts.started.size()), stopAfter >= 0 ? stopAfter + 1 : probes);

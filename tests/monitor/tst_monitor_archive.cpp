@@ -192,12 +192,12 @@ private slots:
             choose(&TForm2::Button2, path());
         }
         auto& cycle = form->archiveCycle();
-        QTRY_VERIFY_WITH_TIMEOUT(cycle.ArchiveLines.size() >= 30, kLong);
+        QTRY_VERIFY_WITH_TIMEOUT(cycle.lineCount() >= 30, kLong);
         if (save) {
             sim->SetFault(vqtsim::Fault::Silence);
             QTRY_VERIFY_WITH_TIMEOUT(form->Link.BadReplies >= 2, kLong);
         }
-        const int read = static_cast<int>(cycle.ArchiveLines.size());
+        const int read = static_cast<int>(cycle.lineCount());
         answer(QStringLiteral("Zakończyć odczyt danych ?"), {true});
         answer(QStringLiteral("Zapisać odczytane dane do pliku ?"), {save});
         QTest::mouseClick(form->Button5, Qt::LeftButton);
@@ -227,7 +227,7 @@ private slots:
         answer(QStringLiteral("Plik nie istnieje. Utworzyć nowy ?"), {true});
         choose(&TForm2::Button2, path());
         auto& cycle = form->archiveCycle();
-        QTRY_VERIFY_WITH_TIMEOUT(cycle.ArchiveLines.size() >= 5, kLong);
+        QTRY_VERIFY_WITH_TIMEOUT(cycle.lineCount() >= 5, kLong);
         bool questionOpen = false;
         bool endedMeanwhile = late < 0;
         monitor::SetInformationFunction([&](const QString& t) {
@@ -273,7 +273,7 @@ private slots:
         startSim(3000);
         answer(QStringLiteral("Plik nie istnieje. Utworzyć nowy ?"), {true});
         choose(&TForm2::Button2, path());
-        QTRY_VERIFY_WITH_TIMEOUT(form->archiveCycle().ArchiveLines.size() >= 10, kLong);
+        QTRY_VERIFY_WITH_TIMEOUT(form->archiveCycle().lineCount() >= 10, kLong);
         answer(QStringLiteral("Zakończyć odczyt danych ?"), {false, true});
         QVERIFY(!form->close()); // "NIE": the window stays and the download goes on
         QVERIFY(form->archiveCycle().ArchiveRunning());

@@ -574,6 +574,38 @@ private slots:
         }
     }
 
+    // The tick timer runs exactly while a transaction is watched or a
+    // restart is due, the pause timer exactly during the pause and never for
+    // longer than the scan period: through good reads, time-outs and a
+    // disconnect, at every turn of the event loop.
+    void timersFollowTheCycle() {
+        using State = core::PollCycle::State;
+        QStringList wrong;
+        QTimer look;
+        QObject::connect(&look, &QTimer::timeout, [&] {
+            const State s = form->poll().state();
+            const bool watching = s == State::Running || s == State::AfterTimeout;
+            if (form->Timer1->isActive() != watching || form->Timer2->isActive() != (s == State::Pause) ||
+                (s == State::Pause && form->Timer2->interval() > 50))
+                wrong << QStringLiteral("state %1, Timer1 %2, Timer2 %3 (%4 ms)")
+                             .arg(int(s))
+                             .arg(form->Timer1->isActive())
+                             .arg(form->Timer2->isActive())
+                             .arg(form->Timer2->interval());
+        });
+        look.start(1);
+        connect();
+        int64_t good = goodAfter(3);
+        QTRY_VERIFY(form->Link.GoodReplies >= good);
+        silence(good);
+        QTRY_VERIFY(form->Link.BadReplies >= 2);
+        sim->SetFault(vqtsim::Fault::None);
+        QTRY_VERIFY_WITH_TIMEOUT(form->Link.GoodReplies >= good + 2, 5000);
+        QTest::mouseClick(form->Button4, Qt::LeftButton);
+        QTest::qWait(20);
+        QCOMPARE(wrong, QStringList());
+    }
+
     void disconnectRestoresTheListsAndCloseLeavesNoWorker() {
         connect();
         QTRY_COMPARE(form->ComboBox9->text(), QStringLiteral("2,0"));

@@ -37,7 +37,7 @@ int Export(TForm1& form, const QString& file, const QString& baud) {
     }
     loop.exec();
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    std::printf("%.3f %zu\n", seconds, form.archiveCycle().ArchiveLines.size());
+    std::printf("%.3f %zu\n", seconds, form.archiveCycle().lineCount());
     return 0;
 }
 
