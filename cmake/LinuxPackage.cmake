@@ -1,23 +1,24 @@
-# Installs the three programs with the window's desktop entry, its icon, a
-# manual page each, the publishing service's systemd unit with an example
-# site, and Debian's copyright and changelog; cpack makes a Debian package of
-# them.
+# Two Debian packages: vqt540 (the tool, the simulator, the publishing
+# service's systemd unit with an example site, their manual pages), which
+# needs no Qt, so that a site's small box takes no graphics stack; and
+# vqt540-monitor (the window, its desktop entry, icon and manual page). Each
+# has Debian's copyright and changelog. A build without the window makes the
+# first alone.
 include(GNUInstallDirs)
 
-set(vqt_programs vqt540 vqt540-sim)
-if(VQT_BUILD_GUI)
-  list(APPEND vqt_programs vqt540-monitor)
-endif()
-install(TARGETS ${vqt_programs} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+install(TARGETS vqt540 vqt540-sim RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT tool)
 
 set(vqt_packaging ${PROJECT_SOURCE_DIR}/packaging)
+set(vqt_monitor_docdir ${CMAKE_INSTALL_DATADIR}/doc/vqt540-monitor)
 if(VQT_BUILD_GUI)
-  install(FILES ${vqt_packaging}/vqt540-monitor.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
+  install(TARGETS vqt540-monitor RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT monitor)
+  install(FILES ${vqt_packaging}/vqt540-monitor.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications
+          COMPONENT monitor)
   install(FILES ${vqt_packaging}/icons/vqt540-monitor.svg
-          DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps)
+          DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps COMPONENT monitor)
   foreach(size 16 32 48 64 128 256)
     install(FILES ${vqt_packaging}/icons/hicolor/${size}x${size}/apps/vqt540-monitor.png
-            DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/${size}x${size}/apps)
+            DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/${size}x${size}/apps COMPONENT monitor)
   endforeach()
 endif()
 
@@ -27,15 +28,19 @@ set(VQT_PACKAGE_MAINTAINER "VQT540 Monitor maintainers <maintainers@vqt540.examp
 # The manual pages carry the project's version and are installed gzipped, as
 # Debian's man pages are (-n: no name or time stamp, so the same page gives the
 # same bytes).
-set(vqt_pages vqt540 vqt540-sim)
+set(vqt_pages vqt540:tool vqt540-sim:tool)
 if(VQT_BUILD_GUI)
-  list(APPEND vqt_pages vqt540-monitor)
+  list(APPEND vqt_pages vqt540-monitor:monitor)
 endif()
 set(vqt_gzipped)
-foreach(page ${vqt_pages})
+foreach(entry ${vqt_pages})
+  string(REPLACE ":" ";" entry "${entry}")
+  list(GET entry 0 page)
+  list(GET entry 1 component)
   configure_file(${vqt_packaging}/${page}.1.in ${PROJECT_BINARY_DIR}/packaging/${page}.1 @ONLY)
   list(APPEND vqt_gzipped ${page}.1)
-  install(FILES ${PROJECT_BINARY_DIR}/packaging/${page}.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+  install(FILES ${PROJECT_BINARY_DIR}/packaging/${page}.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1
+          COMPONENT ${component})
 endforeach()
 
 # Debian's copyright file in its machine-readable form, the project's licence
@@ -55,7 +60,10 @@ string(STRIP "${vqt_license}" vqt_license)
 string(REPLACE "\n\n" "\n.\n" vqt_license "${vqt_license}")
 string(REPLACE "\n" "\n " VQT_LICENSE_TEXT " ${vqt_license}")
 configure_file(${vqt_packaging}/copyright.in ${PROJECT_BINARY_DIR}/packaging/copyright @ONLY)
-install(FILES ${PROJECT_BINARY_DIR}/packaging/copyright DESTINATION ${CMAKE_INSTALL_DOCDIR})
+install(FILES ${PROJECT_BINARY_DIR}/packaging/copyright DESTINATION ${CMAKE_INSTALL_DOCDIR} COMPONENT tool)
+if(VQT_BUILD_GUI)
+  install(FILES ${PROJECT_BINARY_DIR}/packaging/copyright DESTINATION ${vqt_monitor_docdir} COMPONENT monitor)
+endif()
 
 # Debian's changelog: an entry for this version, dated by SOURCE_DATE_EPOCH
 # when the build has one, else by the last commit, so that the same source
@@ -74,7 +82,10 @@ string(TIMESTAMP VQT_CHANGELOG_DATE "%a, %d %b %Y %H:%M:%S +0000" UTC)
 set(ENV{SOURCE_DATE_EPOCH} "${vqt_saved_epoch}")
 configure_file(${vqt_packaging}/changelog.in ${PROJECT_BINARY_DIR}/packaging/changelog @ONLY)
 list(APPEND vqt_gzipped changelog)
-install(FILES ${PROJECT_BINARY_DIR}/packaging/changelog.gz DESTINATION ${CMAKE_INSTALL_DOCDIR})
+install(FILES ${PROJECT_BINARY_DIR}/packaging/changelog.gz DESTINATION ${CMAKE_INSTALL_DOCDIR} COMPONENT tool)
+if(VQT_BUILD_GUI)
+  install(FILES ${PROJECT_BINARY_DIR}/packaging/changelog.gz DESTINATION ${vqt_monitor_docdir} COMPONENT monitor)
+endif()
 
 set(vqt_gzip_outputs)
 foreach(file ${vqt_gzipped})
@@ -92,28 +103,43 @@ add_custom_target(vqt540_gzipped ALL DEPENDS ${vqt_gzip_outputs})
 # systemd reads /usr/lib/systemd/system as well as /lib/systemd/system, and
 # lintian names the first the canonical place. The example site is no live
 # conffile, so that nothing starts configured.
-install(FILES ${vqt_packaging}/vqt540-publish@.service DESTINATION lib/systemd/system)
-install(FILES ${vqt_packaging}/site.conf DESTINATION ${CMAKE_INSTALL_DOCDIR}/examples)
-install(FILES ${vqt_packaging}/README.Debian DESTINATION ${CMAKE_INSTALL_DOCDIR})
+install(FILES ${vqt_packaging}/vqt540-publish@.service DESTINATION lib/systemd/system COMPONENT tool)
+install(FILES ${vqt_packaging}/site.conf DESTINATION ${CMAKE_INSTALL_DOCDIR}/examples COMPONENT tool)
+install(FILES ${vqt_packaging}/README.Debian DESTINATION ${CMAKE_INSTALL_DOCDIR} COMPONENT tool)
 
 set(CPACK_GENERATOR DEB)
+set(CPACK_DEB_COMPONENT_INSTALL ON)
+set(CPACK_COMPONENTS_ALL tool)
+if(VQT_BUILD_GUI)
+  list(APPEND CPACK_COMPONENTS_ALL monitor)
+endif()
 set(CPACK_PACKAGE_NAME vqt540)
+set(CPACK_DEBIAN_TOOL_PACKAGE_NAME vqt540)
+set(CPACK_DEBIAN_MONITOR_PACKAGE_NAME vqt540-monitor)
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)
-set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT) # vqt540_<version>_<architecture>.deb
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT) # <package>_<version>_<architecture>.deb
 set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${VQT_PACKAGE_MAINTAINER}")
 set(CPACK_DEBIAN_PACKAGE_SECTION electronics)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
-set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "monitor and configurator for VQT540 electromagnetic flowmeters")
-set(CPACK_DEBIAN_PACKAGE_DESCRIPTION [[
-A MODBUS RTU master on a serial port for VQT540 flowmeters: it polls the
-meter's parameters, writes its settings, downloads its archive into a
-spreadsheet table and traces every frame.
+# The first line of each description is its package's summary.
+set(CPACK_DEBIAN_TOOL_DESCRIPTION [[
+command-line tool and simulator for VQT540 electromagnetic flowmeters
+A MODBUS RTU master for VQT540 flowmeters on a serial port or behind a
+gateway: the command-line tool vqt540 reads the meter's parameters, writes
+its settings, downloads its archive into a spreadsheet table and traces
+every frame; vqt540-sim simulates meters. The service vqt540-publish@SITE
+publishes a site's meters to an MQTT broker, with Home Assistant's
+discovery (man vqt540). The window is the package vqt540-monitor.
 
-The package holds the window vqt540-monitor (Polish), the command-line tool
-vqt540 for gateways and scripts, and the meter simulator vqt540-sim. The
-service vqt540-publish@SITE publishes a site's meters to an MQTT broker, with
-Home Assistant's discovery (man vqt540).
+To open serial ports, a user must be in the group dialout:
+sudo adduser $USER dialout, then log in again. The package changes no groups.]])
+set(CPACK_DEBIAN_MONITOR_DESCRIPTION [[
+monitor and configurator window for VQT540 electromagnetic flowmeters
+The window vqt540-monitor (Polish) polls a VQT540 flowmeter's parameters
+over MODBUS RTU and shows them live, writes the settings a user changes,
+downloads the meter's archive into a spreadsheet table and traces every
+frame. The command-line tool and the simulator are the package vqt540.
 
 To open serial ports, a user must be in the group dialout:
 sudo adduser $USER dialout, then log in again. The package changes no groups.]])
@@ -125,11 +151,15 @@ sudo adduser $USER dialout, then log in again. The package changes no groups.]])
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # Upgrades restart the running sites, removal stops them, purge removes their
 # outboxes (packaging/maintainer).
-set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA
+set(CPACK_DEBIAN_TOOL_PACKAGE_CONTROL_EXTRA
   ${vqt_packaging}/maintainer/postinst ${vqt_packaging}/maintainer/prerm ${vqt_packaging}/maintainer/postrm)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
-if(VQT_BUILD_GUI)
-  set(CPACK_DEBIAN_PACKAGE_DEPENDS qt6-qpa-plugins)
-  set(CPACK_DEBIAN_PACKAGE_RECOMMENDS qt6-translations-l10n)
-endif()
+set(CPACK_DEBIAN_TOOL_PACKAGE_SUGGESTS vqt540-monitor)
+# Up to 0.2 one package vqt540 held the window too: the window's files now
+# pass to vqt540-monitor, which an older vqt540 must not be installed beside.
+set(CPACK_DEBIAN_MONITOR_PACKAGE_DEPENDS qt6-qpa-plugins)
+set(CPACK_DEBIAN_MONITOR_PACKAGE_RECOMMENDS qt6-translations-l10n)
+set(CPACK_DEBIAN_MONITOR_PACKAGE_SUGGESTS vqt540)
+set(CPACK_DEBIAN_MONITOR_PACKAGE_REPLACES "vqt540 (<< 0.3.0)")
+set(CPACK_DEBIAN_MONITOR_PACKAGE_BREAKS "vqt540 (<< 0.3.0)")
 include(CPack)

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds the tool and the window for Windows, their
-# installer and ZIP, and runs their own tests under Wine; builds with warnings
+# installer and ZIP, and runs their own tests under Wine; the tool and the
+# simulator for arm64, their plain tests under qemu-user; builds with warnings
 # as errors and runs every test (the Windows tool, window and installer under
 # Wine beside the Linux ones among them); then the tests where
 # threads meet under ThreadSanitizer and everything under ASan+UBSan; last,
@@ -22,6 +23,13 @@ cmake --build --preset mingw-gui -j2
 ctest --preset mingw-gui
 cmake --build --preset mingw-gui --target msi
 cpack --preset mingw-gui
+# The tool and the simulator for arm64 with Debian's cross compiler, the
+# plain parts' tests under qemu-user, and their package; the ci build's
+# tst_cli_arm64 then runs this vqt540 against the simulator and a broker.
+cmake --preset arm64
+cmake --build --preset arm64 -j2
+ctest --preset arm64 -j2
+cpack --preset arm64-deb
 cmake --preset ci
 cmake --build --preset ci -j2
 ctest --preset ci -j2
@@ -33,12 +41,14 @@ mapfile -t threaded < <(ctest --preset tsan -L threads -N | sed -n 's/^ *Test *#
 cmake --build --preset tsan -j2 --target "${threaded[@]}"
 ctest --preset tsan -L threads
 # Every test once more under AddressSanitizer and UndefinedBehaviorSanitizer,
-# but the Wine one: what it tests is the uninstrumented exe.
+# but those of Wine and arm64: what they test is the uninstrumented programs.
 cmake --preset asan
 cmake --build --preset asan -j2
-ctest --preset asan -j2 -LE wine
-# The Debian package from the ci build (RelWithDebInfo, built and tested
-# above, so cpack builds nothing again): its files and computed dependencies,
-# and where this runs as root, installed, run and removed again.
+ctest --preset asan -j2 -LE "wine|arm64"
+# The Debian packages from the ci build (RelWithDebInfo, built and tested
+# above, so cpack builds nothing again): their files and computed
+# dependencies, and where this runs as root, installed over the single
+# package of 0.2, run and removed again; then the arm64 one.
 cpack --preset ci-deb
 bash tools/check-package.sh build/ci
+bash tools/check-package.sh build/arm64
