@@ -40,7 +40,7 @@ Runner AddRead(CLI::App& app, CommonOptions& common) {
     CLI::App* read = app.add_subcommand("read", "Read the parameters once and show them as the window does.");
     const CommonFlags flags = AddCommonOptions(*read, common);
     read->add_flag("--json", options->Json, "the register values, the decoded numbers and the shown texts");
-    read->footer(kExitCodeHelp);
+    read->footer(ExitCodeHelp());
     return [read, flags, options, &common](Loop& loop, modbus::Link& meters) {
         if (!read->parsed()) return -1;
         if (const int code = ApplyConfigFile(flags, common); code != kExitOk) return code;
@@ -70,7 +70,7 @@ Runner AddWatch(CLI::App& app, CommonOptions& common) {
         ->check(CLI::IsMember({"table", "json", "influx"}))
         ->capture_default_str();
     AddMeterPeriodOption(*watch, options->Periods);
-    watch->footer(kExitCodeHelp);
+    watch->footer(ExitCodeHelp());
     return [watch, flags, interval, options, &common](Loop& loop, modbus::Link& meters) {
         if (!watch->parsed()) return -1;
         const PeriodFlag pause{interval, &options->IntervalMs, kLongestIntervalMs};
@@ -107,7 +107,7 @@ Runner AddArchive(CLI::App& app, CommonOptions& common) {
         ->add_flag("--keep-partial", options->KeepPartial,
                    "when the download gives up or is stopped, save what was read instead of writing no file")
         ->needs(newFile);
-    archive->footer(kExitCodeHelp);
+    archive->footer(ExitCodeHelp());
     return [archive, flags, period, options, &common](Loop& loop, modbus::Link& meters) {
         if (!archive->parsed()) return -1;
         const PeriodFlag pacing{period, &options->PeriodMs, kLongestPeriodMs};
@@ -138,7 +138,7 @@ Runner AddScan(CLI::App& app, CommonOptions& common) {
         ->transform(LineSpeed());
     scan->add_flag("--all", options->All, "go on after the first meter and list every one");
     scan->add_flag("--json", options->Json, "the meters found and the settings with garbled answers as JSON");
-    scan->footer(kExitCodeHelp);
+    scan->footer(ExitCodeHelp());
     return [scan, flags, options, addresses, &common](Loop& loop, modbus::Link& meters) {
         if (!scan->parsed()) return -1;
         if (const int code = ApplyConfigFile(flags, common); code != kExitOk) return code;
@@ -179,7 +179,7 @@ Runner AddPublish(CLI::App& app, CommonOptions& common) {
                      "published, such as 1h or 30min (0: never)")
         ->transform(Duration());
     AddMeterPeriodOption(*publish, o->Periods);
-    publish->footer(kExitCodeHelp);
+    publish->footer(ExitCodeHelp());
     return [publish, o, &common](Loop& loop, modbus::Link& meters) {
         if (!publish->parsed()) return -1;
         ResolveAddresses(common);
@@ -194,7 +194,7 @@ Runner AddPorts(CLI::App& app) {
                  "number, and their stable names under /dev/serial/by-id.");
     ports->add_flag("--json", options->Json, "the ports as a JSON array");
     ports->add_option("--root", options->Root, "where to look for /sys and /dev")->group("");
-    ports->footer(kExitCodeHelp);
+    ports->footer(ExitCodeHelp());
     return [ports, options](Loop&, modbus::Link&) { return ports->parsed() ? RunPorts(*options) : -1; };
 }
 
@@ -211,7 +211,7 @@ int main(int argc, char** argv) {
                  "vqt540");
     app.set_version_flag("--version", "vqt540 " VQT_VERSION, "print the program's version and exit");
     app.require_subcommand(1);
-    app.footer(kExitCodeHelp);
+    app.footer(ExitCodeHelp());
 
     CommonOptions common;
     const std::vector<Runner> commands{AddRead(app, common), AddWatch(app, common),   AddArchive(app, common),

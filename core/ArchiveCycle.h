@@ -12,6 +12,7 @@
 #include "core/RecordLine.h"
 
 #include "core/LinkState.h"
+#include "model/LinkCheck.h"
 
 #include <cstdint>
 #include <functional>
@@ -29,7 +30,7 @@ inline constexpr int kRecordsPerFile = 3225;
 inline constexpr int kMostRecords = kArchiveFiles * kRecordsPerFile;
 // A record dated at or below this (as text) ends the archive.
 inline constexpr std::string_view kEndMarkerDate = "1999-01-01";
-inline constexpr int32_t kShortestTimeoutMs = 20;
+inline constexpr int32_t kShortestTimeoutMs = model::kShortestTimeoutMs;
 
 inline constexpr std::string_view kArchiveCaption = "Zapisz dane z archiwum do pliku";
 inline constexpr std::string_view kStopArchiveCaption = "Zakończ zapis danych z archiwum";

@@ -2,6 +2,7 @@
 
 #include "modbus/Frames.h"
 #include "modbus/PortName.h"
+#include "model/LinkCheck.h"
 #include "model/ParameterBlock.h"
 #include "model/Tables.h"
 
@@ -72,7 +73,7 @@ platform::OrReason<ScanPlan> PlanFromPage(const modbus::LinkChoice& page) {
     plan.StopBits = pick(modbus::kStopBits, page.StopBits, modbus::kStopBits[0]).Code;
     plan.Speeds = ScanSpeeds(pick(modbus::kSpeeds, page.Speed, uint32_t{9600}));
     plan.Parities = ScanParities(pick(modbus::kParities, page.Parity, modbus::kParities[0]).Code);
-    const platform::OrReason<uint8_t> address = modbus::ReadAddress(page.Address);
+    const platform::OrReason<uint8_t> address = model::ReadAddress(page.Address);
     plan.Addresses = ScanAddresses(address ? *address : modbus::kLowestAddress);
     FitToGateway(plan);
     return {std::move(plan), {}};

@@ -1,10 +1,7 @@
 // The line's settings: the one table of speeds, parities and stop bits
 // that the window's lists, the settings file, the tool's options and the
-// scan all use, and the one check that turns a choice into a transaction's
-// settings.
+// scan all use. model/LinkCheck.h checks a choice against it.
 #pragma once
-
-#include "platform/OrReason.h"
 
 #include <array>
 #include <cstddef>
@@ -79,13 +76,5 @@ struct LinkChoice {
     std::string Address;                           // as typed
     int32_t TimeoutMs = 1000;
 };
-
-// The settings, or the first reason they cannot make a transaction, as
-// "Setting: reason." in the window's words.
-platform::OrReason<LinkSettings> CheckLink(const LinkChoice& choice);
-
-// An address as typed: blanks before it, decimal digits (a minus sign
-// allowed, to be refused as out of range), 1 … 247.
-platform::OrReason<uint8_t> ReadAddress(std::string_view text);
 
 } // namespace modbus

@@ -8,6 +8,7 @@
 #include "modbus/SerialPort.h"
 #include "model/ConfigFile.h"
 #include "model/Decode.h"
+#include "model/LinkCheck.h"
 #include "model/Tables.h"
 
 #include <QDateTime>
@@ -162,7 +163,7 @@ OrReason<modbus::LinkSettings> TForm1::readLink() {
     // A time-out field being typed in keeps its last number.
     if (const OrReason<int32_t> timeout = readTimeout()) LastTimeoutMs = *timeout;
     choice.TimeoutMs = LastTimeoutMs;
-    return modbus::CheckLink(choice);
+    return model::CheckLink(choice);
 }
 
 OrReason<int32_t> TForm1::readPeriod() {

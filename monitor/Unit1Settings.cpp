@@ -6,6 +6,7 @@
 #include "monitor/Messages.h"
 
 #include "model/ConfigFile.h"
+#include "model/LinkCheck.h"
 
 #include "modbus/LinkSettings.h"
 #include "modbus/SerialPort.h"
@@ -104,17 +105,14 @@ void TForm1::loadSettings() {
     const QString file = QString::fromStdString(configPath());
     for (size_t i = 0; i < lines.Lists.size(); ++i) {
         if (!lines.Lists[i]) continue;
-        const int32_t index = *lines.Lists[i];
-        // Line 1 counts the twelve COM names only: the ports after them
-        // differ from machine to machine.
-        const int count = lists[i] == PortNr ? modbus::kPortCount : lists[i]->count();
-        lists[i]->setItemIndex(index < count ? index : -1);
-        if (index < -1 || index >= count)
-            problems << QStringLiteral(
-                            "%1, wiersz %2: pozycja %3 nie istnieje na liście; lista zostaje bez wyboru.")
+        const platform::OrReason<std::optional<size_t>> item =
+            model::CheckListIndex(model::LinkList(i), *lines.Lists[i]);
+        lists[i]->setItemIndex(item && *item ? int(**item) : -1);
+        if (!item)
+            problems << QStringLiteral("%1, wiersz %2: %3; lista zostaje bez wyboru.")
                             .arg(file)
                             .arg(i + 1)
-                            .arg(index);
+                            .arg(QString::fromStdString(item.error));
     }
     if (lines.PortName) {
         if (const platform::OrReason<std::string> name = monitor::CheckPortName(*lines.PortName))
@@ -125,7 +123,7 @@ void TForm1::loadSettings() {
     for (size_t i = 0; i < lines.Texts.size(); ++i)
         if (lines.Texts[i]) texts[i]->setText(QString::fromStdString(*lines.Texts[i]));
     if (lines.Texts[0])
-        if (const platform::OrReason<uint8_t> address = modbus::ReadAddress(*lines.Texts[0]); !address)
+        if (const platform::OrReason<uint8_t> address = model::ReadAddress(*lines.Texts[0]); !address)
             problems << QStringLiteral("%1, wiersz 6: %2").arg(file, QString::fromStdString(address.error));
     if (!problems.isEmpty()) monitor::ShowInformation(problems.join(QLatin1Char('\n')));
     // A line that is not a number stopped the reading there; the lines
@@ -157,8 +155,9 @@ std::string TForm1::configPath() const {
 }
 
 void TForm1::MaskEdit6Exit() {
-    const int32_t address = monitor::StrToInt(MaskEdit6->text());
-    if (!modbus::IsDeviceAddress(address)) {
+    if (!model::ReadAddress(MaskEdit6->text().toStdString())) {
+        // A text that is no number goes to the general error handler.
+        monitor::StrToInt(MaskEdit6->text());
         monitor::ShowInformation(QStringLiteral("Adres urządzenia poza zakresem."));
         MaskEdit6->setText(QStringLiteral("1"));
     }

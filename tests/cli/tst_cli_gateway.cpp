@@ -4,7 +4,7 @@
 #include "CliRun.h"
 #include "modbus/Link.h"
 #include "modbus/Modbus.h"
-#include "sim/Simulator.h"
+#include "tests/common/SimulatorFixture.h"
 
 #include <QDir>
 #include <QTemporaryDir>
@@ -21,18 +21,14 @@ struct Meter {
 };
 
 Meter StartMeter(Way way, const QString& dir, int dropAfter = 0, std::vector<uint8_t> addresses = {}) {
-    vqtsim::Options o;
+    vqtsim::Options o = testsim::FastMeter(way == Way::Serial ? dir : QString());
     o.addresses = std::move(addresses);
-    o.wireTiming = false;
     o.archiveRecords = 300;
     o.archiveNow = 1767225600; // 2026-01-01: the same archive on every way
     o.dropAfter = dropAfter;
-    if (way == Way::Serial) o.linkDir = dir.toStdString();
     if (way == Way::RtuOverTcp) o.rtuTcpPort = -1;
     if (way == Way::ModbusTcp) o.modbusTcpPort = -1;
-    Meter m{std::make_unique<vqtsim::Simulator>(o), {}};
-    if (!m.sim->Start()) return m;
-    m.sim->SetLive(false);
+    Meter m{testsim::StartSimulator(o), {}};
     const QString at = QStringLiteral("127.0.0.1:%1").arg(m.sim->TcpPort());
     m.port = way == Way::Serial       ? QStringLiteral("COM1")
              : way == Way::RtuOverTcp ? QStringLiteral("rtu+tcp://") + at

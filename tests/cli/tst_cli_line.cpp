@@ -9,15 +9,10 @@
 namespace {
 
 std::unique_ptr<vqtsim::Simulator> StartLine(const QString& dir) {
-    vqtsim::Options o;
-    o.linkDir = dir.toStdString();
+    vqtsim::Options o = testsim::FastMeter(dir);
     o.linkName = "LINE"; // as ./LINE: a path, which no COM name's fallback stands in for when it is gone
-    o.wireTiming = false;
     o.addresses = {1, 2, 5};
-    auto sim = std::make_unique<vqtsim::Simulator>(o);
-    if (!sim->Start()) qFatal("simulator: %s", sim->Error().c_str());
-    sim->SetLive(false);
-    return sim;
+    return testsim::StartSimulator(o);
 }
 
 // The table's rows of one meter that were read, and all of its rows.

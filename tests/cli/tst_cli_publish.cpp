@@ -21,15 +21,10 @@ class TestCliPublish : public QObject {
     QTemporaryDir dir;
 
     std::unique_ptr<vqtsim::Simulator> StartLine() {
-        vqtsim::Options o;
-        o.linkDir = dir.path().toStdString();
+        vqtsim::Options o = testsim::FastMeter(dir.path());
         o.linkName = "LINE";
-        o.wireTiming = false;
         o.addresses = {1, 2, 5};
-        auto sim = std::make_unique<vqtsim::Simulator>(o);
-        if (!sim->Start()) qFatal("simulator: %s", sim->Error().c_str());
-        sim->SetLive(false); // each meter's own totaliser tells them apart
-        return sim;
+        return testsim::StartSimulator(o); // frozen: each meter's own totaliser tells them apart
     }
 
 private slots:

@@ -19,17 +19,12 @@ namespace {
 
 std::unique_ptr<vqtsim::Simulator> StartWith(const QString& dir, int records,
                                              const vqtsim::ArchiveDamage& damage = {}, uint8_t address = 1) {
-    vqtsim::Options o;
+    vqtsim::Options o = testsim::FastMeter(dir);
     o.address = address;
-    o.linkDir = dir.toStdString();
-    o.wireTiming = false;
     o.archiveRecords = records;
     o.archiveNow = kNow;
     o.archiveDamage = damage;
-    auto sim = std::make_unique<vqtsim::Simulator>(o);
-    if (!sim->Start()) qFatal("simulator: %s", sim->Error().c_str());
-    sim->SetLive(false);
-    return sim;
+    return testsim::StartSimulator(o);
 }
 
 const QStringList kArchive{

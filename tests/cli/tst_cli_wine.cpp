@@ -5,7 +5,7 @@
 // same exit codes, the UTC offset of its times, and a stop by Ctrl-C that
 // leaves nothing half-written.
 #include "CliRun.h"
-#include "WinePrefix.h"
+#include "tests/common/WineEnvironment.h"
 
 #include <QDir>
 #include <QJsonArray>
@@ -52,11 +52,7 @@ private slots:
             std::make_unique<winetest::WinePrefix>(VQT_WINE_WORK "/prefix", (work + "/COM1").toStdString());
         const std::string error = prefix->Start();
         QVERIFY2(error.empty(), error.c_str());
-        for (const std::string& entry : prefix->Environment()) {
-            const size_t equals = entry.find('=');
-            wineEnv.insert(QString::fromStdString(entry.substr(0, equals)),
-                           QString::fromStdString(entry.substr(equals + 1)));
-        }
+        wineEnv = winetest::ProcessEnvironment(*prefix);
     }
     void cleanup() {
         sim.reset();
@@ -68,15 +64,12 @@ private slots:
     // Through a MODBUS TCP gateway: Winsock end to end, one connection for
     // the whole download, the file as the meter's archive says.
     void windowsToolThroughAGateway() {
-        vqtsim::Options o;
-        o.wireTiming = false;
+        vqtsim::Options o = testsim::FastMeter();
         o.modbusTcpPort = -1;
         o.archiveRecords = 300;
         o.archiveWrapped = true;
         o.archiveNow = kNow;
-        sim = std::make_unique<vqtsim::Simulator>(o);
-        QVERIFY2(sim->Start(), sim->Error().c_str());
-        sim->SetLive(false);
+        sim = testsim::StartSimulator(o);
         const QString port = QStringLiteral("tcp://127.0.0.1:%1").arg(sim->TcpPort());
         const ToolRun run = windowsTool(
             {"archive", "--new", "brama.csv", "--period", "0", "--port", port, "--decimal-separator", ","},

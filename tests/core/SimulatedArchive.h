@@ -2,7 +2,7 @@
 // should give, for the tests that download it (the window's and the tool's).
 #pragma once
 
-#include "sim/Simulator.h"
+#include "tests/common/SimulatorFixture.h"
 
 #include "core/ExportFile.h"
 #include "core/RecordLine.h"
@@ -26,31 +26,23 @@ inline QByteArray ReadFile(const QString& path) {
 // A meter without wire timing, its archive dated up to `now`, linked as COM1 in dir.
 inline std::unique_ptr<vqtsim::Simulator> StartSim(const QString& dir, int records, bool wrapped,
                                                    std::time_t now = kNow) {
-    vqtsim::Options o;
-    o.linkDir = dir.toStdString();
-    o.wireTiming = false;
+    vqtsim::Options o = testsim::FastMeter(dir);
     o.archiveRecords = records;
     o.archiveWrapped = wrapped;
     o.archiveNow = now;
-    auto sim = std::make_unique<vqtsim::Simulator>(o);
-    if (!sim->Start()) qFatal("simulator: %s", sim->Error().c_str());
-    return sim;
+    return testsim::StartSimulator(o, true);
 }
 
 // A meter at settings nobody would guess (address 17, 19200 bit/s, odd
 // parity, the one parity a pty lets it tell apart), on a line that answers
 // as a real one would, linked as COM1 in dir.
 inline std::unique_ptr<vqtsim::Simulator> StartHiddenMeter(const QString& dir) {
-    vqtsim::Options o;
-    o.linkDir = dir.toStdString();
-    o.wireTiming = false;
+    vqtsim::Options o = testsim::FastMeter(dir);
     o.strictLine = true;
     o.address = 17;
     o.baudRate = 19200;
     o.parity = 1;
-    auto sim = std::make_unique<vqtsim::Simulator>(o);
-    if (!sim->Start()) qFatal("simulator: %s", sim->Error().c_str());
-    return sim;
+    return testsim::StartSimulator(o, true);
 }
 
 // The export of the first `upTo` dated records in reading order (all of

@@ -4,6 +4,7 @@
 #include "modbus/Link.h"
 #include "modbus/Worker.h"
 
+#include "model/LinkCheck.h"
 #include "model/ParameterBlock.h"
 
 #include <QTest>
@@ -243,6 +244,12 @@ private slots:
         QTest::newRow("the window's initial address") << "  1" << -1 << "COM1 19200 2 2 1";
         QTest::newRow("leading zero is decimal") << "017" << -1 << "COM1 19200 2 2 17";
         QTest::newRow("highest") << "247" << -1 << "COM1 19200 2 2 247";
+        // The address field takes a sign, as every whole number of the window.
+        QTest::newRow("plus sign") << "+5" << -1 << "COM1 19200 2 2 5";
+        QTest::newRow("past 32 bits")
+            << "99999999999" << -1
+            << "Adres przepływomierza: Liczba '99999999999' jest poza zakresem liczb "
+               "całkowitych.";
         QTest::newRow("zero") << "0" << -1 << "Adres przepływomierza: Adres urządzenia poza zakresem.";
         QTest::newRow("248") << "248" << -1 << "Adres przepływomierza: Adres urządzenia poza zakresem.";
         QTest::newRow("negative") << "-1" << -1 << "Adres przepływomierza: Adres urządzenia poza zakresem.";
@@ -264,7 +271,7 @@ private slots:
         if (missing == 1) c.Speed.reset();
         if (missing == 2) c.Parity = 3; // past the table
         if (missing == 3) c.StopBits.reset();
-        const platform::OrReason<modbus::LinkSettings> l = modbus::CheckLink(c);
+        const platform::OrReason<modbus::LinkSettings> l = model::CheckLink(c);
         QCOMPARE(l ? QStringLiteral("%1 %2 %3 %4 %5")
                          .arg(QString::fromStdString(l->PortName))
                          .arg(l->BaudRate)

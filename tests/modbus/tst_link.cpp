@@ -3,7 +3,7 @@
 // closed once idle; and its workers are all gone when it says so.
 #include "modbus/Link.h"
 #include "modbus/Modbus.h"
-#include "sim/Simulator.h"
+#include "tests/common/SimulatorFixture.h"
 
 #include <QDir>
 #include <QTemporaryDir>
@@ -28,19 +28,16 @@ private slots:
         QFETCH(bool, keepSerial);
         QFETCH(int, kept);
         QTemporaryDir dir;
-        vqtsim::Options o;
-        o.wireTiming = false;
-        o.linkDir = dir.path().toStdString();
+        vqtsim::Options o = testsim::FastMeter(dir.path());
         if (gateway) o.modbusTcpPort = -1;
-        vqtsim::Simulator sim(o);
-        QVERIFY2(sim.Start(), sim.Error().c_str());
+        const auto sim = testsim::StartSimulator(o, true);
         modbus::Link::Options options;
         options.KeepSerialOpen = keepSerial;
         options.IdleClose = 300ms;
         modbus::Link link(options);
         modbus::TransactionRequest request;
-        request.Link.PortName =
-            gateway ? "tcp://127.0.0.1:" + std::to_string(sim.TcpPort()) : dir.filePath("COM1").toStdString();
+        request.Link.PortName = gateway ? "tcp://127.0.0.1:" + std::to_string(sim->TcpPort())
+                                        : dir.filePath("COM1").toStdString();
         request.Link.BaudRate = 9600;
         request.Link.DeviceAddress = 1;
         for (int i = 0; i < 3; ++i) {
@@ -52,7 +49,7 @@ private slots:
         QCOMPARE(link.LiveWorkers(), 0);
         QVERIFY(!link.PortHeld(request.Link.PortName));
         QCOMPARE(int(link.KeptLines()), kept);
-        if (gateway) QCOMPARE(sim.ConnectionsAccepted(), uint64_t{1}); // one connection for all three
+        if (gateway) QCOMPARE(sim->ConnectionsAccepted(), uint64_t{1}); // one connection for all three
         // Idle for longer than IdleClose: closed, whatever kind of line.
         QTRY_COMPARE(int(link.KeptLines()), 0);
     }

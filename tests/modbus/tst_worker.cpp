@@ -3,7 +3,7 @@
 #include "modbus/Link.h"
 #include "modbus/Modbus.h"
 #include "modbus/SerialPort.h"
-#include "sim/Simulator.h"
+#include "tests/common/SimulatorFixture.h"
 
 #include <poll.h>
 
@@ -53,12 +53,7 @@ private slots:
     void initTestCase() {
         oldCwd = QDir::currentPath();
         QVERIFY(QDir::setCurrent(dir.path()));
-        vqtsim::Options o;
-        o.linkDir = dir.path().toStdString();
-        o.wireTiming = false;
-        sim = std::make_unique<vqtsim::Simulator>(o);
-        QVERIFY2(sim->Start(), sim->Error().c_str());
-        sim->SetLive(false);
+        sim = testsim::StartSimulator(testsim::FastMeter(dir.path()));
     }
     void cleanupTestCase() {
         QVERIFY(meters.WaitForWorkers());

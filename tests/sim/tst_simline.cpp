@@ -1,6 +1,7 @@
 // The simulator on a real pty, talked to through its link with plain POSIX
 // calls, as the master program does: open, write, read, close.
 #include "sim/Simulator.h"
+#include "tests/common/SimulatorFixture.h"
 
 #include <QFile>
 #include <QTemporaryDir>
@@ -84,9 +85,7 @@ struct Line {
 };
 
 Options Fast() {
-    Options o;
-    o.wireTiming = false;
-    return o;
+    return testsim::FastMeter();
 }
 
 Bytes DefaultReply() {

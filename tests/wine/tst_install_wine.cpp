@@ -10,8 +10,8 @@
 #include "app/Application.h"
 #include "modbus/Link.h"
 #include "monitor/Unit1.h"
-#include "sim/Simulator.h"
-#include "tests/cli/WinePrefix.h"
+#include "tests/common/SimulatorFixture.h"
+#include "tests/common/WineEnvironment.h"
 
 #include <QDir>
 #include <QDirIterator>
@@ -152,11 +152,7 @@ private slots:
                                      "WINEDLLOVERRIDES=mscoree,mshtml=;winemenubuilder.exe=d"});
         const std::string error = prefix->Start();
         QVERIFY2(error.empty(), error.c_str());
-        for (const std::string& entry : prefix->Environment()) {
-            const size_t equals = entry.find('=');
-            env.insert(QString::fromStdString(entry.substr(0, equals)),
-                       QString::fromStdString(entry.substr(equals + 1)));
-        }
+        env = winetest::ProcessEnvironment(*prefix);
         // A fresh prefix has none of Windows' dialog fonts, and a text field
         // drawn in a missing one stays blank: DejaVu Sans stands in for them.
         for (const char* font : {"Tahoma", "MS Shell Dlg", "MS Shell Dlg 2", "Segoe UI", "MS Sans Serif"})
@@ -196,13 +192,10 @@ private slots:
 
         // A meter that answers at 19200 bit/s alone, and a settings file in
         // the entry's working folder that chooses that speed.
-        vqtsim::Options o;
-        o.linkDir = (work + "/link").toStdString();
-        o.wireTiming = false;
+        vqtsim::Options o = testsim::FastMeter(work + "/link");
         o.strictLine = true;
         o.baudRate = 19200;
-        vqtsim::Simulator sim(o);
-        QVERIFY2(sim.Start(), sim.Error().c_str());
+        const auto sim = testsim::StartSimulator(o, true);
         {
             QFile cfg(documents + "/VQT540.cfg");
             QVERIFY(cfg.open(QIODevice::WriteOnly));
@@ -212,7 +205,7 @@ private slots:
         // The Start menu entry, as Explorer starts it: Documents\VQT540 its
         // working folder, or the meter would not answer.
         clock.restart();
-        openConnectClose({"start", "/wait", "/unix", entry}, tabs, sim, "installed-window.png");
+        openConnectClose({"start", "/wait", "/unix", entry}, tabs, *sim, "installed-window.png");
         qInfo("opened, connected and closed in %.1f s", static_cast<double>(clock.elapsed()) / 1000.0);
         if (QTest::currentTestFailed()) return;
 

@@ -4,8 +4,8 @@
 // linked where Wine's COM1 leads, its results file read back; and the
 // export of the Windows window byte for byte the Linux window's from the
 // same meter. Skipped (not failed) without wine or the mingw-gui build.
-#include "sim/Simulator.h"
-#include "tests/cli/WinePrefix.h"
+#include "tests/common/SimulatorFixture.h"
+#include "tests/common/WineEnvironment.h"
 #include "tests/wine/SimulatorHost.h"
 
 #include <QDir>
@@ -93,11 +93,7 @@ private slots:
                                                         (link() + "/COM1").toStdString());
         const std::string error = prefix->Start();
         QVERIFY2(error.empty(), error.c_str());
-        for (const std::string& entry : prefix->Environment()) {
-            const size_t equals = entry.find('=');
-            env.insert(QString::fromStdString(entry.substr(0, equals)),
-                       QString::fromStdString(entry.substr(equals + 1)));
-        }
+        env = winetest::ProcessEnvironment(*prefix);
     }
     void cleanupTestCase() { prefix.reset(); }
 
@@ -140,14 +136,10 @@ private slots:
     // The same meter, downloaded by the Linux window and then by the
     // Windows one: the same file, byte for byte.
     void exportAsTheLinuxWindow() {
-        vqtsim::Options o;
-        o.linkDir = link().toStdString();
-        o.wireTiming = false;
+        vqtsim::Options o = testsim::FastMeter(link());
         o.archiveRecords = 700; // into the second file of the four
         o.archiveNow = 1717243200;
-        vqtsim::Simulator sim(o);
-        QVERIFY2(sim.Start(), sim.Error().c_str());
-        sim.SetLive(false);
+        const auto sim = testsim::StartSimulator(o);
         QProcessEnvironment linuxEnv = QProcessEnvironment::systemEnvironment();
         linuxEnv.insert("QT_QPA_PLATFORM", "offscreen");
         const Finished linux = run(QStringLiteral(VQT_LINUX_WINDOW_RUN),
