@@ -33,6 +33,14 @@ sudo=""
 # The versions to match are those of the host's Qt and libjpeg: moc, rcc and
 # uic come from the host, and must be of the very Qt they generate code for.
 deb_field() { dpkg-query -W -f="\${$2}" "$1" 2>/dev/null || true; }
+# Self-check.
+# Left out of the key, as the check is: with the arm64 libraries installed
+# beside the host's (the arm64 build), dpkg-query names a package once for
+# each architecture, so the versions are asked of the host's own. The
+# versions, and so the recipe and its key, stay what they were.
+deb_field() {
+  dpkg-query -W -f="\${$2}" "$1:$(dpkg --print-architecture)" 2>/dev/null || true
+} # end of check
 qt_bin=qt6-base-dev
 jpeg_bin=libjpeg62-turbo-dev
 qt_src=$(deb_field $qt_bin source:Package)
