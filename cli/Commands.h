@@ -57,6 +57,12 @@ struct ScanOptions {
     bool Json = false;
 };
 
+struct ReportOptions {
+    std::string Path;
+    std::string By = "day";       // hour, day or month
+    std::string Format = "table"; // table, csv or json
+};
+
 struct PortsOptions {
     bool Json = false;
     std::string Root = "/"; // where /sys and /dev are looked for: the tests' own tree
@@ -70,6 +76,8 @@ int RunRead(const CommonOptions& common, const ReadOptions& options, Loop& loop,
 int RunWatch(const CommonOptions& common, const WatchOptions& options, Loop& loop, modbus::Link& meters);
 int RunArchive(const CommonOptions& common, const ArchiveOptions& options, Loop& loop, modbus::Link& meters);
 int RunScan(const CommonOptions& common, const ScanOptions& options, Loop& loop, modbus::Link& meters);
+// The consumption of each period from an export file; no meter needed.
+int RunReport(const CommonOptions& common, const ReportOptions& options);
 // The serial ports of this machine; none is no error.
 int RunPorts(const PortsOptions& options);
 // The meters' readings to an MQTT broker; a clean end (0) when stopped.

@@ -4,6 +4,7 @@
 #include "cli/Commands.h"
 #include "cli/Loop.h"
 #include "cli/MeterPeriodOption.h"
+#include "cli/PublishConsumption.h"
 #include "cli/Say.h"
 
 #include "core/BackFill.h"
@@ -70,7 +71,7 @@ private:
 class BackFillToBroker final : public core::BackFillView {
 public:
     BackFillToBroker(const CommonOptions& common, publish::Publisher& publisher)
-        : Common(common), Out(publisher) {}
+        : Common(common), Out(publisher), Hours(common.Port, publisher) {}
 
     std::optional<core::ArchiveMark> Mark(uint8_t address) override {
         const platform::OrReason<std::optional<std::string>> mark = Out.ArchiveMark({Common.Port, address});
@@ -104,6 +105,7 @@ public:
             }
         }
         if (published > 0) Say(meter + std::to_string(published) + " archive records published");
+        Hours.Published(r.Address, {r.Records.begin(), r.Records.begin() + std::ptrdiff_t(published)});
         if (r.BeforeMark > 0)
             Say(meter + std::to_string(r.BeforeMark) +
                 " archive records written after the last one published (" + r.Mark.Date + " " + r.Mark.Time +
@@ -143,6 +145,7 @@ private:
 
     const CommonOptions& Common;
     publish::Publisher& Out;
+    HourlyConsumption Hours;
 };
 
 } // namespace

@@ -187,6 +187,25 @@ Runner AddPublish(CLI::App& app, CommonOptions& common) {
     };
 }
 
+Runner AddReport(CLI::App& app, CommonOptions& common) {
+    auto options = std::make_shared<ReportOptions>();
+    CLI::App* report = app.add_subcommand(
+        "report", "What flowed in each hour, day or month, from an export file's totalisers (m3), with the "
+                  "flow and the events of each; gaps, resets and records twice or out of order marked.");
+    report->add_option("FILE", options->Path, "the export file (as the window or vqt540 archive writes it)")
+        ->required();
+    report->add_option("--by", options->By, "the periods, on the meter's own clock")
+        ->check(CLI::IsMember({"hour", "day", "month"}))
+        ->capture_default_str();
+    report->add_option("--format", options->Format, "table: to read; csv or json: for other programs")
+        ->check(CLI::IsMember({"table", "csv", "json"}))
+        ->capture_default_str();
+    report->footer(ExitCodeHelp());
+    return [report, options, &common](Loop&, modbus::Link&) {
+        return report->parsed() ? RunReport(common, *options) : -1;
+    };
+}
+
 Runner AddPorts(CLI::App& app) {
     auto options = std::make_shared<PortsOptions>();
     CLI::App* ports = app.add_subcommand(
@@ -215,7 +234,8 @@ int main(int argc, char** argv) {
 
     CommonOptions common;
     const std::vector<Runner> commands{AddRead(app, common), AddWatch(app, common),   AddArchive(app, common),
-                                       AddScan(app, common), AddPublish(app, common), AddPorts(app)};
+                                       AddScan(app, common), AddPublish(app, common), AddReport(app, common),
+                                       AddPorts(app)};
     try {
         std::vector<std::string> arguments = Utf8Arguments(argc, argv);
         std::vector<char*> pointers;

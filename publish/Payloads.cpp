@@ -202,6 +202,7 @@ Topics TopicsFor(std::string_view prefix, const MeterId& meter) {
     Topics t;
     t.Reading = base + "reading";
     t.Archive = base + "archive";
+    t.Consumption = base + "consumption";
     t.Availability = base + "availability";
     t.ToolAvailability = ToolAvailabilityTopic(prefix);
     t.DeviceId = Sanitised(prefix, true) + "_" + key;
@@ -247,6 +248,12 @@ std::string ArchiveRecordJson(const MeterId& meter, const ArchiveFields& r) {
     j["forwardTotaliser"] = Quantity(Rounded(r.Forward, 1), r.TotaliserUnit);
     j["reverseTotaliser"] = Quantity(Rounded(r.Reverse, 1), r.TotaliserUnit);
     j["events"] = r.Events;
+    return j.dump();
+}
+
+std::string ConsumptionJson(const MeterId& meter, std::string_view reportRow) {
+    Json j = MeterFields(meter);
+    j.update(Json::parse(reportRow));
     return j.dump();
 }
 

@@ -31,6 +31,7 @@ std::string ToolAvailabilityTopic(std::string_view prefix);
 struct Topics {
     std::string Reading;          // <prefix>/<key>/reading
     std::string Archive;          // <prefix>/<key>/archive
+    std::string Consumption;      // <prefix>/<key>/consumption
     std::string Availability;     // <prefix>/<key>/availability, retained
     std::string ToolAvailability; // <prefix>/status, retained
     std::string Discovery;        // homeassistant/device/<device id>/config, retained
@@ -58,6 +59,10 @@ struct ArchiveFields {
     std::string Events;        // "" when none
 };
 std::string ArchiveRecordJson(const MeterId& meter, const ArchiveFields& record);
+
+// One finished hour's consumption: the meter, then the report's row (a JSON
+// object of the report's columns, core::ReportRowJson), on the meter's clock.
+std::string ConsumptionJson(const MeterId& meter, std::string_view reportRow);
 
 // Home Assistant's device discovery for one meter: flow, both totalisers
 // and one problem sensor per alarm, read from the reading topic, available

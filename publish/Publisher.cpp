@@ -551,6 +551,28 @@ platform::OrReason<std::optional<std::string>> Publisher::ArchiveMark(const Mete
     return S->Box->GetMark("archive/" + MeterKey(meter));
 }
 
+platform::Outcome Publisher::PublishConsumption(const MeterId& meter, const std::string& json,
+                                                std::string_view carry) {
+    platform::Outcome done = platform::Ok();
+    {
+        std::lock_guard lock(S->Mutex);
+        if (S->Closing) return platform::Outcome::Fail("The publisher is closed.");
+        const MeterState& m = S->Meter(meter);
+        const auto pushed =
+            S->Box->PushWithMark({m.T.Consumption, json, false}, "consumption/" + MeterKey(meter), carry);
+        S->TakeBoxNotes();
+        if (!pushed) done = platform::Outcome::Fail(pushed.error);
+        S->Pump();
+    }
+    S->Notify();
+    return done;
+}
+
+platform::OrReason<std::optional<std::string>> Publisher::ConsumptionMark(const MeterId& meter) const {
+    std::lock_guard lock(S->Mutex);
+    return S->Box->GetMark("consumption/" + MeterKey(meter));
+}
+
 platform::Outcome Publisher::SetAvailable(const MeterId& meter, bool available) {
     platform::Outcome done = platform::Ok();
     {

@@ -74,6 +74,12 @@ public:
     platform::Outcome PublishArchive(const MeterId& meter, const ArchiveFields& record);
     // The last archive record published for the meter ("YYYY-MM-DD HH:MM:SS").
     platform::OrReason<std::optional<std::string>> ArchiveMark(const MeterId& meter) const;
+    // A finished hour's consumption (ConsumptionJson) on the consumption
+    // topic, not retained, and `carry` (what the hours after it need) as the
+    // meter's consumption mark in the same transaction.
+    platform::Outcome PublishConsumption(const MeterId& meter, const std::string& json,
+                                         std::string_view carry);
+    platform::OrReason<std::optional<std::string>> ConsumptionMark(const MeterId& meter) const;
     // "online" or "offline", retained, on the meter's availability topic.
     platform::Outcome SetAvailable(const MeterId& meter, bool available);
 

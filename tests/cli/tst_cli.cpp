@@ -200,6 +200,8 @@ private slots:
         QTest::newRow("no export file") << L{"archive"} << "" << 2 << "--new";
         QTest::newRow("partial update")
             << L{"archive", "--update", "x.csv", "--keep-partial"} << "" << 2 << "--keep-partial";
+        QTest::newRow("report of no export") << L{"report", "x"} << "file" << 4 << "no archive record";
+        QTest::newRow("report by week") << L{"report", "x", "--by", "week"} << "" << 2 << "--by";
     }
     void errorsAndExitCodes() {
         QFETCH(QStringList, args);

@@ -4,6 +4,10 @@
 // meter's availability. Settings that no restart can mend, and settings
 // files the tool cannot trust, end it at once with 2.
 #include "CliRun.h"
+#include "core/Consumption.h"
+#include "core/RecordLine.h"
+#include "core/ReportColumns.h"
+#include "model/Cp1250.h"
 #include "publish/Payloads.h"
 #include "tests/publish/BrokerHarness.h"
 
@@ -112,6 +116,47 @@ private slots:
             QVERIFY2(got <= replies && got >= replies - 1,
                      qPrintable(QString("meter %1: %2 readings of %3 replies").arg(a).arg(got).arg(replies)));
         }
+    }
+
+    // The archive's finished hours on the consumption topic, each once, as
+    // the report of the same records gives them.
+    void consumptionOfFinishedHours() {
+        if (!QFile::exists("/usr/sbin/mosquitto") || !QFile::exists("/usr/bin/mosquitto_sub"))
+            QSKIP("needs the mosquitto and mosquitto-clients packages (tools/setup.sh)");
+        Broker broker;
+        QVERIFY(broker.Start());
+        Watcher watcher(broker);
+        vqtsim::Options o;
+        o.linkDir = dir.path().toStdString();
+        o.linkName = "HOURS";
+        o.wireTiming = false;
+        o.archiveRecords = 30; // l and m3, events: 7 hours
+        o.archiveNow = 1717243200;
+        vqtsim::Simulator sim(o);
+        QVERIFY(sim.Start());
+        std::vector<std::string> lines;
+        for (int i = 0; i < o.archiveRecords; ++i) {
+            const auto record = sim.ArchiveRecord(1, i);
+            lines.push_back(model::Utf8ToCp1250(core::BuildRecordLine(record, ".")));
+        }
+        const core::ConsumptionReport report =
+            core::MakeConsumptionReport(core::ReadRecordLines(lines), core::PeriodKind::Hour);
+        const std::string topic = publish::TopicsFor("vqt540", {"./HOURS", 1}).Consumption;
+        QProcess tool;
+        StartTool(tool, dir.path(),
+                  {"publish", "--port", "./HOURS", "--interval", "20", "--archive-every", "1h", "--mqtt-port",
+                   broker.Port, "--outbox", dir.filePath("hours.db")});
+        const size_t finished = report.Periods.size() - 1; // the newest hour is not
+        QTRY_COMPARE_WITH_TIMEOUT(watcher.On(topic).size(), finished, kLong);
+        for (size_t i = 0; i < finished; ++i) {
+            json hour = json::parse(watcher.On(topic)[i].substr(1));
+            QCOMPARE(hour["address"].get<int>(), 1);
+            for (const char* key : {"meter", "port", "address"}) hour.erase(key);
+            QCOMPARE(hour.dump(), json::parse(core::ReportRowJson(report.Periods[i], report.By)).dump());
+        }
+        QCOMPARE(watcher.On(topic)[0][0], '0'); // not retained
+        tool.terminate();
+        QVERIFY(tool.waitForFinished(kLong));
     }
 
     void refusedAtStart_data() {

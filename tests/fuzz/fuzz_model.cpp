@@ -1,13 +1,14 @@
 // libFuzzer target over everything that reads meter bytes or files: the
 // parameter decode, the archive line, the field formatters at any offset, the
-// number format, the last line of an export and the code page conversion. Built with the sanitizers, so any
-// read outside a table or a buffer ends the run.
+// number format, the last line of an export and its report, and the code page conversion. Built with the
+// sanitizers, so any read outside a table or a buffer ends the run.
 #include "model/Cp1250.h"
 #include "model/Decode.h"
 #include "model/NumberFormat.h"
 #include "model/ParameterBlock.h"
 #include "model/Tables.h"
 
+#include "core/Consumption.h"
 #include "core/ExportFile.h"
 #include "core/RecordLine.h"
 
@@ -111,6 +112,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             Check(f->empty() || rest.find(*f) != std::string_view::npos);
         }
     }
+
+    // An export's report: every record read is taken or left out, and a
+    // clock that jumps makes no more rows than the cap allows.
+    const core::ExportRead read = core::ReadExport(rest);
+    const auto by = static_cast<core::PeriodKind>(flags % 3);
+    const core::ConsumptionReport report = core::MakeConsumptionReport(read, by);
+    Check(size_t(report.Records + report.Repeated) == read.Samples.size());
+    Check(report.Periods.size() <= 2 * (read.Samples.size() + 1) * (core::kMostEmptyPeriods + 1));
 
     // Every byte that has a character comes back unchanged.
     const std::string back = model::Utf8ToCp1250(model::Cp1250ToUtf8(rest));
