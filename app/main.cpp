@@ -60,10 +60,9 @@ int main(int argc, char** argv) {
         TForm1 form(link);
         TOKBottomDlg1 dialog1(&form);
         TOKBottomDlg2 dialog2(&form);
-        form.OKBottomDlg1 = &dialog1;
-        form.OKBottomDlg2 = &dialog2;
+        form.setDialogs(&dialog1, &dialog2);
         TForm2 form2(form);
-        form.Form2 = &form2;
+        form.setExportWindow(&form2);
         form.show();
         result = app.exec();
     }

@@ -16,6 +16,7 @@
 #include <QDir>
 #include <QEventLoop>
 #include <QLineEdit>
+#include <QPushButton>
 #include <QTemporaryDir>
 #include <QTimer>
 
@@ -40,15 +41,17 @@ Run download(uint32_t baud, int records) {
     {
         TForm1 form(meters);
         TOKBottomDlg2 dialog(&form);
-        form.OKBottomDlg2 = &dialog;
+        form.setDialogs(nullptr, &dialog);
         form.show(); // loads the settings: the defaults, in this empty folder
-        form.Speed->setItemIndex(form.Speed->findText(QString::number(baud)));
-        form.Period->setText(QStringLiteral("0"));
+        auto* speed = form.findChild<monitor::DropDownBox*>(QStringLiteral("Speed"));
+        speed->setItemIndex(speed->findText(QString::number(baud)));
+        form.findChild<QLineEdit*>(QStringLiteral("Period"))->setText(QStringLiteral("0"));
         QEventLoop loop;
         monitor::SetInformationFunction([&loop](const QString&) { loop.quit(); });
         const auto start = std::chrono::steady_clock::now();
-        form.Button5Click();
-        const QString error = form.CreateExportFile(dir.filePath(QStringLiteral("bench.csv")));
+        form.findChild<QPushButton*>(QStringLiteral("Button5"))->click();
+        const QString error = static_cast<monitor::ExportHost&>(form).CreateExportFile(
+            dir.filePath(QStringLiteral("bench.csv")));
         if (!error.isEmpty()) {
             std::fprintf(stderr, "%s\n", qPrintable(error));
             std::exit(1);

@@ -48,22 +48,24 @@ Run poll(uint32_t baud, const char* timeout, const char* period, int seconds, bo
         TForm1 form(meters);
         form.show();
         if (!QTest::qWaitForWindowExposed(&form)) std::fputs("window not exposed\n", stderr);
-        form.Speed->setItemIndex(form.Speed->findText(QString::number(baud)));
-        form.MaskEdit1->setText(QString::fromLatin1(timeout));
-        form.MaskEdit1Exit();
-        form.Period->setText(QString::fromLatin1(period));
+        auto* speed = form.findChild<monitor::DropDownBox*>(QStringLiteral("Speed"));
+        speed->setItemIndex(speed->findText(QString::number(baud)));
+        form.findChild<QLineEdit*>(QStringLiteral("MaskEdit1"))->setText(QString::fromLatin1(timeout));
+        QMetaObject::invokeMethod(&form, "MaskEdit1Exit"); // as leaving the field does
+        form.findChild<QLineEdit*>(QStringLiteral("Period"))->setText(QString::fromLatin1(period));
+        QPushButton* connectButton = form.findChild<QPushButton*>(QStringLiteral("Button4"));
 
         const auto start = std::chrono::steady_clock::now();
         const double cpu0 = processCpuSeconds();
         const auto sim0 = sim->ServingCpuTime();
-        if (connect) form.Button4Click();
+        if (connect) connectButton->click();
         // A plain event loop, as the program runs: QTest::qWait would wake 100 times a second.
         QEventLoop loop;
         QTimer::singleShot(seconds * 1000, &loop, &QEventLoop::quit);
         loop.exec();
-        run.good = form.Link.GoodReplies;
-        run.bad = form.Link.BadReplies;
-        if (connect) form.Button4Click();
+        run.good = form.link().GoodReplies;
+        run.bad = form.link().BadReplies;
+        if (connect) connectButton->click();
         run.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
         const double simCpu = std::chrono::duration<double>(sim->ServingCpuTime() - sim0).count();
         run.cpuShare = (processCpuSeconds() - cpu0 - simCpu) / run.seconds;

@@ -9,12 +9,10 @@
 #include "model/Decode.h"
 #include "model/DevicePage.h"
 #include "model/ParameterBlock.h"
-#include "model/Tables.h"
 
 #include <nlohmann/json.hpp>
 
 #include <algorithm>
-#include <array>
 #include <iostream>
 #include <optional>
 #include <vector>
@@ -31,33 +29,12 @@ struct Row {
     std::string unit;
 };
 
-template <size_t N> std::string Entry(const std::array<std::string_view, N>& table, size_t index) {
-    return std::string(model::TableAt(table, index).value_or(std::string_view{}));
-}
-
 // The device page's rows, top to bottom, with the window's labels.
 std::vector<Row> ShownRows(const model::DeviceView& v) {
-    using model::FlowUnitTexts;
-    namespace label = model::label;
-    const auto row = [](std::string_view name, std::string value, std::string unit) {
-        return Row{std::string(name), std::move(value), std::move(unit)};
-    };
-    return {
-        row(label::Version, v.Edit1, ""),
-        row(label::Diameter, v.Edit2.value_or(""), ""),
-        row(label::Range, v.ComboBox2Text, ""),
-        row(label::Flow, v.Edit3, v.ComboBox3Text),
-        row(label::PulseWeight, v.ComboBox10Text, Entry(model::TotaliserUnitTexts, v.ComboBox11Index)),
-        row(label::ForwardTotaliser, v.Edit4, v.ComboBox4Text),
-        row(label::ReverseTotaliser, v.Edit5, v.ComboBox5Text),
-        row(label::Cutoff, v.Edit8.value_or(""), ""),
-        row(label::TimeConstant, v.ComboBox9Text, ""),
-        row(label::KorK, v.MaskEdit2, ""),
-        row(label::KorC, v.MaskEdit3, ""),
-        row(label::ArchivePeriod, v.ComboBox8Text, ""),
-        row(label::Alarm1, v.MaskEdit4.value_or(""), Entry(FlowUnitTexts, v.ComboBox6Index)),
-        row(label::Alarm2, v.MaskEdit5.value_or(""), Entry(FlowUnitTexts, v.ComboBox7Index)),
-    };
+    std::vector<Row> rows;
+    for (const model::DeviceRow& row : model::kDeviceRows)
+        rows.push_back({std::string(row.Label), row.Value(v), row.Unit ? row.Unit(v) : std::string()});
+    return rows;
 }
 
 size_t Characters(const std::string& utf8) {
@@ -181,9 +158,9 @@ int RunRead(const CommonOptions& common, const ReadOptions& options, Loop& loop,
     const std::vector<Row> rows = ShownRows(*view.Decoded);
     if (options.Json)
         PrintJson(common, view.Block, view.Meter, view.Decoded->Indexes.FlowUnitIndex, rows,
-                  view.Decoded->ListBox1Lines);
+                  view.Decoded->Alarms);
     else
-        PrintText(rows, view.Decoded->ListBox1Lines);
+        PrintText(rows, view.Decoded->Alarms);
     std::cout.flush();
     return std::cout ? kExitOk : kExitFile;
 }

@@ -73,7 +73,7 @@ public:
     ArchiveCycle(core::LinkState& link, modbus::TransactionFactory factory, ArchiveView& view,
                  std::function<void()> stopPolling = {});
 
-    // Button5: opens the export window, or asks whether to stop and save.
+    // The archive button: opens the export window, or asks whether to stop and save.
     void ArchiveButton();
     // Does what is due now: a finished transaction, the reply time-out, the
     // retry after it, the end of the pacing.

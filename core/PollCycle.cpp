@@ -272,11 +272,11 @@ void PollCycle::Decode(const model::ParameterBlock& block) {
     const model::MeterReading reading = model::ReadMeter(block);
     const model::DeviceView decoded =
         model::DevicePageTexts(reading, ShownDn, Editing, Cached, View.DecimalSeparator());
-    if (decoded.Edit2) ShownDn = *decoded.Edit2;
+    if (decoded.Diameter) ShownDn = *decoded.Diameter;
     // A field the meter's value was written into holds nothing typed any more.
-    if (decoded.Edit8) Typed[static_cast<size_t>(Field::Cutoff)] = false;
-    if (decoded.MaskEdit4) Typed[static_cast<size_t>(Field::Alarm1)] = false;
-    if (decoded.MaskEdit5) Typed[static_cast<size_t>(Field::Alarm2)] = false;
+    if (decoded.Cutoff) Typed[static_cast<size_t>(Field::Cutoff)] = false;
+    if (decoded.Alarm1) Typed[static_cast<size_t>(Field::Alarm1)] = false;
+    if (decoded.Alarm2) Typed[static_cast<size_t>(Field::Alarm2)] = false;
     Cached = decoded.Indexes;
     HasRead = true;
     LastReading = reading;

@@ -88,7 +88,7 @@ public:
 
     PollCycle(LinkState& link, modbus::TransactionFactory factory, PollView& view);
 
-    // Button4: connect when off-line, else disconnect.
+    // The connect button: connect when off-line, else disconnect.
     void ConnectButton();
     // Does what is due now: a finished transaction, the reply time-out, the
     // restart after it, the end of the pause.

@@ -27,66 +27,66 @@ template <size_t N> std::string TextOrEmpty(const std::array<std::string_view, N
 }
 } // namespace
 
-DeviceView DevicePageTexts(const MeterReading& r, std::string_view edit2Text, const EditingFlags& editing,
+DeviceView DevicePageTexts(const MeterReading& r, std::string_view shownDiameter, const EditingFlags& editing,
                            const CachedIndexes& cached, std::string_view sep) {
     DeviceView v;
     CachedIndexes& idx = v.Indexes;
     idx = cached;
 
     std::string dnText = DnText(r.DnIndex);
-    if (dnText != edit2Text) {
-        v.Edit2 = std::move(dnText);
-        v.ComboBox2Items = RangeList(r.DnIndex);
+    if (dnText != shownDiameter) {
+        v.Diameter = std::move(dnText);
+        v.RangeItems = RangeList(r.DnIndex);
     }
 
-    v.ComboBox10Text = PulseWeightTexts[r.PulseWeightCode];
+    v.PulseWeight = PulseWeightTexts[r.PulseWeightCode];
     idx.PulseWeightIndex = r.PulseWeightCode;
 
-    v.ComboBox4Text = TotaliserUnitTexts[r.TotaliserUnitCode];
-    v.ComboBox5Text = v.ComboBox4Text;
+    v.ForwardTotaliserUnit = TotaliserUnitTexts[r.TotaliserUnitCode];
+    v.ReverseTotaliserUnit = v.ForwardTotaliserUnit;
     idx.TotaliserUnitIndex = r.TotaliserUnitCode;
     idx.ReverseTotaliserUnitIndex = r.TotaliserUnitCode;
-    v.ComboBox11Index = r.TotaliserUnitCode;
+    v.PulseWeightUnitIndex = r.TotaliserUnitCode;
 
     // Flow code 3 has no unit: the values stay in the last known unit, and the
     // two alarm lists keep showing it, so that every number next to a unit is
     // right; only the flow unit box shows that the meter reports no unit.
-    v.ComboBox3Text = TextOrEmpty(FlowUnitTexts, r.FlowUnitCode);
+    v.FlowUnit = TextOrEmpty(FlowUnitTexts, r.FlowUnitCode);
     if (r.FlowUnitCode < FlowUnitTexts.size()) idx.FlowUnitIndex = r.FlowUnitCode;
-    v.ComboBox6Index = idx.FlowUnitIndex;
-    v.ComboBox7Index = idx.FlowUnitIndex;
+    v.Alarm1UnitIndex = idx.FlowUnitIndex;
+    v.Alarm2UnitIndex = idx.FlowUnitIndex;
 
-    v.ListBox1Lines = AlarmLines(r.AlarmBits);
+    v.Alarms = AlarmLines(r.AlarmBits);
 
-    if (!editing.CutoffEditing) v.Edit8 = FormatRatio(r.CutoffTenthsOfPercent, 10, 1, kCutoffPrecision, sep);
+    if (!editing.CutoffEditing) v.Cutoff = FormatRatio(r.CutoffTenthsOfPercent, 10, 1, kCutoffPrecision, sep);
 
-    v.ComboBox9Text = TextOrEmpty(TimeConstantTexts, r.TimeConstantCode);
+    v.TimeConstant = TextOrEmpty(TimeConstantTexts, r.TimeConstantCode);
     if (r.TimeConstantCode < TimeConstantTexts.size()) idx.TimeConstantIndex = r.TimeConstantCode;
 
-    v.ComboBox2Text = FormatRatio(r.RangeLitresPerHour, 1000, 3, kPrecision, sep);
+    v.Range = FormatRatio(r.RangeLitresPerHour, 1000, 3, kPrecision, sep);
 
     const uint8_t unit = idx.FlowUnitIndex;
-    if (!editing.Alarm1Editing) v.MaskEdit4 = Threshold(r.Alarm1LitresPerHour, unit, sep);
-    if (!editing.Alarm2Editing) v.MaskEdit5 = Threshold(r.Alarm2LitresPerHour, unit, sep);
-    v.Edit3 = Flow(r.FlowCubicMetresPerHour, unit, sep);
+    if (!editing.Alarm1Editing) v.Alarm1 = Threshold(r.Alarm1LitresPerHour, unit, sep);
+    if (!editing.Alarm2Editing) v.Alarm2 = Threshold(r.Alarm2LitresPerHour, unit, sep);
+    v.Flow = Flow(r.FlowCubicMetresPerHour, unit, sep);
 
-    v.MaskEdit2 = FormatNumber(r.KorK, 4, kPrecision, sep);
-    v.MaskEdit3 = FormatNumber(r.KorC, 4, kPrecision, sep);
+    v.KorK = FormatNumber(r.KorK, 4, kPrecision, sep);
+    v.KorC = FormatNumber(r.KorC, 4, kPrecision, sep);
 
-    v.Edit4 = FormatRatio(r.ForwardTenths, 10, 1, kPrecision, sep);
-    v.Edit5 = FormatRatio(r.ReverseTenths, 10, 1, kPrecision, sep);
+    v.ForwardTotaliser = FormatRatio(r.ForwardTenths, 10, 1, kPrecision, sep);
+    v.ReverseTotaliser = FormatRatio(r.ReverseTenths, 10, 1, kPrecision, sep);
 
-    v.ComboBox8Text = TextOrEmpty(ArchivePeriodTexts, r.ArchivePeriodCode);
+    v.ArchivePeriod = TextOrEmpty(ArchivePeriodTexts, r.ArchivePeriodCode);
     if (r.ArchivePeriodCode < ArchivePeriodTexts.size()) idx.ArchivePeriodIndex = r.ArchivePeriodCode;
 
-    v.Edit1 = r.Version;
+    v.Version = r.Version;
     return v;
 }
 
-DeviceView DecodeParameterBlock(const ParameterBlock& block, std::string_view edit2Text,
+DeviceView DecodeParameterBlock(const ParameterBlock& block, std::string_view shownDiameter,
                                 const EditingFlags& editing, const CachedIndexes& cached,
                                 std::string_view sep) {
-    return DevicePageTexts(ReadMeter(block), edit2Text, editing, cached, sep);
+    return DevicePageTexts(ReadMeter(block), shownDiameter, editing, cached, sep);
 }
 
 } // namespace model

@@ -1,7 +1,7 @@
-// The decode of a good parameter read into the controls of the device page.
+// The decode of a good parameter read into the texts of the device page.
 // The window applies the result field by field, in the order declared, and
-// leaves a control alone where a field is empty (std::nullopt). Setting a
-// control from here is never a user change: it must not queue a write.
+// leaves a value alone where a field is empty (std::nullopt). Setting a
+// value from here is never a user change: it must not queue a write.
 #pragma once
 
 #include "model/MeterReading.h"
@@ -22,48 +22,49 @@ struct EditingFlags {
 };
 
 struct DeviceView {
-    // Set together, only when the meter reports another DN than Edit2 shows:
-    // the new Edit2 text and the new item list of ComboBox2 (14 items, or none
-    // for an unknown DN); no item is selected by it.
-    std::optional<std::string> Edit2;
-    std::optional<std::vector<std::string>> ComboBox2Items;
+    // Set together, only when the meter reports another DN than the page
+    // shows: the new diameter text and the new list of measuring ranges (14
+    // items, or none for an unknown DN); no range is selected by it.
+    std::optional<std::string> Diameter;
+    std::optional<std::vector<std::string>> RangeItems;
 
-    std::string ComboBox10Text; // pulse weight
-    std::string ComboBox4Text;  // totaliser unit of L+
-    std::string ComboBox5Text;  // totaliser unit of L-
-    int ComboBox11Index = 0;    // totaliser unit beside the pulse weight (selected item)
-    std::string ComboBox3Text;  // flow unit; empty for the undefined code 3
-    int ComboBox6Index = 0;     // unit of alarm 1 (selected item)
-    int ComboBox7Index = 0;     // unit of alarm 2 (selected item)
+    std::string PulseWeight;
+    std::string ForwardTotaliserUnit;
+    std::string ReverseTotaliserUnit;
+    int PulseWeightUnitIndex = 0; // the totaliser unit beside the pulse weight
+    std::string FlowUnit;         // empty for the undefined code 3
+    int Alarm1UnitIndex = 0;      // the flow unit of each alarm threshold
+    int Alarm2UnitIndex = 0;
 
-    std::vector<std::string> ListBox1Lines; // replaces every line
+    std::vector<std::string> Alarms; // replaces every line
 
-    std::optional<std::string> Edit8; // cut-off; nullopt while CutoffEditing
-    std::string ComboBox9Text;        // time constant; empty past the table
-    std::string ComboBox2Text;        // measuring range, every read
+    std::optional<std::string> Cutoff; // nullopt while CutoffEditing
+    std::string TimeConstant;          // empty past the table
+    std::string Range;                 // measuring range, every read
 
-    std::optional<std::string> MaskEdit4; // alarm 1; nullopt while Alarm1Editing
-    std::optional<std::string> MaskEdit5; // alarm 2; nullopt while Alarm2Editing
-    std::string Edit3;                    // instantaneous flow
+    std::optional<std::string> Alarm1; // threshold; nullopt while Alarm1Editing
+    std::optional<std::string> Alarm2; // threshold; nullopt while Alarm2Editing
+    std::string Flow;                  // instantaneous flow
 
-    std::string MaskEdit2;     // KorK
-    std::string MaskEdit3;     // KorC
-    std::string Edit4;         // L+
-    std::string Edit5;         // L-
-    std::string ComboBox8Text; // archive period; empty past the table
-    std::string Edit1;         // version, UTF-8
+    std::string KorK;
+    std::string KorC;
+    std::string ForwardTotaliser; // L+
+    std::string ReverseTotaliser; // L-
+    std::string ArchivePeriod;    // empty past the table
+    std::string Version;          // UTF-8
 
     CachedIndexes Indexes; // the cached indexes after this read
 };
 
-// The reading in the device page's texts. edit2Text: what Edit2 shows now;
-// cached: the indexes of the previous read; decimalSeparator: the locale's.
-DeviceView DevicePageTexts(const MeterReading& reading, std::string_view edit2Text,
+// The reading in the device page's texts. shownDiameter: the diameter text the
+// page shows now; cached: the indexes of the previous read; decimalSeparator:
+// the locale's.
+DeviceView DevicePageTexts(const MeterReading& reading, std::string_view shownDiameter,
                            const EditingFlags& editing, const CachedIndexes& cached,
                            std::string_view decimalSeparator);
 
 // ReadMeter, then DevicePageTexts.
-DeviceView DecodeParameterBlock(const ParameterBlock& block, std::string_view edit2Text,
+DeviceView DecodeParameterBlock(const ParameterBlock& block, std::string_view shownDiameter,
                                 const EditingFlags& editing, const CachedIndexes& cached,
                                 std::string_view decimalSeparator);
 

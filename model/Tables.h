@@ -43,7 +43,7 @@ constexpr std::optional<T> TableAt(const std::array<T, N>& table, size_t index) 
     return table[index];
 }
 
-// What Edit2 shows for a DN index: the diameter in decimal, or an empty text
+// The diameter text of a DN index: the diameter in decimal, or an empty text
 // for an index the table does not have.
 std::string DnText(size_t dnIndex);
 

@@ -1,13 +1,15 @@
 // The main window: the communication page, the device page, the frame trace
 // and the chart of the flow.
 //
-// Every control is a public member under its own name (also its objectName):
-// the polling cycle, the editing and the archive download read and set them
-// directly. Handlers are connected to user actions only, never to changes
-// that the program makes, and each runs under the general error handler.
+// Every control is a private member under its own name (also its objectName):
+// the window's own parts (the polling, the editing, the archive download) read
+// and set them; from outside they are found by their names. Handlers are
+// private slots, connected to user actions only, never to changes that the
+// program makes, and each runs under the general error handler.
 #pragma once
 
 #include "monitor/ComboBoxes.h"
+#include "monitor/ExportHost.h"
 #include "monitor/PortList.h"
 
 #include "core/ArchiveCycle.h"
@@ -18,10 +20,13 @@
 #include "core/StatusNotes.h"
 #include "modbus/Link.h"
 #include "modbus/Transaction.h"
+#include "model/DevicePage.h"
 #include "model/ParameterBlock.h"
 
 #include <QHash>
+#include <QKeyEvent>
 #include <QMainWindow>
+#include <QPoint>
 #include <QSize>
 #include <QString>
 
@@ -32,12 +37,10 @@
 class QAction;
 class QFrame;
 class QGroupBox;
-class QKeyEvent;
 class QLabel;
 class QLineEdit;
 class QListWidget;
 class QPlainTextEdit;
-class QPoint;
 class QProgressBar;
 class QPushButton;
 class QStatusBar;
@@ -50,9 +53,12 @@ class ElidedLabel;
 class FlowChart;
 class FocusRing;
 class ResultLabel;
+// The diagnostics log keeps this many lines; older lines go first.
+inline constexpr int kDiagnosticsLineLimit = 20000;
 } // namespace monitor
+template <class Base> class CycleWindow;
 
-class TForm1 : public QMainWindow {
+class TForm1 : public QMainWindow, public monitor::ExportHost {
     Q_OBJECT
 public:
     using DropDownBox = monitor::DropDownBox;
@@ -62,8 +68,27 @@ public:
     explicit TForm1(modbus::Link& link, QWidget* parent = nullptr);
     ~TForm1() override;
 
-    // Lines kept in the trace log; older lines go first.
-    static constexpr int kDiagnosticsLineLimit = 20000;
+    // The confirmation dialogs and the export window, created by the program
+    // at start-up; the window only shows them.
+    void setDialogs(TOKBottomDlg1* fileQuestion, TOKBottomDlg2* stopQuestion);
+    void setExportWindow(QWidget* exportWindow);
+
+    // The cycles, the current transaction and the reply counters.
+    core::PollCycle& poll() { return *Poll; }
+    core::ArchiveCycle& archiveCycle() { return *Archive; }
+    const core::LinkState& link() const { return Link; }
+
+    // The result line of the status bar.
+    QString statusText() const;
+    // Adds one line at the end of the trace log and keeps it in view.
+    void appendDiagnostics(const QString& line);
+    void appendDiagnostics(const std::string& line);
+    // Lets the running or finished worker go: it stops waiting and ends.
+    void releaseActiveRead();
+
+private:
+    friend class WindowFixture; // the tests' way to the state behind the controls
+    template <class Base> friend class CycleWindow;
 
     // --- frame ---
     QTabWidget* PageControl1;
@@ -170,8 +195,7 @@ public:
     modbus::Link& ModbusLink;
     // Starts every transaction; a real worker unless a test replaces it.
     modbus::TransactionFactory Transactions;
-    // The confirmation dialogs and the export window, created by the program
-    // at start-up.
+    // The confirmation dialogs and the export window; see setDialogs.
     TOKBottomDlg1* OKBottomDlg1 = nullptr;
     TOKBottomDlg2* OKBottomDlg2 = nullptr;
     QWidget* Form2 = nullptr;
@@ -197,16 +221,8 @@ public:
     // The status bar's second line from Notes, and what waits or was dropped.
     void showDetails();
     void showWrites(const QString& waiting, const QString& dropped);
-    QString statusText() const;
-    // Adds one line at the end of the trace log and keeps it in view.
-    void appendDiagnostics(const QString& line);
-    void appendDiagnostics(const std::string& line);
-    // Lets the running or finished worker go: it stops waiting and ends.
-    void releaseActiveRead();
 
     // --- polling and the device page ---
-    core::PollCycle& poll() { return *Poll; }
-    core::ArchiveCycle& archiveCycle() { return *Archive; }
     // The meter's active alarms into ListBox1, one line per set bit.
     void setAlarms(uint8_t alarms);
     void showAlarms(const std::vector<std::string>& lines);
@@ -244,24 +260,28 @@ public:
     // The fourteen controls that must not be used while the archive is handled.
     void DisableSettingControls();
     void EnableSettingControls();
-    // The export window's choices: an error text, or empty once the download runs.
-    QString CreateExportFile(const QString& path);
-    QString OpenExportFileForUpdate(const QString& path);
-    // The export window has been hidden.
-    void ExportWindowHidden();
+    // What the export window asks of this one.
+    QString AddressText() const override;
+    QRect MainFrame() const override;
+    bool AskAboutFile(const QString& question) override;
+    QString CreateExportFile(const QString& path) override;
+    QString OpenExportFileForUpdate(const QString& path) override;
+    void ExportWindowHidden() override;
 
+    // The ports present in PortNr, and each one's tooltip: where it leads
+    // and whether it can be opened; refreshed when the list opens.
+    void describePorts();
+    // PortNr with its port-list functions.
+    monitor::PortBox& ports() const { return static_cast<monitor::PortBox&>(*PortNr); }
+
+private slots:
     // --- start-up and settings ---
     void FormShow();
     void TabSheet2Exit();
     void MaskEdit6Exit();
     void MaskEdit1Exit();
-    // The ports present in PortNr, and each one's tooltip: where it leads
-    // and whether it can be opened; refreshed when the list opens.
-    void describePorts();
     // The user picked a port; "Inny port lub bramka…" asks for its name.
     void PortNrChange();
-    // PortNr with its port-list functions.
-    monitor::PortBox& ports() const { return static_cast<monitor::PortBox&>(*PortNr); }
 
     // --- trace ---
     void Button3Click();
@@ -270,7 +290,7 @@ public:
     void RichEdit1ContextPopup(const QPoint& pos);
     void SaveTrace1Click();
 
-    // --- polling, editing and archive: filled in by their own work ---
+    // --- polling, editing and archive ---
     void Timer1Timer();
     void Timer2Timer();
     void Timer3Timer();
@@ -314,6 +334,7 @@ private:
     void buildStatusBar();
     void buildCommunicationFields();
     struct DeviceRow;
+    DeviceRow makeDeviceRow(model::DeviceField field);
     void buildDevicePage();
     void buildDevicePageSide();
     void placeDeviceRows(std::span<const DeviceRow> rows);

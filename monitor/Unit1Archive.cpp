@@ -3,6 +3,7 @@
 #include "monitor/Unit1.h"
 
 #include "monitor/Convert.h"
+#include "monitor/DPlik.h"
 #include "monitor/DZakoncz.h"
 #include "monitor/Messages.h"
 #include "monitor/StatusLabels.h"
@@ -84,6 +85,27 @@ QString TForm1::OpenExportFileForUpdate(const QString& path) {
 
 void TForm1::ExportWindowHidden() {
     Archive->ExportWindowHidden();
+}
+
+QString TForm1::AddressText() const {
+    return MaskEdit6->text();
+}
+
+QRect TForm1::MainFrame() const {
+    return frameGeometry();
+}
+
+bool TForm1::AskAboutFile(const QString& question) {
+    return ::Ask(OKBottomDlg1, question);
+}
+
+void TForm1::setDialogs(TOKBottomDlg1* fileQuestion, TOKBottomDlg2* stopQuestion) {
+    OKBottomDlg1 = fileQuestion;
+    OKBottomDlg2 = stopQuestion;
+}
+
+void TForm1::setExportWindow(QWidget* exportWindow) {
+    Form2 = exportWindow;
 }
 
 // --- what the archive cycle asks of the window ---

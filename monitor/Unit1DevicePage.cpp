@@ -21,6 +21,8 @@
 
 #include <algorithm>
 #include <limits>
+#include <stdexcept>
+#include <vector>
 
 using namespace monitor;
 
@@ -41,16 +43,131 @@ constexpr int kUnitWidth = 64;
 
 } // namespace
 
-// One row of the page: its name, the value control, the unit beside it and
-// a button under it.
+// The controls of one row of the page: its name, the value control, the unit
+// beside it and a button under it.
 struct TForm1::DeviceRow {
     std::string_view name;
-    QLabel*& label;
+    QLabel** label;
     const char* labelName;
     QWidget* value;
     QWidget* unit = nullptr;
     QWidget* below = nullptr;
 };
+
+namespace {
+
+// Each control is made, named after its member and coloured in one step.
+QLineEdit* valueField(QLineEdit*& member, const char* name, const char* initial, bool readOnly,
+                      QWidget* parent) {
+    member = field(QString::fromUtf8(initial), readOnly, parent);
+    member->setObjectName(QString::fromUtf8(name));
+    colorField(member, kSkyBlue);
+    return member;
+}
+
+DropDownBox* list(DropDownBox*& member, const char* name, DropDownBox::Kind kind, const QStringList& entries,
+                  const QColor& color, QWidget* parent, const char* shown = nullptr) {
+    member = new DropDownBox(kind, parent);
+    member->setObjectName(QString::fromUtf8(name));
+    member->addItems(entries);
+    member->setItemIndex(-1);
+    if (shown) member->setText(QString::fromUtf8(shown));
+    colorField(member, color);
+    return member;
+}
+
+SimpleComboBox* simple(SimpleComboBox*& member, const char* name, const QStringList& entries,
+                       const char* shown, QWidget* parent) {
+    member = new SimpleComboBox(parent);
+    member->setObjectName(QString::fromUtf8(name));
+    member->addItems(entries);
+    member->setText(QString::fromUtf8(shown));
+    colorField(member, kAqua);
+    return member;
+}
+
+QPushButton* reset(QPushButton*& member, const char* name, QWidget* parent) {
+    member = new QPushButton(QStringLiteral("Zeruj licznik"), parent);
+    member->setObjectName(QString::fromUtf8(name));
+    return member;
+}
+
+} // namespace
+
+// The controls that show a row of the page's table.
+TForm1::DeviceRow TForm1::makeDeviceRow(model::DeviceField field) {
+    using Kind = DropDownBox::Kind;
+    using F = model::DeviceField;
+    QWidget* const in = Bevel1;
+    const QStringList flowUnits = items(model::FlowUnitTexts);
+    const QStringList volumeUnits = items(model::TotaliserUnitTexts);
+    switch (field) {
+    case F::Version:
+        return {{}, &Label3, "Label3", valueField(Edit1, "Edit1", "123456", true, in)};
+    case F::Diameter:
+        return {{}, &Label4, "Label4", valueField(Edit2, "Edit2", "3", true, in)};
+    case F::Range:
+        return {{},
+                &Label5,
+                "Label5",
+                list(ComboBox2, "ComboBox2", Kind::DropDown, kInitialRanges, kSkyBlue, in)};
+    case F::Flow:
+        return {{},
+                &Label6,
+                "Label6",
+                valueField(Edit3, "Edit3", "0,0", true, in),
+                list(ComboBox3, "ComboBox3", Kind::DropDown, flowUnits, kAqua, in, "[m3/h]")};
+    case F::PulseWeight:
+        return {{},
+                &Label19,
+                "Label19",
+                list(ComboBox10, "ComboBox10", Kind::DropDown, items(model::PulseWeightTexts), kSkyBlue, in),
+                simple(ComboBox11, "ComboBox11", volumeUnits, "[m3]", in)};
+    case F::ForwardTotaliser:
+        return {{},
+                &Label7,
+                "Label7",
+                valueField(Edit4, "Edit4", "0,0", true, in),
+                list(ComboBox4, "ComboBox4", Kind::DropDown, volumeUnits, kAqua, in, "[m3]"),
+                reset(Button1, "Button1", in)};
+    case F::ReverseTotaliser:
+        return {{},
+                &Label8,
+                "Label8",
+                valueField(Edit5, "Edit5", "0,0", true, in),
+                list(ComboBox5, "ComboBox5", Kind::DropDown, volumeUnits, kAqua, in, "[m3]"),
+                reset(Button2, "Button2", in)};
+    case F::Cutoff:
+        return {{}, &Label12, "Label12", valueField(Edit8, "Edit8", "0,0", false, in)};
+    case F::TimeConstant:
+        return {{},
+                &Label13,
+                "Label13",
+                list(ComboBox9, "ComboBox9", Kind::DropDown, kInitialTimeConstants, kSkyBlue, in)};
+    case F::KorK:
+        return {{}, &Label14, "Label14", valueField(MaskEdit2, "MaskEdit2", "0,0", true, in)};
+    case F::KorC:
+        return {{}, &Label16, "Label16", valueField(MaskEdit3, "MaskEdit3", "0,0", true, in)};
+    case F::ArchivePeriod:
+        return {{},
+                &Label17,
+                "Label17",
+                list(ComboBox8, "ComboBox8", Kind::PickOnly, items(model::ArchivePeriodTexts), kSkyBlue, in)};
+    case F::Alarm1:
+        return {{},
+                &Label9,
+                "Label9",
+                valueField(MaskEdit4, "MaskEdit4", "0,0", false, in),
+                simple(ComboBox6, "ComboBox6", flowUnits, "[m3/h]", in)};
+    case F::Alarm2:
+        return {{},
+                &Label11,
+                "Label11",
+                valueField(MaskEdit5, "MaskEdit5", "0,0", false, in),
+                simple(ComboBox7, "ComboBox7", flowUnits, "[m3/h]", in)};
+    }
+    throw std::logic_error("a row of the device page without controls");
+}
 
 void TForm1::buildDevicePage() {
     Bevel1 = new QFrame(TabSheet3);
@@ -58,68 +175,13 @@ void TForm1::buildDevicePage() {
     Bevel1->setFrameStyle(QFrame::Box | QFrame::Sunken);
     Bevel1->setLineWidth(1);
 
-    // Each control is made, named after its member and coloured in one step.
-    const auto value = [this](QLineEdit*& member, const char* name, const char* initial, bool readOnly) {
-        member = field(QString::fromUtf8(initial), readOnly, Bevel1);
-        member->setObjectName(QString::fromUtf8(name));
-        colorField(member, kSkyBlue);
-        return member;
-    };
-    const auto list = [this](DropDownBox*& member, const char* name, DropDownBox::Kind kind,
-                             const QStringList& entries, const QColor& color, const char* shown = nullptr) {
-        member = new DropDownBox(kind, Bevel1);
-        member->setObjectName(QString::fromUtf8(name));
-        member->addItems(entries);
-        member->setItemIndex(-1);
-        if (shown) member->setText(QString::fromUtf8(shown));
-        colorField(member, color);
-        return member;
-    };
-    const auto simple = [this](SimpleComboBox*& member, const char* name, const QStringList& entries,
-                               const char* shown) {
-        member = new SimpleComboBox(Bevel1);
-        member->setObjectName(QString::fromUtf8(name));
-        member->addItems(entries);
-        member->setText(QString::fromUtf8(shown));
-        colorField(member, kAqua);
-        return member;
-    };
-    const auto reset = [this](QPushButton*& member, const char* name) {
-        member = new QPushButton(QStringLiteral("Zeruj licznik"), Bevel1);
-        member->setObjectName(QString::fromUtf8(name));
-        return member;
-    };
-    using Kind = DropDownBox::Kind;
-    const QStringList flowUnits = items(model::FlowUnitTexts);
-    const QStringList volumeUnits = items(model::TotaliserUnitTexts);
-    namespace label = model::label;
-
-    const DeviceRow rows[] = {
-        {label::Version, Label3, "Label3", value(Edit1, "Edit1", "123456", true)},
-        {label::Diameter, Label4, "Label4", value(Edit2, "Edit2", "3", true)},
-        {label::Range, Label5, "Label5",
-         list(ComboBox2, "ComboBox2", Kind::DropDown, kInitialRanges, kSkyBlue)},
-        {label::Flow, Label6, "Label6", value(Edit3, "Edit3", "0,0", true),
-         list(ComboBox3, "ComboBox3", Kind::DropDown, flowUnits, kAqua, "[m3/h]")},
-        {label::PulseWeight, Label19, "Label19",
-         list(ComboBox10, "ComboBox10", Kind::DropDown, items(model::PulseWeightTexts), kSkyBlue),
-         simple(ComboBox11, "ComboBox11", volumeUnits, "[m3]")},
-        {label::ForwardTotaliser, Label7, "Label7", value(Edit4, "Edit4", "0,0", true),
-         list(ComboBox4, "ComboBox4", Kind::DropDown, volumeUnits, kAqua, "[m3]"), reset(Button1, "Button1")},
-        {label::ReverseTotaliser, Label8, "Label8", value(Edit5, "Edit5", "0,0", true),
-         list(ComboBox5, "ComboBox5", Kind::DropDown, volumeUnits, kAqua, "[m3]"), reset(Button2, "Button2")},
-        {label::Cutoff, Label12, "Label12", value(Edit8, "Edit8", "0,0", false)},
-        {label::TimeConstant, Label13, "Label13",
-         list(ComboBox9, "ComboBox9", Kind::DropDown, kInitialTimeConstants, kSkyBlue)},
-        {label::KorK, Label14, "Label14", value(MaskEdit2, "MaskEdit2", "0,0", true)},
-        {label::KorC, Label16, "Label16", value(MaskEdit3, "MaskEdit3", "0,0", true)},
-        {label::ArchivePeriod, Label17, "Label17",
-         list(ComboBox8, "ComboBox8", Kind::PickOnly, items(model::ArchivePeriodTexts), kSkyBlue)},
-        {label::Alarm1, Label9, "Label9", value(MaskEdit4, "MaskEdit4", "0,0", false),
-         simple(ComboBox6, "ComboBox6", flowUnits, "[m3/h]")},
-        {label::Alarm2, Label11, "Label11", value(MaskEdit5, "MaskEdit5", "0,0", false),
-         simple(ComboBox7, "ComboBox7", flowUnits, "[m3/h]")},
-    };
+    // The rows, their order and names are the page's table, which the tool
+    // prints too.
+    std::vector<DeviceRow> rows;
+    for (const model::DeviceRow& row : model::kDeviceRows) {
+        rows.push_back(makeDeviceRow(row.Field));
+        rows.back().name = row.Label;
+    }
     ComboBox11->setEnabled(false); // shows the totaliser unit only
     // What only the meter sets is no stop for Tab; a click still selects
     // its text for copying.
@@ -140,9 +202,9 @@ void TForm1::placeDeviceRows(std::span<const DeviceRow> rows) {
     grid->setVerticalSpacing(4);
     for (const DeviceRow& row : rows) {
         const int r = grid->rowCount();
-        row.label = new QLabel(text(row.name), Bevel1);
-        row.label->setObjectName(QString::fromUtf8(row.labelName));
-        grid->addWidget(row.label, r, 0);
+        *row.label = new QLabel(text(row.name), Bevel1);
+        (*row.label)->setObjectName(QString::fromUtf8(row.labelName));
+        grid->addWidget(*row.label, r, 0);
         if (row.value == ComboBox8) {
             grid->addWidget(row.value, r, 1, 1, 2, Qt::AlignLeft); // no unit: the longer items get room
         } else {

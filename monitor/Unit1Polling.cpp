@@ -94,31 +94,31 @@ void TForm1::setRange(uint8_t dnIndex) {
 
 void TForm1::showParameters(const model::DeviceView& v) {
     // Every control is set from the program: none of this is a user change.
-    if (v.Edit2) showText(Edit2, *v.Edit2);
-    if (v.ComboBox2Items) {
+    if (v.Diameter) showText(Edit2, *v.Diameter);
+    if (v.RangeItems) {
         ComboBox2->clear();
-        for (const std::string& item : *v.ComboBox2Items) ComboBox2->addItem(q(item));
+        for (const std::string& item : *v.RangeItems) ComboBox2->addItem(q(item));
     }
-    showText(ComboBox10, v.ComboBox10Text);
-    showText(ComboBox4, v.ComboBox4Text);
-    showText(ComboBox5, v.ComboBox5Text);
-    ComboBox11->setItemIndex(v.ComboBox11Index);
-    showText(ComboBox3, v.ComboBox3Text);
-    ComboBox6->setItemIndex(v.ComboBox6Index);
-    ComboBox7->setItemIndex(v.ComboBox7Index);
-    showAlarms(v.ListBox1Lines);
-    if (v.Edit8) showText(Edit8, *v.Edit8);
-    showText(ComboBox9, v.ComboBox9Text);
-    showText(ComboBox2, v.ComboBox2Text);
-    if (v.MaskEdit4) showText(MaskEdit4, *v.MaskEdit4);
-    if (v.MaskEdit5) showText(MaskEdit5, *v.MaskEdit5);
-    showText(Edit3, v.Edit3);
-    showText(MaskEdit2, v.MaskEdit2);
-    showText(MaskEdit3, v.MaskEdit3);
-    showText(Edit4, v.Edit4);
-    showText(Edit5, v.Edit5);
-    showText(ComboBox8, v.ComboBox8Text);
-    showText(Edit1, v.Edit1);
+    showText(ComboBox10, v.PulseWeight);
+    showText(ComboBox4, v.ForwardTotaliserUnit);
+    showText(ComboBox5, v.ReverseTotaliserUnit);
+    ComboBox11->setItemIndex(v.PulseWeightUnitIndex);
+    showText(ComboBox3, v.FlowUnit);
+    ComboBox6->setItemIndex(v.Alarm1UnitIndex);
+    ComboBox7->setItemIndex(v.Alarm2UnitIndex);
+    showAlarms(v.Alarms);
+    if (v.Cutoff) showText(Edit8, *v.Cutoff);
+    showText(ComboBox9, v.TimeConstant);
+    showText(ComboBox2, v.Range);
+    if (v.Alarm1) showText(MaskEdit4, *v.Alarm1);
+    if (v.Alarm2) showText(MaskEdit5, *v.Alarm2);
+    showText(Edit3, v.Flow);
+    showText(MaskEdit2, v.KorK);
+    showText(MaskEdit3, v.KorC);
+    showText(Edit4, v.ForwardTotaliser);
+    showText(Edit5, v.ReverseTotaliser);
+    showText(ComboBox8, v.ArchivePeriod);
+    showText(Edit1, v.Version);
 }
 
 uint8_t TForm1::getParity() const {

@@ -1,11 +1,9 @@
 #include "monitor/Unit2.h"
 
-#include "monitor/DPlik.h"
+#include "monitor/ExportHost.h"
 #include "monitor/FocusRing.h"
 #include "monitor/JpegImage.h"
 #include "monitor/Messages.h"
-#include "monitor/OKBottomDlg.h"
-#include "monitor/Unit1.h"
 
 #include <QDir>
 #include <QFile>
@@ -20,10 +18,10 @@
 
 #include <stdexcept>
 
-TForm2::TForm2(TForm1& form1, QWidget* parent)
+TForm2::TForm2(monitor::ExportHost& host, QWidget* parent)
     : QWidget(parent,
               Qt::Window | Qt::WindowStaysOnTopHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint),
-      Form1(form1) {
+      Host(host) {
     setObjectName(QStringLiteral("Form2"));
     setWindowTitle(QStringLiteral("Zapis danych z archiwum"));
     setFixedSize(350, 179);
@@ -93,12 +91,12 @@ void TForm2::hideEvent(QHideEvent* event) {
 
 QString TForm2::proposedName() const {
     // The address field as it stands, blanks included.
-    return QStringLiteral("VQT540_nr") + Form1.MaskEdit6->text() + QStringLiteral("_1.csv");
+    return QStringLiteral("VQT540_nr") + Host.AddressText() + QStringLiteral("_1.csv");
 }
 
 void TForm2::FormShow() {
     // Over the main window, not wherever the system would put it.
-    const QRect main = Form1.frameGeometry();
+    const QRect main = Host.MainFrame();
     move(main.center() - QPoint(width() / 2, height() / 2));
     const QString path = QDir::current().filePath(proposedName());
     Edit1->setText(QDir::toNativeSeparators(path));
@@ -107,7 +105,7 @@ void TForm2::FormShow() {
 }
 
 void TForm2::FormHide() {
-    Form1.ExportWindowHidden();
+    Host.ExportWindowHidden();
 }
 
 QString TForm2::chooseFile(const QString& title, const QString& name) {
@@ -125,13 +123,13 @@ QString TForm2::chooseFile(const QString& title, const QString& name) {
 }
 
 void TForm2::create(const QString& path) {
-    const QString error = Form1.CreateExportFile(path);
+    const QString error = Host.CreateExportFile(path);
     if (!error.isEmpty()) throw std::runtime_error(error.toStdString());
     hide();
 }
 
 void TForm2::update(const QString& path) {
-    const QString error = Form1.OpenExportFileForUpdate(path);
+    const QString error = Host.OpenExportFileForUpdate(path);
     if (!error.isEmpty()) throw std::runtime_error(error.toStdString());
     hide();
 }
@@ -143,7 +141,7 @@ void TForm2::Button2Click() {
     Edit1->setText(path);
     const QString question = QFileInfo::exists(path) ? QStringLiteral("Plik istnieje. Zastąpić nowym ?")
                                                      : QStringLiteral("Plik nie istnieje. Utworzyć nowy ?");
-    if (Ask(Form1.OKBottomDlg1, question)) create(path);
+    if (Host.AskAboutFile(question)) create(path);
 }
 
 // Adds the records newer than its last line to an existing export.
@@ -152,11 +150,11 @@ void TForm2::Button1Click() {
     if (path.isEmpty()) return;
     Edit1->setText(path);
     if (!QFileInfo::exists(path)) {
-        if (Ask(Form1.OKBottomDlg1, QStringLiteral("Plik nie istnieje. Utworzyć nowy ?"))) create(path);
+        if (Host.AskAboutFile(QStringLiteral("Plik nie istnieje. Utworzyć nowy ?"))) create(path);
         return;
     }
-    if (Ask(Form1.OKBottomDlg1, QStringLiteral("Plik istnieje. Dopisać nowe dane ?")))
+    if (Host.AskAboutFile(QStringLiteral("Plik istnieje. Dopisać nowe dane ?")))
         update(path);
-    else if (Ask(Form1.OKBottomDlg1, QStringLiteral("Plik istnieje. Czy skasować zawartość ?")))
+    else if (Host.AskAboutFile(QStringLiteral("Plik istnieje. Czy skasować zawartość ?")))
         create(path);
 }

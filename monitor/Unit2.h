@@ -1,6 +1,7 @@
 // The export window: where the user chooses the file that a download is
 // written to, new or an existing export to bring up to date. It opens the
 // file through the main window, which starts the download; then it hides.
+// All it needs of the main window is its ExportHost.
 #pragma once
 
 #include <QWidget>
@@ -9,16 +10,16 @@ class QFileDialog;
 class QLabel;
 class QLineEdit;
 class QPushButton;
-class TForm1;
 namespace monitor {
+class ExportHost;
 class FocusRing;
-}
+} // namespace monitor
 
 class TForm2 : public QWidget {
     Q_OBJECT
 public:
     // Not shown until the main window's archive button asks for it.
-    explicit TForm2(TForm1& form1, QWidget* parent = nullptr);
+    explicit TForm2(monitor::ExportHost& host, QWidget* parent = nullptr);
     ~TForm2() override;
 
     QLabel* Image1;
@@ -46,5 +47,5 @@ private:
     void create(const QString& path);
     void update(const QString& path);
 
-    TForm1& Form1;
+    monitor::ExportHost& Host; // the main window
 };

@@ -27,7 +27,7 @@ class TestCliWindow : public QObject {
     // questions answered "TAK", until the download has ended.
     void windowDownload(QPushButton*(TForm2::*button), const QString& file) {
         chosenFile = file;
-        form->Button5Click();
+        windows->ui.Button5->click();
         QVERIFY(form2->isVisible());
         ((*form2).*button)->click();
         QVERIFY(form->archiveCycle().ArchiveRunning());

@@ -449,7 +449,7 @@ private slots:
         QCOMPARE(view->givenBack.has_value(), shown != "-");
         if (view->givenBack) {
             const model::DeviceView& v = *view->givenBack;
-            const auto& text = what == "cutoff" ? v.Edit8 : v.MaskEdit4;
+            const auto& text = what == "cutoff" ? v.Cutoff : v.Alarm1;
             QCOMPARE(QString::fromStdString(text.value_or("<kept>")), shown);
             // The field given back is the polling's again; the other stays the user's.
             QCOMPARE(cycle->Editing.CutoffEditing, what != "cutoff");

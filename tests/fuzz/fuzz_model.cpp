@@ -66,8 +66,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     const model::DeviceView v =
         model::DecodeParameterBlock(block, in.Rest().substr(0, 4), editing, cached, sep);
-    Check(v.Edit2.has_value() == v.ComboBox2Items.has_value());
-    Check(!v.ComboBox2Items || v.ComboBox2Items->empty() || v.ComboBox2Items->size() == model::kRangeSlots);
+    Check(v.Diameter.has_value() == v.RangeItems.has_value());
+    Check(!v.RangeItems || v.RangeItems->empty() || v.RangeItems->size() == model::kRangeSlots);
     Check(v.Indexes.FlowUnitIndex < model::FlowUnitTexts.size() ||
           v.Indexes.FlowUnitIndex == cached.FlowUnitIndex);
     Check(v.Indexes.TimeConstantIndex < model::TimeConstantTexts.size() ||

@@ -48,9 +48,9 @@ class TestDecode : public QObject {
     Q_OBJECT
     std::string sep;
 
-    DeviceView Decode(const ParameterBlock& b, std::string_view edit2 = "3", EditingFlags e = {},
+    DeviceView Decode(const ParameterBlock& b, std::string_view shownDn = "3", EditingFlags e = {},
                       CachedIndexes c = {}) {
-        return DecodeParameterBlock(b, edit2, e, c, sep);
+        return DecodeParameterBlock(b, shownDn, e, c, sep);
     }
 
 private slots:
@@ -62,29 +62,29 @@ private slots:
 
     void exampleReply() {
         const DeviceView v = Decode(Example(), "3");
-        QCOMPARE(Q(v.Edit2), QString("100"));
-        QVERIFY(v.ComboBox2Items.has_value());
-        QCOMPARE(Q(*v.ComboBox2Items), Q(RangeList(13)));
-        QCOMPARE(Q(v.ComboBox10Text), QString("10"));
-        QCOMPARE(Q(v.ComboBox4Text), QString("[m3]"));
-        QCOMPARE(Q(v.ComboBox5Text), QString("[m3]"));
-        QCOMPARE(v.ComboBox11Index, 0);
-        QCOMPARE(Q(v.ComboBox3Text), QString("[m3/h]"));
-        QCOMPARE(v.ComboBox6Index, 1);
-        QCOMPARE(v.ComboBox7Index, 1);
-        QCOMPARE(Q(v.ListBox1Lines), (QStringList{"Przepływ w tył", "Przekroczenie zakresu"}));
-        QCOMPARE(Q(v.Edit8), QString("2,5"));
-        QCOMPARE(Q(v.ComboBox9Text), QString("2,0"));
-        QCOMPARE(Q(v.ComboBox2Text), QString("120,000"));
-        QCOMPARE(Q(v.MaskEdit4), QString("100,000"));
-        QCOMPARE(Q(v.MaskEdit5), QString("10,000"));
-        QCOMPARE(Q(v.Edit3), QString("12,500"));
-        QCOMPARE(Q(v.MaskEdit2), QString("1,0000"));
-        QCOMPARE(Q(v.MaskEdit3), QString("0,0000"));
-        QCOMPARE(Q(v.Edit4), QString("12345,6"));
-        QCOMPARE(Q(v.Edit5), QString("0,0"));
-        QCOMPARE(Q(v.ComboBox8Text), QString("15 min"));
-        QCOMPARE(Q(v.Edit1), QString("V1.02"));
+        QCOMPARE(Q(v.Diameter), QString("100"));
+        QVERIFY(v.RangeItems.has_value());
+        QCOMPARE(Q(*v.RangeItems), Q(RangeList(13)));
+        QCOMPARE(Q(v.PulseWeight), QString("10"));
+        QCOMPARE(Q(v.ForwardTotaliserUnit), QString("[m3]"));
+        QCOMPARE(Q(v.ReverseTotaliserUnit), QString("[m3]"));
+        QCOMPARE(v.PulseWeightUnitIndex, 0);
+        QCOMPARE(Q(v.FlowUnit), QString("[m3/h]"));
+        QCOMPARE(v.Alarm1UnitIndex, 1);
+        QCOMPARE(v.Alarm2UnitIndex, 1);
+        QCOMPARE(Q(v.Alarms), (QStringList{"Przepływ w tył", "Przekroczenie zakresu"}));
+        QCOMPARE(Q(v.Cutoff), QString("2,5"));
+        QCOMPARE(Q(v.TimeConstant), QString("2,0"));
+        QCOMPARE(Q(v.Range), QString("120,000"));
+        QCOMPARE(Q(v.Alarm1), QString("100,000"));
+        QCOMPARE(Q(v.Alarm2), QString("10,000"));
+        QCOMPARE(Q(v.Flow), QString("12,500"));
+        QCOMPARE(Q(v.KorK), QString("1,0000"));
+        QCOMPARE(Q(v.KorC), QString("0,0000"));
+        QCOMPARE(Q(v.ForwardTotaliser), QString("12345,6"));
+        QCOMPARE(Q(v.ReverseTotaliser), QString("0,0"));
+        QCOMPARE(Q(v.ArchivePeriod), QString("15 min"));
+        QCOMPARE(Q(v.Version), QString("V1.02"));
 
         CachedIndexes want;
         want.FlowUnitIndex = 1, want.TotaliserUnitIndex = 0, want.ReverseTotaliserUnitIndex = 0;
@@ -93,26 +93,26 @@ private slots:
     }
 
     // The range list is rebuilt only when the DN text changes: not on the
-    // first read of DN 0 (Edit2 starts as "3"), once on a change from DN 15 to
+    // first read of DN 0 (the window starts with "3"), once on a change from DN 15 to
     // 20, and not on the reads after it.
     void rangeListOnlyOnDnChange() {
         ParameterBlock b = Example();
         b[4] = 0;
         DeviceView v = Decode(b, "3");
-        QVERIFY(!v.Edit2.has_value());
-        QVERIFY(!v.ComboBox2Items.has_value());
-        QCOMPARE(Q(v.ComboBox2Text), QString("120,000")); // the text is still set
+        QVERIFY(!v.Diameter.has_value());
+        QVERIFY(!v.RangeItems.has_value());
+        QCOMPARE(Q(v.Range), QString("120,000")); // the text is still set
 
         b[4] = 5;
         v = Decode(b, "3");
-        QCOMPARE(Q(v.Edit2), QString("15"));
+        QCOMPARE(Q(v.Diameter), QString("15"));
         b[4] = 6;
-        v = Decode(b, *v.Edit2);
-        QCOMPARE(Q(v.Edit2), QString("20"));
-        QCOMPARE(Q(*v.ComboBox2Items), Q(RangeList(6)));
-        v = Decode(b, *v.Edit2);
-        QVERIFY(!v.Edit2.has_value());
-        QVERIFY(!v.ComboBox2Items.has_value());
+        v = Decode(b, *v.Diameter);
+        QCOMPARE(Q(v.Diameter), QString("20"));
+        QCOMPARE(Q(*v.RangeItems), Q(RangeList(6)));
+        v = Decode(b, *v.Diameter);
+        QVERIFY(!v.Diameter.has_value());
+        QVERIFY(!v.RangeItems.has_value());
     }
 
     void thresholdsAndFlowByUnit_data() {
@@ -147,11 +147,11 @@ private slots:
         Put32(b, 17, alarm);
         Put32(b, 21, alarm);
         const DeviceView v = Decode(b);
-        QCOMPARE(v.ComboBox6Index, unit);
-        QCOMPARE(v.ComboBox7Index, unit);
-        QCOMPARE(Q(v.MaskEdit4), alarmText);
-        QCOMPARE(Q(v.MaskEdit5), alarmText);
-        QCOMPARE(Q(v.Edit3), flowText);
+        QCOMPARE(v.Alarm1UnitIndex, unit);
+        QCOMPARE(v.Alarm2UnitIndex, unit);
+        QCOMPARE(Q(v.Alarm1), alarmText);
+        QCOMPARE(Q(v.Alarm2), alarmText);
+        QCOMPARE(Q(v.Flow), flowText);
         // The tool's numbers come from the same reading: the same flow text,
         // the threshold in the same unit.
         const ReadingInUnits u = InUnits(ReadMeter(b), uint8_t(v.Indexes.FlowUnitIndex));
@@ -163,52 +163,52 @@ private slots:
     void rangeCutoffAndVersion() {
         ParameterBlock b = Example();
         Put32(b, 13, 240);
-        QCOMPARE(Q(Decode(b).ComboBox2Text), QString("0,240"));
+        QCOMPARE(Q(Decode(b).Range), QString("0,240"));
         Put32(b, 13, 24000);
-        QCOMPARE(Q(Decode(b).ComboBox2Text), QString("24,000"));
+        QCOMPARE(Q(Decode(b).Range), QString("24,000"));
         Put32(b, 13, 0xFFFFFC18u); // -1000
-        QCOMPARE(Q(Decode(b).ComboBox2Text), QString("-1,000"));
+        QCOMPARE(Q(Decode(b).Range), QString("-1,000"));
 
         b[10] = 0x7B;
-        QCOMPARE(Q(Decode(b).Edit8), QString("12,3"));
+        QCOMPARE(Q(Decode(b).Cutoff), QString("12,3"));
         b[10] = 0xFF;
-        QCOMPARE(Q(Decode(b).Edit8), QString("25,5"));
+        QCOMPARE(Q(Decode(b).Cutoff), QString("25,5"));
 
         const uint8_t v205[10] = {0x32, 0x2E, 0x30, 0x35, 0, 0, 0, 0, 0, 0};
         std::copy(v205, v205 + 10, b.begin() + 47);
-        QCOMPARE(Q(Decode(b).Edit1), QString("2.05"));
+        QCOMPARE(Q(Decode(b).Version), QString("2.05"));
         // All ten bytes used, a Polish letter among them; byte 57 is not read.
         const uint8_t full[11] = {'W', 'e', 'r', 's', 0xB3, 'a', '-', '1', '2', '3', 'Z'};
         std::copy(full, full + 11, b.begin() + 47);
-        QCOMPARE(Q(Decode(b).Edit1), QString("Wersła-123"));
+        QCOMPARE(Q(Decode(b).Version), QString("Wersła-123"));
         b[47] = 0;
-        QCOMPARE(Q(Decode(b).Edit1), QString());
+        QCOMPARE(Q(Decode(b).Version), QString());
 
         // The totaliser unit does not change the scaling; negative counts.
         b[6] = 0x04;
         Put32(b, 37, 0xFFFFFFF6u);
         const DeviceView v = Decode(b);
-        QCOMPARE(Q(v.Edit4), QString("-1,0"));
-        QCOMPARE(Q(v.ComboBox4Text), QString("[l]"));
-        QCOMPARE(v.ComboBox11Index, 1);
+        QCOMPARE(Q(v.ForwardTotaliser), QString("-1,0"));
+        QCOMPARE(Q(v.ForwardTotaliserUnit), QString("[l]"));
+        QCOMPARE(v.PulseWeightUnitIndex, 1);
         QCOMPARE(int(v.Indexes.ReverseTotaliserUnitIndex), 1);
     }
 
     void editingFieldsAreLeftAlone() {
         const ParameterBlock b = Example();
         DeviceView v = Decode(b, "100", {true, false, false});
-        QVERIFY(!v.Edit8.has_value());
-        QCOMPARE(Q(v.MaskEdit4), QString("100,000"));
-        QCOMPARE(Q(v.MaskEdit5), QString("10,000"));
+        QVERIFY(!v.Cutoff.has_value());
+        QCOMPARE(Q(v.Alarm1), QString("100,000"));
+        QCOMPARE(Q(v.Alarm2), QString("10,000"));
         v = Decode(b, "100", {false, true, false});
-        QCOMPARE(Q(v.Edit8), QString("2,5"));
-        QVERIFY(!v.MaskEdit4.has_value());
-        QCOMPARE(Q(v.MaskEdit5), QString("10,000"));
+        QCOMPARE(Q(v.Cutoff), QString("2,5"));
+        QVERIFY(!v.Alarm1.has_value());
+        QCOMPARE(Q(v.Alarm2), QString("10,000"));
         v = Decode(b, "100", {false, false, true});
-        QVERIFY(!v.MaskEdit5.has_value());
-        QCOMPARE(Q(v.MaskEdit4), QString("100,000"));
+        QVERIFY(!v.Alarm2.has_value());
+        QCOMPARE(Q(v.Alarm1), QString("100,000"));
         // The range box has no such protection.
-        QCOMPARE(Q(v.ComboBox2Text), QString("120,000"));
+        QCOMPARE(Q(v.Range), QString("120,000"));
     }
 
     // Codes past a table: an empty text, and the cached index stays.
@@ -222,46 +222,46 @@ private slots:
         b[46] = 11;
         Put32(b, 17, 3600);
         DeviceView v = Decode(b, "100", {}, c);
-        QCOMPARE(Q(v.Edit2), QString(""));
-        QVERIFY(v.ComboBox2Items.has_value());
-        QVERIFY(v.ComboBox2Items->empty());
-        QCOMPARE(Q(v.ComboBox3Text), QString(""));
+        QCOMPARE(Q(v.Diameter), QString(""));
+        QVERIFY(v.RangeItems.has_value());
+        QVERIFY(v.RangeItems->empty());
+        QCOMPARE(Q(v.FlowUnit), QString(""));
         QCOMPARE(int(v.Indexes.FlowUnitIndex), 2);
         // The values follow the unit that the alarm lists keep showing.
-        QCOMPARE(v.ComboBox6Index, 2);
-        QCOMPARE(v.ComboBox7Index, 2);
-        QCOMPARE(Q(v.MaskEdit4), QString("60,0"));
-        QCOMPARE(Q(v.Edit3), QString("208,3"));
-        QCOMPARE(Q(v.ComboBox9Text), QString(""));
+        QCOMPARE(v.Alarm1UnitIndex, 2);
+        QCOMPARE(v.Alarm2UnitIndex, 2);
+        QCOMPARE(Q(v.Alarm1), QString("60,0"));
+        QCOMPARE(Q(v.Flow), QString("208,3"));
+        QCOMPARE(Q(v.TimeConstant), QString(""));
         QCOMPARE(int(v.Indexes.TimeConstantIndex), 7);
-        QCOMPARE(Q(v.ComboBox8Text), QString(""));
+        QCOMPARE(Q(v.ArchivePeriod), QString(""));
         QCOMPARE(int(v.Indexes.ArchivePeriodIndex), 9);
         // The fields that are in range still come from the block.
         QCOMPARE(int(v.Indexes.PulseWeightIndex), 1);
-        QCOMPARE(Q(v.ComboBox10Text), QString("10"));
+        QCOMPARE(Q(v.PulseWeight), QString("10"));
 
         // An unknown DN already shown as "": nothing to rebuild.
         v = Decode(b, "", {}, v.Indexes);
-        QVERIFY(!v.Edit2.has_value());
-        QVERIFY(!v.ComboBox2Items.has_value());
+        QVERIFY(!v.Diameter.has_value());
+        QVERIFY(!v.RangeItems.has_value());
         b[4] = 255;
-        QVERIFY(!Decode(b, "").Edit2.has_value());
+        QVERIFY(!Decode(b, "").Diameter.has_value());
         // Back to a known DN.
         b[4] = 22, b[12] = 14, b[46] = 10;
         v = Decode(b, "", {}, v.Indexes);
-        QCOMPARE(Q(v.Edit2), QString("600"));
-        QCOMPARE(v.ComboBox2Items->size(), kRangeSlots);
-        QCOMPARE(Q(v.ComboBox9Text), QString("30,0"));
-        QCOMPARE(Q(v.ComboBox8Text), QString("24 godz"));
+        QCOMPARE(Q(v.Diameter), QString("600"));
+        QCOMPARE(v.RangeItems->size(), kRangeSlots);
+        QCOMPARE(Q(v.TimeConstant), QString("30,0"));
+        QCOMPARE(Q(v.ArchivePeriod), QString("24 godz"));
         QCOMPARE(int(v.Indexes.TimeConstantIndex), 14);
         QCOMPARE(int(v.Indexes.ArchivePeriodIndex), 10);
     }
 
     void otherSeparator() {
         const DeviceView v = DecodeParameterBlock(Example(), "3", {}, {}, ".");
-        QCOMPARE(Q(v.Edit4), QString("12345.6"));
-        QCOMPARE(Q(v.Edit3), QString("12.500"));
-        QCOMPARE(Q(v.ComboBox9Text), QString("2,0")); // fixed texts stay as they are
+        QCOMPARE(Q(v.ForwardTotaliser), QString("12345.6"));
+        QCOMPARE(Q(v.Flow), QString("12.500"));
+        QCOMPARE(Q(v.TimeConstant), QString("2,0")); // fixed texts stay as they are
     }
 
     // Random blocks (run under the sanitizers as well): every index stays
@@ -270,31 +270,31 @@ private slots:
         std::mt19937 rng(7);
         std::uniform_int_distribution<int> byte(0, 255);
         CachedIndexes c;
-        std::string edit2 = "3";
+        std::string shownDn = "3";
         for (int i = 0; i < 20000; ++i) {
             ParameterBlock b;
             for (auto& x : b) x = static_cast<uint8_t>(byte(rng));
             if (i % 4 == 0) b[4] = static_cast<uint8_t>(i % 30);
             const EditingFlags e{(i & 1) != 0, (i & 2) != 0, (i & 4) != 0};
-            const DeviceView v = DecodeParameterBlock(b, edit2, e, c, sep);
+            const DeviceView v = DecodeParameterBlock(b, shownDn, e, c, sep);
             QVERIFY(v.Indexes.FlowUnitIndex < FlowUnitTexts.size());
             QVERIFY(v.Indexes.TotaliserUnitIndex < TotaliserUnitTexts.size());
             QVERIFY(v.Indexes.PulseWeightIndex < PulseWeightTexts.size());
             QVERIFY(v.Indexes.TimeConstantIndex < TimeConstantTexts.size());
             QVERIFY(v.Indexes.ArchivePeriodIndex < ArchivePeriodTexts.size());
-            QCOMPARE(v.ComboBox6Index, int(v.Indexes.FlowUnitIndex));
-            QCOMPARE(v.Edit2.has_value(), v.ComboBox2Items.has_value());
-            if (v.ComboBox2Items) {
-                QVERIFY(v.ComboBox2Items->size() == kRangeSlots || v.ComboBox2Items->empty());
-                QCOMPARE(v.ComboBox2Items->empty(), b[4] >= kDnCount);
-                edit2 = *v.Edit2;
+            QCOMPARE(v.Alarm1UnitIndex, int(v.Indexes.FlowUnitIndex));
+            QCOMPARE(v.Diameter.has_value(), v.RangeItems.has_value());
+            if (v.RangeItems) {
+                QVERIFY(v.RangeItems->size() == kRangeSlots || v.RangeItems->empty());
+                QCOMPARE(v.RangeItems->empty(), b[4] >= kDnCount);
+                shownDn = *v.Diameter;
             }
-            QCOMPARE(v.Edit8.has_value(), !e.CutoffEditing);
-            QCOMPARE(v.MaskEdit4.has_value(), !e.Alarm1Editing);
-            QCOMPARE(v.MaskEdit5.has_value(), !e.Alarm2Editing);
-            QVERIFY(v.Edit1.size() <= 30);
-            QVERIFY(QString::fromUtf8(v.Edit1.data(), qsizetype(v.Edit1.size())).toUtf8().toStdString() ==
-                    v.Edit1);
+            QCOMPARE(v.Cutoff.has_value(), !e.CutoffEditing);
+            QCOMPARE(v.Alarm1.has_value(), !e.Alarm1Editing);
+            QCOMPARE(v.Alarm2.has_value(), !e.Alarm2Editing);
+            QVERIFY(v.Version.size() <= 30);
+            QVERIFY(QString::fromUtf8(v.Version.data(), qsizetype(v.Version.size())).toUtf8().toStdString() ==
+                    v.Version);
             c = v.Indexes;
         }
     }

@@ -3,6 +3,8 @@
 // test installs for the dialogs and boxes are taken away with the windows.
 #pragma once
 
+#include "Form1Controls.h"
+
 #include "modbus/Link.h"
 #include "monitor/DPlik.h"
 #include "monitor/DZakoncz.h"
@@ -19,20 +21,21 @@ struct ArchiveWindows {
     std::unique_ptr<TOKBottomDlg1> dlg1;
     std::unique_ptr<TOKBottomDlg2> dlg2;
     std::unique_ptr<TForm2> form2;
+    Form1Controls ui; // the main window's
 
     // Shown, with a 100 ms reply time-out and no pacing between requests.
     explicit ArchiveWindows(modbus::Link& meters)
         : form(std::make_unique<TForm1>(meters)), dlg1(std::make_unique<TOKBottomDlg1>(form.get())),
           dlg2(std::make_unique<TOKBottomDlg2>(form.get())), form2(std::make_unique<TForm2>(*form)) {
-        form->OKBottomDlg1 = dlg1.get();
-        form->OKBottomDlg2 = dlg2.get();
-        form->Form2 = form2.get();
+        form->setDialogs(dlg1.get(), dlg2.get());
+        form->setExportWindow(form2.get());
         form->show();
-        form->MaskEdit1->setText(QStringLiteral("100"));
-        form->Period->setText(QStringLiteral("0"));
+        ui = Form1Controls(*form);
+        ui.MaskEdit1->setText(QStringLiteral("100"));
+        ui.Period->setText(QStringLiteral("0"));
     }
     ~ArchiveWindows() {
-        form->Form2 = nullptr;
+        form->setExportWindow(nullptr);
         form2.reset();
         dlg2.reset(); // children of the window: before it
         dlg1.reset();

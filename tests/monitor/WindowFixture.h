@@ -1,6 +1,9 @@
 // What the main window's tests share: a fresh working directory, the
-// message boxes recorded instead of shown, and a shown, active window.
+// message boxes recorded instead of shown, a shown, active window and its
+// controls, and the state behind them.
 #pragma once
+
+#include "Form1Controls.h"
 
 #include "modbus/Link.h"
 #include "monitor/Messages.h"
@@ -72,28 +75,38 @@ public:
         Dir.reset();
     }
 
-    // A shown, active window in a fresh working directory.
+    // A shown, active window in a fresh working directory; ui holds its controls.
     std::unique_ptr<TForm1> openWindow() {
         auto form = std::make_unique<TForm1>(meters);
         form->show();
         form->activateWindow();
         if (!QTest::qWaitForWindowActive(form.get())) return nullptr;
+        ui = Form1Controls(*form);
         return form;
     }
 
     void focusField(TForm1& form, QWidget* field) {
-        for (QWidget* page : {form.TabSheet2, form.TabSheet3, form.TabSheet1})
-            if (page->isAncestorOf(field)) form.PageControl1->setCurrentWidget(page);
+        const Form1Controls c(form);
+        for (QWidget* page : {c.TabSheet2, c.TabSheet3, c.TabSheet1})
+            if (page->isAncestorOf(field)) c.PageControl1->setCurrentWidget(page);
         field->setFocus(Qt::MouseFocusReason);
         QTRY_COMPARE(QApplication::focusWidget(), field);
     }
 
     // The user clicks the "Parametry VQT540" tab.
     void leaveToDevicePageByClick(TForm1& form) {
-        QTabBar* bar = form.PageControl1->tabBar();
+        const Form1Controls c(form);
+        QTabBar* bar = c.PageControl1->tabBar();
         QTest::mouseClick(bar, Qt::LeftButton, {}, bar->tabRect(1).center());
-        QCOMPARE(form.PageControl1->currentWidget(), form.TabSheet3);
+        QCOMPARE(c.PageControl1->currentWidget(), c.TabSheet3);
     }
+
+    // The state behind the controls, which no control shows whole.
+    static core::LinkState& link(TForm1& form) { return form.Link; }
+    static const core::StatusNotes& notes(const TForm1& form) { return form.Notes; }
+    static core::FlowHistory& flows(TForm1& form) { return form.Flows; }
+    static bool diagnosticsOn(const TForm1& form) { return form.DiagnosticsOn; }
+    static QString configPath(const TForm1& form) { return form.ConfigPath; }
 
     QString cfgPath() const { return Dir->filePath(QStringLiteral("VQT540.cfg")); }
 
@@ -102,4 +115,5 @@ public:
     modbus::Link meters; // outlives the windows the fixture opens
     QStringList Errors;
     QStringList Infos;
+    Form1Controls ui; // of the window openWindow opened last
 };

@@ -4,6 +4,7 @@
 // at the layout (run under a real display server, e.g. xvfb-run).
 // Usage: monitor_screenshots OUTPUT_DIRECTORY [WIDTHxHEIGHT]
 // (the window's size, by default its smallest).
+#include "Form1Controls.h"
 #include "app/Application.h"
 #include "modbus/Link.h"
 #include "modbus/Modbus.h"
@@ -52,22 +53,23 @@ int main(int argc, char** argv) {
     TForm1 form(meters);
     if (size.isValid()) form.resize(size);
     form.show();
+    const Form1Controls ui(form);
     if (!QTest::qWaitForWindowExposed(&form)) return 1;
     form.activateWindow(); // the focus, and its ring, only in the active window
     if (!QTest::qWaitForWindowActive(&form)) return 1;
-    form.Button3Click(); // trace on
-    form.Button4Click(); // connect
+    ui.Button3->click(); // trace on
+    ui.Button4->click(); // connect
     QTest::qWait(3500);
     const struct {
         QWidget* page;
         const char* name;
-    } pages[] = {{form.TabSheet3, "screenshot-device.png"},
-                 {form.TabSheet2, "screenshot-comm.png"},
-                 {form.TabSheet1, "screenshot-diag.png"}};
+    } pages[] = {{ui.TabSheet3, "screenshot-device.png"},
+                 {ui.TabSheet2, "screenshot-comm.png"},
+                 {ui.TabSheet1, "screenshot-diag.png"}};
     for (const auto& page : pages) {
-        form.PageControl1->setCurrentWidget(page.page);
+        ui.PageControl1->setCurrentWidget(page.page);
         // The focus ring where a user tabbing across the page would see it.
-        if (page.page == form.TabSheet3) form.Button1->setFocus(Qt::TabFocusReason);
+        if (page.page == ui.TabSheet3) ui.Button1->setFocus(Qt::TabFocusReason);
         QTest::qWait(200);
         const QString path = output + QLatin1Char('/') + QLatin1String(page.name);
         if (!form.grab().save(path)) return 1;
@@ -75,32 +77,33 @@ int main(int argc, char** argv) {
     }
     // The chart in l/h: the meter's flow unit changed, the curve redrawn in it.
     sim.SetRegister(2, static_cast<uint16_t>(sim.Registers()[1] & ~0x0003u));
-    form.PageControl1->setCurrentWidget(form.TabSheet4);
+    ui.PageControl1->setCurrentWidget(ui.TabSheet4);
     QTest::qWait(12000);
     const QString chartShot = output + QStringLiteral("/screenshot-chart.png");
     if (!form.grab().save(chartShot)) return 1;
     std::printf("%s\n", qPrintable(chartShot));
-    form.Button4Click();
+    ui.Button4->click();
 
     // The export window, and a download in progress seen on the device page.
     TOKBottomDlg2 dialog(&form);
-    form.OKBottomDlg2 = &dialog;
+    form.setDialogs(nullptr, &dialog);
     TForm2 form2(form);
-    form.Form2 = &form2;
-    form.Button5Click();
+    form.setExportWindow(&form2);
+    ui.Button5->click();
     QTest::qWait(300);
     const QString exportShot = output + QStringLiteral("/screenshot-export.png");
     if (!form2.grab().save(exportShot)) return 1;
     std::printf("%s\n", qPrintable(exportShot));
-    const QString error = form.CreateExportFile(work.filePath(QStringLiteral("VQT540_nr  1_1.csv")));
+    const QString error = static_cast<monitor::ExportHost&>(form).CreateExportFile(
+        work.filePath(QStringLiteral("VQT540_nr  1_1.csv")));
     if (!error.isEmpty()) return 1;
     form2.hide();
-    form.PageControl1->setCurrentWidget(form.TabSheet3);
+    ui.PageControl1->setCurrentWidget(ui.TabSheet3);
     QTest::qWait(5000);
     const QString downloadShot = output + QStringLiteral("/screenshot-download.png");
     if (!form.grab().save(downloadShot)) return 1;
     std::printf("%s\n", qPrintable(downloadShot));
-    form.Form2 = nullptr;
+    form.setExportWindow(nullptr);
     form.releaseActiveRead();
     meters.WaitForWorkers();
     return 0;

@@ -45,7 +45,7 @@ class TestMonitorArchive : public QObject {
     // Through the export window as the user would: the archive button, one of
     // the two buttons, the file dialog, the questions.
     void choose(QPushButton*(TForm2::*button), const QString& file) {
-        QTest::mouseClick(form->Button5, Qt::LeftButton);
+        QTest::mouseClick(windows->ui.Button5, Qt::LeftButton);
         QTRY_VERIFY(form2->isVisible());
         chosenFile = file;
         QTest::mouseClick((*form2).*button, Qt::LeftButton);
@@ -96,14 +96,14 @@ private slots:
 
     void newFileThenUpdates() {
         startSim(300);
-        form->Button4Click(); // polling stops for the download, and stays off
+        windows->ui.Button4->click(); // polling stops for the download, and stays off
         QVERIFY(form->poll().Connected());
         answer(QStringLiteral("Plik nie istnieje. Utworzyć nowy ?"), {true});
         choose(&TForm2::Button2, path());
         QCOMPARE(dialogTitles, QStringList{"Podaj plik do zapisu"});
         QVERIFY(!form2->isVisible());
-        QCOMPARE(form->Button5->text(), QStringLiteral("Zakończ zapis danych z archiwum"));
-        QVERIFY(!form->ComboBox2->isEnabled() && !form->Button4->isEnabled());
+        QCOMPARE(windows->ui.Button5->text(), QStringLiteral("Zakończ zapis danych z archiwum"));
+        QVERIFY(!windows->ui.ComboBox2->isEnabled() && !windows->ui.Button4->isEnabled());
         QVERIFY(downloadFinished());
         QCOMPARE(infos, QStringList{"Zapis archiwum do pliku zakończony."});
         QCOMPARE(ReadFile(path()), expectedFile());
@@ -113,10 +113,10 @@ private slots:
                 .arg(records)
                 .arg(QDir::toNativeSeparators(path()));
         };
-        QCOMPARE(form->StatusDetails->text(), saved(int(ReadFile(path()).count("\r\n")) - 1));
-        QCOMPARE(form->Button5->text(), QStringLiteral("Zapisz dane z archiwum do pliku"));
-        QVERIFY(form->ComboBox2->isEnabled() && form->Button4->isEnabled());
-        QVERIFY(!form->poll().Connected() && !form->Timer1->isActive());
+        QCOMPARE(windows->ui.StatusDetails->text(), saved(int(ReadFile(path()).count("\r\n")) - 1));
+        QCOMPARE(windows->ui.Button5->text(), QStringLiteral("Zapisz dane z archiwum do pliku"));
+        QVERIFY(windows->ui.ComboBox2->isEnabled() && windows->ui.Button4->isEnabled());
+        QVERIFY(!form->poll().Connected() && !windows->ui.Timer1->isActive());
 
         // Right after: nothing new, the file stays as it is.
         const QByteArray first = ReadFile(path());
@@ -125,7 +125,7 @@ private slots:
         QVERIFY(downloadFinished());
         QCOMPARE(infos.size(), 2);
         QCOMPARE(ReadFile(path()), first);
-        QCOMPARE(form->StatusDetails->text(), saved(0));
+        QCOMPARE(windows->ui.StatusDetails->text(), saved(0));
 
         // Ten quarter hours later the meter holds ten more records: only those are added.
         startSim(310, kNow + 10 * 900);
@@ -134,7 +134,7 @@ private slots:
         QVERIFY(downloadFinished());
         QCOMPARE(ReadFile(path()), expectedFile());
         QVERIFY(ReadFile(path()).startsWith(first));
-        QCOMPARE(form->StatusDetails->text(), saved(10));
+        QCOMPARE(windows->ui.StatusDetails->text(), saved(10));
         QVERIFY(errors.isEmpty());
     }
 
@@ -195,14 +195,14 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(cycle.lineCount() >= 30, kLong);
         if (save) {
             sim->SetFault(vqtsim::Fault::Silence);
-            QTRY_VERIFY_WITH_TIMEOUT(form->Link.BadReplies >= 2, kLong);
+            QTRY_VERIFY_WITH_TIMEOUT(form->link().BadReplies >= 2, kLong);
         }
         const int read = static_cast<int>(cycle.lineCount());
         answer(QStringLiteral("Zakończyć odczyt danych ?"), {true});
         answer(QStringLiteral("Zapisać odczytane dane do pliku ?"), {save});
-        QTest::mouseClick(form->Button5, Qt::LeftButton);
+        QTest::mouseClick(windows->ui.Button5, Qt::LeftButton);
         QVERIFY(!cycle.ArchiveRunning());
-        QCOMPARE(form->Button5->text(), QStringLiteral("Zapisz dane z archiwum do pliku"));
+        QCOMPARE(windows->ui.Button5->text(), QStringLiteral("Zapisz dane z archiwum do pliku"));
         if (update)
             QCOMPARE(ReadFile(path()), old);
         else if (save)
@@ -231,15 +231,15 @@ private slots:
         bool questionOpen = false;
         bool endedMeanwhile = late < 0;
         monitor::SetInformationFunction([&](const QString& t) {
-            infos << t + (questionOpen || form->OKBottomDlg2->isVisible() ? " (over the question)" : "");
+            infos << t + (questionOpen || windows->dlg2->isVisible() ? " (over the question)" : "");
         });
         bool rescued = false; // the question had to be closed by the test
         if (late < 0) {
             SetQuestionFunction({});
             QTimer::singleShot(15000, form, [&] {
-                if (!form->OKBottomDlg2->isVisible()) return;
+                if (!windows->dlg2->isVisible()) return;
                 rescued = true;
-                form->OKBottomDlg2->reject();
+                windows->dlg2->reject();
             });
         } else {
             SetQuestionFunction([&](TOKBottomDlg*, const QString& q) {
@@ -253,9 +253,9 @@ private slots:
                 return late == 1;
             });
         }
-        QTest::mouseClick(form->Button5, Qt::LeftButton);
+        QTest::mouseClick(windows->ui.Button5, Qt::LeftButton);
         QVERIFY(endedMeanwhile && !rescued && !cycle.ArchiveRunning());
-        QVERIFY(!form->OKBottomDlg2->isVisible());
+        QVERIFY(!windows->dlg2->isVisible());
         if (late >= 0) QCOMPARE(asked.filter(QStringLiteral("Zapisać")), QStringList()); // not asked any more
         QCOMPARE(infos, QStringList{"Zapis archiwum do pliku zakończony."});
         QCOMPARE(ReadFile(path()), expectedFile());
@@ -265,8 +265,8 @@ private slots:
                 .arg(records)
                 .arg(QDir::toNativeSeparators(path()));
         };
-        QCOMPARE(form->StatusDetails->text(), saved(int(ReadFile(path()).count("\r\n")) - 1));
-        QCOMPARE(form->Button5->text(), QStringLiteral("Zapisz dane z archiwum do pliku"));
+        QCOMPARE(windows->ui.StatusDetails->text(), saved(int(ReadFile(path()).count("\r\n")) - 1));
+        QCOMPARE(windows->ui.Button5->text(), QStringLiteral("Zapisz dane z archiwum do pliku"));
     }
 
     void closingTheWindowDuringADownloadAsksFirst() {
@@ -285,7 +285,7 @@ private slots:
 
     void exportWindow() {
         startSim(10);
-        QTest::mouseClick(form->Button5, Qt::LeftButton);
+        QTest::mouseClick(windows->ui.Button5, Qt::LeftButton);
         QVERIFY(form2->isVisible());
         QCOMPARE(form2->windowTitle(), QStringLiteral("Zapis danych z archiwum"));
         QCOMPARE(form2->size(), QSize(350, 179));
@@ -295,7 +295,7 @@ private slots:
         QCOMPARE(form2->Edit1->text(), QDir::toNativeSeparators(path("VQT540_nr  1_1.csv")));
         QCOMPARE(form2->focusWidget(), form2->Button2);
         // Pressed again before a file is chosen: the same, harmlessly.
-        QTest::mouseClick(form->Button5, Qt::LeftButton);
+        QTest::mouseClick(windows->ui.Button5, Qt::LeftButton);
         QVERIFY(form2->isVisible());
         // A cancelled dialog and "NIE" change nothing; the window stays.
         choose(&TForm2::Button2, QString());
@@ -322,9 +322,9 @@ private slots:
         QCOMPARE(ReadFile(chosenFile), QByteArray("Nr logu;Data;Czas\r\n"));
         // Shown again, the existing export is proposed for an update.
         form2->hide();
-        QCOMPARE(form->Button5->text(), QStringLiteral("Zapisz dane z archiwum do pliku"));
-        QVERIFY(form->ComboBox2->isEnabled());
-        QTest::mouseClick(form->Button5, Qt::LeftButton);
+        QCOMPARE(windows->ui.Button5->text(), QStringLiteral("Zapisz dane z archiwum do pliku"));
+        QVERIFY(windows->ui.ComboBox2->isEnabled());
+        QTest::mouseClick(windows->ui.Button5, Qt::LeftButton);
         QCOMPARE(form2->focusWidget(), form2->Button1);
         // "NIE" to adding, "TAK" to erasing: a new file with log numbers from 0.
         answer(QStringLiteral("Plik istnieje. Dopisać nowe dane ?"), {false});
@@ -347,7 +347,7 @@ private slots:
         QFETCH(bool, tab);
         QFETCH(int, key);
         QFETCH(QString, dialog);
-        QTest::mouseClick(form->Button5, Qt::LeftButton);
+        QTest::mouseClick(windows->ui.Button5, Qt::LeftButton);
         QVERIFY(QTest::qWaitForWindowActive(form2));
         QCOMPARE(form2->focusWidget(), form2->Button2);
         if (tab) QTest::keyClick(form2->focusWidget(), Qt::Key_Tab);

@@ -1,6 +1,7 @@
 // The window on a laptop's screen at twice the scale: 1400 x 1000 pixels are
 // 700 x 500 of the window's, less than it needs. It opens within the free
 // area, and every page can still be reached.
+#include "Form1Controls.h"
 #include "app/Application.h"
 #include "modbus/Link.h"
 #include "monitor/Unit1.h"
@@ -27,19 +28,20 @@ private slots:
         QCOMPARE(area.size(), QSize(700, 500));
         modbus::Link meters;
         TForm1 form(meters);
+        const Form1Controls ui(form);
         form.show();
         QVERIFY(QTest::qWaitForWindowExposed(&form));
         QTRY_VERIFY(area.contains(form.frameGeometry()));
         QVERIFY(form.minimumWidth() <= area.width() && form.minimumHeight() <= area.height());
-        QVERIFY(form.StatusBar1->isVisible());
-        QVERIFY(area.contains(form.StatusBar1->mapToGlobal(form.StatusBar1->rect().bottomRight())));
+        QVERIFY(ui.StatusBar1->isVisible());
+        QVERIFY(area.contains(ui.StatusBar1->mapToGlobal(ui.StatusBar1->rect().bottomRight())));
         // The pages scroll: the last control of the device page comes into view.
         auto* scroll = qobject_cast<QScrollArea*>(form.centralWidget());
         QVERIFY(scroll);
         QVERIFY(scroll->verticalScrollBar()->maximum() > 0);
-        scroll->ensureWidgetVisible(form.Button5);
-        QVERIFY(!form.Button5->visibleRegion().isEmpty());
-        QVERIFY(!form.MaskEdit5->visibleRegion().isEmpty());
+        scroll->ensureWidgetVisible(ui.Button5);
+        QVERIFY(!ui.Button5->visibleRegion().isEmpty());
+        QVERIFY(!ui.MaskEdit5->visibleRegion().isEmpty());
     }
 };
 

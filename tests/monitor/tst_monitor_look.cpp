@@ -2,6 +2,7 @@
 // stay beside their values in a wide one, lists in their colour; Qt's own
 // texts in Polish. The chart's: its axes in each unit, gaps and a lone read
 // in pixels, the redrawing while shown.
+#include "WindowFixture.h"
 #include "app/Application.h"
 #include "modbus/Link.h"
 #include "monitor/FlowChart.h"
@@ -56,26 +57,28 @@ private:
     QTemporaryDir Dir;   // no settings file: the defaults are shown
     modbus::Link meters; // outlives the window
     std::unique_ptr<TForm1> Form;
+    Form1Controls ui;
 };
 
 void TestMonitorLook::init() {
     QVERIFY(QDir::setCurrent(Dir.path()));
     Form = std::make_unique<TForm1>(meters);
+    ui = Form1Controls(*Form);
     Form->show();
     QVERIFY(QTest::qWaitForWindowExposed(Form.get()));
     QCOMPARE(Form->size(), QSize(698, 530));
-    QCOMPARE(Form->PageControl1->currentWidget(), Form->TabSheet3);
+    QCOMPARE(ui.PageControl1->currentWidget(), ui.TabSheet3);
 }
 
 void TestMonitorLook::wholeTextsInTheSmallestWindow() {
-    const QRect page = Form->TabSheet3->rect();
-    for (QLabel* label : Form->TabSheet3->findChildren<QLabel*>()) {
+    const QRect page = ui.TabSheet3->rect();
+    for (QLabel* label : ui.TabSheet3->findChildren<QLabel*>()) {
         QVERIFY2(!label->wordWrap(), qPrintable(label->objectName()));
         QVERIFY2(label->width() >= label->sizeHint().width(), qPrintable(label->objectName()));
     }
-    for (QPushButton* button : Form->TabSheet3->findChildren<QPushButton*>()) {
+    for (QPushButton* button : ui.TabSheet3->findChildren<QPushButton*>()) {
         QVERIFY2(button->width() >= button->sizeHint().width(), qPrintable(button->objectName()));
-        const QRect shown(button->mapTo(Form->TabSheet3, QPoint(0, 0)), button->size());
+        const QRect shown(button->mapTo(ui.TabSheet3, QPoint(0, 0)), button->size());
         QVERIFY2(page.contains(shown), qPrintable(button->objectName()));
     }
 }
@@ -83,11 +86,11 @@ void TestMonitorLook::wholeTextsInTheSmallestWindow() {
 void TestMonitorLook::rowNamesStayBesideTheirValues() {
     TForm1& f = *Form;
     const std::vector<std::pair<QLabel*, QWidget*>> rows{
-        {f.Label3, f.Edit1},      {f.Label4, f.Edit2},       {f.Label5, f.ComboBox2},
-        {f.Label6, f.Edit3},      {f.Label19, f.ComboBox10}, {f.Label7, f.Edit4},
-        {f.Label8, f.Edit5},      {f.Label12, f.Edit8},      {f.Label13, f.ComboBox9},
-        {f.Label14, f.MaskEdit2}, {f.Label16, f.MaskEdit3},  {f.Label17, f.ComboBox8},
-        {f.Label9, f.MaskEdit4},  {f.Label11, f.MaskEdit5}};
+        {ui.Label3, ui.Edit1},      {ui.Label4, ui.Edit2},       {ui.Label5, ui.ComboBox2},
+        {ui.Label6, ui.Edit3},      {ui.Label19, ui.ComboBox10}, {ui.Label7, ui.Edit4},
+        {ui.Label8, ui.Edit5},      {ui.Label12, ui.Edit8},      {ui.Label13, ui.ComboBox9},
+        {ui.Label14, ui.MaskEdit2}, {ui.Label16, ui.MaskEdit3},  {ui.Label17, ui.ComboBox8},
+        {ui.Label9, ui.MaskEdit4},  {ui.Label11, ui.MaskEdit5}};
     // From the end of the (left-aligned) name to the value's left edge.
     const auto gaps = [&rows, &f] {
         std::vector<int> result;
@@ -98,7 +101,7 @@ void TestMonitorLook::rowNamesStayBesideTheirValues() {
     };
     const std::vector<int> small = gaps();
     f.resize(1200, 800);
-    QTRY_VERIFY(f.Bevel1->width() > 800);
+    QTRY_VERIFY(ui.Bevel1->width() > 800);
     QApplication::processEvents();
     const std::vector<int> wide = gaps();
     for (size_t i = 0; i < rows.size(); ++i) {
@@ -154,9 +157,9 @@ void TestMonitorLook::qtStandardTextsArePolish() {
 }
 
 void TestMonitorLook::chartAxesInEachUnit() {
-    Form->PageControl1->setCurrentWidget(Form->TabSheet4);
-    const monitor::FlowChart& chart = *Form->Chart1;
-    core::FlowHistory& flows = Form->Flows;
+    ui.PageControl1->setCurrentWidget(ui.TabSheet4);
+    const monitor::FlowChart& chart = *ui.Chart1;
+    core::FlowHistory& flows = WindowFixture::flows(*Form);
     const struct {
         uint8_t unit;
         std::vector<double> cubicMetresPerHour;
@@ -172,7 +175,7 @@ void TestMonitorLook::chartAxesInEachUnit() {
         flows.Trim(Now() + flows.Span() + 1); // none of the row before
         flows.SetUnit(r.unit);
         for (double value : r.cubicMetresPerHour) flows.Add(Now(), value);
-        Form->Chart1->refresh();
+        ui.Chart1->refresh();
         QCOMPARE(chart.valueAxis().Title, QString::fromUtf8(r.title));
         QCOMPARE(chart.valueAxis().Labels.join(' '), QString::fromLatin1(r.labels));
         for (const QString& label : chart.valueAxis().Labels) // room left of the plot
@@ -191,17 +194,17 @@ void TestMonitorLook::chartAxesInEachUnit() {
 
 void TestMonitorLook::chartGapsAndALoneReadInThePicture() {
     const int64_t now = Now();
-    for (int s = 400; s >= 300; s -= 10) Form->Flows.Add(now - s * 1000, 0.6);
-    Form->Flows.Break();
-    Form->Flows.Add(now - 240 * 1000, 0.8); // alone between two failed reads
-    Form->Flows.Break();
-    for (int s = 180; s >= 60; s -= 10) Form->Flows.Add(now - s * 1000, 0.4 + s * 0.001);
-    Form->PageControl1->setCurrentWidget(Form->TabSheet4);
-    const monitor::FlowChart& chart = *Form->Chart1;
+    for (int s = 400; s >= 300; s -= 10) WindowFixture::flows(*Form).Add(now - s * 1000, 0.6);
+    WindowFixture::flows(*Form).Break();
+    WindowFixture::flows(*Form).Add(now - 240 * 1000, 0.8); // alone between two failed reads
+    WindowFixture::flows(*Form).Break();
+    for (int s = 180; s >= 60; s -= 10) WindowFixture::flows(*Form).Add(now - s * 1000, 0.4 + s * 0.001);
+    ui.PageControl1->setCurrentWidget(ui.TabSheet4);
+    const monitor::FlowChart& chart = *ui.Chart1;
     const QList<QPolygonF> drawn = chart.drawnLines();
     QCOMPARE(drawn.size(), 3);
     const QRectF plot = chart.plotArea();
-    const QImage image = Form->Chart1->grab().toImage();
+    const QImage image = ui.Chart1->grab().toImage();
     QCOMPARE(image.size(), chart.size()); // widget coordinates are pixels
     const qreal endA = drawn[0].back().x(), lone = drawn[1].front().x(), startB = drawn[2].front().x();
     QVERIFY(plot.contains(drawn[0].front()) && plot.contains(drawn[2].back()));
@@ -216,18 +219,18 @@ void TestMonitorLook::chartGapsAndALoneReadInThePicture() {
 void TestMonitorLook::chartRedrawnEverySecondWhileShown() {
     auto* tick = Form->findChild<QTimer*>(QStringLiteral("Chart1Tick"));
     QVERIFY(tick && !tick->isActive());
-    Form->Flows.Add(Now() - 5000, 1.0);
-    Form->PageControl1->setCurrentWidget(Form->TabSheet4);
+    WindowFixture::flows(*Form).Add(Now() - 5000, 1.0);
+    ui.PageControl1->setCurrentWidget(ui.TabSheet4);
     QVERIFY(tick->isActive());
-    Form->Flows.Add(Now(), 2.0);
-    QTRY_COMPARE_WITH_TIMEOUT(Form->Chart1->lines().value(0).size(), 2, 2500); // no refresh() called
-    Form->PageControl1->setCurrentWidget(Form->TabSheet3);
+    WindowFixture::flows(*Form).Add(Now(), 2.0);
+    QTRY_COMPARE_WITH_TIMEOUT(ui.Chart1->lines().value(0).size(), 2, 2500); // no refresh() called
+    ui.PageControl1->setCurrentWidget(ui.TabSheet3);
     QVERIFY(!tick->isActive());
-    Form->Flows.Add(Now(), 3.0);
+    WindowFixture::flows(*Form).Add(Now(), 3.0);
     QTest::qWait(1300);
-    QCOMPARE(Form->Chart1->lines().value(0).size(), 2); // nothing drawn while hidden
-    Form->PageControl1->setCurrentWidget(Form->TabSheet4);
-    QCOMPARE(Form->Chart1->lines().value(0).size(), 3); // as soon as it is shown again
+    QCOMPARE(ui.Chart1->lines().value(0).size(), 2); // nothing drawn while hidden
+    ui.PageControl1->setCurrentWidget(ui.TabSheet4);
+    QCOMPARE(ui.Chart1->lines().value(0).size(), 3); // as soon as it is shown again
 }
 
 int main(int argc, char** argv) {

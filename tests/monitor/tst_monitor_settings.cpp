@@ -45,18 +45,18 @@ private slots:
 void TestMonitorSettings::noFileGivesDefaultsAndLeavingWritesThem() {
     auto form = openWindow();
     QVERIFY(form);
-    QCOMPARE(form->ConfigPath, QDir::currentPath() + QStringLiteral("/VQT540.cfg"));
-    QCOMPARE(form->PortNr->text(), QStringLiteral("COM1"));
-    QCOMPARE(form->Speed->text(), QStringLiteral("9600"));
-    QCOMPARE(form->Parity->text(), QStringLiteral("Brak"));
-    QCOMPARE(form->StopBits->text(), QStringLiteral("1"));
-    QCOMPARE(form->ComboBox1->text(), QStringLiteral("MODBUS RTU"));
-    QCOMPARE(form->MaskEdit6->text(), QStringLiteral("  1"));
-    QCOMPARE(form->Period->text(), QStringLiteral("1000"));
-    QCOMPARE(form->MaskEdit1->text(), QStringLiteral("1000"));
+    QCOMPARE(configPath(*form), QDir::currentPath() + QStringLiteral("/VQT540.cfg"));
+    QCOMPARE(ui.PortNr->text(), QStringLiteral("COM1"));
+    QCOMPARE(ui.Speed->text(), QStringLiteral("9600"));
+    QCOMPARE(ui.Parity->text(), QStringLiteral("Brak"));
+    QCOMPARE(ui.StopBits->text(), QStringLiteral("1"));
+    QCOMPARE(ui.ComboBox1->text(), QStringLiteral("MODBUS RTU"));
+    QCOMPARE(ui.MaskEdit6->text(), QStringLiteral("  1"));
+    QCOMPARE(ui.Period->text(), QStringLiteral("1000"));
+    QCOMPARE(ui.MaskEdit1->text(), QStringLiteral("1000"));
     QVERIFY(!QFile::exists(cfgPath())); // showing writes nothing
 
-    focusField(*form, form->Period);
+    focusField(*form, ui.Period);
     leaveToDevicePageByClick(*form);
     QCOMPARE(readAll(cfgPath()), kDefaultFile);
     QCOMPARE(kDefaultFile.size(), 32);
@@ -69,19 +69,19 @@ void TestMonitorSettings::shortFileAppliesTheLinesPresent() {
     auto form = openWindow();
     QVERIFY(form);
     QVERIFY(Errors.isEmpty());
-    QCOMPARE(form->PortNr->text(), QStringLiteral("COM3"));
-    QCOMPARE(form->Speed->text(), QStringLiteral("19200"));
-    QCOMPARE(form->Parity->text(), QStringLiteral("Parzyste"));
-    QCOMPARE(form->StopBits->currentIndex(), -1);
-    QCOMPARE(form->ComboBox1->currentIndex(), -1);
-    QCOMPARE(form->MaskEdit6->text(), QStringLiteral("  1"));
-    QCOMPARE(form->Period->text(), QStringLiteral("1000"));
-    QCOMPARE(form->MaskEdit1->text(), QStringLiteral("1000"));
-    QCOMPARE(form->ComboBox2->itemIndex(), 0); // the start-up went on
+    QCOMPARE(ui.PortNr->text(), QStringLiteral("COM3"));
+    QCOMPARE(ui.Speed->text(), QStringLiteral("19200"));
+    QCOMPARE(ui.Parity->text(), QStringLiteral("Parzyste"));
+    QCOMPARE(ui.StopBits->currentIndex(), -1);
+    QCOMPARE(ui.ComboBox1->currentIndex(), -1);
+    QCOMPARE(ui.MaskEdit6->text(), QStringLiteral("  1"));
+    QCOMPARE(ui.Period->text(), QStringLiteral("1000"));
+    QCOMPARE(ui.MaskEdit1->text(), QStringLiteral("1000"));
+    QCOMPARE(ui.ComboBox2->itemIndex(), 0); // the start-up went on
     QCOMPARE(openHandlesTo(cfgPath()), 0);
 
     // A list without a selection is written as -1.
-    focusField(*form, form->PortNr);
+    focusField(*form, ui.PortNr);
     leaveToDevicePageByClick(*form);
     QCOMPARE(readAll(cfgPath()), QByteArray("2\r\n4\r\n1\r\n-1\r\n-1\r\n  1\r\n1000\r\n1000\r\n"));
 
@@ -90,9 +90,9 @@ void TestMonitorSettings::shortFileAppliesTheLinesPresent() {
     auto second = openWindow();
     QVERIFY(second);
     QVERIFY(Errors.isEmpty());
-    QCOMPARE(second->PortNr->currentIndex(), -1);
-    QCOMPARE(second->Speed->currentIndex(), -1);
-    QCOMPARE(second->ComboBox9->itemIndex(), 0);
+    QCOMPARE(ui.PortNr->currentIndex(), -1);
+    QCOMPARE(ui.Speed->currentIndex(), -1);
+    QCOMPARE(ui.ComboBox9->itemIndex(), 0);
 }
 
 void TestMonitorSettings::fullFileRoundTripsByteForByte() {
@@ -103,23 +103,23 @@ void TestMonitorSettings::fullFileRoundTripsByteForByte() {
     auto form = openWindow();
     QVERIFY(form);
     QVERIFY(Errors.isEmpty());
-    QCOMPARE(form->PortNr->text(), QStringLiteral("COM12"));
-    QCOMPARE(form->Speed->text(), QStringLiteral("115200"));
-    QCOMPARE(form->Parity->text(), QStringLiteral("Nieparzyste"));
-    QCOMPARE(form->StopBits->text(), QStringLiteral("2"));
-    QCOMPARE(form->ComboBox1->text(), QStringLiteral("MODBUS RTU"));
-    QCOMPARE(form->MaskEdit6->text(), QStringLiteral("  7"));
-    QCOMPARE(form->Period->text(), QStringLiteral("250ć"));
-    QCOMPARE(form->MaskEdit1->text(), QStringLiteral("3000"));
-    QCOMPARE(form->Timer1->interval(), 50); // loading does not run the time-out handler
+    QCOMPARE(ui.PortNr->text(), QStringLiteral("COM12"));
+    QCOMPARE(ui.Speed->text(), QStringLiteral("115200"));
+    QCOMPARE(ui.Parity->text(), QStringLiteral("Nieparzyste"));
+    QCOMPARE(ui.StopBits->text(), QStringLiteral("2"));
+    QCOMPARE(ui.ComboBox1->text(), QStringLiteral("MODBUS RTU"));
+    QCOMPARE(ui.MaskEdit6->text(), QStringLiteral("  7"));
+    QCOMPARE(ui.Period->text(), QStringLiteral("250ć"));
+    QCOMPARE(ui.MaskEdit1->text(), QStringLiteral("3000"));
+    QCOMPARE(ui.Timer1->interval(), 50); // loading does not run the time-out handler
 
-    form->Period->setText(QStringLiteral("250ś"));
-    focusField(*form, form->MaskEdit6); // leaves "  7" as it is
+    ui.Period->setText(QStringLiteral("250ś"));
+    focusField(*form, ui.MaskEdit6); // leaves "  7" as it is
     leaveToDevicePageByClick(*form);
     QVERIFY(Errors.isEmpty());
     QVERIFY(Infos.isEmpty());
     QCOMPARE(readAll(cfgPath()), QByteArray("11\r\n7\r\n2\r\n1\r\n0\r\n  7\r\n250\x9C\r\n3000\r\n"));
-    QCOMPARE(form->Timer1->interval(), 50); // only leaving the time-out field changes it
+    QCOMPARE(ui.Timer1->interval(), 50); // only leaving the time-out field changes it
 }
 
 void TestMonitorSettings::damagedLineStopsLoadingAndReleasesTheFile() {
@@ -128,13 +128,13 @@ void TestMonitorSettings::damagedLineStopsLoadingAndReleasesTheFile() {
     QVERIFY(form);
     QCOMPARE(Errors, QStringList({QDir::toNativeSeparators(cfgPath()) +
                                   QStringLiteral(", wiersz 2: 'abc' nie jest poprawną liczbą całkowitą.")}));
-    QCOMPARE(form->PortNr->text(), QStringLiteral("COM2")); // read before the bad line
-    QCOMPARE(form->Speed->currentIndex(), -1);
-    QCOMPARE(form->Parity->currentIndex(), -1);
-    QCOMPARE(form->MaskEdit6->text(), QStringLiteral("  1"));
+    QCOMPARE(ui.PortNr->text(), QStringLiteral("COM2")); // read before the bad line
+    QCOMPARE(ui.Speed->currentIndex(), -1);
+    QCOMPARE(ui.Parity->currentIndex(), -1);
+    QCOMPARE(ui.MaskEdit6->text(), QStringLiteral("  1"));
     // The rest of the start-up is not done.
-    QCOMPARE(form->ComboBox2->itemIndex(), -1);
-    QCOMPARE(form->RichEdit1->toPlainText(), QStringLiteral("RichEdit1"));
+    QCOMPARE(ui.ComboBox2->itemIndex(), -1);
+    QCOMPARE(ui.RichEdit1->toPlainText(), QStringLiteral("RichEdit1"));
     QCOMPARE(openHandlesTo(cfgPath()), 0);
     QVERIFY(form->isVisible()); // the program goes on
 }
@@ -144,18 +144,18 @@ void TestMonitorSettings::indexOutsideTheListLeavesNoSelection() {
     auto form = openWindow();
     QVERIFY(form);
     QVERIFY(Errors.isEmpty());
-    QCOMPARE(form->PortNr->currentIndex(), -1);
-    QCOMPARE(form->Speed->currentIndex(), -1);
-    QCOMPARE(form->Parity->currentIndex(), -1);
-    QCOMPARE(form->StopBits->text(), QStringLiteral("2"));
+    QCOMPARE(ui.PortNr->currentIndex(), -1);
+    QCOMPARE(ui.Speed->currentIndex(), -1);
+    QCOMPARE(ui.Parity->currentIndex(), -1);
+    QCOMPARE(ui.StopBits->text(), QStringLiteral("2"));
 }
 
 void TestMonitorSettings::movingWithinThePageSavesNothing() {
     auto form = openWindow();
     QVERIFY(form);
-    focusField(*form, form->MaskEdit6);
-    focusField(*form, form->Period);
-    focusField(*form, form->PortNr);
+    focusField(*form, ui.MaskEdit6);
+    focusField(*form, ui.Period);
+    focusField(*form, ui.PortNr);
     QVERIFY(!QFile::exists(cfgPath()));
     // Another window taking the focus does not leave the page either.
     QWidget other;
@@ -166,9 +166,9 @@ void TestMonitorSettings::movingWithinThePageSavesNothing() {
     form->activateWindow();
     QVERIFY(QTest::qWaitForWindowActive(form.get()));
     // Keyboard: Tab from the last field of the page moves on beyond it.
-    focusField(*form, form->MaskEdit1);
+    focusField(*form, ui.MaskEdit1);
     QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
-    QTRY_VERIFY(QApplication::focusWidget() && !form->TabSheet2->isAncestorOf(QApplication::focusWidget()));
+    QTRY_VERIFY(QApplication::focusWidget() && !ui.TabSheet2->isAncestorOf(QApplication::focusWidget()));
     QCOMPARE(readAll(cfgPath()), kDefaultFile);
 }
 
@@ -176,9 +176,9 @@ void TestMonitorSettings::closingWithoutLeavingSavesNothing() {
     writeFile(cfgPath(), kDefaultFile);
     auto form = openWindow();
     QVERIFY(form);
-    focusField(*form, form->Period);
-    form->Period->setText(QStringLiteral("500"));
-    form->PortNr->setItemIndex(4);
+    focusField(*form, ui.Period);
+    ui.Period->setText(QStringLiteral("500"));
+    ui.PortNr->setItemIndex(4);
     QVERIFY(form->close());
     form.reset();
     QCOMPARE(readAll(cfgPath()), kDefaultFile);
@@ -187,7 +187,7 @@ void TestMonitorSettings::closingWithoutLeavingSavesNothing() {
     QVERIFY(QFile::remove(cfgPath()));
     form = openWindow();
     QVERIFY(form);
-    focusField(*form, form->MaskEdit6);
+    focusField(*form, ui.MaskEdit6);
     form->close();
     QVERIFY(!QFile::exists(cfgPath()));
 }
@@ -197,13 +197,13 @@ void TestMonitorSettings::unwritableFileIsReported() {
     QVERIFY(form);
     // A directory where the file should be: creating the file fails.
     QVERIFY(QDir(Dir->path()).mkdir(QStringLiteral("VQT540.cfg")));
-    focusField(*form, form->Period);
-    form->Period->setText(QStringLiteral("700"));
+    focusField(*form, ui.Period);
+    ui.Period->setText(QStringLiteral("700"));
     leaveToDevicePageByClick(*form);
     QCOMPARE(Errors.size(), 1);
     QVERIFY2(Errors[0].startsWith(QStringLiteral("Zapis pliku ")), qPrintable(Errors[0]));
     QVERIFY(Errors[0].contains(QStringLiteral("VQT540.cfg")));
-    QCOMPARE(form->Period->text(), QStringLiteral("700")); // the controls keep their values
+    QCOMPARE(ui.Period->text(), QStringLiteral("700")); // the controls keep their values
     QVERIFY(QFileInfo(cfgPath()).isDir());
 
     // Reading it at start-up fails the same way, and the window still opens.
@@ -238,12 +238,12 @@ void TestMonitorSettings::addressCheck() {
     QFETCH(bool, message);
     auto form = openWindow();
     QVERIFY(form);
-    focusField(*form, form->MaskEdit6);
-    form->MaskEdit6->selectAll();
-    QTest::keyClicks(form->MaskEdit6, typed);
-    QCOMPARE(form->MaskEdit6->text(), typed);
-    focusField(*form, form->Period); // leaving the field, not the page
-    QCOMPARE(form->MaskEdit6->text(), after);
+    focusField(*form, ui.MaskEdit6);
+    ui.MaskEdit6->selectAll();
+    QTest::keyClicks(ui.MaskEdit6, typed);
+    QCOMPARE(ui.MaskEdit6->text(), typed);
+    focusField(*form, ui.Period); // leaving the field, not the page
+    QCOMPARE(ui.MaskEdit6->text(), after);
     QCOMPARE(Infos,
              message ? QStringList({QStringLiteral("Adres urządzenia poza zakresem.")}) : QStringList());
     QVERIFY(Errors.isEmpty());
@@ -252,18 +252,18 @@ void TestMonitorSettings::addressCheck() {
 void TestMonitorSettings::addressCorrectedBeforeSaving() {
     auto form = openWindow();
     QVERIFY(form);
-    focusField(*form, form->MaskEdit6);
-    form->MaskEdit6->setText(QStringLiteral("300"));
+    focusField(*form, ui.MaskEdit6);
+    ui.MaskEdit6->setText(QStringLiteral("300"));
     leaveToDevicePageByClick(*form);
     QCOMPARE(Infos.size(), 1);
     QCOMPARE(readAll(cfgPath()), QByteArray("0\r\n3\r\n0\r\n0\r\n0\r\n1\r\n1000\r\n1000\r\n"));
 
     // Not a number: reported, the field keeps its text, the page still saves.
-    focusField(*form, form->MaskEdit6);
-    form->MaskEdit6->setText(QStringLiteral("x5"));
+    focusField(*form, ui.MaskEdit6);
+    ui.MaskEdit6->setText(QStringLiteral("x5"));
     leaveToDevicePageByClick(*form);
     QCOMPARE(Errors, QStringList({QStringLiteral("'x5' nie jest poprawną liczbą całkowitą.")}));
-    QCOMPARE(form->MaskEdit6->text(), QStringLiteral("x5"));
+    QCOMPARE(ui.MaskEdit6->text(), QStringLiteral("x5"));
     QCOMPARE(readAll(cfgPath()), QByteArray("0\r\n3\r\n0\r\n0\r\n0\r\nx5\r\n1000\r\n1000\r\n"));
 }
 
@@ -273,8 +273,8 @@ void TestMonitorSettings::addressCorrectedThroughTheRealBoxBeforeSaving() {
     monitor::SetInformationFunction({});
     auto form = openWindow();
     QVERIFY(form);
-    focusField(*form, form->MaskEdit6);
-    form->MaskEdit6->setText(QStringLiteral("0"));
+    focusField(*form, ui.MaskEdit6);
+    ui.MaskEdit6->setText(QStringLiteral("0"));
     QString shown;
     whenModal([&shown](QWidget* modal) {
         auto* box = qobject_cast<QMessageBox*>(modal);
@@ -284,14 +284,14 @@ void TestMonitorSettings::addressCorrectedThroughTheRealBoxBeforeSaving() {
     });
     leaveToDevicePageByClick(*form);
     QCOMPARE(shown, QStringLiteral("Adres urządzenia poza zakresem."));
-    QCOMPARE(form->MaskEdit6->text(), QStringLiteral("1"));
+    QCOMPARE(ui.MaskEdit6->text(), QStringLiteral("1"));
     QTRY_COMPARE(readAll(cfgPath()), QByteArray("0\r\n3\r\n0\r\n0\r\n0\r\n1\r\n1000\r\n1000\r\n"));
     QVERIFY(Errors.isEmpty());
-    QCOMPARE(form->PageControl1->currentWidget(), form->TabSheet3);
+    QCOMPARE(ui.PageControl1->currentWidget(), ui.TabSheet3);
     // Saved once: the focus coming back to the device page saves no more.
     QVERIFY(QFile::remove(cfgPath()));
     QTest::qWait(100);
-    QVERIFY(!form->TabSheet2->isAncestorOf(QApplication::focusWidget()));
+    QVERIFY(!ui.TabSheet2->isAncestorOf(QApplication::focusWidget()));
     QVERIFY(!QFile::exists(cfgPath()));
 }
 
@@ -313,33 +313,33 @@ void TestMonitorSettings::timeoutSetsTickIntervals() {
     QFETCH(int, tick);
     auto form = openWindow();
     QVERIFY(form);
-    form->Timer1->setInterval(777);
-    form->Timer3->setInterval(777);
-    focusField(*form, form->MaskEdit1);
-    form->MaskEdit1->setText(timeout);
-    focusField(*form, form->Period);
-    QCOMPARE(form->Timer1->interval(), tick);
-    QCOMPARE(form->Timer3->interval(), 1);
-    QVERIFY(!form->Timer1->isActive() && !form->Timer3->isActive());
+    ui.Timer1->setInterval(777);
+    ui.Timer3->setInterval(777);
+    focusField(*form, ui.MaskEdit1);
+    ui.MaskEdit1->setText(timeout);
+    focusField(*form, ui.Period);
+    QCOMPARE(ui.Timer1->interval(), tick);
+    QCOMPARE(ui.Timer3->interval(), 1);
+    QVERIFY(!ui.Timer1->isActive() && !ui.Timer3->isActive());
     QVERIFY(Errors.isEmpty());
 }
 
 void TestMonitorSettings::badTimeoutIsReportedAndTheWindowGoesOn() {
     auto form = openWindow();
     QVERIFY(form);
-    focusField(*form, form->MaskEdit1);
-    form->MaskEdit1->setText(QStringLiteral("1 000"));
-    focusField(*form, form->Period);
+    focusField(*form, ui.MaskEdit1);
+    ui.MaskEdit1->setText(QStringLiteral("1 000"));
+    focusField(*form, ui.Period);
     QCOMPARE(Errors, QStringList({QStringLiteral("'1 000' nie jest poprawną liczbą całkowitą.")}));
-    QCOMPARE(form->MaskEdit1->text(), QStringLiteral("1 000"));
-    QCOMPARE(form->Timer1->interval(), 50);
-    QCOMPARE(QApplication::focusWidget(), form->Period); // the focus moved on regardless
+    QCOMPARE(ui.MaskEdit1->text(), QStringLiteral("1 000"));
+    QCOMPARE(ui.Timer1->interval(), 50);
+    QCOMPARE(QApplication::focusWidget(), ui.Period); // the focus moved on regardless
 
     // The next handler runs normally.
-    focusField(*form, form->MaskEdit1);
-    form->MaskEdit1->setText(QStringLiteral("200"));
-    focusField(*form, form->Period);
-    QCOMPARE(form->Timer1->interval(), 10);
+    focusField(*form, ui.MaskEdit1);
+    ui.MaskEdit1->setText(QStringLiteral("200"));
+    focusField(*form, ui.Period);
+    QCOMPARE(ui.Timer1->interval(), 10);
     QCOMPARE(Errors.size(), 1);
 }
 
@@ -408,7 +408,7 @@ void TestMonitorSettings::portBeyondTheTwelveIsSavedAndRestored() {
     form.reset();
     auto fresh = openWindow();
     QVERIFY(fresh);
-    QCOMPARE(fresh->PortNr->text(), here(chosen));
+    QCOMPARE(ui.PortNr->text(), here(chosen));
     QVERIFY(Errors.isEmpty());
 }
 
@@ -429,7 +429,7 @@ void TestMonitorSettings::portLineOfTheFile() {
     writeFile(cfgPath(), bytes);
     auto form = openWindow();
     QVERIFY(form);
-    QCOMPARE(form->PortNr->currentIndex(), -1);
+    QCOMPARE(ui.PortNr->currentIndex(), -1);
     QCOMPARE(Infos.size(), info.isEmpty() ? 0 : 1);
     if (!info.isEmpty()) QVERIFY2(Infos[0].contains(info), qPrintable(Infos[0]));
     QVERIFY(Errors.isEmpty());

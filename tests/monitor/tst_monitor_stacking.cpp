@@ -6,6 +6,7 @@
 // clicks and keys go through the X server (xdotool), as a user's would. The
 // windows are the program's own, put together as main.cpp does, against the
 // simulated meter linked as COM1 in the working directory.
+#include "Form1Controls.h"
 #include "app/Application.h"
 #include "modbus/Link.h"
 #include "monitor/DPlik.h"
@@ -142,6 +143,7 @@ class TestMonitorStacking : public QObject {
     std::unique_ptr<TOKBottomDlg1> dlg1;
     std::unique_ptr<TOKBottomDlg2> dlg2;
     std::unique_ptr<TForm2> form2;
+    Form1Controls ui;
 
     QString exportPath() const { return dir.filePath(QStringLiteral("VQT540_nr  1_1.csv")); }
 
@@ -171,7 +173,7 @@ class TestMonitorStacking : public QObject {
 
     // The archive button, then a click on one of the export window's buttons.
     void chooseThrough(QPushButton* TForm2::*button, QList<Step> steps) {
-        form->Button5Click();
+        ui.Button5->click();
         QTRY_VERIFY_WITH_TIMEOUT(mapped(form2->windowTitle(), form2->winId()), kPatienceMs);
         QVERIFY(form2->windowFlags().testFlag(Qt::WindowStaysOnTopHint));
         User user(std::move(steps));
@@ -202,15 +204,15 @@ private slots:
         dlg1 = std::make_unique<TOKBottomDlg1>(form.get());
         dlg2 = std::make_unique<TOKBottomDlg2>(form.get());
         form2 = std::make_unique<TForm2>(*form);
-        form->OKBottomDlg1 = dlg1.get();
-        form->OKBottomDlg2 = dlg2.get();
-        form->Form2 = form2.get();
+        form->setDialogs(dlg1.get(), dlg2.get());
+        form->setExportWindow(form2.get());
         form->show();
+        ui = Form1Controls(*form);
         QTRY_VERIFY_WITH_TIMEOUT(mapped(form->windowTitle(), form->winId()), kPatienceMs);
-        form->Period->setText(QStringLiteral("0"));
+        ui.Period->setText(QStringLiteral("0"));
     }
     void cleanupTestCase() {
-        form->Form2 = nullptr;
+        form->setExportWindow(nullptr);
         form2.reset();
         dlg2.reset();
         dlg1.reset();

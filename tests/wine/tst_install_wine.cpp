@@ -52,7 +52,8 @@ int TabsToConnect() {
     form.activateWindow();
     if (!QTest::qWaitForWindowActive(&form)) return -1;
     for (int tabs = 0; tabs < 100; ++tabs) {
-        if (QApplication::focusWidget() == form.Button4) return tabs;
+        if (QApplication::focusWidget() == form.findChild<QPushButton*>(QStringLiteral("Button4")))
+            return tabs;
         QTest::keyClick(QApplication::focusWidget() ? QApplication::focusWidget() : &form, Qt::Key_Tab);
     }
     return -1;

@@ -15,6 +15,7 @@
 
 #include <QEventLoop>
 #include <QLineEdit>
+#include <QPushButton>
 #include <QTimer>
 
 #include <chrono>
@@ -24,13 +25,14 @@
 
 namespace {
 int Export(TForm1& form, const QString& file, const QString& baud) {
-    form.Speed->setItemIndex(form.Speed->findText(baud));
-    form.Period->setText(QStringLiteral("0"));
+    auto* speed = form.findChild<monitor::DropDownBox*>(QStringLiteral("Speed"));
+    speed->setItemIndex(speed->findText(baud));
+    form.findChild<QLineEdit*>(QStringLiteral("Period"))->setText(QStringLiteral("0"));
     QEventLoop loop;
     monitor::SetInformationFunction([&loop](const QString&) { loop.quit(); });
     const auto start = std::chrono::steady_clock::now();
-    form.Button5Click();
-    const QString error = form.CreateExportFile(file);
+    form.findChild<QPushButton*>(QStringLiteral("Button5"))->click();
+    const QString error = static_cast<monitor::ExportHost&>(form).CreateExportFile(file);
     if (!error.isEmpty()) {
         std::fprintf(stderr, "%s\n", qPrintable(error));
         return 1;
@@ -62,7 +64,7 @@ int main(int argc, char** argv) {
     {
         TForm1 form(meters);
         TOKBottomDlg2 dialog(&form);
-        form.OKBottomDlg2 = &dialog;
+        form.setDialogs(nullptr, &dialog);
         form.show(); // the settings of the working folder: the defaults in an empty one
         monitor::SetErrorFunction([&rc](const QString& text) {
             std::fprintf(stderr, "%s\n", qPrintable(text));
@@ -71,11 +73,12 @@ int main(int argc, char** argv) {
         if (args[1] == QLatin1String("export") && args.size() > 3) {
             rc = Export(form, args[2], args[3]);
         } else if (args[1] == QLatin1String("poll")) {
-            form.Button4Click();
+            QPushButton* connectButton = form.findChild<QPushButton*>(QStringLiteral("Button4"));
+            connectButton->click();
             Wait(args[2].toInt());
-            std::printf("%lld good, %lld bad\n", static_cast<long long>(form.Link.GoodReplies),
-                        static_cast<long long>(form.Link.BadReplies));
-            form.Button4Click();
+            std::printf("%lld good, %lld bad\n", static_cast<long long>(form.link().GoodReplies),
+                        static_cast<long long>(form.link().BadReplies));
+            connectButton->click();
         } else {
             Wait(args[2].toInt());
         }
