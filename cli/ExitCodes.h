@@ -39,8 +39,9 @@ inline constexpr std::array<ExitCodeEntry, 11> kExitCodes = {{
      "the meter did not answer: the read failed (watch: at least one read failed), or the download gave up "
      "after --retries failed attempts in a row; scan: no meter found"},
     {kExitFile, "",
-     "the export or CSV file cannot be created, read or written; archive --new on an existing file; archive "
-     "--update of a file without a numbered last line; a --config file that is not there"},
+     "the export, CSV or settings file cannot be created, read or written, or a settings file is of another "
+     "format or a newer version; report of a file without an archive record; archive --new on an existing "
+     "file; archive --update of a file without a numbered last line; a --config file that is not there"},
     {kExitInterrupted, "read, archive, scan", "stopped by SIGINT or SIGTERM before the end"},
     {kExitPortAbsent, "", "the port does not exist"},
     {kExitPortBusy, "", "the port is held by another program"},

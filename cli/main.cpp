@@ -206,6 +206,32 @@ Runner AddReport(CLI::App& app, CommonOptions& common) {
     };
 }
 
+Runner AddSettings(CLI::App& app, CommonOptions& common) {
+    auto options = std::make_shared<SettingsOptions>();
+    CLI::App* settings = app.add_subcommand(
+        "settings", "save: the meter's settings into FILE; diff: the meter against FILE; apply: write the "
+                    "settings that differ from FILE, one at a time, and read them back. Never the address "
+                    "or the totalisers.");
+    const CommonFlags flags = AddCommonOptions(*settings, common);
+    settings->add_option("action", options->Action, "save, diff or apply")
+        ->required()
+        ->check(CLI::IsMember({"save", "diff", "apply"}));
+    settings->add_option("file", options->Path, "the settings file (JSON)")->required();
+    settings->add_flag("--dry-run", options->DryRun, "apply: show what would be written, write nothing");
+    settings->add_option("--record", options->RecordPath, "save: also the commissioning record, as text");
+    settings->footer(ExitCodeHelp());
+    return [settings, flags, options, &common](Loop& loop, modbus::Link& meters) {
+        if (!settings->parsed()) return -1;
+        if (const int code = ApplyConfigFile(flags, common); code != kExitOk) return code;
+        if ((options->DryRun && options->Action != "apply") ||
+            (!options->RecordPath.empty() && options->Action != "save")) {
+            Say("--dry-run goes with apply, --record with save; see vqt540 settings --help");
+            return static_cast<int>(kExitUsage);
+        }
+        return RunSettings(common, *options, loop, meters);
+    };
+}
+
 Runner AddPorts(CLI::App& app) {
     auto options = std::make_shared<PortsOptions>();
     CLI::App* ports = app.add_subcommand(
@@ -233,9 +259,9 @@ int main(int argc, char** argv) {
     app.footer(ExitCodeHelp());
 
     CommonOptions common;
-    const std::vector<Runner> commands{AddRead(app, common), AddWatch(app, common),   AddArchive(app, common),
-                                       AddScan(app, common), AddPublish(app, common), AddReport(app, common),
-                                       AddPorts(app)};
+    const std::vector<Runner> commands{
+        AddRead(app, common),    AddWatch(app, common),  AddArchive(app, common),  AddScan(app, common),
+        AddPublish(app, common), AddReport(app, common), AddSettings(app, common), AddPorts(app)};
     try {
         std::vector<std::string> arguments = Utf8Arguments(argc, argv);
         std::vector<char*> pointers;

@@ -125,6 +125,9 @@ public:
     // False for an index that names no item the meter knows.
     bool QueueChoice(ListSetting setting, int index, int itemCount);
     void QueueTotaliserReset(uint8_t firstRegister);
+    // A write of a settings file, into its slot like an edit: two registers
+    // (slot A) or one whose low byte is `value` (slot B).
+    void QueueSettingsWrite(uint8_t firstRegister, bool twoRegisters, int32_t value);
     // The port or address may have changed (the communication page was
     // left): drops what waits for another meter, and the values of another
     // meter leave the device page.

@@ -64,6 +64,20 @@ void PollCycle::QueueTotaliserReset(uint8_t firstRegister) {
     Queued(LongTarget);
 }
 
+void PollCycle::QueueSettingsWrite(uint8_t firstRegister, bool twoRegisters, int32_t value) {
+    if (twoRegisters) {
+        Slots.LongWriteValue = value;
+        Slots.LongWriteRegister = firstRegister;
+        Slots.LongWritePending = true;
+        return Queued(LongTarget);
+    }
+    Slots.ShortWriteHigh = 0;
+    Slots.ShortWriteLow = static_cast<uint8_t>(value);
+    Slots.ShortWriteRegister = firstRegister;
+    Slots.ShortWritePending = true;
+    Queued(ShortTarget);
+}
+
 void PollCycle::Queued(std::optional<Target>& target) {
     const platform::OrReason<modbus::LinkSettings> link = View.ReadLink();
     target = link ? std::optional<Target>(Target{link->PortName, link->DeviceAddress}) : std::nullopt;

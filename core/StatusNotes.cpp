@@ -45,6 +45,7 @@ std::string SavedText(const std::string& path, size_t records, std::string_view 
 
 std::string DetailsLine(const StatusNotes& notes) {
     if (!notes.Download.empty()) return notes.Download;
+    if (!notes.Settings.empty()) return notes.Settings;
     if (!notes.PortProblem.empty())
         return notes.PortNote.empty() ? notes.PortProblem : notes.PortProblem + " · " + notes.PortNote;
     if (notes.Meter) {

@@ -24,6 +24,7 @@ std::string SavedText(const std::string& path, size_t records, std::string_view 
 
 struct StatusNotes {
     std::string Download;                      // the download's details while it runs
+    std::string Settings;                      // a settings file's writes while they run
     std::string PortProblem;                   // why the polling cannot open its port
     std::optional<modbus::LinkSettings> Meter; // the meter polled, while connected
     std::string PortNote;                      // where its port name leads, when not where it did

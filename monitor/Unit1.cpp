@@ -256,6 +256,8 @@ void TForm1::connectHandlers() {
     on(Button6, &QPushButton::clicked, &TForm1::Button6Click);
     on(Button7, &QPushButton::clicked, &TForm1::Button7Click);
     on(Button8, &QPushButton::clicked, &TForm1::Button8Click);
+    on(Button9, &QPushButton::clicked, &TForm1::Button9Click);
+    on(Button10, &QPushButton::clicked, &TForm1::Button10Click);
     on(SaveTrace1, &QAction::triggered, &TForm1::SaveTrace1Click);
     on(PortNr, &DropDownBox::aboutToShowPopup, &TForm1::describePorts);
     connect(RichEdit1, &QPlainTextEdit::customContextMenuRequested, this,

@@ -17,6 +17,7 @@
 #include "core/FlowHistory.h"
 #include "core/LinkState.h"
 #include "core/PollCycle.h"
+#include "core/SettingsApply.h"
 #include "core/StatusNotes.h"
 #include "modbus/Link.h"
 #include "modbus/Transaction.h"
@@ -32,12 +33,14 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <span>
 
 class QAction;
 class QFrame;
 class QGroupBox;
 class QLabel;
+class QLayout;
 class QLineEdit;
 class QListWidget;
 class QPlainTextEdit;
@@ -356,6 +359,20 @@ private:
     void queueReset(uint8_t firstRegister, std::string_view totaliser);
     void queueCutoff();
     void queueAlarm(int alarm);
+
+    // --- settings files (Unit1SettingsFile.cpp) ---
+    QPushButton* Button9 = nullptr;  // "Zapisz nastawy do pliku…"
+    QPushButton* Button10 = nullptr; // "Wczytaj nastawy z pliku…"
+    void buildSettingsButtons(QLayout* panel);
+    void Button9Click();
+    void Button10Click();
+    // What the polling tells a settings file's writes while they run.
+    void settingsRead(const model::MeterReading& reading);
+    void settingsFailed(const std::string& result);
+    void settingsStopped(const std::string& why);
+    void settingsProgress();
+    std::optional<model::MeterReading> SettingsReading; // the last good read, for saving
+    std::unique_ptr<core::SettingsApply> SettingsLoad;  // while a file's writes run
 
     monitor::ResultLabel* StatusText = nullptr;
     QString DetailsTip; // the download's whole sentence

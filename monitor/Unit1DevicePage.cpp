@@ -277,6 +277,7 @@ void TForm1::buildDevicePageSide() {
     buttons->setSpacing(8);
     buttons->addWidget(Button4);
     buttons->addWidget(Button5);
+    buildSettingsButtons(buttons);
 
     auto* rightColumn = new QWidget(TabSheet3);
     auto* right = new QVBoxLayout(rightColumn);

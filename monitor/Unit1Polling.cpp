@@ -196,6 +196,7 @@ OrReason<int32_t> TForm1::readTimeout() {
 void TForm1::PollWindow::ShowParameters(const model::DeviceView& decoded, const model::MeterReading& reading,
                                         const model::ParameterBlock&) {
     Form.showParameters(decoded);
+    Form.settingsRead(reading);
     Form.Notes.LastGoodRead = QTime::currentTime().toString(QStringLiteral("HH:mm:ss")).toStdString();
     // In the unit the device page now shows, which this read may have changed.
     Form.Flows.SetUnit(decoded.Indexes.FlowUnitIndex);
@@ -207,6 +208,7 @@ void TForm1::PollWindow::ShowPendingWrites(const std::string& text) {
 }
 
 void TForm1::PollWindow::ShowDroppedWrites(const std::string& text) {
+    if (!text.empty()) Form.settingsStopped(text);
     Form.showWrites(Form.WaitingText, q(text));
 }
 
@@ -230,6 +232,7 @@ void TForm1::PollWindow::ValuesCurrent(bool current) {
 
 void TForm1::PollWindow::ShowMeter(const std::optional<modbus::LinkSettings>& meter) {
     Form.Notes.Meter = meter;
+    if (!meter) Form.settingsStopped("połączenie zakończone");
     if (meter) Form.Notes.Saved.clear(); // polling again: the last download is old news
     Form.showDetails();
 }
@@ -257,8 +260,9 @@ void TForm1::PollWindow::ShowInitialValues() {
     Form.showInitialValues();
 }
 
-void TForm1::PollWindow::TransactionFailed(const std::string&) {
+void TForm1::PollWindow::TransactionFailed(const std::string& result) {
     Form.Flows.Break();
+    Form.settingsFailed(result);
 }
 
 void TForm1::PollWindow::SetConnectCaption(const std::string& caption) {
