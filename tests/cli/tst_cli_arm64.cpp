@@ -66,7 +66,7 @@ private slots:
             tool, qemu, dir.path(),
             Tool({"publish", "--port", "./LINE", "--address", "1,2", "--interval", "300", "--timeout", "1000",
                   "--mqtt-port", broker.Port, "--outbox", dir.filePath("outbox.db")}));
-        for (const uint8_t a : {1, 2}) {
+        for (const uint8_t a : {uint8_t(1), uint8_t(2)}) {
             const publish::Topics topics = publish::TopicsFor("vqt540", {"./LINE", a});
             QTRY_VERIFY_WITH_TIMEOUT(watcher.On(topics.Reading).size() >= 2, brokertest::kLong);
             const auto reading = brokertest::json::parse(watcher.On(topics.Reading).back().substr(1));

@@ -1,6 +1,7 @@
 // The window against the simulated meter: its settings saved to a file, the
 // meter changed, and the file loaded back: the differences asked about,
 // "NIE" writing nothing and "TAK" exactly the differences.
+#include "Form1Controls.h"
 #include "app/Application.h"
 #include "modbus/Link.h"
 #include "monitor/Messages.h"
@@ -50,19 +51,20 @@ private slots:
             modbus::Link meters;
             TForm1 form(meters);
             form.show();
-            form.Period->setText(QStringLiteral("20"));
+            const Form1Controls ui(form);
+            ui.Period->setText(QStringLiteral("20"));
             auto* save = form.findChild<QPushButton*>(QStringLiteral("Button9"));
             auto* load = form.findChild<QPushButton*>(QStringLiteral("Button10"));
             QVERIFY(save && load);
-            QTest::mouseClick(form.Button4, Qt::LeftButton);
-            QTRY_COMPARE(form.Edit1->text(), QStringLiteral("V1.02"));
+            QTest::mouseClick(ui.Button4, Qt::LeftButton);
+            QTRY_COMPARE(ui.Edit1->text(), QStringLiteral("V1.02"));
             QTest::mouseClick(save, Qt::LeftButton);
             QVERIFY2(QFile::exists(file), qPrintable(errors.join('\n')));
 
             // The meter changed since: another cut-off and archive period.
             sim.SetRegister(4, 0x40);
             sim.SetRegister(22, 8);
-            QTRY_COMPARE(form.Edit8->text(), QStringLiteral("6,4"));
+            QTRY_COMPARE(ui.Edit8->text(), QStringLiteral("6,4"));
             const uint64_t before = sim.WritesApplied();
             QTest::mouseClick(load, Qt::LeftButton);
             QCOMPARE(questions.size(), 1);
@@ -76,8 +78,8 @@ private slots:
                 QCOMPARE(sim.Registers()[21], uint16_t{4});
             } else {
                 // Several reads later still nothing written.
-                const int64_t good = form.Link.GoodReplies;
-                QTRY_VERIFY(form.Link.GoodReplies >= good + 3);
+                const int64_t good = form.link().GoodReplies;
+                QTRY_VERIFY(form.link().GoodReplies >= good + 3);
             }
             QCOMPARE(sim.WritesApplied() - before, uint64_t(writes));
             QVERIFY2(errors.isEmpty(), qPrintable(errors.join('\n')));
