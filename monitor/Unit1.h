@@ -37,6 +37,7 @@
 #include <span>
 
 class QAction;
+class QBoxLayout;
 class QFrame;
 class QGroupBox;
 class QLabel;
@@ -184,6 +185,8 @@ private:
 
     // --- "Wykres" ---
     monitor::FlowChart* Chart1;
+    QPushButton* Button12;  // "Raport z pobranego archiwum": the last download's file
+    QPushButton* Button11; // "Raport zużycia z pliku…"
 
     // A plain frame around whatever has the keyboard focus.
     monitor::FocusRing* FocusRing1 = nullptr;
@@ -271,6 +274,15 @@ private:
     QString OpenExportFileForUpdate(const QString& path) override;
     void ExportWindowHidden() override;
 
+    // --- consumption report ---
+    // The export file the last download wrote, for Button12.
+    QString LastExportPath;
+    void buildReportButtons(QBoxLayout* page);
+    // The report window of an export file, over this one.
+    void openReport(const QString& path);
+    // A download wrote this file: its report is a click away.
+    void exportWritten(const QString& path);
+
     // The ports present in PortNr, and each one's tooltip: where it leads
     // and whether it can be opened; refreshed when the list opens.
     void describePorts();
@@ -302,6 +314,8 @@ private slots:
     // Looks for the meter on the chosen port and offers what it finds for the page.
     void Button8Click();
     void Button5Click();
+    void Button12Click();
+    void Button11Click();
     void Button1Click();
     void Button2Click();
     void ComboBox2Change();

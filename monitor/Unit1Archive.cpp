@@ -174,6 +174,7 @@ void TForm1::ArchiveWindow::ShowInformation(const std::string& text) {
     const size_t records = Form.Archive->lineCount();
     Form.Notes.Saved = core::SavedText(shown.toStdString(), records);
     Form.showDetails();
+    Form.exportWritten(QString::fromStdString(path));
     // In the box the path has a line of its own, broken only after a separator.
     monitor::ShowInformation(
         QString::fromStdString(text),

@@ -235,4 +235,5 @@ void TForm1::buildChartPage() {
     auto* page = new QVBoxLayout(TabSheet4);
     page->setContentsMargins(4, 4, 4, 4);
     page->addWidget(Chart1);
+    buildReportButtons(page);
 }

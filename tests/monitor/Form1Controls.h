@@ -109,6 +109,8 @@
     X(QPushButton, Button6)                                                                                  \
     X(QAction, SaveTrace1)                                                                                   \
     X(monitor::FlowChart, Chart1)                                                                            \
+    X(QPushButton, Button12)                                                                                  \
+    X(QPushButton, Button11)                                                                                 \
     X(monitor::ElidedLabel, StatusDetails)                                                                   \
     X(monitor::ElidedLabel, PendingWrites)                                                                   \
     X(QProgressBar, ArchiveProgress)                                                                         \

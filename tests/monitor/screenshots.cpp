@@ -1,14 +1,19 @@
 // Not a test: grabs the four pages of the main window, connected to the
 // simulated meter with the trace on (the chart after some more reads), then
-// the export window and a download in progress, into PNG files, for looking
-// at the layout (run under a real display server, e.g. xvfb-run).
+// the export window, a download in progress and the consumption report of
+// seven weeks of records, into PNG files, for looking at the layout (run
+// under a real display server, e.g. xvfb-run).
 // Usage: monitor_screenshots OUTPUT_DIRECTORY [WIDTHxHEIGHT]
 // (the window's size, by default its smallest).
 #include "Form1Controls.h"
 #include "app/Application.h"
+#include "core/ExportFile.h"
 #include "modbus/Link.h"
 #include "modbus/Modbus.h"
+#include "model/Cp1250.h"
 #include "monitor/DZakoncz.h"
+#include "monitor/Messages.h"
+#include "monitor/ReportWindow.h"
 #include "monitor/Unit1.h"
 #include "monitor/Unit2.h"
 #include "sim/Simulator.h"
@@ -20,8 +25,49 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <QDate>
+#include <QFile>
+#include <QFileDialog>
+
 #include <chrono>
+#include <cmath>
 #include <cstdio>
+
+namespace {
+
+// Seven weeks of hourly records: a working day's draw, quieter weekends, a
+// little backflow at night, two days without records, a totaliser reset and
+// a few power losses.
+QByteArray SampleExport() {
+    std::vector<std::string> lines;
+    double forward = 1520.0, reverse = 12.0;
+    const QDate first(2024, 3, 1);
+    for (int h = 0; h < 49 * 24; ++h) {
+        const QDate day = first.addDays(h / 24);
+        const int hour = h % 24;
+        const bool weekend = day.dayOfWeek() >= 6;
+        const double flow = (hour >= 6 && hour < 22 ? (weekend ? 0.8 : 2.2) : 0.3) +
+                            0.4 * std::sin(h * 0.7) * std::sin(h * 0.13);
+        forward += std::max(0.0, flow);
+        if (hour == 3 && day.day() % 3 == 0) reverse += 0.6;
+        if (day == QDate(2024, 4, 5) && hour == 12) forward = 0.0;
+        if (day >= QDate(2024, 3, 18) && day <= QDate(2024, 3, 19)) continue;
+        const bool powerLoss =
+            (day == QDate(2024, 3, 11) && hour == 2) || (day == QDate(2024, 4, 9) && hour == 4);
+        const QString line =
+            QStringLiteral("%1;%2:00:00;%3;%4 [m3];%5 [m3];%6")
+                .arg(day.toString(QStringLiteral("yyyy-MM-dd")))
+                .arg(hour, 2, 10, QLatin1Char('0'))
+                .arg(QString::number(flow, 'f', 3).replace(QLatin1Char('.'), QLatin1Char(',')))
+                .arg(QString::number(forward, 'f', 1).replace(QLatin1Char('.'), QLatin1Char(',')))
+                .arg(QString::number(reverse, 'f', 1).replace(QLatin1Char('.'), QLatin1Char(',')))
+                .arg(powerLoss ? QStringLiteral("Zanik napięcia zasilania") : QString());
+        lines.push_back(model::Utf8ToCp1250(line.toStdString()));
+    }
+    return QByteArray::fromStdString(core::ExportHeader() + "\r\n" + core::NumberedLines(lines, 0));
+}
+
+} // namespace
 
 int main(int argc, char** argv) {
     Application app(argc, argv);
@@ -106,5 +152,20 @@ int main(int argc, char** argv) {
     form.setExportWindow(nullptr);
     form.releaseActiveRead();
     meters.WaitForWorkers();
+
+    // The consumption report of a file chosen on the chart page, by days.
+    const QString sample = work.filePath(QStringLiteral("VQT540_nr  1_marzec.csv"));
+    QFile sampleFile(sample);
+    if (!sampleFile.open(QIODevice::WriteOnly) || sampleFile.write(SampleExport()) < 0) return 1;
+    sampleFile.close();
+    monitor::SetFileDialogFunction([sample](QFileDialog*) { return sample; });
+    ui.PageControl1->setCurrentWidget(ui.TabSheet4);
+    form.findChild<QPushButton*>(QStringLiteral("Button11"))->click();
+    auto* report = form.findChild<TFormRaport*>();
+    if (!report || !QTest::qWaitForWindowExposed(report)) return 1;
+    QTest::qWait(500);
+    const QString reportShot = output + QStringLiteral("/screenshot-report.png");
+    if (!report->grab().save(reportShot)) return 1;
+    std::printf("%s\n", qPrintable(reportShot));
     return 0;
 }

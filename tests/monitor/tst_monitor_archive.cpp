@@ -7,6 +7,7 @@
 #include "modbus/Link.h"
 #include "modbus/Modbus.h"
 #include "monitor/FocusRing.h"
+#include "monitor/ReportWindow.h"
 #include "monitor/StatusLabels.h"
 #include "tests/core/SimulatedArchive.h"
 
@@ -96,7 +97,8 @@ private slots:
 
     void newFileThenUpdates() {
         startSim(300);
-        windows->ui.Button4->click(); // polling stops for the download, and stays off
+        QVERIFY(!windows->ui.Button12->isEnabled()); // no download yet: no report of one
+        windows->ui.Button4->click();               // polling stops for the download, and stays off
         QVERIFY(form->poll().Connected());
         answer(QStringLiteral("Plik nie istnieje. Utworzyć nowy ?"), {true});
         choose(&TForm2::Button2, path());
@@ -117,6 +119,12 @@ private slots:
         QCOMPARE(windows->ui.Button5->text(), QStringLiteral("Zapisz dane z archiwum do pliku"));
         QVERIFY(windows->ui.ComboBox2->isEnabled() && windows->ui.Button4->isEnabled());
         QVERIFY(!form->poll().Connected() && !windows->ui.Timer1->isActive());
+        // The report of the file just written, a click away.
+        windows->ui.Button12->click();
+        auto* report = form->findChild<TFormRaport*>();
+        QVERIFY(report && report->isVisible());
+        QCOMPARE(report->report().Records, int(ReadFile(path()).count("\r\n")) - 1);
+        delete report;
 
         // Right after: nothing new, the file stays as it is.
         const QByteArray first = ReadFile(path());

@@ -1,8 +1,10 @@
-// Text-to-number conversions, the JPEG decoder and the two list widgets.
+// Text-to-number conversions, the JPEG decoder, the two list widgets and the
+// consumption report's rows.
 #include "monitor/ComboBoxes.h"
 #include "monitor/Convert.h"
 #include "monitor/JpegImage.h"
 #include "monitor/Messages.h"
+#include "monitor/ReportTable.h"
 #include "monitor/Resources.h"
 
 #include <QApplication>
@@ -34,6 +36,9 @@ private slots:
 
     void pathBreaksOnlyAfterSeparators_data();
     void pathBreaksOnlyAfterSeparators();
+
+    void reportRows_data();
+    void reportRows();
 };
 
 void TestMonitorUnits::wholeNumbers_data() {
@@ -284,6 +289,44 @@ void TestMonitorUnits::simpleComboStepsItemsWithArrowKeys() {
     box.setItemIndex(-1);
     QCOMPARE(box.text(), QString());
     QCOMPARE(changes.count(), 6);
+}
+
+// A period's row as the window's table and the PDF show it.
+void TestMonitorUnits::reportRows_data() {
+    using core::PeriodKind;
+    QTest::addColumn<core::PeriodConsumption>("period");
+    QTest::addColumn<PeriodKind>("by");
+    QTest::addColumn<QString>("row");
+    const core::WallSeconds mar1 = core::WallFromCivil(2024, 3, 1, 0, 0, 0), day = 86400;
+    core::PeriodConsumption p;
+    p.Start = mar1;
+    p.End = mar1 + day;
+    p.Forward = 12.5;
+    p.Reverse = 0.25;
+    p.Net = 12.25;
+    p.Flow = core::FlowStats{0.1, 0.52, 2.0};
+    QTest::newRow("day") << p << PeriodKind::Day << "2024-03-01|12,500|0,250|12,250|0,100|0,520|2,000|";
+    p.Resets = 1;
+    p.Reordered = 2;
+    p.Events[0].Count = 3;
+    QTest::newRow("marks") << p << PeriodKind::Day
+                           << "2024-03-01|12,500|0,250|12,250|0,100|0,520|2,000|zerowanie licznika: 1, "
+                              "zapisy powtórzone: 2, " +
+                                  QString::fromUtf8(core::EventText(0)) + ": 3";
+    core::PeriodConsumption gap;
+    gap.Start = mar1;
+    gap.End = mar1 + 3 * day; // merged: its first and its last day
+    gap.Gap = true;
+    QTest::newRow("gap of three days") << gap << PeriodKind::Day << "2024-03-01 – 2024-03-03|||||||luka";
+    gap.End = mar1 + 3600;
+    QTest::newRow("gap of an hour") << gap << PeriodKind::Hour << "2024-03-01 00:00|||||||luka";
+}
+
+void TestMonitorUnits::reportRows() {
+    QFETCH(core::PeriodConsumption, period);
+    QFETCH(core::PeriodKind, by);
+    QFETCH(QString, row);
+    QCOMPARE(ReportRow(period, by).join(u'|'), row);
 }
 
 int main(int argc, char** argv) {

@@ -1,0 +1,161 @@
+#include "monitor/ReportPdf.h"
+
+#include "monitor/ConsumptionChart.h"
+#include "monitor/ReportTable.h"
+
+#include <QFile>
+#include <QFontMetricsF>
+#include <QPageLayout>
+#include <QPageSize>
+#include <QPainter>
+#include <QPdfWriter>
+
+#include <span>
+
+namespace monitor {
+
+namespace {
+
+constexpr int kResolution = 300;     // dots per inch: sharp enough, small files
+constexpr double kChartShare = 0.36; // of the page's height
+constexpr double kFontPoints = 8;
+// Relative widths of the table's columns: the period, six numbers, the marks.
+constexpr double kColumnWeights[] = {2.6, 1, 1, 1, 1, 1, 1, 3.8};
+
+const QColor kRuleColor(0xA8, 0xA8, 0xA8);
+const QColor kGapRowColor(0xEE, 0xEE, 0xEE);
+
+class PdfPages {
+public:
+    PdfPages(QPdfWriter& writer, QPainter& painter, const ReportPdfHeader& header, core::PeriodKind by)
+        : Writer(writer), P(painter), Header(header), By(by),
+          Page(QRectF(QPointF(0, 0), QSizeF(writer.width(), writer.height()))) {}
+
+    // The month's pages: header, chart, and the table, on as many pages as it takes.
+    void month(std::span<const core::PeriodConsumption> periods) {
+        const QString title = QStringLiteral("Raport zużycia – %1")
+                                  .arg(QString::fromStdString(core::PeriodLabel(
+                                      core::PeriodStart(periods.front().Start, core::PeriodKind::Month),
+                                      core::PeriodKind::Month)));
+        double y = header(title);
+        const double chartHeight = Page.height() * kChartShare;
+        DrawConsumption(P, QRectF(Page.left(), y, Page.width(), chartHeight), periods, By);
+        y += chartHeight + line();
+        y = heads(y);
+        for (const core::PeriodConsumption& period : periods) {
+            if (y + line() > Page.bottom()) {
+                y = heads(header(title + QStringLiteral(" (cd.)")));
+            }
+            y = row(y, ReportRow(period, By), period.Gap);
+        }
+    }
+
+private:
+    double line() const { return QFontMetricsF(P.font(), P.device()).height() * 1.25; }
+
+    void next() {
+        if (!Started) {
+            Started = true;
+            return;
+        }
+        Writer.newPage();
+    }
+
+    double header(const QString& title) {
+        next();
+        QFont bold = P.font();
+        bold.setBold(true);
+        bold.setPointSizeF(kFontPoints * 1.5);
+        P.save();
+        P.setFont(bold);
+        const double titleLine = QFontMetricsF(bold, P.device()).height();
+        P.drawText(QRectF(Page.left(), Page.top(), Page.width(), titleLine), Qt::AlignLeft, title);
+        P.restore();
+        double y = Page.top() + titleLine * 1.2;
+        const QString lines[] = {
+            QStringLiteral("Adres przepływomierza: %1    Wersja: %2    DN: %3")
+                .arg(Header.Address, Header.Version, Header.Dn),
+            QStringLiteral("Plik: %1    Utworzono: %2")
+                .arg(Header.FileName, QLocale().toString(Header.Made, QStringLiteral("yyyy-MM-dd HH:mm")))};
+        for (const QString& text : lines) {
+            P.drawText(QRectF(Page.left(), y, Page.width(), line()), Qt::AlignLeft | Qt::AlignVCenter, text);
+            y += line();
+        }
+        return y + line() / 2;
+    }
+
+    double heads(double y) {
+        QFont bold = P.font();
+        bold.setBold(true);
+        P.save();
+        P.setFont(bold);
+        y = row(y, ReportHeads(), false);
+        P.restore();
+        P.setPen(kRuleColor);
+        P.drawLine(QPointF(Page.left(), y), QPointF(Page.right(), y));
+        P.setPen(Qt::black);
+        return y;
+    }
+
+    double row(double y, const QStringList& cells, bool gap) {
+        double total = 0;
+        for (const double w : kColumnWeights) total += w;
+        const double pad = line() / 5;
+        if (gap) P.fillRect(QRectF(Page.left(), y, Page.width(), line()), kGapRowColor);
+        double x = Page.left();
+        const QFontMetricsF fm(P.font(), P.device());
+        for (int c = 0; c < cells.size() && c < int(std::size(kColumnWeights)); ++c) {
+            const double w = Page.width() * kColumnWeights[c] / total;
+            const QRectF cell(x + pad, y, w - 2 * pad, line());
+            const Qt::Alignment align =
+                (IsNumberColumn(c) ? Qt::AlignRight : Qt::AlignLeft) | Qt::AlignVCenter;
+            P.drawText(cell, align, fm.elidedText(cells[c], Qt::ElideRight, cell.width()));
+            x += w;
+        }
+        return y + line();
+    }
+
+    QPdfWriter& Writer;
+    QPainter& P;
+    const ReportPdfHeader& Header;
+    core::PeriodKind By;
+    QRectF Page;
+    bool Started = false;
+};
+
+} // namespace
+
+QString WriteReportPdf(const QString& path, const core::ConsumptionReport& report,
+                       const ReportPdfHeader& header) {
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate)) return file.errorString();
+    {
+        QPdfWriter writer(&file);
+        writer.setResolution(kResolution);
+        writer.setPageSize(QPageSize(QPageSize::A4));
+        writer.setPageMargins(QMarginsF(15, 12, 15, 12), QPageLayout::Millimeter);
+        writer.setTitle(QStringLiteral("Raport zużycia – %1").arg(header.FileName));
+        writer.setCreator(QStringLiteral("VQT540 - Monitor"));
+        QPainter painter;
+        if (!painter.begin(&writer)) return QStringLiteral("nie można utworzyć dokumentu PDF");
+        QFont font = painter.font();
+        font.setPointSizeF(kFontPoints);
+        painter.setFont(font);
+        PdfPages pages(writer, painter, header, report.By);
+        const std::span<const core::PeriodConsumption> all(report.Periods);
+        size_t first = 0;
+        for (size_t i = 1; i <= all.size(); ++i) {
+            const auto month = [&](size_t k) {
+                return core::PeriodStart(all[k].Start, core::PeriodKind::Month);
+            };
+            if (i < all.size() && month(i) == month(first)) continue;
+            pages.month(all.subspan(first, i - first));
+            first = i;
+        }
+        if (!painter.end()) return QStringLiteral("nie można zakończyć dokumentu PDF");
+    }
+    if (!file.flush() || file.error() != QFileDevice::NoError) return file.errorString();
+    return {};
+}
+
+} // namespace monitor
