@@ -185,7 +185,7 @@ private:
 
     // --- "Wykres" ---
     monitor::FlowChart* Chart1;
-    QPushButton* Button12;  // "Raport z pobranego archiwum": the last download's file
+    QPushButton* Button12; // "Raport z pobranego archiwum": the last download's file
     QPushButton* Button11; // "Raport zużycia z pliku…"
 
     // A plain frame around whatever has the keyboard focus.

@@ -109,7 +109,7 @@
     X(QPushButton, Button6)                                                                                  \
     X(QAction, SaveTrace1)                                                                                   \
     X(monitor::FlowChart, Chart1)                                                                            \
-    X(QPushButton, Button12)                                                                                  \
+    X(QPushButton, Button12)                                                                                 \
     X(QPushButton, Button11)                                                                                 \
     X(monitor::ElidedLabel, StatusDetails)                                                                   \
     X(monitor::ElidedLabel, PendingWrites)                                                                   \

@@ -98,7 +98,7 @@ private slots:
     void newFileThenUpdates() {
         startSim(300);
         QVERIFY(!windows->ui.Button12->isEnabled()); // no download yet: no report of one
-        windows->ui.Button4->click();               // polling stops for the download, and stays off
+        windows->ui.Button4->click();                // polling stops for the download, and stays off
         QVERIFY(form->poll().Connected());
         answer(QStringLiteral("Plik nie istnieje. Utworzyć nowy ?"), {true});
         choose(&TForm2::Button2, path());
