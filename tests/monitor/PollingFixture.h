@@ -16,6 +16,7 @@
 #include "monitor/StatusLabels.h"
 #include "monitor/Unit1.h"
 #include "sim/Simulator.h"
+#include "tests/common/SimulatorFixture.h"
 #include "tests/core/SimulatedArchive.h"
 
 #include <QAction>
@@ -126,12 +127,7 @@ private slots:
         oldDir = QDir::currentPath();
         dir = std::make_unique<QTemporaryDir>();
         QVERIFY(QDir::setCurrent(dir->path()));
-        vqtsim::Options o;
-        o.linkDir = dir->path().toStdString();
-        o.wireTiming = false;
-        sim = std::make_unique<vqtsim::Simulator>(o);
-        QVERIFY2(sim->Start(), sim->Error().c_str());
-        sim->SetLive(false);
+        sim = testsim::StartSimulator(testsim::FastMeter(dir->path()));
         errors.clear();
         monitor::SetErrorFunction([this](const QString& text) { errors << text; });
         // The window's questions are answered as answer says.

@@ -119,11 +119,7 @@ private slots:
 
         // The adapter back: the meter answers and the page says which it is.
         QVERIFY(QFile::remove(link));
-        vqtsim::Options o;
-        o.linkDir = dir->path().toStdString();
-        o.wireTiming = false;
-        sim = std::make_unique<vqtsim::Simulator>(o);
-        QVERIFY2(sim->Start(), sim->Error().c_str());
+        sim = testsim::StartSimulator(testsim::FastMeter(dir->path()), true);
         connect();
         QTRY_COMPARE(ui.StatusDetails->text(), QStringLiteral("COM1, 9600 bit/s, parzystość Brak, adres 1"));
         QCOMPARE(ui.Edit3->toolTip(), QString());
@@ -273,11 +269,7 @@ private slots:
             QStringLiteral("łącze ./COM1 zniknęło z katalogu roboczego: COM1 to teraz /dev/ttyS0");
         sim.reset(); // removes its link
         QTRY_VERIFY2(ui.StatusDetails->text().contains(gone), qPrintable(ui.StatusDetails->text()));
-        vqtsim::Options o;
-        o.linkDir = dir->path().toStdString();
-        o.wireTiming = false;
-        sim = std::make_unique<vqtsim::Simulator>(o);
-        QVERIFY2(sim->Start(), sim->Error().c_str());
+        sim = testsim::StartSimulator(testsim::FastMeter(dir->path()), true);
         QTRY_COMPARE(ui.StatusDetails->text(), QStringLiteral("COM1, 9600 bit/s, parzystość Brak, adres 1"));
         QTest::mouseClick(ui.Button4, Qt::LeftButton);
     }

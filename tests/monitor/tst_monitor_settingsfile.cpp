@@ -8,6 +8,7 @@
 #include "monitor/OKBottomDlg.h"
 #include "monitor/Unit1.h"
 #include "sim/Simulator.h"
+#include "tests/common/SimulatorFixture.h"
 
 #include <QDir>
 #include <QFileDialog>
@@ -32,12 +33,7 @@ private slots:
         QTemporaryDir dir;
         const QString oldDir = QDir::currentPath();
         QVERIFY(QDir::setCurrent(dir.path()));
-        vqtsim::Options o;
-        o.linkDir = dir.path().toStdString();
-        o.wireTiming = false;
-        vqtsim::Simulator sim(o);
-        QVERIFY(sim.Start());
-        sim.SetLive(false);
+        const auto sim = testsim::StartSimulator(testsim::FastMeter(dir.path()));
         QStringList questions, infos, errors;
         const QString file = dir.filePath(QStringLiteral("nastawy.json"));
         monitor::SetFileDialogFunction([&](QFileDialog*) { return file; });
@@ -62,10 +58,10 @@ private slots:
             QVERIFY2(QFile::exists(file), qPrintable(errors.join('\n')));
 
             // The meter changed since: another cut-off and archive period.
-            sim.SetRegister(4, 0x40);
-            sim.SetRegister(22, 8);
+            sim->SetRegister(4, 0x40);
+            sim->SetRegister(22, 8);
             QTRY_COMPARE(ui.Edit8->text(), QStringLiteral("6,4"));
-            const uint64_t before = sim.WritesApplied();
+            const uint64_t before = sim->WritesApplied();
             QTest::mouseClick(load, Qt::LeftButton);
             QCOMPARE(questions.size(), 1);
             QVERIFY(questions[0].contains(QStringLiteral("Próg odcięcia [%]: 6,4 → 2,5")));
@@ -74,14 +70,14 @@ private slots:
             QVERIFY(!questions[0].contains(QStringLiteral("Stała czasowa")));
             if (answer) {
                 QTRY_COMPARE(infos.value(0), QStringLiteral("Nastawy z pliku zapisano do przepływomierza."));
-                QCOMPARE(sim.Registers()[3], uint16_t{0x19});
-                QCOMPARE(sim.Registers()[21], uint16_t{4});
+                QCOMPARE(sim->Registers()[3], uint16_t{0x19});
+                QCOMPARE(sim->Registers()[21], uint16_t{4});
             } else {
                 // Several reads later still nothing written.
                 const int64_t good = form.link().GoodReplies;
                 QTRY_VERIFY(form.link().GoodReplies >= good + 3);
             }
-            QCOMPARE(sim.WritesApplied() - before, uint64_t(writes));
+            QCOMPARE(sim->WritesApplied() - before, uint64_t(writes));
             QVERIFY2(errors.isEmpty(), qPrintable(errors.join('\n')));
         }
         monitor::SetFileDialogFunction({});

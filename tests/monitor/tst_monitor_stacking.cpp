@@ -14,6 +14,7 @@
 #include "monitor/Unit1.h"
 #include "monitor/Unit2.h"
 #include "sim/Simulator.h"
+#include "tests/common/SimulatorFixture.h"
 
 #include <QAbstractItemView>
 #include <QDir>
@@ -192,12 +193,9 @@ private slots:
         QVERIFY(dir.isValid());
         oldDir = QDir::currentPath();
         QVERIFY(QDir::setCurrent(dir.path()));
-        vqtsim::Options o;
-        o.linkDir = dir.path().toStdString();
-        o.wireTiming = false;
+        vqtsim::Options o = testsim::FastMeter(dir.path());
         o.archiveRecords = 12;
-        sim = std::make_unique<vqtsim::Simulator>(o);
-        QVERIFY2(sim->Start(), sim->Error().c_str());
+        sim = testsim::StartSimulator(o, true);
 
         // As main.cpp puts them together.
         form = std::make_unique<TForm1>(meters);
