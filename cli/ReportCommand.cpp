@@ -75,9 +75,12 @@ std::string JsonDocument(const core::ConsumptionReport& r) {
         "\",\"archive_period_s\":" + std::to_string(r.ArchivePeriod) +
         ",\"records\":" + std::to_string(r.Records) + ",\"left_out\":" + std::to_string(r.Repeated) +
         ",\"malformed_lines\":" + std::to_string(r.Malformed + r.Impossible) + ",\"periods\":[";
-    for (size_t i = 0; i < r.Periods.size(); ++i)
-        json += (i ? "," : "") + core::ReportRowJson(r.Periods[i], r.By);
-    return json + "]}";
+    for (size_t i = 0; i < r.Periods.size(); ++i) {
+        if (i > 0) json += ',';
+        json += core::ReportRowJson(r.Periods[i], r.By);
+    }
+    json += "]}";
+    return json;
 }
 
 } // namespace
