@@ -16,8 +16,17 @@ std::string ExitCodeHelp() {
             const size_t end = std::min(text.find(' ', from), text.size());
             const std::string word = text.substr(from, end - from);
             if (line.size() > kIndent && line.size() + 1 + word.size() > kWidth) {
+                // An option goes down with the word before it ("archive
+                // --update"): a line of --help that begins with an option
+                // reads as one of the command's own.
+                std::string carried;
+                const size_t space = line.rfind(' ');
+                if (word.starts_with("--") && space != std::string::npos && space > kIndent) {
+                    carried = line.substr(space + 1);
+                    line.resize(space);
+                }
                 help += line + "\n";
-                line = std::string(kIndent, ' ');
+                line = std::string(kIndent, ' ') + carried;
             }
             line += (line.size() > kIndent ? " " : "") + word;
             from = end + 1;
