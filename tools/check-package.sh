@@ -24,10 +24,12 @@ build=${1:?usage: check-package.sh BUILD_DIR}
 version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$build/CMakeCache.txt")
 [ -n "$version" ] || { echo "check-package: no project version in $build/CMakeCache.txt" >&2; exit 1; }
 with_window=$(sed -n 's/^VQT_BUILD_GUI:BOOL=//p' "$build/CMakeCache.txt")
-case $(sed -n 's/^CMAKE_SYSTEM_PROCESSOR:[A-Z]*=//p' "$build/CMakeCache.txt") in
-aarch64) arch=arm64 ;;
-*) arch=$(dpkg --print-architecture) ;;
-esac
+# The packages' architecture is the one their file names carry (the
+# toolchain file sets the processor, which the cache does not keep).
+arches=$(cd "$build" && ls vqt540_"${version}"_*.deb 2>/dev/null | sed "s/^vqt540_${version}_//; s/\.deb\$//")
+[ "$(wc -w <<<"$arches")" = 1 ] ||
+  { echo "check-package: not one vqt540_${version}_ARCH.deb in $build: '$(echo $arches)' (run cpack first)" >&2; exit 1; }
+arch=$arches
 host_arch=$(dpkg --print-architecture)
 # How this machine runs the packages' programs.
 run=()
@@ -356,7 +358,7 @@ if [ -f "$unit" ] && [ -f "$site" ]; then
   # Once the tool has publish: the example's keys are its options, and each
   # of its options is a key but those the unit gives and --help.
   if grep -qx publish <<<"$commands"; then
-    publish_options=$("$tool" publish --help | help_options | sed 's/^--//' | sort -u)
+    publish_options=$("${run[@]}" "$tool" publish --help | help_options | sed 's/^--//' | sort -u)
     for k in $site_keys; do
       grep -qx -- "$k" <<<"$publish_options" || fail "the example site's key $k is no option of vqt540 publish"
     done
