@@ -1,6 +1,7 @@
 #include "core/ExportReader.h"
 
 #include "core/ExportFile.h"
+#include "core/Progress.h"
 #include "core/RecordLine.h"
 #include "model/Cp1250.h"
 
@@ -15,16 +16,6 @@ namespace core {
 namespace {
 
 constexpr size_t kMostProblems = 10;
-
-// Days from 1970-01-01 of a date of the proleptic Gregorian calendar.
-int64_t DaysFromCivil(int64_t y, int64_t m, int64_t d) {
-    y -= m <= 2;
-    const int64_t era = (y >= 0 ? y : y - 399) / 400;
-    const int64_t yoe = y - era * 400;
-    const int64_t doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
-    const int64_t doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-    return era * 146097 + doe - 719468;
-}
 
 std::vector<std::string_view> Fields(std::string_view line) {
     std::vector<std::string_view> fields;
@@ -154,7 +145,8 @@ void Take(ExportRead& read, std::string_view line, int number) {
 } // namespace
 
 WallSeconds WallFromCivil(int year, int month, int day, int hour, int minute, int second) {
-    return DaysFromCivil(year, month, day) * 86400 + hour * 3600 + minute * 60 + second;
+    // The download's own count of minutes since 1970, to the second.
+    return CivilMinute(year, month, day, hour, minute) * 60 + second;
 }
 
 Civil CivilFromWall(WallSeconds moment) {
