@@ -1,6 +1,7 @@
 #include "monitor/ConsumptionChart.h"
 
 #include "core/ChartScale.h"
+#include "core/FlowHistory.h"
 
 #include <QFontMetricsF>
 #include <QLocale>
@@ -27,7 +28,7 @@ constexpr double kBarShare = 0.8; // of its period's width; the rest parts the b
 
 // A tick's value with as many decimals as the step needs.
 QString TickText(double value, double step) {
-    const int decimals = step >= 1 ? 0 : std::min(6, int(std::ceil(-std::log10(step) - 1e-9)));
+    const int decimals = core::AxisDecimals(0.0, step, 2); // as the flow chart's axis
     return QLocale().toString(std::abs(value) < step / 1e6 ? 0.0 : value, 'f', decimals);
 }
 
