@@ -45,6 +45,10 @@ TOKBottomDlg::TOKBottomDlg(const QString& question, QWidget* parent)
     layout->setSizeConstraint(QLayout::SetFixedSize);
 }
 
+void TOKBottomDlg::SetQuestion(const QString& question) {
+    Label1->setText(question);
+}
+
 ModalResult TOKBottomDlg::ShowModal() {
     OKBtn->setFocus();
     return exec() == QDialog::Accepted ? ModalResult::Ok : ModalResult::Cancel;
@@ -68,7 +72,7 @@ QuestionFunction& questionFunction() {
 
 bool Ask(TOKBottomDlg* dialog, const QString& question) {
     if (questionFunction()) return questionFunction()(dialog, question);
-    dialog->Label1->setText(question);
+    dialog->SetQuestion(question);
     // The dialogs belong to the main window, but the export window asks too.
     monitor::OpenOver(dialog);
     return dialog->ShowModal() == ModalResult::Ok;

@@ -18,13 +18,16 @@ public:
     // Shows the dialog modally: Ok for "TAK"; Cancel for "NIE", Esc and the
     // title bar's close button.
     ModalResult ShowModal();
-
-    QLabel* Label1;
-    QPushButton* OKBtn;
-    QPushButton* CancelBtn;
+    // The question in Label1, for a dialog asked again with other words.
+    void SetQuestion(const QString& question);
 
 protected:
     void showEvent(QShowEvent* event) override;
+
+private:
+    QLabel* Label1;
+    QPushButton* OKBtn;
+    QPushButton* CancelBtn;
 };
 
 // Asks a question in one of the yes/no dialogs: its label shows the question,

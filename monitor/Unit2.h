@@ -22,6 +22,18 @@ public:
     explicit TForm2(monitor::ExportHost& host, QWidget* parent = nullptr);
     ~TForm2() override;
 
+protected:
+    void keyPressEvent(QKeyEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+    void hideEvent(QHideEvent* event) override;
+
+private slots:
+    void FormShow();
+    void FormHide();
+    void Button2Click();
+    void Button1Click();
+
+private:
     QLabel* Image1;
     QPushButton* Button2; // "Zapisz nowy plik"
     QPushButton* Button1; // "Uaktualnij plik "
@@ -30,17 +42,6 @@ public:
     // A frame around the control that has the keyboard focus.
     monitor::FocusRing* FocusRing1 = nullptr;
 
-    void FormShow();
-    void FormHide();
-    void Button2Click();
-    void Button1Click();
-
-protected:
-    void keyPressEvent(QKeyEvent* event) override;
-    void showEvent(QShowEvent* event) override;
-    void hideEvent(QHideEvent* event) override;
-
-private:
     // The file dialog with a title and a proposed name; empty when cancelled.
     QString chooseFile(const QString& title, const QString& proposedName);
     QString proposedName() const;

@@ -45,11 +45,16 @@ class TestMonitorArchive : public QObject {
     void answer(const QString& question, QList<bool> replies) { answers[question] = std::move(replies); }
     // Through the export window as the user would: the archive button, one of
     // the two buttons, the file dialog, the questions.
-    void choose(QPushButton*(TForm2::*button), const QString& file) {
+    void choose(const char* button, const QString& file) {
         QTest::mouseClick(windows->ui.Button5, Qt::LeftButton);
         QTRY_VERIFY(form2->isVisible());
         chosenFile = file;
-        QTest::mouseClick((*form2).*button, Qt::LeftButton);
+        QTest::mouseClick(control<QPushButton>(button), Qt::LeftButton);
+    }
+    template <typename W> W* control(const char* name) const {
+        W* w = form2->findChild<W*>(QLatin1String(name));
+        if (!w) qFatal("no control %s in the export window", name);
+        return w;
     }
     bool downloadFinished() {
         return QTest::qWaitFor([this] { return !form->archiveCycle().ArchiveRunning(); }, kLong);
@@ -101,7 +106,7 @@ private slots:
         windows->ui.Button4->click();                // polling stops for the download, and stays off
         QVERIFY(form->poll().Connected());
         answer(QStringLiteral("Plik nie istnieje. Utworzyć nowy ?"), {true});
-        choose(&TForm2::Button2, path());
+        choose("Button2", path());
         QCOMPARE(dialogTitles, QStringList{"Podaj plik do zapisu"});
         QVERIFY(!form2->isVisible());
         QCOMPARE(windows->ui.Button5->text(), QStringLiteral("Zakończ zapis danych z archiwum"));
@@ -129,7 +134,7 @@ private slots:
         // Right after: nothing new, the file stays as it is.
         const QByteArray first = ReadFile(path());
         answer(QStringLiteral("Plik istnieje. Dopisać nowe dane ?"), {true});
-        choose(&TForm2::Button1, path());
+        choose("Button1", path());
         QVERIFY(downloadFinished());
         QCOMPARE(infos.size(), 2);
         QCOMPARE(ReadFile(path()), first);
@@ -138,7 +143,7 @@ private slots:
         // Ten quarter hours later the meter holds ten more records: only those are added.
         startSim(310, kNow + 10 * 900);
         answer(QStringLiteral("Plik istnieje. Dopisać nowe dane ?"), {true});
-        choose(&TForm2::Button1, path());
+        choose("Button1", path());
         QVERIFY(downloadFinished());
         QCOMPARE(ReadFile(path()), expectedFile());
         QVERIFY(ReadFile(path()).startsWith(first));
@@ -167,7 +172,7 @@ private slots:
             turn.setInterval(150);
         });
         answer(QStringLiteral("Plik nie istnieje. Utworzyć nowy ?"), {true});
-        choose(&TForm2::Button2, path());
+        choose("Button2", path());
         turn.start(1000);
         QVERIFY(downloadFinished());
         turn.stop();
@@ -194,10 +199,10 @@ private slots:
             f.write(old);
             f.close();
             answer(QStringLiteral("Plik istnieje. Dopisać nowe dane ?"), {true});
-            choose(&TForm2::Button1, path());
+            choose("Button1", path());
         } else {
             answer(QStringLiteral("Plik nie istnieje. Utworzyć nowy ?"), {true});
-            choose(&TForm2::Button2, path());
+            choose("Button2", path());
         }
         auto& cycle = form->archiveCycle();
         QTRY_VERIFY_WITH_TIMEOUT(cycle.lineCount() >= 30, kLong);
@@ -233,7 +238,7 @@ private slots:
         startSim(120);
         sim->SetFault(vqtsim::Fault::Late, 0, 15); // slow enough for the question to be open at the end
         answer(QStringLiteral("Plik nie istnieje. Utworzyć nowy ?"), {true});
-        choose(&TForm2::Button2, path());
+        choose("Button2", path());
         auto& cycle = form->archiveCycle();
         QTRY_VERIFY_WITH_TIMEOUT(cycle.lineCount() >= 5, kLong);
         bool questionOpen = false;
@@ -280,7 +285,7 @@ private slots:
     void closingTheWindowDuringADownloadAsksFirst() {
         startSim(3000);
         answer(QStringLiteral("Plik nie istnieje. Utworzyć nowy ?"), {true});
-        choose(&TForm2::Button2, path());
+        choose("Button2", path());
         QTRY_VERIFY_WITH_TIMEOUT(form->archiveCycle().lineCount() >= 10, kLong);
         answer(QStringLiteral("Zakończyć odczyt danych ?"), {false, true});
         QVERIFY(!form->close()); // "NIE": the window stays and the download goes on
@@ -298,18 +303,18 @@ private slots:
         QCOMPARE(form2->windowTitle(), QStringLiteral("Zapis danych z archiwum"));
         QCOMPARE(form2->size(), QSize(350, 179));
         QVERIFY(form2->windowFlags() & Qt::WindowStaysOnTopHint);
-        QVERIFY(!form2->Image1->pixmap().isNull());
+        QVERIFY(!control<QLabel>("Image1")->pixmap().isNull());
         // The proposed name keeps the address field's blanks.
-        QCOMPARE(form2->Edit1->text(), QDir::toNativeSeparators(path("VQT540_nr  1_1.csv")));
-        QCOMPARE(form2->focusWidget(), form2->Button2);
+        QCOMPARE(control<QLineEdit>("Edit1")->text(), QDir::toNativeSeparators(path("VQT540_nr  1_1.csv")));
+        QCOMPARE(form2->focusWidget(), control<QPushButton>("Button2"));
         // Pressed again before a file is chosen: the same, harmlessly.
         QTest::mouseClick(windows->ui.Button5, Qt::LeftButton);
         QVERIFY(form2->isVisible());
         // A cancelled dialog and "NIE" change nothing; the window stays.
-        choose(&TForm2::Button2, QString());
-        QTest::mouseClick(form2->Button1, Qt::LeftButton);
+        choose("Button2", QString());
+        QTest::mouseClick(control<QPushButton>("Button1"), Qt::LeftButton);
         chosenFile = path("VQT540_nr  1_1.csv");
-        QTest::mouseClick(form2->Button2, Qt::LeftButton);
+        QTest::mouseClick(control<QPushButton>("Button2"), Qt::LeftButton);
         QCOMPARE(asked, QStringList{"Plik nie istnieje. Utworzyć nowy ?"});
         QCOMPARE(dialogTitles, QStringList({"Podaj plik do zapisu", "Znajdź plik", "Podaj plik do zapisu"}));
         // The update's dialog starts without a name, whatever the one before proposed;
@@ -324,7 +329,7 @@ private slots:
         header.write("Nr logu;Data;Czas\r\n");
         header.close();
         answer(QStringLiteral("Plik istnieje. Dopisać nowe dane ?"), {true});
-        QTest::mouseClick(form2->Button1, Qt::LeftButton);
+        QTest::mouseClick(control<QPushButton>("Button1"), Qt::LeftButton);
         QCOMPARE(errors.size(), 1);
         QVERIFY(errors.first().contains(QStringLiteral("nie można go uaktualnić")));
         QCOMPARE(ReadFile(chosenFile), QByteArray("Nr logu;Data;Czas\r\n"));
@@ -333,11 +338,11 @@ private slots:
         QCOMPARE(windows->ui.Button5->text(), QStringLiteral("Zapisz dane z archiwum do pliku"));
         QVERIFY(windows->ui.ComboBox2->isEnabled());
         QTest::mouseClick(windows->ui.Button5, Qt::LeftButton);
-        QCOMPARE(form2->focusWidget(), form2->Button1);
+        QCOMPARE(form2->focusWidget(), control<QPushButton>("Button1"));
         // "NIE" to adding, "TAK" to erasing: a new file with log numbers from 0.
         answer(QStringLiteral("Plik istnieje. Dopisać nowe dane ?"), {false});
         answer(QStringLiteral("Plik istnieje. Czy skasować zawartość ?"), {true});
-        QTest::mouseClick(form2->Button1, Qt::LeftButton);
+        QTest::mouseClick(control<QPushButton>("Button1"), Qt::LeftButton);
         QVERIFY(downloadFinished());
         QCOMPARE(ReadFile(chosenFile), expectedFile());
     }
@@ -357,12 +362,13 @@ private slots:
         QFETCH(QString, dialog);
         QTest::mouseClick(windows->ui.Button5, Qt::LeftButton);
         QVERIFY(QTest::qWaitForWindowActive(form2));
-        QCOMPARE(form2->focusWidget(), form2->Button2);
+        QCOMPARE(form2->focusWidget(), control<QPushButton>("Button2"));
         if (tab) QTest::keyClick(form2->focusWidget(), Qt::Key_Tab);
         auto* focused = qobject_cast<QPushButton*>(form2->focusWidget());
-        QVERIFY(focused == (tab ? form2->Button1 : form2->Button2));
-        QTRY_COMPARE(form2->FocusRing1->target(), focused);
-        QVERIFY(form2->FocusRing1->geometry().contains(focused->geometry()));
+        QVERIFY(focused == control<QPushButton>(tab ? "Button1" : "Button2"));
+        auto* ring = control<monitor::FocusRing>("FocusRing");
+        QTRY_COMPARE(ring->target(), focused);
+        QVERIFY(ring->geometry().contains(focused->geometry()));
         chosenFile.clear(); // the file dialog is cancelled
         QTest::keyClick(focused, Qt::Key(key));
         QCOMPARE(dialogTitles, QStringList{dialog});

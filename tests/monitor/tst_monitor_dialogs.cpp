@@ -54,14 +54,17 @@ void TestMonitorDialogs::dialogTexts() {
     TOKBottomDlg2 second;
     QCOMPARE(first.windowTitle(), QStringLiteral("VQT540"));
     QCOMPARE(second.windowTitle(), QStringLiteral("VQT540"));
-    QCOMPARE(first.Label1->text(), QStringLiteral("Plik istnieje. Zastąpić nowym ?"));
-    QCOMPARE(second.Label1->text(), QStringLiteral("Zakończyć odczyt danych z archiwum ?"));
+    const auto label = [](QDialog& d) { return d.findChild<QLabel*>(QStringLiteral("Label1"))->text(); };
+    QCOMPARE(label(first), QStringLiteral("Plik istnieje. Zastąpić nowym ?"));
+    QCOMPARE(label(second), QStringLiteral("Zakończyć odczyt danych z archiwum ?"));
     for (TOKBottomDlg* dialog : {static_cast<TOKBottomDlg*>(&first), static_cast<TOKBottomDlg*>(&second)}) {
-        QCOMPARE(dialog->OKBtn->text(), QStringLiteral("TAK"));
-        QCOMPARE(dialog->CancelBtn->text(), QStringLiteral("NIE"));
-        QVERIFY(dialog->OKBtn->isDefault());
-        QVERIFY(!dialog->CancelBtn->isDefault());
-        QCOMPARE(dialog->findChild<QLabel*>(QStringLiteral("Label1")), dialog->Label1);
+        const auto* ok = dialog->findChild<QPushButton*>(QStringLiteral("OKBtn"));
+        const auto* cancel = dialog->findChild<QPushButton*>(QStringLiteral("CancelBtn"));
+        QVERIFY(ok && cancel);
+        QCOMPARE(ok->text(), QStringLiteral("TAK"));
+        QCOMPARE(cancel->text(), QStringLiteral("NIE"));
+        QVERIFY(ok->isDefault());
+        QVERIFY(!cancel->isDefault());
         QVERIFY(!dialog->isVisible()); // created hidden
     }
 }
@@ -91,9 +94,9 @@ void TestMonitorDialogs::dialogResults() {
     whenModal([&](QWidget* modal) {
         seen = modal == dialog;
         if (action == QLatin1String("TAK"))
-            QTest::mouseClick(dialog->OKBtn, Qt::LeftButton);
+            QTest::mouseClick(dialog->findChild<QPushButton*>(QStringLiteral("OKBtn")), Qt::LeftButton);
         else if (action == QLatin1String("NIE"))
-            QTest::mouseClick(dialog->CancelBtn, Qt::LeftButton);
+            QTest::mouseClick(dialog->findChild<QPushButton*>(QStringLiteral("CancelBtn")), Qt::LeftButton);
         else if (action == QLatin1String("Enter"))
             QTest::keyClick(dialog, Qt::Key_Return);
         else if (action == QLatin1String("Esc"))
@@ -112,7 +115,7 @@ void TestMonitorDialogs::labelCanBeSetBeforeShowing() {
     QString shown;
     for (const QString& question :
          {QStringLiteral("Zakończyć odczyt danych ?"), QStringLiteral("Zapisać odczytane dane do pliku ?")}) {
-        dialog.Label1->setText(question);
+        dialog.SetQuestion(question);
         whenModal([&](QWidget* modal) {
             shown = modal->findChild<QLabel*>(QStringLiteral("Label1"))->text();
             QTest::keyClick(modal, Qt::Key_Escape);

@@ -151,9 +151,10 @@ class TestMonitorStacking : public QObject {
     static Step question(const QString& text) {
         return {QStringLiteral("VQT540"),
                 [text](QWidget* w) {
-                    return isA<TOKBottomDlg>(w) && static_cast<TOKBottomDlg*>(w)->Label1->text() == text;
+                    return isA<TOKBottomDlg>(w) &&
+                           w->findChild<QLabel*>(QStringLiteral("Label1"))->text() == text;
                 },
-                [](QWidget* w) { click(static_cast<TOKBottomDlg*>(w)->OKBtn); }};
+                [](QWidget* w) { click(w->findChild<QPushButton*>(QStringLiteral("OKBtn"))); }};
     }
     // The file dialog: the name put in and taken, as its button does. (Not
     // by a click: the name of a file that exists opens the name field's
@@ -173,12 +174,12 @@ class TestMonitorStacking : public QObject {
     }
 
     // The archive button, then a click on one of the export window's buttons.
-    void chooseThrough(QPushButton* TForm2::*button, QList<Step> steps) {
+    void chooseThrough(const char* button, QList<Step> steps) {
         ui.Button5->click();
         QTRY_VERIFY_WITH_TIMEOUT(mapped(form2->windowTitle(), form2->winId()), kPatienceMs);
         QVERIFY(form2->windowFlags().testFlag(Qt::WindowStaysOnTopHint));
         User user(std::move(steps));
-        click((*form2).*button);
+        click(form2->findChild<QPushButton*>(QLatin1String(button)));
         QTRY_VERIFY_WITH_TIMEOUT(user.done(), 4 * kPatienceMs);
         QVERIFY2(user.Failure.isEmpty(), qPrintable(user.Failure + " after " + user.OnTop.join(", ")));
         // The dialogs made no widget of the windows a native window of its
@@ -223,8 +224,8 @@ private slots:
     // window, "TAK" clicked, the download, its message over the main window.
     void newFileQuestionOnTop() {
         QVERIFY(!QFile::exists(exportPath()));
-        chooseThrough(&TForm2::Button2, {fileDialog("Podaj plik do zapisu", exportPath()),
-                                         question("Plik nie istnieje. Utworzyć nowy ?"), savedMessage()});
+        chooseThrough("Button2", {fileDialog("Podaj plik do zapisu", exportPath()),
+                                  question("Plik nie istnieje. Utworzyć nowy ?"), savedMessage()});
         if (QTest::currentTestFailed()) return;
         QFile file(exportPath());
         QVERIFY(file.open(QIODevice::ReadOnly));
@@ -234,8 +235,8 @@ private slots:
     // "Uaktualnij plik ": the question whether to add to the existing file.
     void updateQuestionOnTop() {
         QVERIFY(QFile::exists(exportPath()));
-        chooseThrough(&TForm2::Button1, {fileDialog("Znajdź plik", exportPath()),
-                                         question("Plik istnieje. Dopisać nowe dane ?"), savedMessage()});
+        chooseThrough("Button1", {fileDialog("Znajdź plik", exportPath()),
+                                  question("Plik istnieje. Dopisać nowe dane ?"), savedMessage()});
         if (QTest::currentTestFailed()) return;
         // Nothing newer: the update read it all and kept the file's lines.
         QFile file(exportPath());
