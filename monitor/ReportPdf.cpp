@@ -10,6 +10,8 @@
 #include <QPainter>
 #include <QPdfWriter>
 
+#include <algorithm>
+#include <array>
 #include <span>
 
 namespace monitor {
@@ -19,17 +21,34 @@ namespace {
 constexpr int kResolution = 300;     // dots per inch: sharp enough, small files
 constexpr double kChartShare = 0.36; // of the page's height
 constexpr double kFontPoints = 8;
-// Relative widths of the table's columns: the period, six numbers, the marks.
-constexpr double kColumnWeights[] = {2.6, 1, 1, 1, 1, 1, 1, 3.8};
+constexpr int kColumns = 8; // the period, six numbers, the marks
 
 const QColor kRuleColor(0xA8, 0xA8, 0xA8);
 const QColor kGapRowColor(0xEE, 0xEE, 0xEE);
 
 class PdfPages {
 public:
-    PdfPages(QPdfWriter& writer, QPainter& painter, const ReportPdfHeader& header, core::PeriodKind by)
-        : Writer(writer), P(painter), Header(header), By(by),
-          Page(QRectF(QPointF(0, 0), QSizeF(writer.width(), writer.height()))) {}
+    PdfPages(const std::function<void()>& newPage, QPainter& painter, const QRectF& page,
+             const ReportPdfHeader& header, core::PeriodKind by)
+        : NewPage(newPage), P(painter), Header(header), By(by), Page(page) {}
+
+    // Each column as wide as its widest cell or head, so that no number is
+    // cut; the marks take what is left, and only they may be shortened.
+    void fitColumns(std::span<const core::PeriodConsumption> periods) {
+        QFont bold = P.font();
+        bold.setBold(true);
+        const QFontMetricsF plain(P.font(), P.device()), heads(bold, P.device());
+        const QStringList headTexts = ReportHeads();
+        for (int c = 0; c < kColumns; ++c) Widths[c] = heads.horizontalAdvance(headTexts.value(c));
+        for (const core::PeriodConsumption& period : periods) {
+            const QStringList cells = ReportRow(period, By);
+            for (int c = 0; c < kColumns - 1; ++c)
+                Widths[c] = std::max(Widths[c], plain.horizontalAdvance(cells.value(c)));
+        }
+        double used = 0;
+        for (int c = 0; c < kColumns - 1; ++c) used += (Widths[c] += 2 * pad());
+        Widths[kColumns - 1] = std::max(Page.width() - used, 0.0);
+    }
 
     // The month's pages: header, chart, and the table, on as many pages as it takes.
     void month(std::span<const core::PeriodConsumption> periods) {
@@ -58,7 +77,7 @@ private:
             Started = true;
             return;
         }
-        Writer.newPage();
+        NewPage();
     }
 
     double header(const QString& title) {
@@ -97,16 +116,15 @@ private:
         return y;
     }
 
+    double pad() const { return line() / 5; }
+
     double row(double y, const QStringList& cells, bool gap) {
-        double total = 0;
-        for (const double w : kColumnWeights) total += w;
-        const double pad = line() / 5;
         if (gap) P.fillRect(QRectF(Page.left(), y, Page.width(), line()), kGapRowColor);
         double x = Page.left();
         const QFontMetricsF fm(P.font(), P.device());
-        for (int c = 0; c < cells.size() && c < int(std::size(kColumnWeights)); ++c) {
-            const double w = Page.width() * kColumnWeights[c] / total;
-            const QRectF cell(x + pad, y, w - 2 * pad, line());
+        for (int c = 0; c < cells.size() && c < kColumns; ++c) {
+            const double w = Widths[c];
+            const QRectF cell(x + pad(), y, std::max(w - 2 * pad(), 0.0), line());
             const Qt::Alignment align =
                 (IsNumberColumn(c) ? Qt::AlignRight : Qt::AlignLeft) | Qt::AlignVCenter;
             P.drawText(cell, align, fm.elidedText(cells[c], Qt::ElideRight, cell.width()));
@@ -115,15 +133,33 @@ private:
         return y + line();
     }
 
-    QPdfWriter& Writer;
+    const std::function<void()>& NewPage;
     QPainter& P;
     const ReportPdfHeader& Header;
     core::PeriodKind By;
     QRectF Page;
+    std::array<double, kColumns> Widths{};
     bool Started = false;
 };
 
 } // namespace
+
+void DrawReportPages(QPainter& painter, const QRectF& page, const std::function<void()>& newPage,
+                     const core::ConsumptionReport& report, const ReportPdfHeader& header) {
+    QFont font = painter.font();
+    font.setPointSizeF(kFontPoints);
+    painter.setFont(font);
+    PdfPages pages(newPage, painter, page, header, report.By);
+    const std::span<const core::PeriodConsumption> all(report.Periods);
+    pages.fitColumns(all);
+    size_t first = 0;
+    for (size_t i = 1; i <= all.size(); ++i) {
+        const auto month = [&](size_t k) { return core::PeriodStart(all[k].Start, core::PeriodKind::Month); };
+        if (i < all.size() && month(i) == month(first)) continue;
+        pages.month(all.subspan(first, i - first));
+        first = i;
+    }
+}
 
 QString WriteReportPdf(const QString& path, const core::ConsumptionReport& report,
                        const ReportPdfHeader& header) {
@@ -138,20 +174,9 @@ QString WriteReportPdf(const QString& path, const core::ConsumptionReport& repor
         writer.setCreator(QStringLiteral("VQT540 - Monitor"));
         QPainter painter;
         if (!painter.begin(&writer)) return QStringLiteral("nie można utworzyć dokumentu PDF");
-        QFont font = painter.font();
-        font.setPointSizeF(kFontPoints);
-        painter.setFont(font);
-        PdfPages pages(writer, painter, header, report.By);
-        const std::span<const core::PeriodConsumption> all(report.Periods);
-        size_t first = 0;
-        for (size_t i = 1; i <= all.size(); ++i) {
-            const auto month = [&](size_t k) {
-                return core::PeriodStart(all[k].Start, core::PeriodKind::Month);
-            };
-            if (i < all.size() && month(i) == month(first)) continue;
-            pages.month(all.subspan(first, i - first));
-            first = i;
-        }
+        DrawReportPages(
+            painter, QRectF(0, 0, writer.width(), writer.height()), [&writer] { writer.newPage(); }, report,
+            header);
         if (!painter.end()) return QStringLiteral("nie można zakończyć dokumentu PDF");
     }
     if (!file.flush() || file.error() != QFileDevice::NoError) return file.errorString();

@@ -8,6 +8,11 @@
 #include <QDateTime>
 #include <QString>
 
+#include <functional>
+
+class QPainter;
+class QRectF;
+
 namespace monitor {
 
 struct ReportPdfHeader {
@@ -15,6 +20,11 @@ struct ReportPdfHeader {
     QString FileName;             // of the export file the report comes from
     QDateTime Made;
 };
+
+// Draws the report's pages, each `page` big; `newPage` turns to the next one
+// (also onto an image, to look at a page without a PDF reader).
+void DrawReportPages(QPainter& painter, const QRectF& page, const std::function<void()>& newPage,
+                     const core::ConsumptionReport& report, const ReportPdfHeader& header);
 
 // An empty text when written, else why not.
 QString WriteReportPdf(const QString& path, const core::ConsumptionReport& report,

@@ -1,18 +1,21 @@
 // Not a test: grabs the four pages of the main window, connected to the
 // simulated meter with the trace on (the chart after some more reads), then
 // the export window, a download in progress and the consumption report of
-// seven weeks of records, into PNG files, for looking at the layout (run
+// seven weeks of records with its PDF pages, into PNG files, for looking at the layout (run
 // under a real display server, e.g. xvfb-run).
 // Usage: monitor_screenshots OUTPUT_DIRECTORY [WIDTHxHEIGHT]
 // (the window's size, by default its smallest).
 #include "Form1Controls.h"
 #include "app/Application.h"
+#include "core/Consumption.h"
 #include "core/ExportFile.h"
+#include "core/ExportReader.h"
 #include "modbus/Link.h"
 #include "modbus/Modbus.h"
 #include "model/Cp1250.h"
 #include "monitor/DZakoncz.h"
 #include "monitor/Messages.h"
+#include "monitor/ReportPdf.h"
 #include "monitor/ReportWindow.h"
 #include "monitor/Unit1.h"
 #include "monitor/Unit2.h"
@@ -28,6 +31,9 @@
 #include <QDate>
 #include <QFile>
 #include <QFileDialog>
+#include <QFileInfo>
+#include <QImage>
+#include <QPainter>
 
 #include <chrono>
 #include <cmath>
@@ -65,6 +71,38 @@ QByteArray SampleExport() {
         lines.push_back(model::Utf8ToCp1250(line.toStdString()));
     }
     return QByteArray::fromStdString(core::ExportHeader() + "\r\n" + core::NumberedLines(lines, 0));
+}
+
+// The report's pages as its PDF has them, drawn on A4 images at 150 dpi
+// with the PDF's margins: the first page of each month.
+bool SavePdfPages(const QString& exportPath, const QString& output) {
+    QFile file(exportPath);
+    if (!file.open(QIODevice::ReadOnly)) return false;
+    const core::ExportRead read = core::ReadExport(file.readAll().toStdString());
+    const core::ConsumptionReport report = core::MakeConsumptionReport(read, core::PeriodKind::Day);
+    constexpr double kDpi = 150, kMm = kDpi / 25.4;
+    QImage page(QSize(int(210 * kMm), int(297 * kMm)), QImage::Format_RGB32);
+    page.setDotsPerMeterX(int(kDpi / 0.0254));
+    page.setDotsPerMeterY(int(kDpi / 0.0254));
+    page.fill(Qt::white);
+    int number = 0;
+    bool ok = true;
+    const auto save = [&] {
+        const QString shot = output + QStringLiteral("/report-pdf-page%1.png").arg(++number);
+        ok = ok && page.save(shot);
+        std::printf("%s\n", qPrintable(shot));
+        page.fill(Qt::white);
+    };
+    {
+        QPainter painter(&page);
+        const QRectF area(0, 0, (210 - 30) * kMm, (297 - 24) * kMm);
+        painter.translate(15 * kMm, 12 * kMm);
+        monitor::ReportPdfHeader header{QStringLiteral("1"), QStringLiteral("2.15"), QStringLiteral("50"),
+                                        QFileInfo(exportPath).fileName(), QDateTime::currentDateTime()};
+        monitor::DrawReportPages(painter, area, save, report, header);
+    }
+    save();
+    return ok;
 }
 
 } // namespace
@@ -167,5 +205,5 @@ int main(int argc, char** argv) {
     const QString reportShot = output + QStringLiteral("/screenshot-report.png");
     if (!report->grab().save(reportShot)) return 1;
     std::printf("%s\n", qPrintable(reportShot));
-    return 0;
+    return SavePdfPages(sample, output) ? 0 : 1;
 }
