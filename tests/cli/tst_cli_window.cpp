@@ -25,11 +25,13 @@ class TestCliWindow : public QObject {
 
     // "Zapisz nowy plik" or "Uaktualnij plik " in the export window, the
     // questions answered "TAK", until the download has ended.
-    void windowDownload(QPushButton*(TForm2::*button), const QString& file) {
+    void windowDownload(const char* button, const QString& file) {
         chosenFile = file;
         windows->ui.Button5->click();
         QVERIFY(form2->isVisible());
-        ((*form2).*button)->click();
+        QPushButton* chosen = form2->findChild<QPushButton*>(QLatin1String(button));
+        QVERIFY2(chosen, button);
+        chosen->click();
         QVERIFY(form->archiveCycle().ArchiveRunning());
         QVERIFY(QTest::qWaitFor([this] { return !form->archiveCycle().ArchiveRunning(); }, kLong));
     }
@@ -62,7 +64,7 @@ private slots:
     void newFileThenUpdateAsTheWindowWrites() {
         const QString window = dir.filePath("window.csv"), tool = dir.filePath("tool.csv");
         sim = StartSim(dir.path(), 300, true);
-        windowDownload(&TForm2::Button2, window);
+        windowDownload("Button2", window);
         toolDownload("--new", tool);
         QCOMPARE(ReadFile(window), ExpectedExport(*sim, ","));
         QCOMPARE(ReadFile(tool), ReadFile(window));
@@ -71,7 +73,7 @@ private slots:
         // Ten quarter hours later the meter holds ten more records.
         sim.reset(); // its link first, then the new one
         sim = StartSim(dir.path(), 310, true, kNow + 10 * 900);
-        windowDownload(&TForm2::Button1, window);
+        windowDownload("Button1", window);
         toolDownload("--update", tool);
         QCOMPARE(ReadFile(window), ExpectedExport(*sim, ","));
         QCOMPARE(ReadFile(tool), ReadFile(window));
