@@ -1,5 +1,6 @@
 // vqt540 archive: the window's archive download into a new or an updated
 // export file, unattended.
+#include "cli/CommandView.h"
 #include "cli/Commands.h"
 #include "cli/Loop.h"
 #include "cli/Platform.h"
@@ -17,24 +18,16 @@ namespace cli {
 
 namespace {
 
-using platform::OrReason;
-
 constexpr auto kProgressEvery = std::chrono::milliseconds(250);
 
-class DownloadView final : public core::ArchiveView {
+class DownloadView final : public CommandView<core::ArchiveView> {
 public:
     DownloadView(const CommonOptions& common, const ArchiveOptions& options, Loop& loop)
-        : Common(common), Options(options), Separator(common.Separator()), Waits(loop),
-          Terminal(StderrIsTerminal()) {}
+        : CommandView(common, loop, options.PeriodMs), Terminal(StderrIsTerminal()) {}
 
     bool WriteFailed = false;
 
     void ShowError(const std::string& text) override { Say(text); }
-    OrReason<modbus::LinkSettings> ReadLink() override { return {Common.Link(), {}}; }
-    OrReason<int32_t> ReadPeriod() override { return {Options.PeriodMs, {}}; }
-    std::string DecimalSeparator() override { return Separator; }
-
-    int64_t NowMs() override { return Loop::NowMs(); }
     // Only a user's stop asks, and this program stops with Stop().
     bool Ask(const std::string&) override { return false; }
     void ShowInformation(const std::string& text) override {
@@ -46,7 +39,6 @@ public:
         Say(error);
         return {};
     }
-    std::function<void()> CompletionNotifier() override { return Waits.Notifier(); }
 
     // Progress for a person watching; a cron job's stderr gets none of it.
     void ShowProgress(const core::DownloadProgress& p) override {
@@ -69,10 +61,6 @@ public:
     }
 
 private:
-    const CommonOptions& Common;
-    const ArchiveOptions& Options;
-    const std::string Separator;
-    Loop& Waits;
     const bool Terminal;
     bool Shown = false;
     std::chrono::steady_clock::time_point LastShown;

@@ -1,5 +1,6 @@
 // vqt540 watch over several meters on one line (or in another format than
 // the table): the meters read in turn, one line per reading with its address.
+#include "cli/CommandView.h"
 #include "cli/Commands.h"
 #include "cli/Loop.h"
 #include "cli/MeterPeriodOption.h"
@@ -29,19 +30,16 @@ int64_t UnixNs() {
         .count();
 }
 
-class LineWatchView final : public core::LineView {
+class LineWatchView final : public OptionsView<core::LineView> {
 public:
     LineWatchView(const CommonOptions& common, const WatchOptions& options, Loop& loop, Table& table)
-        : Common(common), Options(options), Separator(common.Separator()), Waits(loop), Lines(table) {}
+        : OptionsView(common, loop), Options(options), Lines(table) {}
 
     int64_t Reads = 0;
     int64_t Failed = 0;
     std::string WriteError;
 
     bool Finished() const { return !WriteError.empty() || (Options.Count > 0 && Reads >= Options.Count); }
-
-    int64_t NowMs() override { return Loop::NowMs(); }
-    std::function<void()> CompletionNotifier() override { return Waits.Notifier(); }
 
     void ShowReading(uint8_t address, const model::MeterReading&, const model::ReadingInUnits& u) override {
         ++Reads;
@@ -93,10 +91,7 @@ private:
     }
 
     std::set<uint8_t> Silent; // meters told as not answering
-    const CommonOptions& Common;
     const WatchOptions& Options;
-    const std::string Separator;
-    Loop& Waits;
     Table& Lines;
 };
 

@@ -1,6 +1,7 @@
 // vqt540 publish: the meters of a line read in turn and their readings sent
 // to an MQTT broker through an outbox on disk; every so often the archive
 // records newer than the last one published, with their own times.
+#include "cli/CommandView.h"
 #include "cli/Commands.h"
 #include "cli/Loop.h"
 #include "cli/MeterPeriodOption.h"
@@ -27,13 +28,11 @@ int64_t UnixMs() {
         .count();
 }
 
-class PublishView final : public core::LineView {
+class PublishView final : public LoopView<core::LineView> {
 public:
     PublishView(const CommonOptions& common, publish::Publisher& publisher, Loop& loop)
-        : Common(common), Out(publisher), Waits(loop) {}
+        : LoopView(loop), Common(common), Out(publisher) {}
 
-    int64_t NowMs() override { return Loop::NowMs(); }
-    std::function<void()> CompletionNotifier() override { return Waits.Notifier(); }
     void ShowReading(uint8_t address, const model::MeterReading&, const model::ReadingInUnits& u) override {
         Check(Out.PublishReading(Meter(address), UnixMs(), u));
     }
@@ -63,7 +62,6 @@ private:
     std::set<uint8_t> Silent; // meters told as not answering
     const CommonOptions& Common;
     publish::Publisher& Out;
-    Loop& Waits;
 };
 
 // The archive records newer than the last one published, to the broker:

@@ -1,4 +1,5 @@
 // vqt540 read: one parameter read, shown as the device page shows it.
+#include "cli/CommandView.h"
 #include "cli/Commands.h"
 #include "cli/Loop.h"
 #include "cli/Say.h"
@@ -20,8 +21,6 @@
 namespace cli {
 
 namespace {
-
-using platform::OrReason;
 
 struct Row {
     std::string label;
@@ -94,10 +93,9 @@ void PrintJson(const CommonOptions& common, const model::ParameterBlock& block, 
 
 // One read of the polling cycle, with its reply time-out: the first result
 // ends it.
-class ReadView final : public core::PollView {
+class ReadView final : public CommandView<core::PollView> {
 public:
-    ReadView(const CommonOptions& common, Loop& loop)
-        : Common(common), Separator(common.Separator()), Waits(loop) {}
+    ReadView(const CommonOptions& common, Loop& loop) : CommandView(common, loop, 0) {}
 
     std::optional<model::DeviceView> Decoded;
     model::MeterReading Meter;
@@ -118,16 +116,6 @@ public:
         if (!problem.empty()) Failure = problem;
     }
     void ShowError(const std::string& text) override { Failure = text; }
-    int64_t NowMs() override { return Loop::NowMs(); }
-    std::function<void()> CompletionNotifier() override { return Waits.Notifier(); }
-    OrReason<modbus::LinkSettings> ReadLink() override { return {Common.Link(), {}}; }
-    OrReason<int32_t> ReadPeriod() override { return {0, {}}; }
-    std::string DecimalSeparator() override { return Separator; }
-
-private:
-    const CommonOptions& Common;
-    const std::string Separator;
-    Loop& Waits;
 };
 
 } // namespace

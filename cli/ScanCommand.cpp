@@ -1,5 +1,6 @@
 // vqt540 scan: looks for the meter at every address and the common speeds
 // and parities, when it does not answer at the settings given.
+#include "cli/CommandView.h"
 #include "cli/Commands.h"
 #include "cli/Loop.h"
 #include "cli/Platform.h"
@@ -36,12 +37,10 @@ std::string Settings(const modbus::LinkSettings& l) {
            (l.Parity == modbus::kNoParity ? std::string("no") : ParityName(l.Parity)) + " parity";
 }
 
-class ScanTerminal final : public core::ScanView {
+class ScanTerminal final : public LoopView<core::ScanView> {
 public:
-    explicit ScanTerminal(Loop& loop) : Waits(loop), Terminal(StderrIsTerminal()) {}
+    explicit ScanTerminal(Loop& loop) : LoopView(loop), Terminal(StderrIsTerminal()) {}
 
-    int64_t NowMs() override { return Loop::NowMs(); }
-    std::function<void()> CompletionNotifier() override { return Waits.Notifier(); }
     void ShowProgress(const core::ScanProgress& p) override {
         if (!Terminal) return;
         const auto now = std::chrono::steady_clock::now();
@@ -57,7 +56,6 @@ public:
     }
 
 private:
-    Loop& Waits;
     const bool Terminal;
     bool Shown = false;
     std::chrono::steady_clock::time_point LastShown;

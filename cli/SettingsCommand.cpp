@@ -1,6 +1,7 @@
 // vqt540 settings save|diff|apply FILE: a meter's settings into a file, the
 // meter against a file, and a meter made like a file, through the polling
 // cycle's write slots as the window writes them.
+#include "cli/CommandView.h"
 #include "cli/Commands.h"
 #include "cli/Loop.h"
 #include "cli/Say.h"
@@ -24,10 +25,9 @@ using platform::OrReason;
 
 // The polling cycle's view: the first good read, or the apply fed with
 // every read and failure until it is done.
-class SettingsView final : public core::PollView {
+class SettingsView final : public CommandView<core::PollView> {
 public:
-    SettingsView(const CommonOptions& common, Loop& loop)
-        : Common(common), Separator(common.Separator()), Waits(loop) {}
+    SettingsView(const CommonOptions& common, Loop& loop) : CommandView(common, loop, 0) {}
 
     core::SettingsApply* Apply = nullptr;
     std::optional<model::MeterReading> Meter;
@@ -55,16 +55,6 @@ public:
         Failure = text;
         if (Apply) Apply->Stop(text);
     }
-    int64_t NowMs() override { return Loop::NowMs(); }
-    std::function<void()> CompletionNotifier() override { return Waits.Notifier(); }
-    OrReason<modbus::LinkSettings> ReadLink() override { return {Common.Link(), {}}; }
-    OrReason<int32_t> ReadPeriod() override { return {0, {}}; }
-    std::string DecimalSeparator() override { return Separator; }
-
-private:
-    const CommonOptions& Common;
-    const std::string Separator;
-    Loop& Waits;
 };
 
 // Runs the polling cycle until the view has what it waits for; false when stopped.

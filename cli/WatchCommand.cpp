@@ -1,4 +1,5 @@
 // vqt540 watch: the window's polling cycle, one table line per read.
+#include "cli/CommandView.h"
 #include "cli/Commands.h"
 #include "cli/Loop.h"
 #include "cli/Say.h"
@@ -24,16 +25,15 @@ namespace {
 
 using core::LinkState;
 using core::PollCycle;
-using platform::OrReason;
 
 constexpr std::string_view kHeader = "Czas;Przepływ chwilowy;Jednostka przepływu;Licznik w przód L+;"
                                      "Licznik w tył L-;Jednostka liczników;Alarmy;Stan";
 constexpr std::string_view kGood = "OK";
 
-class WatchView final : public core::PollView {
+class WatchView final : public CommandView<core::PollView> {
 public:
     WatchView(const CommonOptions& common, const WatchOptions& options, Loop& loop, Table& table)
-        : Common(common), Options(options), Separator(common.Separator()), Waits(loop), Lines(table) {}
+        : CommandView(common, loop, options.IntervalMs), Options(options), Lines(table) {}
 
     int Reads = 0;
     int Failed = 0;
@@ -66,15 +66,10 @@ public:
         Say(IsoLocalTimeNow() + ": " + (problem.empty() ? std::string("the port opens again") : problem));
     }
 
-    int64_t NowMs() override { return Loop::NowMs(); }
-    std::function<void()> CompletionNotifier() override { return Waits.Notifier(); }
     void ShowError(const std::string& text) override {
         Refused = true;
         Say(text);
     }
-    OrReason<modbus::LinkSettings> ReadLink() override { return {Common.Link(), {}}; }
-    OrReason<int32_t> ReadPeriod() override { return {Options.IntervalMs, {}}; }
-    std::string DecimalSeparator() override { return Separator; }
 
 private:
     void Emit(const std::vector<std::string>& fields) {
@@ -82,10 +77,7 @@ private:
         if (WriteError.empty()) WriteError = Lines.WriteRow(fields);
     }
 
-    const CommonOptions& Common;
     const WatchOptions& Options;
-    const std::string Separator;
-    Loop& Waits;
     Table& Lines;
 };
 
