@@ -4,15 +4,21 @@
 #include "monitor/Convert.h"
 #include "monitor/JpegImage.h"
 #include "monitor/Messages.h"
+#include "monitor/ReportPdf.h"
 #include "monitor/ReportTable.h"
 #include "monitor/Resources.h"
 
 #include <QApplication>
 #include <QFile>
 #include <QLineEdit>
+#include <QPaintEngine>
+#include <QPainter>
+#include <QPainterPath>
 #include <QSignalSpy>
 #include <QTest>
 #include <QTextBoundaryFinder>
+
+#include <limits>
 
 using namespace monitor;
 
@@ -39,6 +45,7 @@ private slots:
 
     void reportRows_data();
     void reportRows();
+    void reportPdfCutsNoNumber();
 };
 
 void TestMonitorUnits::wholeNumbers_data() {
@@ -327,6 +334,94 @@ void TestMonitorUnits::reportRows() {
     QFETCH(core::PeriodKind, by);
     QFETCH(QString, row);
     QCOMPARE(ReportRow(period, by).join(u'|'), row);
+}
+
+namespace {
+// A page that keeps the texts drawn on it, as the PDF writer gets them.
+class TextPage : public QPaintDevice {
+public:
+    QStringList Texts;
+    QPaintEngine* paintEngine() const override { return &Engine; }
+
+protected:
+    int metric(PaintDeviceMetric metric) const override {
+        switch (metric) {
+        case PdmWidth:
+            return 2480; // A4 at 300 dpi, as the PDF's
+        case PdmHeight:
+            return 3508;
+        case PdmWidthMM:
+            return 210;
+        case PdmHeightMM:
+            return 297;
+        case PdmDpiX:
+        case PdmDpiY:
+        case PdmPhysicalDpiX:
+        case PdmPhysicalDpiY:
+            return 300;
+        case PdmDepth:
+            return 32;
+        case PdmNumColors:
+            return std::numeric_limits<int>::max();
+        case PdmDevicePixelRatioScaled:
+            return int(devicePixelRatioFScale());
+        default:
+            return 1;
+        }
+    }
+
+private:
+    struct Recorder : QPaintEngine {
+        QStringList& Texts;
+        explicit Recorder(QStringList& texts) : Texts(texts) {}
+        bool begin(QPaintDevice*) override { return true; }
+        bool end() override { return true; }
+        void updateState(const QPaintEngineState&) override {}
+        void drawPixmap(const QRectF&, const QPixmap&, const QRectF&) override {}
+        void drawPath(const QPainterPath&) override {}
+        void drawPolygon(const QPointF*, int, PolygonDrawMode) override {}
+        void drawTextItem(const QPointF&, const QTextItem& item) override { Texts.append(item.text()); }
+        Type type() const override { return User; }
+    };
+    mutable Recorder Engine{Texts};
+};
+} // namespace
+
+// The PDF's table: a month's volumes of a large meter, with every mark,
+// shows each number and head whole; only the marks may be shortened.
+void TestMonitorUnits::reportPdfCutsNoNumber() {
+    core::ConsumptionReport report;
+    report.By = core::PeriodKind::Day;
+    const core::WallSeconds mar1 = core::WallFromCivil(2024, 3, 1, 0, 0, 0);
+    for (int d = 0; d < 31; ++d) {
+        core::PeriodConsumption p;
+        p.Start = mar1 + d * 86400;
+        p.End = p.Start + 86400;
+        p.Gap = d == 17;
+        if (!p.Gap) {
+            p.Forward = 1234567.891 + d;
+            p.Reverse = 98765.432;
+            p.Net = *p.Forward - *p.Reverse;
+            p.Flow = core::FlowStats{-12345.678, 51440.329, 99999.999};
+        }
+        p.Resets = d == 3;
+        p.Reordered = d == 3 ? 2 : 0;
+        for (auto& event : p.Events) event.Count = d == 3 ? 7 : 0;
+        report.Periods.push_back(p);
+    }
+    TextPage page;
+    int pages = 1;
+    {
+        QPainter painter(&page);
+        const monitor::ReportPdfHeader header{"1", "2.15", "500", "VQT540_nr  1_1.csv", QDateTime()};
+        monitor::DrawReportPages(
+            painter, QRectF(0, 0, 2480, 3508), [&pages] { ++pages; }, report, header);
+    }
+    QCOMPARE(pages, 1);
+    QStringList expected = ReportHeads();
+    for (const core::PeriodConsumption& p : report.Periods) expected += ReportRow(p, report.By).mid(0, 7);
+    expected.removeAll(QString());
+    for (const QString& text : expected) QVERIFY2(page.Texts.contains(text), qPrintable(text));
 }
 
 int main(int argc, char** argv) {
