@@ -1,13 +1,14 @@
 #include "app/Application.h"
 
-#include "monitor/Messages.h"
+#include "monitor/Dialogs.h"
 #include "monitor/Resources.h"
 
 #include <QIcon>
 #include <QLibraryInfo>
 #include <QTranslator>
 
-Application::Application(int& argc, char** argv) : QApplication(argc, argv) {
+Application::Application(int& argc, char** argv, monitor::Dialogs& dialogs)
+    : QApplication(argc, argv), Dialogs(dialogs) {
     // The name, not the display name: Qt would append a display name to
     // every window caption.
     setApplicationName(QStringLiteral("VQT5400"));
@@ -33,7 +34,7 @@ bool Application::notify(QObject* receiver, QEvent* event) {
     try {
         return QApplication::notify(receiver, event);
     } catch (...) {
-        monitor::ReportCurrentException();
+        Dialogs.ReportCurrentException();
         return true;
     }
 }

@@ -3,6 +3,7 @@
 #include "modbus/Link.h"
 #include "monitor/DPlik.h"
 #include "monitor/DZakoncz.h"
+#include "monitor/Dialogs.h"
 #include "monitor/Unit1.h"
 #include "monitor/Unit2.h"
 
@@ -51,17 +52,20 @@ int main(int argc, char** argv) {
             return 0;
         }
     }
-    Application app(argc, argv);
+    // Before the application object, whose error handler shows its errors
+    // through them: the boxes, questions and file dialogs of every window.
+    monitor::Dialogs dialogs;
+    Application app(argc, argv, dialogs);
     int result = 0;
     // Declared first, so that it goes last: at its end it waits for the
     // worker the window released as it closed, to close its port.
     modbus::Link link;
     {
-        TForm1 form(link);
+        TForm1 form(link, dialogs);
         TOKBottomDlg1 dialog1(&form);
         TOKBottomDlg2 dialog2(&form);
         form.setDialogs(&dialog1, &dialog2);
-        TForm2 form2(form);
+        TForm2 form2(form, dialogs);
         form.setExportWindow(&form2);
         form.show();
         result = app.exec();

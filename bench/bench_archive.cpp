@@ -10,7 +10,7 @@
 #include "modbus/Link.h"
 #include "modbus/Modbus.h"
 #include "monitor/DZakoncz.h"
-#include "monitor/Messages.h"
+#include "monitor/Dialogs.h"
 #include "monitor/Unit1.h"
 
 #include <QDir>
@@ -39,7 +39,8 @@ Run download(uint32_t baud, int records) {
     Run run;
     modbus::Link meters; // outlives the window, and waits for its last worker
     {
-        TForm1 form(meters);
+        monitor::Dialogs dialogs; // the window's boxes: the download's end quits the loop below
+        TForm1 form(meters, dialogs);
         TOKBottomDlg2 dialog(&form);
         form.setDialogs(nullptr, &dialog);
         form.show(); // loads the settings: the defaults, in this empty folder
@@ -47,7 +48,7 @@ Run download(uint32_t baud, int records) {
         speed->setItemIndex(speed->findText(QString::number(baud)));
         form.findChild<QLineEdit*>(QStringLiteral("Period"))->setText(QStringLiteral("0"));
         QEventLoop loop;
-        monitor::SetInformationFunction([&loop](const QString&) { loop.quit(); });
+        dialogs.SetInformationFunction([&loop](const QString&) { loop.quit(); });
         const auto start = std::chrono::steady_clock::now();
         form.findChild<QPushButton*>(QStringLiteral("Button5"))->click();
         const QString error = static_cast<monitor::ExportHost&>(form).CreateExportFile(
@@ -74,7 +75,8 @@ void report(const char* what, uint32_t baud, const Run& run) {
 
 int main(int argc, char** argv) {
     qputenv("QT_QPA_PLATFORM", "offscreen");
-    Application app(argc, argv);
+    monitor::Dialogs dialogs;
+    Application app(argc, argv, dialogs);
     const int whole = argc > 1 ? std::atoi(argv[1]) : vqtsim::kArchiveSlots;
     report("whole archive", 115200, download(115200, whole));
     report("500 records", 9600, download(9600, 499));

@@ -8,6 +8,7 @@
 #include "bench/BenchSim.h"
 #include "modbus/Link.h"
 #include "modbus/Modbus.h"
+#include "monitor/Dialogs.h"
 #include "monitor/Unit1.h"
 
 #include <QDir>
@@ -45,7 +46,8 @@ Run poll(uint32_t baud, const char* timeout, const char* period, int seconds, bo
     Run run;
     modbus::Link meters; // outlives the window, and waits for its last worker
     {
-        TForm1 form(meters);
+        monitor::Dialogs dialogs; // the window's real boxes
+        TForm1 form(meters, dialogs);
         form.show();
         if (!QTest::qWaitForWindowExposed(&form)) std::fputs("window not exposed\n", stderr);
         auto* speed = form.findChild<monitor::DropDownBox*>(QStringLiteral("Speed"));
@@ -76,7 +78,8 @@ Run poll(uint32_t baud, const char* timeout, const char* period, int seconds, bo
 
 int main(int argc, char** argv) {
     qputenv("QT_QPA_PLATFORM", "offscreen");
-    Application app(argc, argv);
+    monitor::Dialogs dialogs;
+    Application app(argc, argv, dialogs);
     const int seconds = argc > 1 ? std::atoi(argv[1]) : 60;
     const bool onlyDefaults = argc > 2 && std::string_view(argv[2]) == "defaults";
 

@@ -1,7 +1,7 @@
 #include "monitor/FlowChart.h"
 
 #include "model/NumberFormat.h"
-#include "monitor/Messages.h"
+#include "monitor/Dialogs.h"
 
 #include <QDateTime>
 #include <QEvent>
@@ -40,7 +40,8 @@ qreal Crisp(qreal coordinate) {
 }
 } // namespace
 
-FlowChart::FlowChart(const core::FlowHistory& history, QWidget* parent) : QWidget(parent), History(history) {
+FlowChart::FlowChart(const core::FlowHistory& history, monitor::Dialogs& dialogs, QWidget* parent)
+    : QWidget(parent), History(history), Dialogs(dialogs) {
     TimeAxis.Title = QStringLiteral("Czas");
     TimeAxis.Scale = core::TimeScale(QDateTime::currentMSecsSinceEpoch(), History.Span());
     takeLines();
@@ -49,12 +50,12 @@ FlowChart::FlowChart(const core::FlowHistory& history, QWidget* parent) : QWidge
     Tick = new QTimer(this);
     Tick->setObjectName(QStringLiteral("Chart1Tick"));
     Tick->setInterval(1000);
-    connect(Tick, &QTimer::timeout, this, [this] { Guarded([this] { refresh(); }); });
+    connect(Tick, &QTimer::timeout, this, [this] { Dialogs.Guarded([this] { refresh(); }); });
 }
 
 void FlowChart::showEvent(QShowEvent* event) {
     QWidget::showEvent(event);
-    Guarded([this] { refresh(); });
+    Dialogs.Guarded([this] { refresh(); });
     Tick->start();
 }
 

@@ -23,6 +23,8 @@ class QTimer;
 
 namespace monitor {
 
+class Dialogs;
+
 class FlowChart : public QWidget {
     Q_OBJECT
 public:
@@ -33,7 +35,8 @@ public:
         QStringList Labels;
     };
 
-    explicit FlowChart(const core::FlowHistory& history, QWidget* parent = nullptr);
+    // A refresh's error is shown through `dialogs`, which outlives the chart.
+    FlowChart(const core::FlowHistory& history, monitor::Dialogs& dialogs, QWidget* parent = nullptr);
 
     // Draws the history as it is now, with the time axis reaching the
     // present; nothing while the chart is not shown.
@@ -69,6 +72,7 @@ private:
     void drawCurve(QPainter& painter) const;
 
     const core::FlowHistory& History;
+    monitor::Dialogs& Dialogs;
     QTimer* Tick; // the time axis moves on while the chart is shown
     Axis TimeAxis;
     Axis ValueAxis;

@@ -1,7 +1,5 @@
 #include "monitor/OKBottomDlg.h"
 
-#include "monitor/Messages.h"
-
 #include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -61,23 +59,4 @@ void TOKBottomDlg::showEvent(QShowEvent* event) {
         frame.moveCenter(screen->availableGeometry().center());
         move(frame.topLeft());
     }
-}
-
-namespace {
-QuestionFunction& questionFunction() {
-    static QuestionFunction function;
-    return function;
-}
-} // namespace
-
-bool Ask(TOKBottomDlg* dialog, const QString& question) {
-    if (questionFunction()) return questionFunction()(dialog, question);
-    dialog->SetQuestion(question);
-    // The dialogs belong to the main window, but the export window asks too.
-    monitor::OpenOver(dialog);
-    return dialog->ShowModal() == ModalResult::Ok;
-}
-
-QuestionFunction SetQuestionFunction(QuestionFunction function) {
-    return std::exchange(questionFunction(), std::move(function));
 }

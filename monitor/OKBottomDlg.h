@@ -1,12 +1,11 @@
-// The yes/no question dialog that the two confirmation dialogs share.
+// The yes/no question dialog that the two confirmation dialogs share; the
+// windows ask it through monitor::Dialogs::Ask.
 #pragma once
 
 #include <QDialog>
 
 class QLabel;
 class QPushButton;
-
-#include <functional>
 
 enum class ModalResult { Ok, Cancel };
 
@@ -29,9 +28,3 @@ private:
     QPushButton* OKBtn;
     QPushButton* CancelBtn;
 };
-
-// Asks a question in one of the yes/no dialogs: its label shows the question,
-// true for "TAK". Replaceable so that tests answer it.
-using QuestionFunction = std::function<bool(TOKBottomDlg* dialog, const QString& question)>;
-bool Ask(TOKBottomDlg* dialog, const QString& question);
-QuestionFunction SetQuestionFunction(QuestionFunction function);

@@ -1,6 +1,7 @@
 #include "monitor/ReportWindow.h"
 
 #include "monitor/ConsumptionChart.h"
+#include "monitor/Dialogs.h"
 #include "monitor/Messages.h"
 #include "monitor/Naming.h"
 #include "monitor/ReportTable.h"
@@ -26,7 +27,8 @@ const QString kUnknown = QStringLiteral("—");
 
 } // namespace
 
-TFormRaport::TFormRaport(QWidget* parent) : QWidget(parent, Qt::Window) {
+TFormRaport::TFormRaport(monitor::Dialogs& dialogs, QWidget* parent)
+    : QWidget(parent, Qt::Window), Dialogs(dialogs) {
     setObjectName(QStringLiteral("FormRaport"));
     setWindowTitle(QStringLiteral("Raport zużycia"));
     setAttribute(Qt::WA_DeleteOnClose);
@@ -79,24 +81,24 @@ TFormRaport::TFormRaport(QWidget* parent) : QWidget(parent, Qt::Window) {
     resize(820, 620);
 
     connect(PeriodBox, &QComboBox::activated, this,
-            [this] { monitor::Guarded([this] { PeriodBoxChange(); }); });
+            [this] { Dialogs.Guarded([this] { PeriodBoxChange(); }); });
     connect(SavePdfButton, &QPushButton::clicked, this,
-            [this] { monitor::Guarded([this] { SavePdfButtonClick(); }); });
+            [this] { Dialogs.Guarded([this] { SavePdfButtonClick(); }); });
     connect(SaveCsvButton, &QPushButton::clicked, this,
-            [this] { monitor::Guarded([this] { SaveCsvButtonClick(); }); });
+            [this] { Dialogs.Guarded([this] { SaveCsvButtonClick(); }); });
 }
 
 bool TFormRaport::openFile(const QString& path) {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly) || file.size() > kLargestFile) {
         const QString reason = file.isOpen() ? QStringLiteral("plik jest za duży") : file.errorString();
-        monitor::ShowError(monitor::FileErrorText(QStringLiteral("Odczyt"), path, reason));
+        Dialogs.ShowError(monitor::FileErrorText(QStringLiteral("Odczyt"), path, reason));
         return false;
     }
     core::ExportRead read = core::ReadExport(file.readAll().toStdString());
     if (read.Samples.empty()) {
-        monitor::ShowError(QStringLiteral("Plik %1 nie zawiera zapisów archiwum.")
-                               .arg(monitor::UnbrokenPath(QDir::toNativeSeparators(path))));
+        Dialogs.ShowError(QStringLiteral("Plik %1 nie zawiera zapisów archiwum.")
+                              .arg(monitor::UnbrokenPath(QDir::toNativeSeparators(path))));
         return false;
     }
     Read = std::move(read);
@@ -161,7 +163,7 @@ QString TFormRaport::askSavePath(const QString& title, const QString& suffix, co
     dialog.setAcceptMode(QFileDialog::AcceptSave);
     dialog.setFileMode(QFileDialog::AnyFile);
     dialog.setDefaultSuffix(suffix);
-    return monitor::ExecuteFileDialog(&dialog);
+    return Dialogs.ExecuteFileDialog(&dialog);
 }
 
 void TFormRaport::SavePdfButtonClick() {
@@ -169,7 +171,7 @@ void TFormRaport::SavePdfButtonClick() {
                                      QStringLiteral("Dokument PDF (*.pdf)"));
     if (path.isEmpty()) return;
     if (const QString failed = savePdf(path); !failed.isEmpty())
-        monitor::ShowError(monitor::FileErrorText(QStringLiteral("Zapis"), path, failed));
+        Dialogs.ShowError(monitor::FileErrorText(QStringLiteral("Zapis"), path, failed));
 }
 
 void TFormRaport::SaveCsvButtonClick() {
@@ -177,5 +179,5 @@ void TFormRaport::SaveCsvButtonClick() {
                                      QStringLiteral("Plik CSV (*.csv)"));
     if (path.isEmpty()) return;
     if (const QString failed = saveCsv(path); !failed.isEmpty())
-        monitor::ShowError(monitor::FileErrorText(QStringLiteral("Zapis"), path, failed));
+        Dialogs.ShowError(monitor::FileErrorText(QStringLiteral("Zapis"), path, failed));
 }

@@ -19,13 +19,15 @@ class QPushButton;
 class QTableWidget;
 namespace monitor {
 class ConsumptionChart;
-}
+class Dialogs;
+} // namespace monitor
 
 class TFormRaport : public QWidget {
     Q_OBJECT
 public:
-    // A window of its own, over the one it belongs to.
-    explicit TFormRaport(QWidget* parent = nullptr);
+    // A window of its own, over the one it belongs to; its boxes and file
+    // dialogs through `dialogs`, which outlives it.
+    explicit TFormRaport(monitor::Dialogs& dialogs, QWidget* parent = nullptr);
 
     // Reads the export file and shows its report; false, the reason shown,
     // when it cannot be read or holds no archive record.
@@ -52,6 +54,7 @@ private:
     QPushButton* SavePdfButton;
     QPushButton* SaveCsvButton;
 
+    monitor::Dialogs& Dialogs;
     core::ExportRead Read;
     core::ConsumptionReport Report;
     QString FilePath;

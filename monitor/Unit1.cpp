@@ -1,7 +1,7 @@
 #include "monitor/Unit1.h"
 
+#include "monitor/Dialogs.h"
 #include "monitor/FocusRing.h"
-#include "monitor/Messages.h"
 #include "monitor/PageLook.h"
 #include "monitor/StatusLabels.h"
 #include "monitor/Unit1Views.h"
@@ -45,7 +45,8 @@ bool isPassingFocus(const QEvent* event) {
 
 } // namespace
 
-TForm1::TForm1(modbus::Link& link, QWidget* parent) : QMainWindow(parent), ModbusLink(link) {
+TForm1::TForm1(modbus::Link& link, monitor::Dialogs& dialogs, QWidget* parent)
+    : QMainWindow(parent), ModbusLink(link), Dialogs(dialogs) {
     monitor::InitResources();
     setObjectName(QStringLiteral("Form1"));
     setWindowTitle(QStringLiteral("VQT540 - Monitor"));
@@ -242,7 +243,7 @@ void TForm1::connectHandlers() {
     // handler, is shown, and the window goes on.
     const auto on = [this](auto* sender, auto signal, void (TForm1::*handler)()) {
         connect(sender, signal, this,
-                [this, handler] { monitor::Guarded([this, handler] { (this->*handler)(); }); });
+                [this, handler] { Dialogs.Guarded([this, handler] { (this->*handler)(); }); });
     };
     on(Timer1, &QTimer::timeout, &TForm1::Timer1Timer);
     on(Timer2, &QTimer::timeout, &TForm1::Timer2Timer);
@@ -261,7 +262,7 @@ void TForm1::connectHandlers() {
     on(SaveTrace1, &QAction::triggered, &TForm1::SaveTrace1Click);
     on(PortNr, &DropDownBox::aboutToShowPopup, &TForm1::describePorts);
     connect(RichEdit1, &QPlainTextEdit::customContextMenuRequested, this,
-            [this](const QPoint& pos) { monitor::Guarded([this, pos] { RichEdit1ContextPopup(pos); }); });
+            [this](const QPoint& pos) { Dialogs.Guarded([this, pos] { RichEdit1ContextPopup(pos); }); });
     on(ComboBox2, &DropDownBox::userChanged, &TForm1::ComboBox2Change);
     on(ComboBox3, &DropDownBox::userChanged, &TForm1::ComboBox3Change);
     on(ComboBox4, &DropDownBox::userChanged, &TForm1::ComboBox4Change);
@@ -292,7 +293,7 @@ void TForm1::connectHandlers() {
 
 bool TForm1::eventFilter(QObject* watched, QEvent* event) {
     using Handler = void (TForm1::*)();
-    const auto run = [this](Handler handler) { monitor::Guarded([this, handler] { (this->*handler)(); }); };
+    const auto run = [this](Handler handler) { Dialogs.Guarded([this, handler] { (this->*handler)(); }); };
     switch (event->type()) {
     case QEvent::FocusIn:
         if (isPassingFocus(event)) break;
@@ -313,9 +314,9 @@ bool TForm1::eventFilter(QObject* watched, QEvent* event) {
         // The key goes on to the field whatever the handler does.
         auto* key = static_cast<QKeyEvent*>(event);
         if (key->key() == Qt::Key_Escape) undoTyping(qobject_cast<QLineEdit*>(watched));
-        if (watched == Edit8) monitor::Guarded([this, key] { Edit8KeyPress(key); });
-        if (watched == MaskEdit4) monitor::Guarded([this, key] { MaskEdit4KeyPress(key); });
-        if (watched == MaskEdit5) monitor::Guarded([this, key] { MaskEdit5KeyPress(key); });
+        if (watched == Edit8) Dialogs.Guarded([this, key] { Edit8KeyPress(key); });
+        if (watched == MaskEdit4) Dialogs.Guarded([this, key] { MaskEdit4KeyPress(key); });
+        if (watched == MaskEdit5) Dialogs.Guarded([this, key] { MaskEdit5KeyPress(key); });
         break;
     }
     default:
@@ -351,13 +352,13 @@ void TForm1::onFocusChanged(QWidget* now) {
 void TForm1::leaveCommunicationPage() {
     if (!FocusOnTabSheet2) return;
     FocusOnTabSheet2 = false;
-    monitor::Guarded([this] { TabSheet2Exit(); });
+    Dialogs.Guarded([this] { TabSheet2Exit(); });
 }
 
 void TForm1::showEvent(QShowEvent* event) {
     if (!Shown && !event->spontaneous()) {
         Shown = true;
-        monitor::Guarded([this] { FormShow(); });
+        Dialogs.Guarded([this] { FormShow(); });
         QTimer::singleShot(0, this, [this] { keepOnScreen(); }); // once the frame is known
     }
     QMainWindow::showEvent(event);
@@ -367,7 +368,7 @@ void TForm1::closeEvent(QCloseEvent* event) {
     // A download is not thrown away by one click: first the questions of a
     // stop, and "NIE" keeps the window open.
     bool close = true;
-    monitor::Guarded([this, &close] { close = Archive->CloseRequested(); });
+    Dialogs.Guarded([this, &close] { close = Archive->CloseRequested(); });
     if (!close) {
         event->ignore();
         return;

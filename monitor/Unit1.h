@@ -53,6 +53,7 @@ class QTimer;
 class TOKBottomDlg1;
 class TOKBottomDlg2;
 namespace monitor {
+class Dialogs;
 class ElidedLabel;
 class FlowChart;
 class FocusRing;
@@ -68,8 +69,8 @@ public:
     using DropDownBox = monitor::DropDownBox;
     using SimpleComboBox = monitor::SimpleComboBox;
 
-    // The link is made in main and outlives the window.
-    explicit TForm1(modbus::Link& link, QWidget* parent = nullptr);
+    // The link and the dialogs are made in main and outlive the window.
+    TForm1(modbus::Link& link, monitor::Dialogs& dialogs, QWidget* parent = nullptr);
     ~TForm1() override;
 
     // The confirmation dialogs and the export window, created by the program
@@ -199,6 +200,9 @@ private:
     core::LinkState Link;
     // The program's way to the meters.
     modbus::Link& ModbusLink;
+    // The boxes, questions and file dialogs the window shows, and the error
+    // handler its handlers run under.
+    monitor::Dialogs& Dialogs;
     // Starts every transaction; a real worker unless a test replaces it.
     modbus::TransactionFactory Transactions;
     // The confirmation dialogs and the export window; see setDialogs.

@@ -5,6 +5,7 @@
 #include "monitor/Convert.h"
 #include "monitor/DPlik.h"
 #include "monitor/DZakoncz.h"
+#include "monitor/Dialogs.h"
 #include "monitor/Messages.h"
 #include "monitor/StatusLabels.h"
 #include "monitor/Unit1Views.h"
@@ -96,7 +97,7 @@ QRect TForm1::MainFrame() const {
 }
 
 bool TForm1::AskAboutFile(const QString& question) {
-    return ::Ask(OKBottomDlg1, question);
+    return Dialogs.Ask(OKBottomDlg1, question);
 }
 
 void TForm1::setDialogs(TOKBottomDlg1* fileQuestion, TOKBottomDlg2* stopQuestion) {
@@ -133,7 +134,7 @@ std::function<void()> TForm1::ArchiveWindow::CompletionNotifier() {
         // Runs on the window's thread as an early tick; dropped if the window
         // is destroyed before it gets there.
         QMetaObject::invokeMethod(
-            form, [form] { monitor::Guarded([form] { form->Timer3Timer(); }); }, Qt::QueuedConnection);
+            form, [form] { form->Dialogs.Guarded([form] { form->Timer3Timer(); }); }, Qt::QueuedConnection);
     };
 }
 
@@ -156,7 +157,7 @@ void TForm1::ArchiveWindow::ShowExportWindow() {
 }
 
 bool TForm1::ArchiveWindow::Ask(const std::string& question) {
-    return ::Ask(Form.OKBottomDlg2, QString::fromStdString(question));
+    return Form.Dialogs.Ask(Form.OKBottomDlg2, QString::fromStdString(question));
 }
 
 void TForm1::ArchiveWindow::CancelQuestion() {
@@ -165,7 +166,7 @@ void TForm1::ArchiveWindow::CancelQuestion() {
 
 void TForm1::ArchiveWindow::ShowInformation(const std::string& text) {
     if (text != core::kArchiveSavedText) {
-        monitor::ShowInformation(QString::fromStdString(text));
+        Form.Dialogs.ShowInformation(QString::fromStdString(text));
         return;
     }
     // Which file and how many records, under the message and in the status bar.
@@ -176,7 +177,7 @@ void TForm1::ArchiveWindow::ShowInformation(const std::string& text) {
     Form.showDetails();
     Form.exportWritten(QString::fromStdString(path));
     // In the box the path has a line of its own, broken only after a separator.
-    monitor::ShowInformation(
+    Form.Dialogs.ShowInformation(
         QString::fromStdString(text),
         QString::fromStdString(core::SavedText(monitor::UnbrokenPath(shown).toStdString(), records, "\n")));
 }
@@ -222,11 +223,12 @@ void TForm1::ArchiveWindow::ShowProgress(const core::DownloadProgress& progress)
 }
 
 std::string TForm1::ArchiveWindow::ChooseOtherFile(const std::string& error) {
-    monitor::ShowError(QString::fromStdString(error));
-    if (!::Ask(Form.OKBottomDlg2, QStringLiteral("Zapisać odczytane dane do innego pliku ?"))) return {};
+    Form.Dialogs.ShowError(QString::fromStdString(error));
+    if (!Form.Dialogs.Ask(Form.OKBottomDlg2, QStringLiteral("Zapisać odczytane dane do innego pliku ?")))
+        return {};
     QFileDialog dialog(&Form, QStringLiteral("Podaj plik do zapisu"), QDir::currentPath());
     dialog.setAcceptMode(QFileDialog::AcceptSave);
     dialog.setFileMode(QFileDialog::AnyFile);
-    OtherFile = monitor::ExecuteFileDialog(&dialog).toStdString();
+    OtherFile = Form.Dialogs.ExecuteFileDialog(&dialog).toStdString();
     return OtherFile;
 }

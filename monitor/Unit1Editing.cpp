@@ -5,6 +5,7 @@
 
 #include "monitor/Convert.h"
 #include "monitor/DPlik.h"
+#include "monitor/Dialogs.h"
 
 #include "model/DevicePage.h"
 
@@ -51,7 +52,7 @@ void TForm1::queueAlarm(int alarm) {
 void TForm1::queueReset(uint8_t firstRegister, std::string_view totaliser) {
     QString name = QString::fromUtf8(totaliser.data(), static_cast<qsizetype>(totaliser.size()));
     name[0] = name[0].toLower();
-    if (!::Ask(OKBottomDlg1, QStringLiteral("Wyzerować %1 ?").arg(name))) return;
+    if (!Dialogs.Ask(OKBottomDlg1, QStringLiteral("Wyzerować %1 ?").arg(name))) return;
     Poll->QueueTotaliserReset(firstRegister);
 }
 

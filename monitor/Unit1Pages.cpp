@@ -1,9 +1,9 @@
 // TForm1: construction of the four pages and their controls.
 #include "monitor/Unit1.h"
 
+#include "monitor/Dialogs.h"
 #include "monitor/FlowChart.h"
 #include "monitor/JpegImage.h"
-#include "monitor/Messages.h"
 #include "monitor/Naming.h"
 #include "monitor/PageLook.h"
 
@@ -140,8 +140,7 @@ void TForm1::buildCommunicationFields() {
     PortNr = pickOnly(comPorts, GroupBox1, new monitor::PortBox(GroupBox1));
     VQT_NAME(PortNr);
     // Picking "Inny port lub bramka…" asks for the port's name.
-    connect(PortNr, &DropDownBox::userChanged, this,
-            [this] { monitor::Guarded([this] { PortNrChange(); }); });
+    connect(PortNr, &DropDownBox::userChanged, this, [this] { Dialogs.Guarded([this] { PortNrChange(); }); });
     StaticText2 = label(QStringLiteral("Prędkość transmisji"), GroupBox1);
     VQT_NAME(StaticText2);
     QStringList speeds;
@@ -230,7 +229,7 @@ void TForm1::buildDiagnosticsPage() {
 }
 
 void TForm1::buildChartPage() {
-    Chart1 = new monitor::FlowChart(Flows, TabSheet4);
+    Chart1 = new monitor::FlowChart(Flows, Dialogs, TabSheet4);
     VQT_NAME(Chart1);
     auto* page = new QVBoxLayout(TabSheet4);
     page->setContentsMargins(4, 4, 4, 4);

@@ -2,6 +2,7 @@
 // one the user picks, in a window of its own.
 #include "monitor/Unit1.h"
 
+#include "monitor/Dialogs.h"
 #include "monitor/Messages.h"
 #include "monitor/Naming.h"
 #include "monitor/ReportWindow.h"
@@ -28,8 +29,8 @@ void TForm1::buildReportButtons(QBoxLayout* page) {
     }
     buttons->addStretch(1);
     page->addLayout(buttons);
-    connect(Button12, &QPushButton::clicked, this, [this] { monitor::Guarded([this] { Button12Click(); }); });
-    connect(Button11, &QPushButton::clicked, this, [this] { monitor::Guarded([this] { Button11Click(); }); });
+    connect(Button12, &QPushButton::clicked, this, [this] { Dialogs.Guarded([this] { Button12Click(); }); });
+    connect(Button11, &QPushButton::clicked, this, [this] { Dialogs.Guarded([this] { Button11Click(); }); });
 }
 
 void TForm1::exportWritten(const QString& path) {
@@ -47,12 +48,12 @@ void TForm1::Button11Click() {
                        QStringLiteral("Pliki archiwum (*.csv);;Wszystkie pliki (*)"));
     dialog.setAcceptMode(QFileDialog::AcceptOpen);
     dialog.setFileMode(QFileDialog::ExistingFile);
-    const QString path = monitor::ExecuteFileDialog(&dialog);
+    const QString path = Dialogs.ExecuteFileDialog(&dialog);
     if (!path.isEmpty()) openReport(path);
 }
 
 void TForm1::openReport(const QString& path) {
-    auto* report = new TFormRaport(this); // closed, it goes; with this window at the latest
+    auto* report = new TFormRaport(Dialogs, this); // closed, it goes; with this window at the latest
     // The meter as the device page shows it after a good read.
     if (Poll->HasRead) report->setMeter(MaskEdit6->text().trimmed(), Edit1->text(), Edit2->text());
     if (!report->openFile(path)) {

@@ -5,6 +5,7 @@
 
 #include "monitor/Convert.h"
 #include "monitor/DPlik.h"
+#include "monitor/Dialogs.h"
 #include "monitor/Messages.h"
 
 #include "core/Progress.h"
@@ -107,7 +108,7 @@ private:
 
 void TForm1::Button8Click() {
     if (Poll->Connected() || Archive->ArchiveRunning()) {
-        monitor::ShowInformation(QStringLiteral(
+        Dialogs.ShowInformation(QStringLiteral(
             "Szukanie przepływomierza jest możliwe po zakończeniu połączenia i zapisu archiwum."));
         return;
     }
@@ -162,7 +163,7 @@ void TForm1::Button8Click() {
         QString text = QStringLiteral("Na porcie %1 nie odpowiada żaden przepływomierz.").arg(PortNr->text());
         for (const modbus::LinkSettings& l : scan.OtherSettings)
             text += QStringLiteral("\nCoś odpowiada z innymi ustawieniami: %1.").arg(Described(l));
-        monitor::ShowInformation(text);
+        Dialogs.ShowInformation(text);
         return;
     }
     const core::ScanFinding& found = scan.Findings.front();
@@ -170,8 +171,8 @@ void TForm1::Button8Click() {
     if (!found.Version.empty())
         what += QStringLiteral(" (%1, %2)")
                     .arg(QString::fromStdString(found.Version), QString::fromStdString(found.Diameter));
-    if (!::Ask(OKBottomDlg1,
-               QStringLiteral("Znaleziono przepływomierz: %1. Wpisać te ustawienia ?").arg(what)))
+    if (!Dialogs.Ask(OKBottomDlg1,
+                     QStringLiteral("Znaleziono przepływomierz: %1. Wpisać te ustawienia ?").arg(what)))
         return;
     if (const auto speed = modbus::SpeedIndex(found.Link.BaudRate))
         Speed->setItemIndex(static_cast<int>(*speed));

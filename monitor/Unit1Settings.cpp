@@ -3,6 +3,7 @@
 #include "monitor/Unit1.h"
 
 #include "monitor/Convert.h"
+#include "monitor/Dialogs.h"
 #include "monitor/Messages.h"
 
 #include "model/ConfigFile.h"
@@ -75,8 +76,8 @@ void TForm1::PortNrChange() {
     if (!typed || text.trimmed().isEmpty()) return;
     const platform::OrReason<std::string> name = monitor::CheckPortName(text.toStdString());
     if (!name) {
-        monitor::ShowInformation(QString::fromStdString(name.error),
-                                 QStringLiteral("Na przykład:\n") + monitor::PortNameExamples());
+        Dialogs.ShowInformation(QString::fromStdString(name.error),
+                                QStringLiteral("Na przykład:\n") + monitor::PortNameExamples());
         return;
     }
     ports().selectPort(QString::fromStdString(*name));
@@ -125,7 +126,7 @@ void TForm1::loadSettings() {
     if (lines.Texts[0])
         if (const platform::OrReason<uint8_t> address = model::ReadAddress(*lines.Texts[0]); !address)
             problems << QStringLiteral("%1, wiersz 6: %2").arg(file, QString::fromStdString(address.error));
-    if (!problems.isEmpty()) monitor::ShowInformation(problems.join(QLatin1Char('\n')));
+    if (!problems.isEmpty()) Dialogs.ShowInformation(problems.join(QLatin1Char('\n')));
     // A line that is not a number stopped the reading there; the lines
     // before it stay applied.
     if (!lines.Stopped.empty()) throw monitor::ConvertError(QString::fromStdString(lines.Stopped));
@@ -158,7 +159,7 @@ void TForm1::MaskEdit6Exit() {
     if (!model::ReadAddress(MaskEdit6->text().toStdString())) {
         // A text that is no number goes to the general error handler.
         monitor::StrToInt(MaskEdit6->text());
-        monitor::ShowInformation(QStringLiteral("Adres urządzenia poza zakresem."));
+        Dialogs.ShowInformation(QStringLiteral("Adres urządzenia poza zakresem."));
         MaskEdit6->setText(QStringLiteral("1"));
     }
 }

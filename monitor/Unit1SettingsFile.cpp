@@ -5,6 +5,7 @@
 #include "monitor/Unit1.h"
 
 #include "monitor/DPlik.h"
+#include "monitor/Dialogs.h"
 #include "monitor/Messages.h"
 
 #include "core/SettingsApply.h"
@@ -70,14 +71,14 @@ void savePdf(const QString& path, const QString& record) {
     if (!painter.end()) fileError(QStringLiteral("Zapis"), path, QStringLiteral("błąd zapisu PDF"));
 }
 
-QString chooseFile(QWidget* parent, QFileDialog::AcceptMode mode, const QString& title,
-                   const QStringList& filters) {
+QString chooseFile(monitor::Dialogs& dialogs, QWidget* parent, QFileDialog::AcceptMode mode,
+                   const QString& title, const QStringList& filters) {
     QFileDialog dialog(parent, title, QDir::currentPath());
     dialog.setAcceptMode(mode);
     dialog.setFileMode(mode == QFileDialog::AcceptSave ? QFileDialog::AnyFile : QFileDialog::ExistingFile);
     dialog.setNameFilters(filters);
     if (mode == QFileDialog::AcceptSave) dialog.setDefaultSuffix(QStringLiteral("json"));
-    return monitor::ExecuteFileDialog(&dialog);
+    return dialogs.ExecuteFileDialog(&dialog);
 }
 
 } // namespace
@@ -98,15 +99,16 @@ void TForm1::buildSettingsButtons(QLayout* panel) {
 void TForm1::Button9Click() {
     // Only values the page shows as the meter's now are saved as its settings.
     if (!SettingsReading || !Notes.Meter || !Notes.ValuesCurrent) {
-        monitor::ShowInformation(
+        Dialogs.ShowInformation(
             QStringLiteral("Brak odczytu z przepływomierza: połącz się z nim, aby zapisać "
                            "jego nastawy."));
         return;
     }
-    const QString path = chooseFile(this, QFileDialog::AcceptSave, QStringLiteral("Zapisz nastawy do pliku"),
-                                    {QStringLiteral("Nastawy przepływomierza (*.json)"),
-                                     QStringLiteral("Protokół uruchomienia PDF (*.pdf)"),
-                                     QStringLiteral("Protokół uruchomienia, tekst (*.txt)")});
+    const QString path =
+        chooseFile(Dialogs, this, QFileDialog::AcceptSave, QStringLiteral("Zapisz nastawy do pliku"),
+                   {QStringLiteral("Nastawy przepływomierza (*.json)"),
+                    QStringLiteral("Protokół uruchomienia PDF (*.pdf)"),
+                    QStringLiteral("Protokół uruchomienia, tekst (*.txt)")});
     if (path.isEmpty()) return;
     const core::SettingsFile file =
         core::FileFromReading(*SettingsReading, Notes.Meter->DeviceAddress, Notes.Meter->PortName,
@@ -126,16 +128,16 @@ void TForm1::Button9Click() {
 // A file's settings into the meter, after the user has seen what changes.
 void TForm1::Button10Click() {
     if (SettingsLoad) {
-        monitor::ShowInformation(QStringLiteral("Nastawy z pliku są właśnie zapisywane."));
+        Dialogs.ShowInformation(QStringLiteral("Nastawy z pliku są właśnie zapisywane."));
         return;
     }
     if (!Poll->Connected() || !SettingsReading) {
-        monitor::ShowInformation(
+        Dialogs.ShowInformation(
             QStringLiteral("Połącz się z przepływomierzem, aby wczytać do niego nastawy."));
         return;
     }
     const QString path = chooseFile(
-        this, QFileDialog::AcceptOpen, QStringLiteral("Wczytaj nastawy z pliku"),
+        Dialogs, this, QFileDialog::AcceptOpen, QStringLiteral("Wczytaj nastawy z pliku"),
         {QStringLiteral("Nastawy przepływomierza (*.json)"), QStringLiteral("Wszystkie pliki (*)")});
     if (path.isEmpty()) return;
     QFile in(path);
@@ -149,13 +151,13 @@ void TForm1::Button10Click() {
         if (row.State != core::SettingRow::Outcome::AlreadyRight)
             lines << q(core::DifferenceLine(plan, row, separator()));
     if (plan.Writes.empty()) {
-        monitor::ShowInformation(QStringLiteral("Przepływomierz ma już nastawy z pliku."), lines.join('\n'));
+        Dialogs.ShowInformation(QStringLiteral("Przepływomierz ma już nastawy z pliku."), lines.join('\n'));
         return;
     }
     const QString question =
         QStringLiteral("Zmiany nastaw przepływomierza:\n\n%1\n\nZapisać je do przepływomierza?")
             .arg(lines.join(QLatin1Char('\n')));
-    if (!::Ask(OKBottomDlg1, question)) return;
+    if (!Dialogs.Ask(OKBottomDlg1, question)) return;
     // Compared again with the next read: only what differs then is written.
     SettingsLoad = std::make_unique<core::SettingsApply>(*Poll, *file, false);
     settingsProgress();
@@ -187,7 +189,7 @@ void TForm1::settingsProgress() {
     showDetails();
     if (!SettingsLoad || !SettingsLoad->Finished()) return;
     std::shared_ptr<core::SettingsApply> done(SettingsLoad.release());
-    QTimer::singleShot(0, this, [done] {
+    QTimer::singleShot(0, this, [this, done] {
         const core::SettingsPlan& plan = done->Plan();
         QStringList details, missed;
         for (const core::SettingRow& row : plan.Rows) {
@@ -201,6 +203,6 @@ void TForm1::settingsProgress() {
                            ? QStringLiteral("Nastawy z pliku zapisano do przepływomierza.")
                            : QStringLiteral("Nie przyjęto: %1.").arg(missed.join(QStringLiteral(", ")));
         if (!done->Stopped().empty()) text += QStringLiteral(" Przerwano: %1.").arg(q(done->Stopped()));
-        monitor::ShowInformation(text, details.join(QLatin1Char('\n')));
+        Dialogs.ShowInformation(text, details.join(QLatin1Char('\n')));
     });
 }

@@ -1,6 +1,7 @@
 // TForm1: the frame trace on "Diagnostyka": the log, its switches and saving it.
 #include "monitor/Unit1.h"
 
+#include "monitor/Dialogs.h"
 #include "monitor/Messages.h"
 
 #include <QAction>
@@ -55,7 +56,7 @@ void TForm1::SaveTrace1Click() {
     dialog.setNameFilters({QStringLiteral("Pliki tekstowe (*.txt)"), QStringLiteral("Wszystkie pliki (*)")});
     dialog.setDefaultSuffix(QStringLiteral("txt"));
     dialog.selectFile(QStringLiteral("diagnostyka.txt"));
-    const QString path = monitor::ExecuteFileDialog(&dialog);
+    const QString path = Dialogs.ExecuteFileDialog(&dialog);
     if (path.isEmpty()) return;
 
     QString text = RichEdit1->toPlainText();

@@ -1,7 +1,7 @@
 // The window side of the two cycles: each carries out what its cycle decides.
 #pragma once
 
-#include "monitor/Messages.h"
+#include "monitor/Dialogs.h"
 #include "monitor/Unit1.h"
 
 #include "core/ArchiveCycle.h"
@@ -20,7 +20,7 @@ public:
     void SetStatus(const std::string& text) override { Form.setStatusText(QString::fromStdString(text)); }
     bool DiagnosticsOn() const override { return Form.DiagnosticsOn; }
     void AppendTrace(const std::string& line) override { Form.appendDiagnostics(line); }
-    void ShowError(const std::string& text) override { monitor::ShowError(QString::fromStdString(text)); }
+    void ShowError(const std::string& text) override { Form.Dialogs.ShowError(QString::fromStdString(text)); }
     platform::OrReason<modbus::LinkSettings> ReadLink() override { return Form.readLink(); }
     platform::OrReason<int32_t> ReadPeriod() override { return Form.readPeriod(); }
     std::string DecimalSeparator() override { return QLocale().decimalPoint().toStdString(); }

@@ -1,9 +1,9 @@
 #include "monitor/Unit2.h"
 
+#include "monitor/Dialogs.h"
 #include "monitor/ExportHost.h"
 #include "monitor/FocusRing.h"
 #include "monitor/JpegImage.h"
-#include "monitor/Messages.h"
 
 #include <QDir>
 #include <QFile>
@@ -18,10 +18,10 @@
 
 #include <stdexcept>
 
-TForm2::TForm2(monitor::ExportHost& host, QWidget* parent)
+TForm2::TForm2(monitor::ExportHost& host, monitor::Dialogs& dialogs, QWidget* parent)
     : QWidget(parent,
               Qt::Window | Qt::WindowStaysOnTopHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint),
-      Host(host) {
+      Host(host), Dialogs(dialogs) {
     setObjectName(QStringLiteral("Form2"));
     setWindowTitle(QStringLiteral("Zapis danych z archiwum"));
     setFixedSize(350, 179);
@@ -52,8 +52,8 @@ TForm2::TForm2(monitor::ExportHost& host, QWidget* parent)
     // Where the keyboard focus is, plainly: the style's own mark is faint.
     FocusRing1 = new monitor::FocusRing(this);
 
-    connect(Button2, &QPushButton::clicked, this, [this] { monitor::Guarded([this] { Button2Click(); }); });
-    connect(Button1, &QPushButton::clicked, this, [this] { monitor::Guarded([this] { Button1Click(); }); });
+    connect(Button2, &QPushButton::clicked, this, [this] { Dialogs.Guarded([this] { Button2Click(); }); });
+    connect(Button1, &QPushButton::clicked, this, [this] { Dialogs.Guarded([this] { Button1Click(); }); });
 }
 
 TForm2::~TForm2() {
@@ -81,12 +81,12 @@ void TForm2::keyPressEvent(QKeyEvent* event) {
 
 void TForm2::showEvent(QShowEvent* event) {
     QWidget::showEvent(event);
-    if (!event->spontaneous()) monitor::Guarded([this] { FormShow(); });
+    if (!event->spontaneous()) Dialogs.Guarded([this] { FormShow(); });
 }
 
 void TForm2::hideEvent(QHideEvent* event) {
     QWidget::hideEvent(event);
-    if (!event->spontaneous()) monitor::Guarded([this] { FormHide(); });
+    if (!event->spontaneous()) Dialogs.Guarded([this] { FormHide(); });
 }
 
 QString TForm2::proposedName() const {
@@ -119,7 +119,7 @@ QString TForm2::chooseFile(const QString& title, const QString& name) {
     // the name of its previous use.
     if (name.isEmpty())
         if (auto* edit = OpenDialog1->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"))) edit->clear();
-    return monitor::ExecuteFileDialog(OpenDialog1);
+    return Dialogs.ExecuteFileDialog(OpenDialog1);
 }
 
 void TForm2::create(const QString& path) {

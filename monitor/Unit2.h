@@ -11,6 +11,7 @@ class QLabel;
 class QLineEdit;
 class QPushButton;
 namespace monitor {
+class Dialogs;
 class ExportHost;
 class FocusRing;
 } // namespace monitor
@@ -19,7 +20,7 @@ class TForm2 : public QWidget {
     Q_OBJECT
 public:
     // Not shown until the main window's archive button asks for it.
-    explicit TForm2(monitor::ExportHost& host, QWidget* parent = nullptr);
+    TForm2(monitor::ExportHost& host, monitor::Dialogs& dialogs, QWidget* parent = nullptr);
     ~TForm2() override;
 
 protected:
@@ -49,4 +50,5 @@ private:
     void update(const QString& path);
 
     monitor::ExportHost& Host; // the main window
+    monitor::Dialogs& Dialogs; // its file dialog, and the error handler of its handlers
 };

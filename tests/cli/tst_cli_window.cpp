@@ -16,7 +16,8 @@ class TestCliWindow : public QObject {
     QTemporaryDir dir;
     QString oldDir;
     std::unique_ptr<vqtsim::Simulator> sim;
-    modbus::Link meters; // before the windows: it outlives them
+    modbus::Link meters;      // before the windows: it outlives them
+    monitor::Dialogs dialogs; // the windows' boxes and questions, answered here; outlives them too
     std::unique_ptr<ArchiveWindows> windows;
     TForm1* form = nullptr;
     TForm2* form2 = nullptr;
@@ -46,11 +47,11 @@ private slots:
     void init() {
         oldDir = QDir::currentPath();
         QVERIFY(QDir::setCurrent(dir.path()));
-        monitor::SetErrorFunction([this](const QString& t) { errors << t; });
-        monitor::SetInformationFunction([](const QString&) {});
-        SetQuestionFunction([](TOKBottomDlg*, const QString&) { return true; });
-        monitor::SetFileDialogFunction([this](QFileDialog*) { return chosenFile; });
-        windows = std::make_unique<ArchiveWindows>(meters);
+        dialogs.SetErrorFunction([this](const QString& t) { errors << t; });
+        dialogs.SetInformationFunction([](const QString&) {});
+        dialogs.SetQuestionFunction([](TOKBottomDlg*, const QString&) { return true; });
+        dialogs.SetFileDialogFunction([this](QFileDialog*) { return chosenFile; });
+        windows = std::make_unique<ArchiveWindows>(meters, dialogs);
         form = windows->form.get();
         form2 = windows->form2.get();
     }
@@ -83,7 +84,8 @@ private slots:
 };
 
 int main(int argc, char** argv) {
-    Application app(argc, argv);
+    monitor::Dialogs dialogs;
+    Application app(argc, argv, dialogs);
     QLocale::setDefault(QLocale(QLocale::Polish, QLocale::Poland));
     TestCliWindow test;
     return QTest::qExec(&test, argc, argv);

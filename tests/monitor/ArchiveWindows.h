@@ -1,6 +1,8 @@
 // The main window with its two dialogs and the export window, put together as
-// the program does, for the tests that download through them. The answers a
-// test installs for the dialogs and boxes are taken away with the windows.
+// the program does, for the tests that download through them. Their boxes,
+// questions and file dialogs go through the test's own Dialogs object, which
+// outlives them; the answers the test installs in it are taken away with the
+// windows.
 #pragma once
 
 #include "Form1Controls.h"
@@ -8,7 +10,7 @@
 #include "modbus/Link.h"
 #include "monitor/DPlik.h"
 #include "monitor/DZakoncz.h"
-#include "monitor/Messages.h"
+#include "monitor/Dialogs.h"
 #include "monitor/Unit1.h"
 #include "monitor/Unit2.h"
 
@@ -17,6 +19,7 @@
 #include <memory>
 
 struct ArchiveWindows {
+    monitor::Dialogs& dialogs; // the test's, which outlives the windows
     std::unique_ptr<TForm1> form;
     std::unique_ptr<TOKBottomDlg1> dlg1;
     std::unique_ptr<TOKBottomDlg2> dlg2;
@@ -24,9 +27,10 @@ struct ArchiveWindows {
     Form1Controls ui; // the main window's
 
     // Shown, with a 100 ms reply time-out and no pacing between requests.
-    explicit ArchiveWindows(modbus::Link& meters)
-        : form(std::make_unique<TForm1>(meters)), dlg1(std::make_unique<TOKBottomDlg1>(form.get())),
-          dlg2(std::make_unique<TOKBottomDlg2>(form.get())), form2(std::make_unique<TForm2>(*form)) {
+    ArchiveWindows(modbus::Link& meters, monitor::Dialogs& testDialogs)
+        : dialogs(testDialogs), form(std::make_unique<TForm1>(meters, dialogs)),
+          dlg1(std::make_unique<TOKBottomDlg1>(form.get())),
+          dlg2(std::make_unique<TOKBottomDlg2>(form.get())), form2(std::make_unique<TForm2>(*form, dialogs)) {
         form->setDialogs(dlg1.get(), dlg2.get());
         form->setExportWindow(form2.get());
         form->show();
@@ -40,10 +44,10 @@ struct ArchiveWindows {
         dlg2.reset(); // children of the window: before it
         dlg1.reset();
         form.reset();
-        SetQuestionFunction({});
-        monitor::SetFileDialogFunction({});
-        monitor::SetErrorFunction({});
-        monitor::SetInformationFunction({});
+        dialogs.SetQuestionFunction({});
+        dialogs.SetFileDialogFunction({});
+        dialogs.SetErrorFunction({});
+        dialogs.SetInformationFunction({});
     }
     ArchiveWindows(const ArchiveWindows&) = delete;
     ArchiveWindows& operator=(const ArchiveWindows&) = delete;

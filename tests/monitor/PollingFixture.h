@@ -10,8 +10,8 @@
 #include "modbus/Link.h"
 #include "modbus/Modbus.h"
 #include "modbus/SerialPort.h"
+#include "monitor/Dialogs.h"
 #include "monitor/FlowChart.h"
-#include "monitor/Messages.h"
 #include "monitor/OKBottomDlg.h"
 #include "monitor/StatusLabels.h"
 #include "monitor/Unit1.h"
@@ -81,7 +81,8 @@ protected:
     std::unique_ptr<QTemporaryDir> dir;
     QString oldDir;
     std::unique_ptr<vqtsim::Simulator> sim;
-    modbus::Link meters; // outlives the window
+    modbus::Link meters;      // outlives the window
+    monitor::Dialogs dialogs; // the window's boxes and questions, answered here; outlives it too
     std::unique_ptr<TForm1> form;
     Form1Controls ui;
     QStringList errors;
@@ -90,7 +91,7 @@ protected:
 
     // A shown window with a 10 ms tick (200 ms time-out) and a 50 ms scan period.
     bool open() {
-        form = std::make_unique<TForm1>(meters);
+        form = std::make_unique<TForm1>(meters, dialogs);
         ui = Form1Controls(*form);
         form->show();
         form->activateWindow();
@@ -129,11 +130,11 @@ private slots:
         QVERIFY(QDir::setCurrent(dir->path()));
         sim = testsim::StartSimulator(testsim::FastMeter(dir->path()));
         errors.clear();
-        monitor::SetErrorFunction([this](const QString& text) { errors << text; });
+        dialogs.SetErrorFunction([this](const QString& text) { errors << text; });
         // The window's questions are answered as answer says.
         questions.clear();
         answer = true;
-        SetQuestionFunction([this](TOKBottomDlg*, const QString& q) {
+        dialogs.SetQuestionFunction([this](TOKBottomDlg*, const QString& q) {
             questions << q;
             return answer;
         });
@@ -144,8 +145,8 @@ private slots:
         // Whatever the test did, no worker outlives the window.
         QVERIFY(meters.WaitForWorkers());
         sim.reset();
-        monitor::SetErrorFunction({});
-        SetQuestionFunction({});
+        dialogs.SetErrorFunction({});
+        dialogs.SetQuestionFunction({});
         QDir::setCurrent(oldDir);
     }
 };

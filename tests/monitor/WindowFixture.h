@@ -6,7 +6,7 @@
 #include "Form1Controls.h"
 
 #include "modbus/Link.h"
-#include "monitor/Messages.h"
+#include "monitor/Dialogs.h"
 #include "monitor/Unit1.h"
 
 #include <QApplication>
@@ -64,20 +64,20 @@ public:
         QVERIFY(QDir::setCurrent(Dir->path()));
         Errors.clear();
         Infos.clear();
-        monitor::SetErrorFunction([this](const QString& text) { Errors << text; });
-        monitor::SetInformationFunction([this](const QString& text) { Infos << text; });
+        Dialogs.SetErrorFunction([this](const QString& text) { Errors << text; });
+        Dialogs.SetInformationFunction([this](const QString& text) { Infos << text; });
     }
 
     void tearDown() {
-        monitor::SetErrorFunction({});
-        monitor::SetInformationFunction({});
+        Dialogs.SetErrorFunction({});
+        Dialogs.SetInformationFunction({});
         QDir::setCurrent(OldDir);
         Dir.reset();
     }
 
     // A shown, active window in a fresh working directory; ui holds its controls.
     std::unique_ptr<TForm1> openWindow() {
-        auto form = std::make_unique<TForm1>(meters);
+        auto form = std::make_unique<TForm1>(meters, Dialogs);
         form->show();
         form->activateWindow();
         if (!QTest::qWaitForWindowActive(form.get())) return nullptr;
@@ -112,7 +112,8 @@ public:
 
     std::unique_ptr<QTemporaryDir> Dir;
     QString OldDir;
-    modbus::Link meters; // outlives the windows the fixture opens
+    modbus::Link meters;      // outlives the windows the fixture opens
+    monitor::Dialogs Dialogs; // the windows' boxes, recorded in Errors and Infos; outlives them too
     QStringList Errors;
     QStringList Infos;
     Form1Controls ui; // of the window openWindow opened last

@@ -14,7 +14,7 @@
 #include "modbus/Modbus.h"
 #include "model/Cp1250.h"
 #include "monitor/DZakoncz.h"
-#include "monitor/Messages.h"
+#include "monitor/Dialogs.h"
 #include "monitor/ReportPdf.h"
 #include "monitor/ReportWindow.h"
 #include "monitor/Unit1.h"
@@ -108,7 +108,8 @@ bool SavePdfPages(const QString& exportPath, const QString& output) {
 } // namespace
 
 int main(int argc, char** argv) {
-    Application app(argc, argv);
+    monitor::Dialogs dialogs; // of the application and its windows, as the program's main makes them
+    Application app(argc, argv, dialogs);
     QSize size;
     if (argc == 3) {
         const QStringList parts = QString::fromLocal8Bit(argv[2]).split(QLatin1Char('x'));
@@ -134,7 +135,7 @@ int main(int argc, char** argv) {
 
     modbus::Link meters;
 
-    TForm1 form(meters);
+    TForm1 form(meters, dialogs);
     if (size.isValid()) form.resize(size);
     form.show();
     const Form1Controls ui(form);
@@ -171,7 +172,7 @@ int main(int argc, char** argv) {
     // The export window, and a download in progress seen on the device page.
     TOKBottomDlg2 dialog(&form);
     form.setDialogs(nullptr, &dialog);
-    TForm2 form2(form);
+    TForm2 form2(form, dialogs);
     form.setExportWindow(&form2);
     ui.Button5->click();
     QTest::qWait(300);
@@ -196,7 +197,7 @@ int main(int argc, char** argv) {
     QFile sampleFile(sample);
     if (!sampleFile.open(QIODevice::WriteOnly) || sampleFile.write(SampleExport()) < 0) return 1;
     sampleFile.close();
-    monitor::SetFileDialogFunction([sample](QFileDialog*) { return sample; });
+    dialogs.SetFileDialogFunction([sample](QFileDialog*) { return sample; });
     ui.PageControl1->setCurrentWidget(ui.TabSheet4);
     form.findChild<QPushButton*>(QStringLiteral("Button11"))->click();
     auto* report = form.findChild<TFormRaport*>();

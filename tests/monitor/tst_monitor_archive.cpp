@@ -27,7 +27,8 @@ class TestMonitorArchive : public QObject {
     std::unique_ptr<QTemporaryDir> dir;
     QString oldDir;
     std::unique_ptr<vqtsim::Simulator> sim;
-    modbus::Link meters; // before the windows: it outlives them
+    modbus::Link meters;      // before the windows: it outlives them
+    monitor::Dialogs dialogs; // the windows' boxes and questions, answered here; outlives them too
     std::unique_ptr<ArchiveWindows> windows;
     TForm1* form = nullptr;
     TForm2* form2 = nullptr;
@@ -72,14 +73,14 @@ private slots:
         dialogNames.clear();
         offCentre = 0;
         answers.clear();
-        monitor::SetErrorFunction([this](const QString& t) { errors << t; });
-        monitor::SetInformationFunction([this](const QString& t) { infos << t; });
-        SetQuestionFunction([this](TOKBottomDlg*, const QString& q) {
+        dialogs.SetErrorFunction([this](const QString& t) { errors << t; });
+        dialogs.SetInformationFunction([this](const QString& t) { infos << t; });
+        dialogs.SetQuestionFunction([this](TOKBottomDlg*, const QString& q) {
             asked << q;
             QList<bool>& replies = answers[q];
             return replies.isEmpty() ? false : replies.takeFirst();
         });
-        monitor::SetFileDialogFunction([this](QFileDialog* d) {
+        dialogs.SetFileDialogFunction([this](QFileDialog* d) {
             dialogTitles << d->windowTitle();
             const auto* name = d->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
             dialogNames << (name ? name->text() : QStringLiteral("<no name field>"));
@@ -88,7 +89,7 @@ private slots:
             offCentre += (centre - form->frameGeometry().center()).manhattanLength() > 4;
             return chosenFile;
         });
-        windows = std::make_unique<ArchiveWindows>(meters);
+        windows = std::make_unique<ArchiveWindows>(meters, dialogs);
         form = windows->form.get();
         form2 = windows->form2.get();
         QVERIFY(QTest::qWaitForWindowExposed(form));
@@ -243,19 +244,19 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(cycle.lineCount() >= 5, kLong);
         bool questionOpen = false;
         bool endedMeanwhile = late < 0;
-        monitor::SetInformationFunction([&](const QString& t) {
+        dialogs.SetInformationFunction([&](const QString& t) {
             infos << t + (questionOpen || windows->dlg2->isVisible() ? " (over the question)" : "");
         });
         bool rescued = false; // the question had to be closed by the test
         if (late < 0) {
-            SetQuestionFunction({});
+            dialogs.SetQuestionFunction({});
             QTimer::singleShot(15000, form, [&] {
                 if (!windows->dlg2->isVisible()) return;
                 rescued = true;
                 windows->dlg2->reject();
             });
         } else {
-            SetQuestionFunction([&](TOKBottomDlg*, const QString& q) {
+            dialogs.SetQuestionFunction([&](TOKBottomDlg*, const QString& q) {
                 asked << q;
                 questionOpen = true;
                 // The user reads on while the rest of the archive comes in.
@@ -377,7 +378,8 @@ private slots:
 };
 
 int main(int argc, char** argv) {
-    Application app(argc, argv);
+    monitor::Dialogs dialogs;
+    Application app(argc, argv, dialogs);
     QLocale::setDefault(QLocale(QLocale::Polish, QLocale::Poland));
     TestMonitorArchive test;
     return QTest::qExec(&test, argc, argv);

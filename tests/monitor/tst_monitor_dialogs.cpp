@@ -3,7 +3,7 @@
 #include "app/Application.h"
 #include "monitor/DPlik.h"
 #include "monitor/DZakoncz.h"
-#include "monitor/Messages.h"
+#include "monitor/Dialogs.h"
 
 #include <QLabel>
 #include <QMessageBox>
@@ -33,6 +33,13 @@ public:
 
 class TestMonitorDialogs : public QObject {
     Q_OBJECT
+public:
+    // The application's, through which its error handler shows.
+    explicit TestMonitorDialogs(monitor::Dialogs& dialogs) : Dialogs(dialogs) {}
+
+private:
+    monitor::Dialogs& Dialogs;
+
 private slots:
     void cleanup();
     void dialogTexts();
@@ -42,11 +49,12 @@ private slots:
     void errorLeavingAnEventHandlerIsShownAndTheProgramGoesOn();
     void guardedHandlerKeepsWhatItDid();
     void realBoxesShowTheirTexts();
+    void twoObjectsShareNoHook();
 };
 
 void TestMonitorDialogs::cleanup() {
-    monitor::SetErrorFunction({});
-    monitor::SetInformationFunction({});
+    Dialogs.SetErrorFunction({});
+    Dialogs.SetInformationFunction({});
 }
 
 void TestMonitorDialogs::dialogTexts() {
@@ -127,7 +135,7 @@ void TestMonitorDialogs::labelCanBeSetBeforeShowing() {
 
 void TestMonitorDialogs::errorLeavingAnEventHandlerIsShownAndTheProgramGoesOn() {
     QStringList shown;
-    monitor::SetErrorFunction([&shown](const QString& text) { shown << text; });
+    Dialogs.SetErrorFunction([&shown](const QString& text) { shown << text; });
     Thrower thrower;
     QCoreApplication::postEvent(&thrower, new QEvent(QEvent::User));
     QCoreApplication::postEvent(&thrower, new QEvent(QEvent::Type(QEvent::User + 2)));
@@ -141,9 +149,9 @@ void TestMonitorDialogs::errorLeavingAnEventHandlerIsShownAndTheProgramGoesOn() 
 
 void TestMonitorDialogs::guardedHandlerKeepsWhatItDid() {
     QStringList shown;
-    monitor::SetErrorFunction([&shown](const QString& text) { shown << text; });
+    Dialogs.SetErrorFunction([&shown](const QString& text) { shown << text; });
     int steps = 0;
-    monitor::Guarded([&steps] {
+    Dialogs.Guarded([&steps] {
         ++steps;
         throw std::runtime_error("stop");
     });
@@ -169,7 +177,7 @@ void TestMonitorDialogs::realBoxesShowTheirTexts() {
     };
     Seen info;
     answer(info);
-    monitor::ShowInformation(QStringLiteral("Adres urządzenia poza zakresem."));
+    Dialogs.ShowInformation(QStringLiteral("Adres urządzenia poza zakresem."));
     QCOMPARE(info.text, QStringLiteral("Adres urządzenia poza zakresem."));
     QCOMPARE(info.title, QStringLiteral("VQT5400"));
     QCOMPARE(info.icon, QMessageBox::Information);
@@ -187,10 +195,23 @@ void TestMonitorDialogs::realBoxesShowTheirTexts() {
     QCOMPARE(error.buttons, 1);
 }
 
+// Each object keeps its own boxes: what a test installs in one reaches no other.
+void TestMonitorDialogs::twoObjectsShareNoHook() {
+    QStringList mine, theirs;
+    Dialogs.SetErrorFunction([&mine](const QString& text) { mine << text; });
+    monitor::Dialogs other;
+    other.SetErrorFunction([&theirs](const QString& text) { theirs << text; });
+    other.ShowError(QStringLiteral("drugi"));
+    Dialogs.ShowError(QStringLiteral("pierwszy"));
+    QCOMPARE(mine, QStringList{QStringLiteral("pierwszy")});
+    QCOMPARE(theirs, QStringList{QStringLiteral("drugi")});
+}
+
 int main(int argc, char** argv) {
-    Application app(argc, argv);
+    monitor::Dialogs dialogs;
+    Application app(argc, argv, dialogs);
     QLocale::setDefault(QLocale(QLocale::Polish, QLocale::Poland));
-    TestMonitorDialogs test;
+    TestMonitorDialogs test(dialogs);
     return QTest::qExec(&test, argc, argv);
 }
 

@@ -108,13 +108,13 @@ private slots:
         for (const auto& row : rows) {
             const QString path = dir->filePath(QLatin1String(row.answer));
             QString title;
-            monitor::SetFileDialogFunction([&](QFileDialog* dialog) {
+            dialogs.SetFileDialogFunction([&](QFileDialog* dialog) {
                 title = dialog->windowTitle();
                 return path;
             });
             errors.clear();
             ui.SaveTrace1->trigger();
-            monitor::SetFileDialogFunction({});
+            dialogs.SetFileDialogFunction({});
             QCOMPARE(title, QStringLiteral("Zapisz zapis diagnostyki"));
             QFile file(path);
             QCOMPARE(file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>"), row.content);
@@ -214,7 +214,7 @@ private slots:
     // what it found goes into the page and the settings file on "TAK".
     void scanFindsTheMeterAndFillsThePage() {
         QStringList infos;
-        monitor::SetInformationFunction([&](const QString& t) { infos << t; });
+        dialogs.SetInformationFunction([&](const QString& t) { infos << t; });
         connect();
         QTest::mouseClick(ui.Button8, Qt::LeftButton); // not while connected
         QCOMPARE(infos.size(), 1);
@@ -236,12 +236,13 @@ private slots:
         // Connected with them, the meter answers.
         QTest::mouseClick(ui.Button4, Qt::LeftButton);
         QTRY_COMPARE(ui.Edit1->text(), QStringLiteral("V1.02"));
-        monitor::SetInformationFunction({});
+        dialogs.SetInformationFunction({});
     }
 };
 
 int main(int argc, char** argv) {
-    Application app(argc, argv);
+    monitor::Dialogs dialogs;
+    Application app(argc, argv, dialogs);
     QLocale::setDefault(QLocale(QLocale::Polish, QLocale::Poland));
     TestMonitorEditing test;
     return QTest::qExec(&test, argc, argv);

@@ -4,6 +4,7 @@
 #include "Form1Controls.h"
 #include "app/Application.h"
 #include "modbus/Link.h"
+#include "monitor/Dialogs.h"
 #include "monitor/Unit1.h"
 
 #include <QFile>
@@ -27,7 +28,8 @@ private slots:
         const QRect area = screen->availableGeometry();
         QCOMPARE(area.size(), QSize(700, 500));
         modbus::Link meters;
-        TForm1 form(meters);
+        monitor::Dialogs dialogs;
+        TForm1 form(meters, dialogs);
         const Form1Controls ui(form);
         form.show();
         QVERIFY(QTest::qWaitForWindowExposed(&form));
@@ -57,7 +59,8 @@ int main(int argc, char** argv) {
     file.close();
     qputenv("QT_QPA_PLATFORM", ("offscreen:configfile=" + config).toLocal8Bit());
     qputenv("QT_SCALE_FACTOR", "2");
-    Application app(argc, argv);
+    monitor::Dialogs dialogs;
+    Application app(argc, argv, dialogs);
     TestMonitorHiDpi test;
     return QTest::qExec(&test, argc, argv);
 }

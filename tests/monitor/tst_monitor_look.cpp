@@ -5,6 +5,7 @@
 #include "WindowFixture.h"
 #include "app/Application.h"
 #include "modbus/Link.h"
+#include "monitor/Dialogs.h"
 #include "monitor/FlowChart.h"
 #include "monitor/Unit1.h"
 
@@ -54,15 +55,16 @@ private slots:
     void chartRedrawnEverySecondWhileShown();
 
 private:
-    QTemporaryDir Dir;   // no settings file: the defaults are shown
-    modbus::Link meters; // outlives the window
+    QTemporaryDir Dir;        // no settings file: the defaults are shown
+    modbus::Link meters;      // outlives the window
+    monitor::Dialogs dialogs; // the window's real boxes; outlives it too
     std::unique_ptr<TForm1> Form;
     Form1Controls ui;
 };
 
 void TestMonitorLook::init() {
     QVERIFY(QDir::setCurrent(Dir.path()));
-    Form = std::make_unique<TForm1>(meters);
+    Form = std::make_unique<TForm1>(meters, dialogs);
     ui = Form1Controls(*Form);
     Form->show();
     QVERIFY(QTest::qWaitForWindowExposed(Form.get()));
@@ -234,7 +236,8 @@ void TestMonitorLook::chartRedrawnEverySecondWhileShown() {
 }
 
 int main(int argc, char** argv) {
-    Application app(argc, argv);
+    monitor::Dialogs dialogs;
+    Application app(argc, argv, dialogs);
     QLocale::setDefault(QLocale(QLocale::Polish, QLocale::Poland));
     TestMonitorLook test;
     return QTest::qExec(&test, argc, argv);

@@ -102,7 +102,7 @@ private slots:
             QSKIP("the adapter is pulled out here by a link in the working directory, which names no port on "
                   "Windows (tests/win32: Windows' texts of an absent port)");
         QStringList infos;
-        monitor::SetInformationFunction([&](const QString& t) { infos << t; });
+        dialogs.SetInformationFunction([&](const QString& t) { infos << t; });
         const QString link = dir->filePath(QStringLiteral("COM1"));
         const auto pullThePlug = [&] {
             sim.reset();
@@ -141,7 +141,7 @@ private slots:
         QCOMPARE(errors, QStringList{"Nie można szukać przepływomierza: " + nowhere});
         errors.clear();
         QCOMPARE(infos, QStringList());
-        monitor::SetInformationFunction({});
+        dialogs.SetInformationFunction({});
     }
 
     // A write dropped for another address gives its field back to the
@@ -359,7 +359,8 @@ private slots:
 };
 
 int main(int argc, char** argv) {
-    Application app(argc, argv);
+    monitor::Dialogs dialogs;
+    Application app(argc, argv, dialogs);
     QLocale::setDefault(QLocale(QLocale::Polish, QLocale::Poland));
     TestMonitorPolling test;
     return QTest::qExec(&test, argc, argv);

@@ -37,7 +37,7 @@ class TestMonitorReport : public QObject, WindowFixture {
 private slots:
     void init() { setUp(); }
     void cleanup() {
-        monitor::SetFileDialogFunction({});
+        Dialogs.SetFileDialogFunction({});
         tearDown();
     }
 
@@ -50,7 +50,7 @@ private:
     TFormRaport* openReport(TForm1& form) {
         const QString path = Dir->filePath(QStringLiteral("VQT540_nr  1_1.csv"));
         writeFile(path, ExportFile());
-        monitor::SetFileDialogFunction([path](QFileDialog*) { return path; });
+        Dialogs.SetFileDialogFunction([path](QFileDialog*) { return path; });
         ui.PageControl1->setCurrentWidget(ui.TabSheet4);
         findControl<QPushButton>(form, "Button11")->click();
         auto* report = form.findChild<TFormRaport*>();
@@ -79,19 +79,19 @@ void TestMonitorReport::opensFromAFileWithItsRows() {
 
     // The CSV is the core's, a line a month.
     const QString csv = Dir->filePath(QStringLiteral("raport.csv"));
-    monitor::SetFileDialogFunction([csv](QFileDialog*) { return csv; });
+    Dialogs.SetFileDialogFunction([csv](QFileDialog*) { return csv; });
     report->findChild<QPushButton*>(QStringLiteral("SaveCsvButton"))->click();
     QCOMPARE(readAll(csv).count("\r\n"), 3);
     QVERIFY(readAll(csv).startsWith("period,start,end,forward_m3"));
     // A PDF that cannot be written is told, with its path.
-    monitor::SetFileDialogFunction([this](QFileDialog*) { return Dir->path(); });
+    Dialogs.SetFileDialogFunction([this](QFileDialog*) { return Dir->path(); });
     report->findChild<QPushButton*>(QStringLiteral("SavePdfButton"))->click();
     QCOMPARE(Errors.size(), 1);
     QVERIFY(Errors[0].contains(QDir::toNativeSeparators(Dir->path())));
 
     // A file with no record is told, and opens no second window.
     writeFile(Dir->filePath(QStringLiteral("pusty.csv")), "nie archiwum\r\n");
-    monitor::SetFileDialogFunction(
+    Dialogs.SetFileDialogFunction(
         [this](QFileDialog*) { return Dir->filePath(QStringLiteral("pusty.csv")); });
     findControl<QPushButton>(*form, "Button11")->click();
     QCOMPARE(Errors.size(), 2);
@@ -117,7 +117,7 @@ void TestMonitorReport::savesAPdfPageAMonth() {
     QVERIFY(report);
     choosePeriods(*report, periods);
     const QString pdf = Dir->filePath(QStringLiteral("raport.pdf"));
-    monitor::SetFileDialogFunction([pdf](QFileDialog*) { return pdf; });
+    Dialogs.SetFileDialogFunction([pdf](QFileDialog*) { return pdf; });
     report->findChild<QPushButton*>(QStringLiteral("SavePdfButton"))->click();
     QVERIFY(Errors.isEmpty());
     const QString written = QString::fromLatin1(readAll(pdf));
@@ -126,7 +126,8 @@ void TestMonitorReport::savesAPdfPageAMonth() {
 }
 
 int main(int argc, char** argv) {
-    Application app(argc, argv);
+    monitor::Dialogs dialogs;
+    Application app(argc, argv, dialogs);
     QLocale::setDefault(QLocale(QLocale::Polish, QLocale::Poland));
     TestMonitorReport test;
     return QTest::qExec(&test, argc, argv);

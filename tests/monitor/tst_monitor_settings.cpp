@@ -270,7 +270,7 @@ void TestMonitorSettings::addressCorrectedBeforeSaving() {
 void TestMonitorSettings::addressCorrectedThroughTheRealBoxBeforeSaving() {
     // The real box runs its own event loop in the middle of the page switch
     // and takes the focus meanwhile: the page must still be saved, once.
-    monitor::SetInformationFunction({});
+    Dialogs.SetInformationFunction({});
     auto form = openWindow();
     QVERIFY(form);
     focusField(*form, ui.MaskEdit6);
@@ -474,7 +474,8 @@ void TestMonitorSettings::namesOfOneDevice() {
 }
 
 int main(int argc, char** argv) {
-    Application app(argc, argv);
+    monitor::Dialogs dialogs;
+    Application app(argc, argv, dialogs);
     QLocale::setDefault(QLocale(QLocale::Polish, QLocale::Poland));
     TestMonitorSettings test;
     return QTest::qExec(&test, argc, argv);

@@ -4,7 +4,7 @@
 #include "Form1Controls.h"
 #include "app/Application.h"
 #include "modbus/Link.h"
-#include "monitor/Messages.h"
+#include "monitor/Dialogs.h"
 #include "monitor/OKBottomDlg.h"
 #include "monitor/Unit1.h"
 #include "sim/Simulator.h"
@@ -36,16 +36,17 @@ private slots:
         const auto sim = testsim::StartSimulator(testsim::FastMeter(dir.path()));
         QStringList questions, infos, errors;
         const QString file = dir.filePath(QStringLiteral("nastawy.json"));
-        monitor::SetFileDialogFunction([&](QFileDialog*) { return file; });
-        monitor::SetInformationFunction([&](const QString& text) { infos << text; });
-        monitor::SetErrorFunction([&](const QString& text) { errors << text; });
-        SetQuestionFunction([&](TOKBottomDlg*, const QString& q) {
+        monitor::Dialogs dialogs;
+        dialogs.SetFileDialogFunction([&](QFileDialog*) { return file; });
+        dialogs.SetInformationFunction([&](const QString& text) { infos << text; });
+        dialogs.SetErrorFunction([&](const QString& text) { errors << text; });
+        dialogs.SetQuestionFunction([&](TOKBottomDlg*, const QString& q) {
             questions << q;
             return answer;
         });
         {
             modbus::Link meters;
-            TForm1 form(meters);
+            TForm1 form(meters, dialogs);
             form.show();
             const Form1Controls ui(form);
             ui.Period->setText(QStringLiteral("20"));
@@ -80,16 +81,13 @@ private slots:
             QCOMPARE(sim->WritesApplied() - before, uint64_t(writes));
             QVERIFY2(errors.isEmpty(), qPrintable(errors.join('\n')));
         }
-        monitor::SetFileDialogFunction({});
-        monitor::SetInformationFunction({});
-        monitor::SetErrorFunction({});
-        SetQuestionFunction({});
         QDir::setCurrent(oldDir);
     }
 };
 
 int main(int argc, char** argv) {
-    Application app(argc, argv);
+    monitor::Dialogs dialogs;
+    Application app(argc, argv, dialogs);
     QLocale::setDefault(QLocale(QLocale::Polish, QLocale::Poland));
     TestMonitorSettingsFile test;
     return QTest::qExec(&test, argc, argv);

@@ -11,6 +11,7 @@
 #include "modbus/Link.h"
 #include "monitor/DPlik.h"
 #include "monitor/DZakoncz.h"
+#include "monitor/Dialogs.h"
 #include "monitor/Unit1.h"
 #include "monitor/Unit2.h"
 #include "sim/Simulator.h"
@@ -139,7 +140,8 @@ class TestMonitorStacking : public QObject {
     QTemporaryDir dir;
     QString oldDir;
     std::unique_ptr<vqtsim::Simulator> sim;
-    modbus::Link meters; // outlives the windows
+    modbus::Link meters;      // outlives the windows
+    monitor::Dialogs dialogs; // their real boxes, questions and file dialogs; outlives them too
     std::unique_ptr<TForm1> form;
     std::unique_ptr<TOKBottomDlg1> dlg1;
     std::unique_ptr<TOKBottomDlg2> dlg2;
@@ -199,10 +201,10 @@ private slots:
         sim = testsim::StartSimulator(o, true);
 
         // As main.cpp puts them together.
-        form = std::make_unique<TForm1>(meters);
+        form = std::make_unique<TForm1>(meters, dialogs);
         dlg1 = std::make_unique<TOKBottomDlg1>(form.get());
         dlg2 = std::make_unique<TOKBottomDlg2>(form.get());
-        form2 = std::make_unique<TForm2>(*form);
+        form2 = std::make_unique<TForm2>(*form, dialogs);
         form->setDialogs(dlg1.get(), dlg2.get());
         form->setExportWindow(form2.get());
         form->show();
@@ -247,7 +249,8 @@ private slots:
 };
 
 int main(int argc, char** argv) {
-    Application app(argc, argv);
+    monitor::Dialogs dialogs;
+    Application app(argc, argv, dialogs);
     TestMonitorStacking test;
     return QTest::qExec(&test, argc, argv);
 }

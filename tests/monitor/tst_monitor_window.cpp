@@ -6,9 +6,9 @@
 #include "app/Application.h"
 #include "modbus/Link.h"
 #include "modbus/Modbus.h"
+#include "monitor/Dialogs.h"
 #include "monitor/FlowChart.h"
 #include "monitor/FocusRing.h"
-#include "monitor/Messages.h"
 #include "monitor/Unit1.h"
 
 #include "modbus/Worker.h"
@@ -137,7 +137,7 @@ void TestMonitorWindow::startUpState() {
 }
 
 void TestMonitorWindow::itemListsAndKinds() {
-    TForm1 form(meters); // not shown: the texts as the window is built
+    TForm1 form(meters, Dialogs); // not shown: the texts as the window is built
     ui = Form1Controls(form);
     using Kind = monitor::DropDownBox::Kind;
     const auto items = [](const monitor::DropDownBox* box) {
@@ -217,7 +217,7 @@ void TestMonitorWindow::itemListsAndKinds() {
 }
 
 void TestMonitorWindow::startUpSelectionsQueueNothing() {
-    TForm1 form(meters);
+    TForm1 form(meters, Dialogs);
     ui = Form1Controls(form);
     std::vector<std::unique_ptr<QSignalSpy>> spies;
     for (auto* box : {ui.ComboBox2, ui.ComboBox3, ui.ComboBox4, ui.ComboBox5, ui.ComboBox8, ui.ComboBox9,
@@ -325,7 +325,7 @@ void TestMonitorWindow::closingReleasesAWorkerInFlight() {
 }
 
 void TestMonitorWindow::destroyingReleasesAWorkerInFlight() {
-    auto form = std::make_unique<TForm1>(meters);
+    auto form = std::make_unique<TForm1>(meters, Dialogs);
     auto worker = meters.CreateWorker();
     worker->SetPortSettings("COM12", 9600, 8, modbus::kOneStopBit, modbus::kNoParity);
     worker->Start();
@@ -387,7 +387,7 @@ void TestMonitorWindow::escapeTakesTypingBack() {
 }
 
 void TestMonitorWindow::escapeClosesTheExportWindow() {
-    ArchiveWindows windows(meters);
+    ArchiveWindows windows(meters, Dialogs);
     QVERIFY(QTest::qWaitForWindowExposed(windows.form.get()));
     ui = windows.ui;
     ui.Button5->click();
@@ -401,7 +401,8 @@ void TestMonitorWindow::escapeClosesTheExportWindow() {
 }
 
 int main(int argc, char** argv) {
-    Application app(argc, argv);
+    monitor::Dialogs dialogs;
+    Application app(argc, argv, dialogs);
     QLocale::setDefault(QLocale(QLocale::Polish, QLocale::Poland));
     TestMonitorWindow test;
     return QTest::qExec(&test, argc, argv);

@@ -9,6 +9,7 @@
 // msi).
 #include "app/Application.h"
 #include "modbus/Link.h"
+#include "monitor/Dialogs.h"
 #include "monitor/Unit1.h"
 #include "tests/common/SimulatorFixture.h"
 #include "tests/common/WineEnvironment.h"
@@ -47,7 +48,8 @@ QString Joined(const std::set<QString>& names) {
 // made, the same on every system.
 int TabsToConnect() {
     modbus::Link meters;
-    TForm1 form(meters);
+    monitor::Dialogs dialogs;
+    TForm1 form(meters, dialogs);
     form.show();
     form.activateWindow();
     if (!QTest::qWaitForWindowActive(&form)) return -1;
@@ -227,7 +229,8 @@ private slots:
 
 int main(int argc, char** argv) {
     qputenv("QT_QPA_PLATFORM", "offscreen");
-    Application app(argc, argv);
+    monitor::Dialogs dialogs;
+    Application app(argc, argv, dialogs);
     TestInstallWine test;
     return QTest::qExec(&test, argc, argv);
 }

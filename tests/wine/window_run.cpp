@@ -10,7 +10,7 @@
 #include "modbus/Link.h"
 #include "modbus/Modbus.h"
 #include "monitor/DZakoncz.h"
-#include "monitor/Messages.h"
+#include "monitor/Dialogs.h"
 #include "monitor/Unit1.h"
 
 #include <QEventLoop>
@@ -24,12 +24,12 @@
 #include <cstring>
 
 namespace {
-int Export(TForm1& form, const QString& file, const QString& baud) {
+int Export(TForm1& form, monitor::Dialogs& dialogs, const QString& file, const QString& baud) {
     auto* speed = form.findChild<monitor::DropDownBox*>(QStringLiteral("Speed"));
     speed->setItemIndex(speed->findText(baud));
     form.findChild<QLineEdit*>(QStringLiteral("Period"))->setText(QStringLiteral("0"));
     QEventLoop loop;
-    monitor::SetInformationFunction([&loop](const QString&) { loop.quit(); });
+    dialogs.SetInformationFunction([&loop](const QString&) { loop.quit(); });
     const auto start = std::chrono::steady_clock::now();
     form.findChild<QPushButton*>(QStringLiteral("Button5"))->click();
     const QString error = static_cast<monitor::ExportHost&>(form).CreateExportFile(file);
@@ -51,7 +51,8 @@ void Wait(int seconds) {
 } // namespace
 
 int main(int argc, char** argv) {
-    Application app(argc, argv);
+    monitor::Dialogs dialogs; // of the application and its window, as the program's main makes them
+    Application app(argc, argv, dialogs);
     // From the mode on: Qt may leave its own options in the list on Windows.
     QStringList args = app.arguments();
     while (args.size() > 1 && !QStringList{"export", "poll", "idle"}.contains(args[1])) args.removeAt(1);
@@ -62,16 +63,16 @@ int main(int argc, char** argv) {
     int rc = 0;
     modbus::Link meters; // outlives the window: it waits for the last worker
     {
-        TForm1 form(meters);
+        TForm1 form(meters, dialogs);
         TOKBottomDlg2 dialog(&form);
         form.setDialogs(nullptr, &dialog);
         form.show(); // the settings of the working folder: the defaults in an empty one
-        monitor::SetErrorFunction([&rc](const QString& text) {
+        dialogs.SetErrorFunction([&rc](const QString& text) {
             std::fprintf(stderr, "%s\n", qPrintable(text));
             rc = 1;
         });
         if (args[1] == QLatin1String("export") && args.size() > 3) {
-            rc = Export(form, args[2], args[3]);
+            rc = Export(form, dialogs, args[2], args[3]);
         } else if (args[1] == QLatin1String("poll")) {
             QPushButton* connectButton = form.findChild<QPushButton*>(QStringLiteral("Button4"));
             connectButton->click();
