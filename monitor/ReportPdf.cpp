@@ -3,12 +3,12 @@
 #include "monitor/ConsumptionChart.h"
 #include "monitor/ReportTable.h"
 
-#include <QFile>
 #include <QFontMetricsF>
 #include <QPageLayout>
 #include <QPageSize>
 #include <QPainter>
 #include <QPdfWriter>
+#include <QSaveFile>
 
 #include <algorithm>
 #include <array>
@@ -163,8 +163,9 @@ void DrawReportPages(QPainter& painter, const QRectF& page, const std::function<
 
 QString WriteReportPdf(const QString& path, const core::ConsumptionReport& report,
                        const ReportPdfHeader& header) {
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate)) return file.errorString();
+    // Written beside and renamed over: a failed write leaves an older PDF whole.
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly)) return file.errorString();
     {
         QPdfWriter writer(&file);
         writer.setResolution(kResolution);
@@ -179,7 +180,7 @@ QString WriteReportPdf(const QString& path, const core::ConsumptionReport& repor
             header);
         if (!painter.end()) return QStringLiteral("nie można zakończyć dokumentu PDF");
     }
-    if (!file.flush() || file.error() != QFileDevice::NoError) return file.errorString();
+    if (!file.commit()) return file.errorString();
     return {};
 }
 

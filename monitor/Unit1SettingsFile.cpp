@@ -11,6 +11,7 @@
 #include "core/SettingsApply.h"
 #include "core/SettingsFile.h"
 
+#include <QBuffer>
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
@@ -46,29 +47,36 @@ void saveBytes(const QString& path, const QByteArray& bytes) {
         fileError(QStringLiteral("Zapis"), path, file.errorString());
 }
 
-// The record on A4 pages, in a fixed-pitch face so that its columns hold.
+// The record on A4 pages, in a fixed-pitch face so that its columns hold;
+// made in memory and saved as the other files are, so that a failed write
+// leaves an older record whole.
 void savePdf(const QString& path, const QString& record) {
-    QPdfWriter pdf(path);
-    pdf.setTitle(QStringLiteral("Protokół uruchomienia przepływomierza VQT540"));
-    pdf.setPageSize(QPageSize(QPageSize::A4));
-    pdf.setPageMargins(QMarginsF(20, 20, 20, 20), QPageLayout::Millimeter);
-    QPainter painter;
-    if (!painter.begin(&pdf))
-        fileError(QStringLiteral("Zapis"), path, QStringLiteral("nie można utworzyć pliku"));
-    QFont font(QStringLiteral("Monospace"), 10);
-    font.setStyleHint(QFont::TypeWriter);
-    painter.setFont(font);
-    const int line = painter.fontMetrics().lineSpacing();
-    int y = line;
-    for (const QString& text : record.split(QLatin1Char('\n'))) {
-        if (y > painter.viewport().height() - line) {
-            pdf.newPage();
-            y = line;
+    QBuffer bytes;
+    bytes.open(QIODevice::WriteOnly);
+    {
+        QPdfWriter pdf(&bytes);
+        pdf.setTitle(QStringLiteral("Protokół uruchomienia przepływomierza VQT540"));
+        pdf.setPageSize(QPageSize(QPageSize::A4));
+        pdf.setPageMargins(QMarginsF(20, 20, 20, 20), QPageLayout::Millimeter);
+        QPainter painter;
+        if (!painter.begin(&pdf))
+            fileError(QStringLiteral("Zapis"), path, QStringLiteral("nie można utworzyć pliku"));
+        QFont font(QStringLiteral("Monospace"), 10);
+        font.setStyleHint(QFont::TypeWriter);
+        painter.setFont(font);
+        const int line = painter.fontMetrics().lineSpacing();
+        int y = line;
+        for (const QString& text : record.split(QLatin1Char('\n'))) {
+            if (y > painter.viewport().height() - line) {
+                pdf.newPage();
+                y = line;
+            }
+            painter.drawText(0, y, text);
+            y += line;
         }
-        painter.drawText(0, y, text);
-        y += line;
+        if (!painter.end()) fileError(QStringLiteral("Zapis"), path, QStringLiteral("błąd zapisu PDF"));
     }
-    if (!painter.end()) fileError(QStringLiteral("Zapis"), path, QStringLiteral("błąd zapisu PDF"));
+    saveBytes(path, bytes.data());
 }
 
 QString chooseFile(monitor::Dialogs& dialogs, QWidget* parent, QFileDialog::AcceptMode mode,

@@ -17,6 +17,13 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+namespace {
+QByteArray readAll(const QString& path) {
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+} // namespace
+
 class TestMonitorSettingsFile : public QObject {
     Q_OBJECT
 
@@ -37,7 +44,8 @@ private slots:
         QStringList questions, infos, errors;
         const QString file = dir.filePath(QStringLiteral("nastawy.json"));
         monitor::Dialogs dialogs;
-        dialogs.SetFileDialogFunction([&](QFileDialog*) { return file; });
+        QString chosen = file;
+        dialogs.SetFileDialogFunction([&](QFileDialog*) { return chosen; });
         dialogs.SetInformationFunction([&](const QString& text) { infos << text; });
         dialogs.SetErrorFunction([&](const QString& text) { errors << text; });
         dialogs.SetQuestionFunction([&](TOKBottomDlg*, const QString& q) {
@@ -57,6 +65,15 @@ private slots:
             QTRY_COMPARE(ui.Edit1->text(), QStringLiteral("V1.02"));
             QTest::mouseClick(save, Qt::LeftButton);
             QVERIFY2(QFile::exists(file), qPrintable(errors.join('\n')));
+            // The commissioning record, chosen by the name's suffix: text, and a whole PDF.
+            for (const char* name : {"protokol.txt", "protokol.pdf"}) {
+                chosen = dir.filePath(QLatin1String(name));
+                QTest::mouseClick(save, Qt::LeftButton);
+            }
+            chosen = file;
+            QVERIFY(readAll(dir.filePath("protokol.txt")).contains("V1.02"));
+            const QByteArray pdf = readAll(dir.filePath("protokol.pdf"));
+            QVERIFY(pdf.startsWith("%PDF-") && pdf.trimmed().endsWith("%%EOF"));
 
             // The meter changed since: another cut-off and archive period.
             sim->SetRegister(4, 0x40);
