@@ -28,27 +28,36 @@ struct Limits {
 constexpr int64_t kInt32Low = std::numeric_limits<int32_t>::min();
 constexpr int64_t kInt32High = std::numeric_limits<int32_t>::max();
 
-// The codes the meter has for each setting.
-Limits LimitsOf(Setting s) {
-    switch (s) {
-    case Setting::FlowUnit:
-        return {0, static_cast<int64_t>(model::FlowUnitTexts.size()) - 1};
-    case Setting::PulseWeight:
-        return {0, static_cast<int64_t>(model::PulseWeightTexts.size()) - 1};
-    case Setting::TotaliserUnit:
-        return {0, static_cast<int64_t>(model::TotaliserUnitTexts.size()) - 1};
-    case Setting::Cutoff:
-        return {0, 255};
-    case Setting::TimeConstant:
-        return {0, static_cast<int64_t>(model::TimeConstantTexts.size()) - 1};
-    case Setting::ArchivePeriod:
-        return {0, static_cast<int64_t>(model::ArchivePeriodTexts.size()) - 1};
-    case Setting::Range:
-    case Setting::Alarm1:
-    case Setting::Alarm2:
-        break;
-    }
-    return {kInt32Low, kInt32High};
+template <size_t N> constexpr Limits CodesOf(const std::array<std::string_view, N>&) {
+    return {0, static_cast<int64_t>(N) - 1};
+}
+constexpr Limits kAnyInt32{kInt32Low, kInt32High};
+
+// Each setting's key in the file, its row on the device page (without the
+// colon some rows have) and the codes the meter has for it; in Setting's order.
+struct SettingEntry {
+    Setting Which;
+    std::string_view Key, Label;
+    Limits Codes;
+};
+constexpr std::array<SettingEntry, kSettingCount> kEntries = {{
+    {Setting::Range, "range", model::label::Range, kAnyInt32},
+    {Setting::FlowUnit, "flowUnit", "Jednostka przepływu", CodesOf(model::FlowUnitTexts)},
+    {Setting::PulseWeight, "pulseWeight", "Waga impulsu licznika", CodesOf(model::PulseWeightTexts)},
+    {Setting::TotaliserUnit, "totaliserUnit", "Jednostka liczników", CodesOf(model::TotaliserUnitTexts)},
+    {Setting::Cutoff, "cutoff", model::label::Cutoff, {0, 255}},
+    {Setting::TimeConstant, "timeConstant", model::label::TimeConstant, CodesOf(model::TimeConstantTexts)},
+    {Setting::ArchivePeriod, "archivePeriod", model::label::ArchivePeriod,
+     CodesOf(model::ArchivePeriodTexts)},
+    {Setting::Alarm1, "alarm1", model::label::Alarm1, kAnyInt32},
+    {Setting::Alarm2, "alarm2", model::label::Alarm2, kAnyInt32},
+}};
+static_assert(std::all_of(kEntries.begin(), kEntries.end(), [](const SettingEntry& r) {
+    return kEntries[static_cast<size_t>(r.Which)].Which == r.Which;
+}));
+
+const SettingEntry& EntryOf(Setting s) {
+    return kEntries[static_cast<size_t>(s)];
 }
 
 template <size_t N> std::string Entry(const std::array<std::string_view, N>& table, int32_t code) {
@@ -98,52 +107,11 @@ std::string TotaliserText(int32_t tenths, uint8_t unit, std::string_view sep) {
 } // namespace
 
 std::string_view SettingKey(Setting s) {
-    switch (s) {
-    case Setting::Range:
-        return "range";
-    case Setting::FlowUnit:
-        return "flowUnit";
-    case Setting::PulseWeight:
-        return "pulseWeight";
-    case Setting::TotaliserUnit:
-        return "totaliserUnit";
-    case Setting::Cutoff:
-        return "cutoff";
-    case Setting::TimeConstant:
-        return "timeConstant";
-    case Setting::ArchivePeriod:
-        return "archivePeriod";
-    case Setting::Alarm1:
-        return "alarm1";
-    case Setting::Alarm2:
-        return "alarm2";
-    }
-    return {};
+    return EntryOf(s).Key;
 }
 
 std::string_view SettingLabel(Setting s) {
-    namespace label = model::label;
-    switch (s) {
-    case Setting::Range:
-        return label::Range;
-    case Setting::FlowUnit:
-        return "Jednostka przepływu";
-    case Setting::PulseWeight:
-        return "Waga impulsu licznika"; // the row's name without its colon
-    case Setting::TotaliserUnit:
-        return "Jednostka liczników";
-    case Setting::Cutoff:
-        return label::Cutoff;
-    case Setting::TimeConstant:
-        return label::TimeConstant;
-    case Setting::ArchivePeriod:
-        return label::ArchivePeriod;
-    case Setting::Alarm1:
-        return label::Alarm1;
-    case Setting::Alarm2:
-        return label::Alarm2;
-    }
-    return {};
+    return EntryOf(s).Label;
 }
 
 std::string SettingText(Setting s, int32_t value, const SettingValues& context, std::string_view sep) {
@@ -176,7 +144,7 @@ std::string SettingText(Setting s, int32_t value, const SettingValues& context, 
 SettingValues ValuesOf(const model::MeterReading& r) {
     SettingValues v;
     const auto code = [&v](Setting s, int32_t value) {
-        const Limits l = LimitsOf(s);
+        const Limits l = EntryOf(s).Codes;
         // A code the meter's tables lack is no setting to copy.
         if (value >= l.low && value <= l.high) At(v, s) = value;
     };
@@ -282,7 +250,7 @@ platform::OrReason<SettingsFile> ReadSettingsJson(std::string_view text) {
             if (SettingKey(s) == key) setting = s;
         if (!setting) return Result::Fail("Plik nastaw zawiera nieznaną nastawę \"" + key + "\".");
         if (entry.is_null()) continue;
-        const Limits l = LimitsOf(*setting);
+        const Limits l = EntryOf(*setting).Codes;
         const Json value = entry.is_object() ? entry.value("value", Json()) : Json();
         if (!value.is_number_integer() || value.get<int64_t>() < l.low || value.get<int64_t>() > l.high)
             return Result::Fail("Plik nastaw: wartość nastawy \"" + key +
