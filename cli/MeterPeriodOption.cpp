@@ -17,20 +17,13 @@ struct Item {
 
 // "60000" (ms), "90s", "15min" or "1h", within 1 ms … a day.
 platform::OrReason<int64_t> ReadTime(const std::string& text) {
-    size_t digits = 0;
-    while (digits < text.size() && text[digits] >= '0' && text[digits] <= '9') ++digits;
-    const std::string unit = text.substr(digits);
-    const int64_t scale = unit.empty() || unit == "ms" ? 1
-                          : unit == "s"                ? 1000
-                          : unit == "min"              ? 60000
-                          : unit == "h"                ? 3600000
-                                                       : 0;
     // Nine digits are past a day in any unit and far from overflowing.
-    if (digits == 0 || digits > 9 || scale == 0)
+    const auto read = ScaledWhole(text, {{"", 1}, {"ms", 1}, {"s", 1000}, {"min", 60000}, {"h", 3600000}}, 9);
+    if (!read)
         return platform::OrReason<int64_t>::Fail("\"" + text +
                                                  "\" is no time: ms, or a whole number with s, "
                                                  "min or h, such as 60000 or 15min");
-    const int64_t ms = std::stoll(text.substr(0, digits)) * scale;
+    const int64_t ms = *read;
     if (ms < 1 || ms > kLongestMeterPeriodMs)
         return platform::OrReason<int64_t>::Fail("\"" + text + "\" is outside 1 ms … 24 h");
     return {ms, {}};

@@ -83,20 +83,24 @@ CLI::Validator Timeout() {
 CLI::Validator Duration() {
     return CLI::Validator(
         [](std::string& text) -> std::string {
-            size_t digits = 0;
-            while (digits < text.size() && text[digits] >= '0' && text[digits] <= '9') ++digits;
-            const std::string unit = text.substr(digits);
-            const int64_t scale = unit.empty() || unit == "s" ? 1
-                                  : unit == "min"             ? 60
-                                  : unit == "h"               ? 3600
-                                                              : 0;
-            if (digits == 0 || digits > 7 || scale == 0)
+            const auto seconds = ScaledWhole(text, {{"", 1}, {"s", 1}, {"min", 60}, {"h", 3600}}, 7);
+            if (!seconds)
                 return "\"" + text +
                        "\" is no duration: a whole number with s, min or h, such as 1h or 30min";
-            text = std::to_string(std::stoll(text.substr(0, digits)) * scale);
+            text = std::to_string(*seconds);
             return {};
         },
         "DURATION");
+}
+
+std::optional<int64_t> ScaledWhole(const std::string& text, UnitScales units, size_t mostDigits) {
+    size_t digits = 0;
+    while (digits < text.size() && text[digits] >= '0' && text[digits] <= '9') ++digits;
+    if (digits == 0 || digits > mostDigits) return std::nullopt;
+    const std::string_view unit = std::string_view(text).substr(digits);
+    for (const auto& [name, scale] : units)
+        if (unit == name) return std::stoll(text.substr(0, digits)) * scale;
+    return std::nullopt;
 }
 
 } // namespace cli

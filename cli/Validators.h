@@ -2,7 +2,11 @@
 #pragma once
 
 #include <cstdint>
+#include <initializer_list>
+#include <optional>
 #include <string>
+#include <string_view>
+#include <utility>
 #include <vector>
 
 namespace CLI {
@@ -27,5 +31,11 @@ CLI::Validator Address();
 CLI::Validator Timeout();
 // "1h", "30min", "90s" or "0": seconds.
 CLI::Validator Duration();
+
+// Whole digits and one of `units` after them ("" for none), as the number
+// times the unit's scale; nothing without digits, with more than `mostDigits`
+// or with another unit.
+using UnitScales = std::initializer_list<std::pair<std::string_view, int64_t>>;
+std::optional<int64_t> ScaledWhole(const std::string& text, UnitScales units, size_t mostDigits);
 
 } // namespace cli
