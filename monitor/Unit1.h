@@ -264,6 +264,10 @@ private:
     // what is left of the wait.
     void followPoll();
     void followArchive();
+    // Either cycle's pair: `wait` once for `msLeft` while the cycle waits,
+    // else `tick`; neither without a next wake. `armed` is the wake they run for.
+    void follow(std::optional<int64_t> next, bool waiting, QTimer& tick, QTimer& wait,
+                std::optional<int64_t>& armed, int msLeft);
     std::optional<int64_t> PollWake, ArchiveWake; // the waits the timers run for
 
     // --- archive download ---

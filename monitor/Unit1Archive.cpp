@@ -47,14 +47,8 @@ void TForm1::Timer4Timer() {
 
 void TForm1::followArchive() {
     const std::optional<int64_t> next = Archive->NextWakeMs();
-    QTimer* const timer = Archive->state() == core::ArchiveCycle::State::Pacing ? Timer4 : Timer3;
-    if (next && next == ArchiveWake && timer->isActive()) return; // the same wait goes on
-    ArchiveWake = next;
-    Timer4->stop();
-    Timer3->stop();
-    if (!next) return;
-    if (timer == Timer4) Timer4->setInterval(ArchiveView->MsUntil(*next));
-    timer->start();
+    follow(next, Archive->state() == core::ArchiveCycle::State::Pacing, *Timer3, *Timer4, ArchiveWake,
+           next ? ArchiveView->MsUntil(*next) : 0);
 }
 
 void TForm1::DisableSettingControls() {

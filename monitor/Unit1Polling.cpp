@@ -135,14 +135,20 @@ uint8_t TForm1::getStopBits() const {
 
 void TForm1::followPoll() {
     const std::optional<int64_t> next = Poll->NextWakeMs();
-    QTimer* const timer = Poll->state() == core::PollCycle::State::Pause ? Timer2 : Timer1;
-    if (next && next == PollWake && timer->isActive()) return; // the same wait goes on
-    PollWake = next;
-    Timer2->stop();
-    Timer1->stop();
+    follow(next, Poll->state() == core::PollCycle::State::Pause, *Timer1, *Timer2, PollWake,
+           next ? PollView->MsUntil(*next) : 0);
+}
+
+void TForm1::follow(std::optional<int64_t> next, bool waiting, QTimer& tick, QTimer& wait,
+                    std::optional<int64_t>& armed, int msLeft) {
+    QTimer& timer = waiting ? wait : tick;
+    if (next && next == armed && timer.isActive()) return; // the same wait goes on
+    armed = next;
+    wait.stop();
+    tick.stop();
     if (!next) return;
-    if (timer == Timer2) Timer2->setInterval(PollView->MsUntil(*next));
-    timer->start();
+    if (waiting) wait.setInterval(msLeft);
+    timer.start();
 }
 
 modbus::LinkChoice TForm1::pageChoice() const {
