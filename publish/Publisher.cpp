@@ -208,46 +208,45 @@ platform::Outcome Publisher::PublishReading(const MeterId& meter, int64_t unixMs
 }
 
 platform::Outcome Publisher::PublishArchive(const MeterId& meter, const ArchiveFields& record) {
-    platform::Outcome done = platform::Ok();
-    {
-        std::lock_guard lock(S->Mutex);
-        if (S->Closing) return platform::Outcome::Fail("The publisher is closed.");
-        const State::MeterState& m = S->Meter(meter);
-        const auto pushed = S->Box->PushWithMark({m.T.Archive, ArchiveRecordJson(meter, record), false},
-                                                 "archive/" + MeterKey(meter), record.DateTime);
-        S->TakeBoxNotes();
-        if (!pushed) done = platform::Outcome::Fail(pushed.error);
-        S->Pump();
-    }
-    S->Notify();
-    return done;
+    return S->PushMarked(meter, &Topics::Archive, ArchiveRecordJson(meter, record), "archive/",
+                         record.DateTime);
 }
 
 platform::OrReason<std::optional<std::string>> Publisher::ArchiveMark(const MeterId& meter) const {
-    std::lock_guard lock(S->Mutex);
-    return S->Box->GetMark("archive/" + MeterKey(meter));
+    return S->Mark("archive/", meter);
 }
 
 platform::Outcome Publisher::PublishConsumption(const MeterId& meter, const std::string& json,
                                                 std::string_view carry) {
-    platform::Outcome done = platform::Ok();
-    {
-        std::lock_guard lock(S->Mutex);
-        if (S->Closing) return platform::Outcome::Fail("The publisher is closed.");
-        const State::MeterState& m = S->Meter(meter);
-        const auto pushed =
-            S->Box->PushWithMark({m.T.Consumption, json, false}, "consumption/" + MeterKey(meter), carry);
-        S->TakeBoxNotes();
-        if (!pushed) done = platform::Outcome::Fail(pushed.error);
-        S->Pump();
-    }
-    S->Notify();
-    return done;
+    return S->PushMarked(meter, &Topics::Consumption, json, "consumption/", carry);
 }
 
 platform::OrReason<std::optional<std::string>> Publisher::ConsumptionMark(const MeterId& meter) const {
-    std::lock_guard lock(S->Mutex);
-    return S->Box->GetMark("consumption/" + MeterKey(meter));
+    return S->Mark("consumption/", meter);
+}
+
+platform::Outcome Publisher::State::PushMarked(const MeterId& meter, std::string Topics::*topic,
+                                               const std::string& json, std::string_view kind,
+                                               std::string_view mark) {
+    platform::Outcome done = platform::Ok();
+    {
+        std::lock_guard lock(Mutex);
+        if (Closing) return platform::Outcome::Fail("The publisher is closed.");
+        const MeterState& m = Meter(meter);
+        const auto pushed =
+            Box->PushWithMark({m.T.*topic, json, false}, std::string(kind) + MeterKey(meter), mark);
+        TakeBoxNotes();
+        if (!pushed) done = platform::Outcome::Fail(pushed.error);
+        Pump();
+    }
+    Notify();
+    return done;
+}
+
+platform::OrReason<std::optional<std::string>> Publisher::State::Mark(std::string_view kind,
+                                                                      const MeterId& meter) const {
+    std::lock_guard lock(Mutex);
+    return Box->GetMark(std::string(kind) + MeterKey(meter));
 }
 
 platform::Outcome Publisher::SetAvailable(const MeterId& meter, bool available) {

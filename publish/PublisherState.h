@@ -107,6 +107,13 @@ struct Publisher::State {
     platform::Outcome QueueAvailability(MeterState& meter);
     void QueueStates(bool availability);
 
+    // A message stored with its kind's mark ("archive/", "consumption/") in
+    // one outbox transaction, so that the mark never names what is not
+    // stored; each takes the lock.
+    platform::Outcome PushMarked(const MeterId& meter, std::string Topics::*topic, const std::string& json,
+                                 std::string_view kind, std::string_view mark);
+    platform::OrReason<std::optional<std::string>> Mark(std::string_view kind, const MeterId& meter) const;
+
     // libmosquitto's callbacks (PublisherConnection.cpp); each takes the lock.
     void OnConnect(int rc);
     void OnDisconnect();
